@@ -1,0 +1,266 @@
+#include "UHexFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <new>
+#include <optional>
+#include <string_view>
+
+namespace corvane {
+
+namespace {
+
+std::string Format(const char* pattern, unsigned long a) {
+    char buf[128];
+    std::snprintf(buf, sizeof buf, pattern, a);
+    return buf;
+}
+
+[[noreturn]] void RaiseLine(const char* pattern, unsigned line) {
+    throw EHexFile(Format(pattern, line));
+}
+
+[[noreturn]] void RaiseSystem(int err) {
+    throw EInOutError(err, std::strerror(err));
+}
+
+// A field converted on its own as a hexadecimal number; nullopt when it is
+// empty or holds anything but hexadecimal digits.
+std::optional<unsigned> HexField(std::string_view line, std::size_t pos, std::size_t len) {
+    if (pos >= line.size()) return std::nullopt;
+    std::string_view s = line.substr(pos, len);
+    if (s.empty()) return std::nullopt;
+    unsigned v = 0;
+    for (char c : s) {
+        unsigned d;
+        if (c >= '0' && c <= '9') {
+            d = static_cast<unsigned>(c - '0');
+        } else if (c >= 'A' && c <= 'F') {
+            d = static_cast<unsigned>(c - 'A' + 10);
+        } else if (c >= 'a' && c <= 'f') {
+            d = static_cast<unsigned>(c - 'a' + 10);
+        } else {
+            return std::nullopt;
+        }
+        v = v * 16 + d;
+    }
+    return v;
+}
+
+constexpr char kDigits[] = "0123456789ABCDEF";
+
+void AppendHexByte(std::string& out, unsigned v) {
+    out.push_back(kDigits[(v >> 4) & 0xF]);
+    out.push_back(kDigits[v & 0xF]);
+}
+
+std::string Timestamp() {
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char buf[32];
+    std::strftime(buf, sizeof buf, "%d/%m/%y %H:%M:%S", &local);
+    return buf;
+}
+
+std::string ReadWholeFile(const std::string& fileName) {
+    int fd = open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) RaiseSystem(errno);
+    std::string text;
+    char buf[65536];
+    for (;;) {
+        ssize_t n = read(fd, buf, sizeof buf);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            int err = errno;
+            close(fd);
+            RaiseSystem(err);
+        }
+        if (n == 0) break;
+        text.append(buf, static_cast<std::size_t>(n));
+    }
+    close(fd);
+    return text;
+}
+
+}  // namespace
+
+void THexFile::Fill(std::uint8_t Value) {
+    for (auto& b : FData) b = Value;
+}
+
+void THexFile::Clear() {
+    Fill(0xFF);
+}
+
+std::uint8_t THexFile::GetByte(std::uint16_t Address) const {
+    if (Address >= FMemSize) {
+        char buf[96];
+        std::snprintf(buf, sizeof buf, "Exceed Memory Size[Target:%X Size:%X]", Address, FMemSize);
+        throw EHexFile(buf);
+    }
+    return FData[Address];
+}
+
+void THexFile::SetByte(std::uint16_t Address, std::uint8_t Value) {
+    if (Address >= FMemSize) {
+        char buf[96];
+        std::snprintf(buf, sizeof buf, "Exceed Memory Size[Target:%X Size:%X]", Address, FMemSize);
+        throw EHexFile(buf);
+    }
+    FData[Address] = Value;
+}
+
+void THexFile::SetMemSize(std::uint16_t NewSize) {
+    try {
+        FData.resize(NewSize, 0x00);
+        if (NewSize == 0) FData.shrink_to_fit();
+    } catch (const std::bad_alloc&) {
+        throw EHexFile(Format("Cannot set new memory size to %lu", NewSize));
+    } catch (const std::length_error&) {
+        throw EHexFile(Format("Cannot set new memory size to %lu", NewSize));
+    }
+    FMemSize = NewSize;
+}
+
+bool THexFile::LoadHex(const std::string& FileName) {
+    std::string text = ReadWholeFile(FileName);
+    LoadHexText(text);
+    return true;
+}
+
+void THexFile::LoadHexText(const std::string& text) {
+    Clear();
+    // Ctrl+Z ends the file.
+    std::string_view rest(text);
+    if (auto eof = rest.find('\x1A'); eof != std::string_view::npos) rest = rest.substr(0, eof);
+
+    unsigned lineNo = 0;
+    while (!rest.empty()) {
+        // CR LF, CR alone and LF alone each end one line.
+        std::size_t end = rest.find_first_of("\r\n");
+        std::string_view line = rest.substr(0, end);
+        if (end == std::string_view::npos) {
+            rest = {};
+        } else {
+            std::size_t skip =
+                (rest[end] == '\r' && end + 1 < rest.size() && rest[end + 1] == '\n') ? 2 : 1;
+            rest = rest.substr(end + skip);
+        }
+        ++lineNo;
+        if (line.empty() || line[0] != ':') continue;
+
+        auto field = [&](std::size_t pos, std::size_t len) {
+            auto v = HexField(line, pos, len);
+            if (!v) RaiseLine("Invalid Data at Line:%u", lineNo);
+            return *v;
+        };
+
+        unsigned sum = 0;
+        const unsigned count = field(1, 2);
+        sum += count;
+        if (line.size() < 11 + 2 * static_cast<std::size_t>(count))
+            RaiseLine("Incomplete data at Line:%u", lineNo);
+        const unsigned address = field(3, 4);
+        sum += (address >> 8) + (address & 0xFF);
+        const unsigned type = field(7, 2);
+        sum += type;
+        unsigned checksum;
+        if (type == 0x00) {
+            for (unsigned i = 0; i < count; ++i) {
+                const unsigned value = field(9 + 2 * i, 2);
+                sum += value;
+                SetByte(static_cast<std::uint16_t>(address + i), static_cast<std::uint8_t>(value));
+            }
+            checksum = field(9 + 2 * count, 2);
+        } else if (type == 0x01) {
+            checksum = field(9, 2);
+        } else {
+            RaiseLine("Non subport block type at line:%u", lineNo);
+        }
+        if ((sum + checksum) % 256 != 0) RaiseLine("Checksum error at line:%u", lineNo);
+    }
+}
+
+std::string THexFile::HexText(const std::string& timestamp) const {
+    std::string out;
+    out.reserve(FData.size() * 2 + FData.size() / FRecordSize * 13 + 64);
+    out += ";Created by Corvane : ";
+    out += timestamp;
+    out += "\r\n";
+    const std::size_t size = FData.size();
+    for (std::size_t start = 0; start < size; start += FRecordSize) {
+        const std::size_t n = std::min<std::size_t>(FRecordSize, size - start);
+        unsigned sum = static_cast<unsigned>(n) + ((start >> 8) & 0xFF) + (start & 0xFF);
+        out += ':';
+        AppendHexByte(out, static_cast<unsigned>(n));
+        AppendHexByte(out, static_cast<unsigned>(start >> 8));
+        AppendHexByte(out, static_cast<unsigned>(start));
+        out += "00";
+        for (std::size_t i = 0; i < n; ++i) {
+            sum += FData[start + i];
+            AppendHexByte(out, FData[start + i]);
+        }
+        AppendHexByte(out, (0x100 - (sum & 0xFF)) & 0xFF);
+        out += "\r\n";
+    }
+    out += ":00000001FF\r\n";
+    return out;
+}
+
+bool THexFile::SaveHex(const std::string& FileName) const {
+    const std::string text = HexText(Timestamp());
+
+    // Write beside the target and rename over it only when all is on disk,
+    // so a failed save never destroys an existing file.
+    std::string dir = ".";
+    if (auto slash = FileName.rfind('/'); slash != std::string::npos) {
+        dir = slash == 0 ? "/" : FileName.substr(0, slash);
+    }
+    std::string tmpl = dir + "/.corvane-save-XXXXXX";
+    int fd = mkostemp(tmpl.data(), O_CLOEXEC);
+    if (fd < 0) RaiseSystem(errno);
+
+    auto fail = [&](int err) {
+        if (fd >= 0) close(fd);
+        unlink(tmpl.c_str());
+        RaiseSystem(err);
+    };
+
+    mode_t mode = 0666;
+    struct stat st {};
+    if (stat(FileName.c_str(), &st) == 0) {
+        mode = st.st_mode & 07777;
+    } else {
+        mode_t mask = umask(0);
+        umask(mask);
+        mode &= ~mask;
+    }
+    if (fchmod(fd, mode) != 0) fail(errno);
+
+    const char* p = text.data();
+    std::size_t left = text.size();
+    while (left > 0) {
+        ssize_t n = write(fd, p, left);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            fail(errno);
+        }
+        p += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    if (fsync(fd) != 0 && errno != EINVAL) fail(errno);
+    int rc = close(fd);
+    fd = -1;
+    if (rc != 0) fail(errno);
+    if (rename(tmpl.c_str(), FileName.c_str()) != 0) fail(errno);
+    return true;
+}
+
+}  // namespace corvane

@@ -1,0 +1,130 @@
+#include "DeviceMap.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+
+namespace corvane::device {
+
+namespace {
+
+int MakeDirs(const std::string& path) {
+    std::string partial;
+    std::size_t pos = 0;
+    while (pos != std::string::npos) {
+        pos = path.find('/', pos + 1);
+        partial = path.substr(0, pos);
+        if (partial.empty()) continue;
+        if (mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) return errno;
+    }
+    return 0;
+}
+
+struct DirCloser {
+    void operator()(DIR* d) const { closedir(d); }
+};
+
+// Hardware serial ports: every tty in sysfs that has a device behind it,
+// except 8250-type placeholders whose UART type is 0 (no chip there).
+void ReadSysfsPorts(std::vector<std::string>& ports) {
+    const std::string base = "/sys/class/tty";
+    std::unique_ptr<DIR, DirCloser> dir(opendir(base.c_str()));
+    if (!dir) return;
+    while (dirent* e = readdir(dir.get())) {
+        const std::string name = e->d_name;
+        if (name.empty() || name[0] == '.') continue;
+        struct stat st {};
+        if (stat((base + "/" + name + "/device").c_str(), &st) != 0) continue;
+        std::ifstream type(base + "/" + name + "/type");
+        int uartType = -1;
+        if (type >> uartType && uartType == 0) continue;
+        ports.push_back("/dev/" + name);
+    }
+}
+
+}  // namespace
+
+std::string RuntimeMapDirectory() {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime != nullptr && runtime[0] != '\0') {
+        return std::string(runtime) + "/corvane/serialcomm";
+    }
+    return "/tmp/corvane-" + std::to_string(getuid()) + "/serialcomm";
+}
+
+std::string OverrideMapDirectory() {
+    const char* dir = std::getenv("CORVANE_SERIALCOMM");
+    return dir != nullptr ? std::string(dir) : std::string();
+}
+
+std::string AnnounceDirectory() {
+    std::string dir = OverrideMapDirectory();
+    return dir.empty() ? RuntimeMapDirectory() : dir;
+}
+
+int ReadMapDirectory(const std::string& dir, bool missingIsEmpty, std::vector<std::string>& ports) {
+    std::unique_ptr<DIR, DirCloser> d(opendir(dir.c_str()));
+    if (!d) {
+        if (errno == ENOENT && missingIsEmpty) return 0;
+        return errno;
+    }
+    std::vector<std::string> found;
+    for (;;) {
+        errno = 0;
+        dirent* e = readdir(d.get());
+        if (e == nullptr) {
+            if (errno != 0) return errno;
+            break;
+        }
+        const std::string name = e->d_name;
+        // Dot entries include the half-made links of an announcement in progress.
+        if (name.empty() || name[0] == '.') continue;
+        char target[kMaxPortName];
+        ssize_t n = readlink((dir + "/" + name).c_str(), target, sizeof target);
+        if (n < 0) return errno;
+        if (static_cast<std::size_t>(n) >= sizeof target) return ENAMETOOLONG;
+        found.emplace_back(target, static_cast<std::size_t>(n));
+    }
+    ports.insert(ports.end(), found.begin(), found.end());
+    return 0;
+}
+
+int ReadDeviceMap(std::vector<std::string>& ports) {
+    std::vector<std::string> found;
+    const std::string overrideDir = OverrideMapDirectory();
+    if (!overrideDir.empty()) {
+        if (int rc = ReadMapDirectory(overrideDir, false, found)) return rc;
+    } else {
+        ReadSysfsPorts(found);
+        if (int rc = ReadMapDirectory(RuntimeMapDirectory(), true, found)) return rc;
+    }
+    ports = std::move(found);
+    return 0;
+}
+
+int AnnouncePort(const std::string& dir, const std::string& name, const std::string& portPath) {
+    if (int rc = MakeDirs(dir)) return rc;
+    // Build the link under a hidden name, then rename it into place, so a
+    // reader never sees a half-made entry.
+    const std::string tmp = dir + "/." + name + "." + std::to_string(getpid());
+    unlink(tmp.c_str());
+    if (symlink(portPath.c_str(), tmp.c_str()) != 0) return errno;
+    if (rename(tmp.c_str(), (dir + "/" + name).c_str()) != 0) {
+        int rc = errno;
+        unlink(tmp.c_str());
+        return rc;
+    }
+    return 0;
+}
+
+int WithdrawPort(const std::string& dir, const std::string& name) {
+    if (unlink((dir + "/" + name).c_str()) != 0) return errno;
+    return 0;
+}
+
+}  // namespace corvane::device

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// The system's list of serial ports on this platform.
+//
+// Normally it is the hardware ports that sysfs lists (as /dev/NAME) together
+// with the entries of the runtime directory, where virtual programmers
+// announce their ports. With CORVANE_SERIALCOMM set to a directory, that
+// directory alone is the map.
+//
+// An entry of a map directory is a symbolic link: its name is the entry's
+// name, its target (as readlink gives it) is the port name.
+namespace corvane::device {
+
+// Longest port name an entry may hold, terminating NUL included.
+inline constexpr std::size_t kMaxPortName = 256;
+
+// $XDG_RUNTIME_DIR/corvane/serialcomm, or /tmp/corvane-UID/serialcomm.
+std::string RuntimeMapDirectory();
+
+// The directory that CORVANE_SERIALCOMM names, or an empty text when unset.
+std::string OverrideMapDirectory();
+
+// Where a virtual programmer announces its port: the override when set,
+// otherwise the runtime directory.
+std::string AnnounceDirectory();
+
+// Reads the port names of the map, unsorted. Returns 0, or the system error
+// number when the map cannot be read or an entry does not fit; `ports` is
+// only written on success.
+int ReadDeviceMap(std::vector<std::string>& ports);
+
+// Reads the entries of one map directory, appending their port names. A
+// directory that does not exist is an error (ENOENT) unless `missingIsEmpty`.
+int ReadMapDirectory(const std::string& dir, bool missingIsEmpty, std::vector<std::string>& ports);
+
+// Creates (or replaces) the entry `name` in `dir`, pointing at `portPath`;
+// creates the directory when needed. Returns 0 or the system error number.
+int AnnouncePort(const std::string& dir, const std::string& name, const std::string& portPath);
+
+// Removes the entry again. Returns 0 or the system error number.
+int WithdrawPort(const std::string& dir, const std::string& name);
+
+}  // namespace corvane::device
