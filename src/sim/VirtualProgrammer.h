@@ -1,0 +1,204 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+// The virtual programmer: a simulated programmer board at the far end of a
+// pseudo-terminal. The board holds the master side; the host opens the slave
+// path (PortPath()) as it would open a serial port.
+//
+// What the board answers, one command character at a time:
+//   CR   greeting: CR LF, a banner with "Yarv" (and "2051" on a board for the
+//        2051 family), CR LF, '>'
+//   'p'  'p', the two-character chip code, ',', status ('0' blank, '1' not),
+//        " ok", CR LF, '>'
+//   'e'  erase (all 0xFF, lock cleared) after the erase delay; a text with
+//        "ok" and '>'
+//   's'  XON; then each decimal digit answered by XON; LF ends the count:
+//        "ok" and '>' when 1 <= count <= flash size, a text without "ok"
+//        otherwise (the counter then keeps its old value)
+//   'w'  echo 'w', a short pause, then per byte XON, take the byte, program it
+//        (flash AND byte: programming only clears bits), XOFF; finally '>'
+//   'r'  echo 'r', two upper-case hex digits per byte ("FF" when locked or
+//        beyond the flash), '>'
+//   'c'  a text with "= " and four hex digits: the 16-bit two's complement of
+//        the sum of the first count bytes as 'r' gives them, CR LF, '>'
+//   'l'  lock (read-back gives FF from then on; programming is ignored), a
+//        text and '>'
+//   Any other character is ignored.
+namespace corvane::sim {
+
+inline constexpr std::uint8_t kXon = 17;
+inline constexpr std::uint8_t kXoff = 19;
+
+// The chip in the socket.
+struct Chip {
+    std::string code = "51";    // the two characters that 'p' reports
+    std::uint16_t size = 4096;  // flash bytes; 0 for an empty socket
+    bool family2051 = false;    // the board is a 2051-family board ("2051" in its banner)
+
+    bool operator==(const Chip&) const = default;
+};
+
+// "51" 89C51 (4 KB), "61" 89LV51 (4 KB), "52" 89C52 (8 KB), "62" 89LV52 (8 KB),
+// "55" 89C55 (20 KB), "65" 89LV55 (20 KB); any other two characters (such as
+// "00") stand for an empty socket that reports that code.
+Chip ChipFromCode(std::string_view code);
+// The 2051 family: 2048 (89C2051) or 4096 (89C4051) bytes.
+Chip Chip2051(std::uint16_t size);
+// Text form used by the program's --chip option: a two-character code as
+// above, "2051" (2 KB) or "4051" (4 KB). Nothing for anything else.
+std::optional<Chip> ParseChip(std::string_view text);
+
+// Faults the board can be told to show. All off by default.
+struct Faults {
+    bool silent = false;       // reads everything, answers nothing
+    bool noAnswerToP = false;  // ignores 'p'
+    // The next N erases fail: the flash and the lock stay as they were, and
+    // the reply has no "ok" (unless eraseFailureSaysOk, when only the status
+    // of 'p' or a read-back shows that the chip is not blank).
+    int eraseFailures = 0;
+    bool eraseFailureSaysOk = false;
+    // In every write pass, byte N (counted from 1) is answered with
+    // wrongHandshakeByte instead of XOFF; the board then drops the pass
+    // (without a prompt) and waits for the next command. 0 = off.
+    std::uint32_t wrongHandshakeAt = 0;
+    std::uint8_t wrongHandshakeByte = '?';
+    // Sent instead of the echo 'r' (the dump follows as usual). Off when empty.
+    std::optional<std::uint8_t> wrongReadEcho;
+    // Sent before every greeting.
+    std::string noiseBeforeGreeting;
+    // After the host has written this many bytes to the board (counted from
+    // the moment the line was plugged), the line goes away as in Unplug().
+    std::optional<std::uint64_t> lineGoneAfter;
+};
+
+struct BoardOptions {
+    Chip chip;
+    // Initial flash from address 0; the rest of the flash is blank (0xFF).
+    // Bytes beyond the chip's size are dropped.
+    std::vector<std::uint8_t> flash;
+    bool locked = false;
+    // Line pacing: 0 = none (bytes go as fast as the pty takes them);
+    // otherwise every character in each direction takes 10 bit times of this
+    // baud rate (9600 baud: about 1.04 ms).
+    unsigned baud = 0;
+    std::chrono::milliseconds eraseDelay{20};
+    // Pause after the echo of 'w' while the board gets ready (0 allowed).
+    std::chrono::milliseconds writePause{5};
+    Faults faults;
+};
+
+// Nominal time of one character (start bit, 8 data bits, stop bit).
+std::chrono::nanoseconds CharacterTime(unsigned baud);
+
+// The board, served on its own thread. Every accessor is thread-safe.
+// Errors of the system (opening the pty, announcing) raise std::system_error.
+class VirtualProgrammer {
+public:
+    explicit VirtualProgrammer(BoardOptions options = {});
+    ~VirtualProgrammer();  // Stop()
+    VirtualProgrammer(const VirtualProgrammer&) = delete;
+    VirtualProgrammer& operator=(const VirtualProgrammer&) = delete;
+
+    // Opens a pty pair (raw mode) and serves it; announces it when an entry
+    // was asked for. Calling it while running does nothing.
+    void Start();
+    // Stops serving, closes the line and withdraws the map entry.
+    void Stop();
+    bool Running() const;
+
+    // The slave's path (/dev/pts/N); empty while unplugged or stopped.
+    std::string PortPath() const;
+
+    // Announces the port as entry `name` of the device map directory `dir`
+    // (now when plugged, otherwise as soon as it is), and keeps it announced
+    // across Unplug()/Plug(). One entry at a time: a new one replaces it.
+    void Announce(const std::string& dir, const std::string& name);
+    // Removes the entry (if any) and forgets it.
+    void Withdraw();
+    // dir + "/" + name of the entry, or empty.
+    std::string MapEntry() const;
+
+    // The line goes away: the board closes its side of the pty (the host sees
+    // a hang-up and errors), and the map entry is removed. Waits until done.
+    void Unplug();
+    // Plugs in again: a new pty, announced under the same entry name.
+    void Plug();
+    bool Plugged() const;
+    // Waits until the line is gone (Unplug() or the lineGoneAfter fault).
+    bool WaitUnplugged(std::chrono::milliseconds timeout) const;
+
+    // Puts another chip into the socket: its flash is `flash` (the rest
+    // blank), unlocked; the byte counter stays as it was.
+    void InsertChip(const Chip& chip, std::vector<std::uint8_t> flash = {});
+    Chip CurrentChip() const;
+    void SetFaults(const Faults& faults);
+    Faults CurrentFaults() const;
+
+    // A copy of the whole flash (chip size), as stored: the lock does not hide it.
+    std::vector<std::uint8_t> Flash() const;
+    bool Locked() const;
+    // The byte counter as set by the last accepted 's' (0 before any).
+    std::uint32_t Counter() const;
+
+    // The commands received, one entry each, as they came on the line: "\r",
+    // "p", "e", "w", "r", "c", "l", and a whole counter entry such as
+    // "s2048\n" (ended early by another character: "s20"). Data bytes of a
+    // write pass and ignored characters are not commands.
+    std::vector<std::string> CommandLog() const;
+    void ClearCommandLog();
+    // Waits until the log holds at least `entries` entries.
+    bool WaitForCommands(std::size_t entries, std::chrono::milliseconds timeout) const;
+    // Bytes the host has written since the line was last plugged.
+    std::uint64_t BytesReceived() const;
+
+private:
+    struct LineClosed {};  // thrown inside the serving thread: stop or unplug
+
+    void Serve();
+    void ServeLine(int master);
+    void Command(int master, std::uint8_t c);
+    std::uint8_t Get(int master);
+    bool TryGet(int master, std::uint8_t& c, std::chrono::steady_clock::time_point until);
+    void Put(int master, std::string_view bytes);
+    void Delay(std::chrono::nanoseconds d);
+    void OpenLine();   // with the mutex held
+    void CloseLine();  // with the mutex held
+    void AnnounceLocked();
+
+    mutable std::mutex FMutex;
+    mutable std::condition_variable FChanged;
+
+    BoardOptions FOptions;  // chip, faults and timings as they stand now
+    std::vector<std::uint8_t> FFlash;
+    bool FLocked = false;
+    std::uint32_t FCounter = 0;
+    std::vector<std::string> FLog;
+    std::uint64_t FReceived = 0;
+
+    int FMaster = -1;
+    int FSlaveHold = -1;  // keeps the line up while no host has it open
+    int FWake[2] = {-1, -1};
+    std::string FPortPath;
+    std::string FMapDir, FMapName;
+    bool FStop = false;
+    bool FUnplugRequest = false;
+    bool FRunning = false;
+    std::thread FThread;
+
+    // Owned by the serving thread.
+    std::string FInput;
+    std::size_t FInputPos = 0;
+    std::chrono::steady_clock::time_point FRxFree{}, FTxFree{};
+};
+
+}  // namespace corvane::sim
