@@ -1,0 +1,180 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+// The device layer under the serial port component: one small interface with
+// the operations the component needs, each giving what the matching Windows
+// communications call gives. Every operation returns 0 on success or the
+// system error number (errno) on failure, which the component puts into its
+// exception where the failing call is named.
+namespace corvane::device {
+
+// The line-settings record, laid out as the Windows DCB (28 bytes).
+struct TDcb {
+    std::uint32_t DCBlength = 0;
+    std::uint32_t BaudRate = 0;
+    std::uint32_t Flags = 0;  // fBinary ... fAbortOnError, see the k... constants
+    std::uint16_t wReserved = 0;
+    std::uint16_t XonLim = 0;
+    std::uint16_t XoffLim = 0;
+    std::uint8_t ByteSize = 0;
+    std::uint8_t Parity = 0;
+    std::uint8_t StopBits = 0;
+    char XonChar = 0;
+    char XoffChar = 0;
+    char ErrorChar = 0;
+    char EofChar = 0;
+    char EvtChar = 0;
+    std::uint16_t wReserved1 = 0;
+
+    friend bool operator==(const TDcb&, const TDcb&) = default;
+};
+static_assert(sizeof(TDcb) == 28, "the line-settings record keeps the system's layout");
+
+// Bits of TDcb::Flags.
+inline constexpr std::uint32_t kDcbBinary = 0x0001;
+inline constexpr std::uint32_t kDcbParity = 0x0002;
+inline constexpr std::uint32_t kDcbOutxCtsFlow = 0x0004;
+inline constexpr std::uint32_t kDcbOutxDsrFlow = 0x0008;
+inline constexpr std::uint32_t kDcbDtrControlMask = 0x0030;  // 0x10 enable, 0x20 handshake
+inline constexpr std::uint32_t kDcbDsrSensitivity = 0x0040;
+inline constexpr std::uint32_t kDcbTXContinueOnXoff = 0x0080;
+inline constexpr std::uint32_t kDcbOutX = 0x0100;
+inline constexpr std::uint32_t kDcbInX = 0x0200;
+inline constexpr std::uint32_t kDcbErrorChar = 0x0400;
+inline constexpr std::uint32_t kDcbNull = 0x0800;
+inline constexpr std::uint32_t kDcbRtsControlMask =
+    0x3000;  // 0x1000 enable, 0x2000 handshake, 0x3000 toggle
+
+// The time-outs record, laid out as COMMTIMEOUTS; 0xFFFFFFFF is MAXDWORD.
+struct TCommTimeouts {
+    std::uint32_t ReadIntervalTimeout = 0;
+    std::uint32_t ReadTotalTimeoutMultiplier = 0;
+    std::uint32_t ReadTotalTimeoutConstant = 0;
+    std::uint32_t WriteTotalTimeoutMultiplier = 0;
+    std::uint32_t WriteTotalTimeoutConstant = 0;
+
+    friend bool operator==(const TCommTimeouts&, const TCommTimeouts&) = default;
+};
+inline constexpr std::uint32_t kMaxDword = 0xFFFFFFFFu;
+
+// Queue status, as COMSTAT gives the two counts.
+struct TComStat {
+    std::uint32_t cbInQue = 0;
+    std::uint32_t cbOutQue = 0;
+};
+
+// Event-mask bits (EV_...).
+inline constexpr std::uint32_t kEvRxChar = 0x0001;
+inline constexpr std::uint32_t kEvRxFlag = 0x0002;
+inline constexpr std::uint32_t kEvTxEmpty = 0x0004;
+inline constexpr std::uint32_t kEvCts = 0x0008;
+inline constexpr std::uint32_t kEvDsr = 0x0010;
+inline constexpr std::uint32_t kEvRlsd = 0x0020;
+inline constexpr std::uint32_t kEvBreak = 0x0040;
+inline constexpr std::uint32_t kEvErr = 0x0080;
+inline constexpr std::uint32_t kEvRing = 0x0100;
+inline constexpr std::uint32_t kEvRx80Full = 0x0400;
+
+// Purge flags (PURGE_...).
+inline constexpr std::uint32_t kPurgeTxAbort = 0x0001;
+inline constexpr std::uint32_t kPurgeRxAbort = 0x0002;
+inline constexpr std::uint32_t kPurgeTxClear = 0x0004;
+inline constexpr std::uint32_t kPurgeRxClear = 0x0008;
+
+// Modem status bits (MS_..._ON).
+inline constexpr std::uint32_t kMsCtsOn = 0x0010;
+inline constexpr std::uint32_t kMsDsrOn = 0x0020;
+inline constexpr std::uint32_t kMsRingOn = 0x0040;
+inline constexpr std::uint32_t kMsRlsdOn = 0x0080;
+
+// Line-error bits (CE_...).
+inline constexpr std::uint32_t kCeRxOver = 0x0001;
+inline constexpr std::uint32_t kCeOverrun = 0x0002;
+inline constexpr std::uint32_t kCeRxParity = 0x0004;
+inline constexpr std::uint32_t kCeFrame = 0x0008;
+inline constexpr std::uint32_t kCeBreak = 0x0010;
+inline constexpr std::uint32_t kCeTxFull = 0x0100;
+inline constexpr std::uint32_t kCeIoe = 0x0400;
+inline constexpr std::uint32_t kCeMode = 0x8000;
+
+// A manual-reset event that an event wait watches beside the line: once set
+// it stays set, and it wakes every wait that watches it at once.
+class TStopSignal {
+public:
+    TStopSignal();
+    ~TStopSignal();
+    TStopSignal(const TStopSignal&) = delete;
+    TStopSignal& operator=(const TStopSignal&) = delete;
+
+    void Set();
+    bool IsSet() const;
+    // Readable (poll) once set.
+    int Fd() const { return FFd; }
+
+private:
+    int FFd;
+};
+
+// One read, as the time-out rules see it. The device keeps the read's
+// progress here from the moment it is issued until it completes; the bytes
+// go straight into Buffer.
+struct TReadOp {
+    void* Buffer = nullptr;
+    std::uint32_t Count = 0;
+    std::uint32_t Done = 0;  // bytes transferred so far
+    bool Issued = false;
+    bool Complete = true;  // a read that was never issued counts as complete
+    int Error = 0;         // errno of a read that ended in failure
+    // Device bookkeeping.
+    std::chrono::steady_clock::time_point Start{};
+    std::chrono::steady_clock::time_point LastByte{};
+    std::uint64_t AbortGeneration = 0;
+};
+
+class IComDevice {
+public:
+    virtual ~IComDevice() = default;
+
+    // Opens the device at `path` for exclusive use (CreateFile).
+    virtual int Open(const std::string& path) = 0;
+    virtual bool IsOpen() const = 0;
+    // CloseHandle.
+    virtual int Close() = 0;
+
+    virtual int SetupComm(std::uint32_t inQueue, std::uint32_t outQueue) = 0;
+    virtual int SetCommState(const TDcb& dcb) = 0;
+    virtual int SetCommTimeouts(const TCommTimeouts& timeouts) = 0;
+    virtual int SetCommMask(std::uint32_t mask) = 0;
+    // Blocks until one of the watched events happens (mask filled), until
+    // `stop` is set or outstanding waits are aborted (ECANCELED), or the
+    // device fails.
+    virtual int WaitCommEvent(std::uint32_t& mask, const TStopSignal& stop) = 0;
+    virtual int PurgeComm(std::uint32_t flags) = 0;
+    // Returns and clears the pending line errors (CE_... bits).
+    virtual int ClearCommError(std::uint32_t& errors, TComStat& stat) = 0;
+    virtual int GetCommModemStatus(std::uint32_t& status) = 0;
+    virtual int TransmitCommChar(char ch) = 0;
+
+    // ReadFile: issues the read. It may complete at once (op.Complete, with
+    // op.Done bytes); otherwise it is pending until CompleteRead.
+    virtual int StartRead(TReadOp& op) = 0;
+    // Waits until a pending read completes by the time-out rules (or at
+    // once for one that has). Returns 0 or the error the read ended with.
+    virtual int CompleteRead(TReadOp& op) = 0;
+
+    // Blocks until input is queued or `timeoutMs` passes (0 or less only
+    // looks); `pending` tells whether input is queued. No data is taken.
+    virtual int WaitForInput(int timeoutMs, bool& pending) = 0;
+};
+
+// The backend for serial devices and pseudo-terminals of this system.
+std::unique_ptr<IComDevice> MakePosixComDevice();
+
+// An absolute path is used as it is; any other name is a device under /dev.
+std::string DevicePath(const std::string& portName);
+
+}  // namespace corvane::device
