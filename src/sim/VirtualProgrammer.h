@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -162,18 +163,21 @@ public:
     std::uint64_t BytesReceived() const;
 
 private:
-    struct LineClosed {};  // thrown inside the serving thread: stop or unplug
+    struct LineClosed {};  // thrown inside the serving thread: stop, unplug or line gone
+    using Clock = std::chrono::steady_clock;
 
     void Serve();
     void ServeLine(int master);
     void Command(int master, std::uint8_t c);
+    void CounterEntry(int master);
+    void WritePass(int master);
     std::uint8_t Get(int master);
-    bool TryGet(int master, std::uint8_t& c, std::chrono::steady_clock::time_point until);
     void Put(int master, std::string_view bytes);
-    void Delay(std::chrono::nanoseconds d);
+    void SleepUntil(Clock::time_point deadline);
+    void Wake();
     void OpenLine();   // with the mutex held
     void CloseLine();  // with the mutex held
-    void AnnounceLocked();
+    void Log(std::string entry);
 
     mutable std::mutex FMutex;
     mutable std::condition_variable FChanged;
@@ -192,13 +196,14 @@ private:
     std::string FMapDir, FMapName;
     bool FStop = false;
     bool FUnplugRequest = false;
-    bool FRunning = false;
+    std::atomic<bool> FInterrupt{false};  // FStop or FUnplugRequest, for the sleeps
     std::thread FThread;
 
     // Owned by the serving thread.
     std::string FInput;
     std::size_t FInputPos = 0;
-    std::chrono::steady_clock::time_point FRxFree{}, FTxFree{};
+    std::optional<std::uint8_t> FPending;  // a byte that ended a counter entry
+    Clock::time_point FChunkTime{}, FRxFree{}, FTxFree{};
 };
 
 }  // namespace corvane::sim

@@ -1,0 +1,586 @@
+#include "VirtualProgrammer.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <system_error>
+
+#include "DeviceMap.h"
+
+namespace corvane::sim {
+
+namespace {
+
+constexpr std::string_view kBanner = "\r\nYarv Programmer v1.3\r\n>";
+constexpr std::string_view kBanner2051 = "\r\nYarv 2051 Programmer v1.3\r\n>";
+constexpr std::string_view kNoChip = "\r\nno chip\r\n>";
+
+[[noreturn]] void ThrowErrno(int err, const char* what) {
+    throw std::system_error(err, std::generic_category(), what);
+}
+
+std::string Hex2(std::uint8_t b) {
+    static constexpr char digits[] = "0123456789ABCDEF";
+    return {digits[b >> 4], digits[b & 15]};
+}
+
+void CloseFd(int& fd) {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+}
+
+}  // namespace
+
+Chip ChipFromCode(std::string_view code) {
+    struct Known {
+        std::string_view code;
+        std::uint16_t size;
+    };
+    static constexpr Known kKnown[] = {{"51", 4096}, {"61", 4096},  {"52", 8192},
+                                       {"62", 8192}, {"55", 20480}, {"65", 20480}};
+    for (const auto& k : kKnown) {
+        if (k.code == code) return Chip{std::string(code), k.size, false};
+    }
+    return Chip{std::string(code), 0, false};
+}
+
+Chip Chip2051(std::uint16_t size) {
+    return Chip{size > 2048 ? "41" : "21", size, true};
+}
+
+std::optional<Chip> ParseChip(std::string_view text) {
+    if (text == "2051") return Chip2051(2048);
+    if (text == "4051") return Chip2051(4096);
+    if (text.size() == 2) return ChipFromCode(text);
+    return std::nullopt;
+}
+
+std::chrono::nanoseconds CharacterTime(unsigned baud) {
+    if (baud == 0) return std::chrono::nanoseconds{0};
+    return std::chrono::nanoseconds{10'000'000'000LL / baud};
+}
+
+VirtualProgrammer::VirtualProgrammer(BoardOptions options) : FOptions(std::move(options)) {
+    FFlash.assign(FOptions.chip.size, 0xFF);
+    std::copy_n(FOptions.flash.begin(), std::min(FOptions.flash.size(), FFlash.size()),
+                FFlash.begin());
+    FLocked = FOptions.locked && !FFlash.empty();
+}
+
+VirtualProgrammer::~VirtualProgrammer() {
+    Stop();
+}
+
+// ---- lifetime and the line ----------------------------------------------
+
+void VirtualProgrammer::Start() {
+    std::lock_guard lock(FMutex);
+    if (FThread.joinable()) return;
+    if (pipe2(FWake, O_CLOEXEC | O_NONBLOCK) != 0) ThrowErrno(errno, "pipe2");
+    try {
+        OpenLine();
+    } catch (...) {
+        CloseFd(FWake[0]);
+        CloseFd(FWake[1]);
+        throw;
+    }
+    FStop = false;
+    FUnplugRequest = false;
+    FInterrupt = false;
+    FThread = std::thread([this] { Serve(); });
+}
+
+void VirtualProgrammer::Stop() {
+    {
+        std::lock_guard lock(FMutex);
+        if (!FThread.joinable()) return;
+        FStop = true;
+        FInterrupt = true;
+    }
+    Wake();
+    FChanged.notify_all();
+    FThread.join();
+    std::lock_guard lock(FMutex);
+    CloseLine();
+    CloseFd(FWake[0]);
+    CloseFd(FWake[1]);
+    FChanged.notify_all();
+}
+
+bool VirtualProgrammer::Running() const {
+    std::lock_guard lock(FMutex);
+    return FThread.joinable() && !FStop;
+}
+
+void VirtualProgrammer::OpenLine() {
+    int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0) ThrowErrno(errno, "posix_openpt");
+    char name[128];
+    termios tio{};
+    if (grantpt(master) != 0 || unlockpt(master) != 0 ||
+        ptsname_r(master, name, sizeof name) != 0 || tcgetattr(master, &tio) != 0) {
+        int err = errno;
+        ::close(master);
+        ThrowErrno(err, "pseudo-terminal");
+    }
+    // Raw both ways, so the host's bytes reach the board unchanged and back.
+    cfmakeraw(&tio);
+    if (tcsetattr(master, TCSANOW, &tio) != 0 ||
+        fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK) != 0) {
+        int err = errno;
+        ::close(master);
+        ThrowErrno(err, "pseudo-terminal");
+    }
+    // Without any slave descriptor the master reports a hang-up all the time;
+    // this plain one (no TIOCEXCL, no flock) leaves the host's exclusive open free.
+    int hold = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (hold < 0) {
+        int err = errno;
+        ::close(master);
+        ThrowErrno(err, name);
+    }
+    FMaster = master;
+    FSlaveHold = hold;
+    FPortPath = name;
+    FReceived = 0;
+    if (!FMapName.empty()) {
+        if (int rc = device::AnnouncePort(FMapDir, FMapName, FPortPath)) {
+            CloseLine();
+            ThrowErrno(rc, "announce");
+        }
+    }
+}
+
+void VirtualProgrammer::CloseLine() {
+    if (FMaster < 0) return;
+    if (!FMapName.empty()) device::WithdrawPort(FMapDir, FMapName);
+    CloseFd(FMaster);
+    CloseFd(FSlaveHold);
+    FPortPath.clear();
+}
+
+void VirtualProgrammer::Wake() {
+    if (FWake[1] >= 0) {
+        [[maybe_unused]] ssize_t n = ::write(FWake[1], "x", 1);
+    }
+}
+
+std::string VirtualProgrammer::PortPath() const {
+    std::lock_guard lock(FMutex);
+    return FPortPath;
+}
+
+void VirtualProgrammer::Announce(const std::string& dir, const std::string& name) {
+    std::lock_guard lock(FMutex);
+    if (FMaster >= 0) {
+        if (int rc = device::AnnouncePort(dir, name, FPortPath)) ThrowErrno(rc, "announce");
+        if (!FMapName.empty() && (FMapDir != dir || FMapName != name)) {
+            device::WithdrawPort(FMapDir, FMapName);
+        }
+    }
+    FMapDir = dir;
+    FMapName = name;
+}
+
+void VirtualProgrammer::Withdraw() {
+    std::lock_guard lock(FMutex);
+    if (!FMapName.empty() && FMaster >= 0) device::WithdrawPort(FMapDir, FMapName);
+    FMapDir.clear();
+    FMapName.clear();
+}
+
+std::string VirtualProgrammer::MapEntry() const {
+    std::lock_guard lock(FMutex);
+    return FMapName.empty() ? std::string() : FMapDir + "/" + FMapName;
+}
+
+void VirtualProgrammer::Unplug() {
+    std::unique_lock lock(FMutex);
+    if (FMaster < 0) return;
+    if (!FThread.joinable()) {
+        CloseLine();
+        return;
+    }
+    FUnplugRequest = true;
+    FInterrupt = true;
+    Wake();
+    FChanged.wait(lock, [this] { return FMaster < 0 || FStop; });
+}
+
+void VirtualProgrammer::Plug() {
+    std::lock_guard lock(FMutex);
+    if (FMaster >= 0 || !FThread.joinable() || FStop) return;
+    OpenLine();
+    FChanged.notify_all();
+}
+
+bool VirtualProgrammer::Plugged() const {
+    std::lock_guard lock(FMutex);
+    return FMaster >= 0;
+}
+
+bool VirtualProgrammer::WaitUnplugged(std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(FMutex);
+    return FChanged.wait_for(lock, timeout, [this] { return FMaster < 0; });
+}
+
+// ---- state --------------------------------------------------------------
+
+void VirtualProgrammer::InsertChip(const Chip& chip, std::vector<std::uint8_t> flash) {
+    std::lock_guard lock(FMutex);
+    FOptions.chip = chip;
+    FFlash.assign(chip.size, 0xFF);
+    std::copy_n(flash.begin(), std::min(flash.size(), FFlash.size()), FFlash.begin());
+    FLocked = false;
+}
+
+Chip VirtualProgrammer::CurrentChip() const {
+    std::lock_guard lock(FMutex);
+    return FOptions.chip;
+}
+
+void VirtualProgrammer::SetFaults(const Faults& faults) {
+    std::lock_guard lock(FMutex);
+    FOptions.faults = faults;
+}
+
+Faults VirtualProgrammer::CurrentFaults() const {
+    std::lock_guard lock(FMutex);
+    return FOptions.faults;
+}
+
+std::vector<std::uint8_t> VirtualProgrammer::Flash() const {
+    std::lock_guard lock(FMutex);
+    return FFlash;
+}
+
+bool VirtualProgrammer::Locked() const {
+    std::lock_guard lock(FMutex);
+    return FLocked;
+}
+
+std::uint32_t VirtualProgrammer::Counter() const {
+    std::lock_guard lock(FMutex);
+    return FCounter;
+}
+
+std::vector<std::string> VirtualProgrammer::CommandLog() const {
+    std::lock_guard lock(FMutex);
+    return FLog;
+}
+
+void VirtualProgrammer::ClearCommandLog() {
+    std::lock_guard lock(FMutex);
+    FLog.clear();
+}
+
+bool VirtualProgrammer::WaitForCommands(std::size_t entries,
+                                        std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(FMutex);
+    return FChanged.wait_for(lock, timeout, [&] { return FLog.size() >= entries; });
+}
+
+std::uint64_t VirtualProgrammer::BytesReceived() const {
+    std::lock_guard lock(FMutex);
+    return FReceived;
+}
+
+void VirtualProgrammer::Log(std::string entry) {
+    {
+        std::lock_guard lock(FMutex);
+        FLog.push_back(std::move(entry));
+    }
+    FChanged.notify_all();
+}
+
+// ---- the serving thread -------------------------------------------------
+
+void VirtualProgrammer::Serve() {
+    std::unique_lock lock(FMutex);
+    while (!FStop) {
+        if (FMaster < 0) {
+            FChanged.wait(lock, [this] { return FStop || FMaster >= 0; });
+            continue;
+        }
+        const int master = FMaster;
+        lock.unlock();
+        ServeLine(master);
+        lock.lock();
+        if (FStop) break;
+        // The line went away (unplugged, the fault, or an error of the pty).
+        CloseLine();
+        FUnplugRequest = false;
+        FInterrupt = false;
+        char drain[64];
+        while (::read(FWake[0], drain, sizeof drain) > 0) {
+        }
+        FChanged.notify_all();
+    }
+}
+
+void VirtualProgrammer::ServeLine(int master) {
+    FInput.clear();
+    FInputPos = 0;
+    FPending.reset();
+    FChunkTime = FRxFree = FTxFree = Clock::time_point{};
+    try {
+        for (;;) {
+            std::uint8_t c;
+            if (FPending) {
+                c = *FPending;
+                FPending.reset();
+            } else {
+                c = Get(master);
+            }
+            Command(master, c);
+        }
+    } catch (const LineClosed&) {
+    }
+}
+
+std::uint8_t VirtualProgrammer::Get(int master) {
+    auto lineGone = [this] {
+        std::lock_guard lock(FMutex);
+        const auto& after = FOptions.faults.lineGoneAfter;
+        return after && FReceived >= *after;
+    };
+    if (lineGone()) throw LineClosed{};
+    while (FInputPos >= FInput.size()) {
+        pollfd fds[2] = {{master, POLLIN, 0}, {FWake[0], POLLIN, 0}};
+        if (::poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            throw LineClosed{};
+        }
+        if (fds[1].revents != 0) {
+            char drain[64];
+            while (::read(FWake[0], drain, sizeof drain) > 0) {
+            }
+            if (FInterrupt) throw LineClosed{};
+        }
+        if (fds[0].revents == 0) continue;
+        char buf[256];
+        ssize_t n = ::read(master, buf, sizeof buf);
+        if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+        if (n <= 0) throw LineClosed{};
+        FInput.assign(buf, static_cast<std::size_t>(n));
+        FInputPos = 0;
+        FChunkTime = Clock::now();
+    }
+    const auto c = static_cast<std::uint8_t>(FInput[FInputPos++]);
+    if (const auto t = CharacterTime(FOptions.baud); t.count() > 0) {
+        // A character is there one character time after the line was free
+        // (or after it was seen, when the line was idle).
+        FRxFree = std::max(FRxFree, FChunkTime) + t;
+        SleepUntil(FRxFree);
+    }
+    {
+        std::lock_guard lock(FMutex);
+        ++FReceived;
+    }
+    if (lineGone()) throw LineClosed{};
+    return c;
+}
+
+void VirtualProgrammer::Put(int master, std::string_view bytes) {
+    const auto t = CharacterTime(FOptions.baud);
+    while (!bytes.empty()) {
+        std::size_t chunk = bytes.size();
+        if (t.count() > 0) {
+            // Absolute deadlines: the error of one sleep is not carried on.
+            FTxFree = std::max(FTxFree, Clock::now()) + t;
+            SleepUntil(FTxFree);
+            chunk = 1;
+        }
+        ssize_t n = ::write(master, bytes.data(), chunk);
+        if (n > 0) {
+            bytes.remove_prefix(static_cast<std::size_t>(n));
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR) throw LineClosed{};
+        // The host does not read: wait until it does, or until told to stop.
+        pollfd fds[2] = {{master, POLLOUT, 0}, {FWake[0], POLLIN, 0}};
+        if (::poll(fds, 2, -1) < 0 && errno != EINTR) throw LineClosed{};
+        if (FInterrupt) throw LineClosed{};
+    }
+}
+
+void VirtualProgrammer::SleepUntil(Clock::time_point deadline) {
+    // Slices of at most 10 ms, so that Stop() and Unplug() are not held up.
+    for (;;) {
+        if (FInterrupt) throw LineClosed{};
+        const auto now = Clock::now();
+        if (now >= deadline) return;
+        const auto until = std::min(deadline, now + std::chrono::milliseconds(10));
+        const auto ns =
+            std::chrono::duration_cast<std::chrono::nanoseconds>(until.time_since_epoch()).count();
+        timespec ts{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
+        // steady_clock is CLOCK_MONOTONIC here.
+        clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr);
+    }
+}
+
+// ---- the firmware -------------------------------------------------------
+
+void VirtualProgrammer::Command(int master, std::uint8_t c) {
+    static constexpr std::string_view kCommands = "\rpeswrcl";
+    if (c == 0 || kCommands.find(static_cast<char>(c)) == std::string_view::npos) return;
+
+    std::unique_lock lock(FMutex);
+    const Faults faults = FOptions.faults;
+    const Chip chip = FOptions.chip;
+    if (faults.silent || (c == 'p' && faults.noAnswerToP)) {
+        lock.unlock();
+        Log(std::string(1, static_cast<char>(c)));
+        return;
+    }
+    if (c == 's') {
+        lock.unlock();
+        CounterEntry(master);
+        return;
+    }
+    lock.unlock();
+    Log(std::string(1, static_cast<char>(c)));
+
+    switch (c) {
+        case '\r':
+            Put(master, faults.noiseBeforeGreeting);
+            Put(master, chip.family2051 ? kBanner2051 : kBanner);
+            break;
+        case 'p': {
+            lock.lock();
+            const bool blank =
+                !FFlash.empty() && !FLocked &&
+                std::all_of(FFlash.begin(), FFlash.end(), [](std::uint8_t b) { return b == 0xFF; });
+            lock.unlock();
+            Put(master, "p" + chip.code + "," + (blank ? "0" : "1") + " ok\r\n>");
+            break;
+        }
+        case 'e': {
+            if (chip.size == 0) {
+                Put(master, kNoChip);
+                break;
+            }
+            SleepUntil(Clock::now() + FOptions.eraseDelay);
+            lock.lock();
+            bool ok = true;
+            if (FOptions.faults.eraseFailures > 0) {
+                --FOptions.faults.eraseFailures;
+                ok = false;
+            } else {
+                std::fill(FFlash.begin(), FFlash.end(), 0xFF);
+                FLocked = false;
+            }
+            lock.unlock();
+            Put(master,
+                ok || faults.eraseFailureSaysOk ? "\r\nerase ok\r\n>" : "\r\nerase failed\r\n>");
+            break;
+        }
+        case 'w':
+            WritePass(master);
+            break;
+        case 'r': {
+            std::string dump(1,
+                             faults.wrongReadEcho ? static_cast<char>(*faults.wrongReadEcho) : 'r');
+            lock.lock();
+            const std::uint32_t count = FCounter;
+            dump.reserve(2 * count + 2);
+            for (std::uint32_t i = 0; i < count; ++i) {
+                dump += Hex2(!FLocked && i < FFlash.size() ? FFlash[i] : 0xFF);
+            }
+            lock.unlock();
+            dump += '>';
+            Put(master, dump);
+            break;
+        }
+        case 'c': {
+            lock.lock();
+            std::uint16_t sum = 0;
+            for (std::uint32_t i = 0; i < FCounter; ++i) {
+                sum = static_cast<std::uint16_t>(
+                    sum + (!FLocked && i < FFlash.size() ? FFlash[i] : 0xFF));
+            }
+            lock.unlock();
+            char text[32];
+            std::snprintf(text, sizeof text, "\r\nSum= %04X\r\n>",
+                          static_cast<unsigned>(static_cast<std::uint16_t>(0x10000 - sum)));
+            Put(master, text);
+            break;
+        }
+        case 'l':
+            if (chip.size == 0) {
+                Put(master, kNoChip);
+                break;
+            }
+            lock.lock();
+            FLocked = true;
+            lock.unlock();
+            Put(master, "\r\nlock ok\r\n>");
+            break;
+    }
+}
+
+void VirtualProgrammer::CounterEntry(int master) {
+    std::string entry = "s";
+    std::uint64_t value = 0;
+    Put(master, std::string_view("\x11", 1));
+    for (;;) {
+        const std::uint8_t c = Get(master);
+        if (c >= '0' && c <= '9') {
+            entry += static_cast<char>(c);
+            value = std::min<std::uint64_t>(value * 10 + (c - '0'), 1'000'000);
+            Put(master, std::string_view("\x11", 1));
+            continue;
+        }
+        if (c != '\n') {
+            // Anything else ends the entry unfinished and is a command of its own.
+            Log(entry);
+            FPending = c;
+            return;
+        }
+        entry += '\n';
+        bool ok;
+        {
+            std::lock_guard lock(FMutex);
+            ok = value >= 1 && value <= FOptions.chip.size;
+            if (ok) FCounter = static_cast<std::uint32_t>(value);
+        }
+        Log(entry);
+        Put(master, ok ? "\r\nok\r\n>" : "\r\nbad count\r\n>");
+        return;
+    }
+}
+
+void VirtualProgrammer::WritePass(int master) {
+    std::unique_lock lock(FMutex);
+    const std::uint32_t count = FCounter;
+    const auto pause = FOptions.writePause;
+    const Faults faults = FOptions.faults;
+    lock.unlock();
+
+    Put(master, "w");
+    SleepUntil(Clock::now() + pause);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        Put(master, std::string_view("\x11", 1));
+        const std::uint8_t b = Get(master);
+        if (faults.wrongHandshakeAt != 0 && i + 1 == faults.wrongHandshakeAt) {
+            Put(master,
+                std::string_view(reinterpret_cast<const char*>(&faults.wrongHandshakeByte), 1));
+            return;
+        }
+        lock.lock();
+        // Flash only clears bits; a locked chip takes nothing.
+        if (!FLocked && i < FFlash.size()) FFlash[i] &= b;
+        lock.unlock();
+        Put(master, std::string_view("\x13", 1));
+    }
+    Put(master, ">");
+}
+
+}  // namespace corvane::sim

@@ -1,0 +1,306 @@
+// corvane-sim: a virtual programmer board on a pseudo-terminal, announced in
+// the device map so that Corvane finds it as it would find a real board.
+
+#include <getopt.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <string>
+#include <string_view>
+
+#include "DeviceMap.h"
+#include "UHexFile.h"
+#include "VirtualProgrammer.h"
+
+namespace {
+
+using corvane::sim::BoardOptions;
+
+constexpr const char* kUsage = R"(Usage: corvane-sim [OPTION]...
+A virtual programmer board for Corvane on a pseudo-terminal. It announces its
+port in the device map while it runs, prints one line "PORT ENTRY" (the pty's
+path and the map entry's path) on standard output when it is ready, and ends
+on SIGINT, SIGTERM or the end of standard input, removing its entry.
+
+Chip and flash:
+  --chip KIND        the chip in the socket: 51 (89C51, 4 KB), 61 (89LV51, 4 KB),
+                     52 (89C52, 8 KB), 62 (89LV52, 8 KB), 55 (89C55, 20 KB),
+                     65 (89LV55, 20 KB); 00 or any other two characters: an
+                     empty socket that reports that code; 2051 or 4051: a
+                     2051-family board with a 2 KB or 4 KB chip. Default 51.
+  --flash FILE       initial flash from an Intel HEX file (default blank)
+  --locked           the chip starts locked
+  --dump FILE        write the final flash to an Intel HEX file on exit
+
+Timing:
+  --pace             pace the line at the character time of 9600 baud
+                     (about 1.04 ms per character in each direction)
+  --baud N           pace the line at the character time of N baud
+  --erase-delay MS   how long an erase takes (default 20)
+  --write-pause MS   pause after the echo of 'w' (default 5, 0 allowed)
+
+Faults:
+  --silent           read everything, answer nothing
+  --no-p-answer      never answer 'p'
+  --erase-fail N     the first N erases fail (no "ok"; flash unchanged)
+  --erase-fail-says-ok
+                     a failed erase still answers "ok" (only the status of
+                     'p' or a read-back shows it)
+  --bad-xoff N       in every write pass, answer byte N (from 1) with '?'
+                     instead of XOFF and drop the pass
+  --bad-xoff-byte B  the byte sent instead of XOFF (decimal, default 63)
+  --bad-echo C       send the character C instead of the echo of 'r'
+  --noise N          send N bytes of garbage before every greeting
+  --gone-after N     the line goes away (pty closed, entry removed) after
+                     the host has written N bytes
+
+Device map:
+  --map DIR          announce in DIR (default: $CORVANE_SERIALCOMM when set,
+                     otherwise the runtime directory $XDG_RUNTIME_DIR/corvane/
+                     serialcomm or /tmp/corvane-UID/serialcomm)
+  --name NAME        the entry's name (default corvane-sim-PID)
+  --ignore-stdin     run until a signal even when standard input ends (for
+                     starting it in the background)
+  --help             show this text
+)";
+
+template <typename T>
+bool ParseNumber(std::string_view text, T& value) {
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return ec == std::errc() && end == text.data() + text.size();
+}
+
+std::string Noise(std::size_t n) {
+    // Garbage without the prompt '>' in it, the same every time.
+    static constexpr unsigned char kPool[] = {0x00, 0xFE, '#',  '~', 0x7F,
+                                              '!',  '%',  0x80, '@', 0x1B};
+    std::string noise;
+    for (std::size_t i = 0; i < n; ++i) noise += static_cast<char>(kPool[(i * 7) % sizeof kPool]);
+    return noise;
+}
+
+int Fail(const std::string& message) {
+    std::fprintf(stderr, "corvane-sim: %s\n", message.c_str());
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    enum {
+        kChip = 256,
+        kFlash,
+        kLocked,
+        kDump,
+        kPace,
+        kBaud,
+        kEraseDelay,
+        kWritePause,
+        kSilent,
+        kNoP,
+        kEraseFail,
+        kEraseFailOk,
+        kBadXoff,
+        kBadXoffByte,
+        kBadEcho,
+        kNoise,
+        kGoneAfter,
+        kMap,
+        kName,
+        kIgnoreStdin,
+        kHelp
+    };
+    static const option kOptions[] = {{"chip", required_argument, nullptr, kChip},
+                                      {"flash", required_argument, nullptr, kFlash},
+                                      {"locked", no_argument, nullptr, kLocked},
+                                      {"dump", required_argument, nullptr, kDump},
+                                      {"pace", no_argument, nullptr, kPace},
+                                      {"baud", required_argument, nullptr, kBaud},
+                                      {"erase-delay", required_argument, nullptr, kEraseDelay},
+                                      {"write-pause", required_argument, nullptr, kWritePause},
+                                      {"silent", no_argument, nullptr, kSilent},
+                                      {"no-p-answer", no_argument, nullptr, kNoP},
+                                      {"erase-fail", required_argument, nullptr, kEraseFail},
+                                      {"erase-fail-says-ok", no_argument, nullptr, kEraseFailOk},
+                                      {"bad-xoff", required_argument, nullptr, kBadXoff},
+                                      {"bad-xoff-byte", required_argument, nullptr, kBadXoffByte},
+                                      {"bad-echo", required_argument, nullptr, kBadEcho},
+                                      {"noise", required_argument, nullptr, kNoise},
+                                      {"gone-after", required_argument, nullptr, kGoneAfter},
+                                      {"map", required_argument, nullptr, kMap},
+                                      {"name", required_argument, nullptr, kName},
+                                      {"ignore-stdin", no_argument, nullptr, kIgnoreStdin},
+                                      {"help", no_argument, nullptr, kHelp},
+                                      {nullptr, 0, nullptr, 0}};
+
+    BoardOptions options;
+    std::string flashFile, dumpFile, mapDir = corvane::device::AnnounceDirectory();
+    std::string name = "corvane-sim-" + std::to_string(getpid());
+    bool ignoreStdin = false;
+
+    int opt;
+    while ((opt = getopt_long(argc, argv, "", kOptions, nullptr)) != -1) {
+        const std::string_view arg = optarg != nullptr ? optarg : "";
+        unsigned number = 0;
+        auto needNumber = [&]() { return ParseNumber(arg, number); };
+        switch (opt) {
+            case kChip: {
+                auto chip = corvane::sim::ParseChip(arg);
+                if (!chip) return Fail("unknown chip '" + std::string(arg) + "' (see --help)");
+                options.chip = *chip;
+                break;
+            }
+            case kFlash:
+                flashFile = arg;
+                break;
+            case kLocked:
+                options.locked = true;
+                break;
+            case kDump:
+                dumpFile = arg;
+                break;
+            case kPace:
+                options.baud = 9600;
+                break;
+            case kBaud:
+                if (!needNumber() || number == 0) return Fail("--baud needs a positive number");
+                options.baud = number;
+                break;
+            case kEraseDelay:
+                if (!needNumber()) return Fail("--erase-delay needs milliseconds");
+                options.eraseDelay = std::chrono::milliseconds(number);
+                break;
+            case kWritePause:
+                if (!needNumber()) return Fail("--write-pause needs milliseconds");
+                options.writePause = std::chrono::milliseconds(number);
+                break;
+            case kSilent:
+                options.faults.silent = true;
+                break;
+            case kNoP:
+                options.faults.noAnswerToP = true;
+                break;
+            case kEraseFail:
+                if (!needNumber()) return Fail("--erase-fail needs a count");
+                options.faults.eraseFailures = static_cast<int>(number);
+                break;
+            case kEraseFailOk:
+                options.faults.eraseFailureSaysOk = true;
+                break;
+            case kBadXoff:
+                if (!needNumber() || number == 0)
+                    return Fail("--bad-xoff needs a byte number from 1");
+                options.faults.wrongHandshakeAt = number;
+                break;
+            case kBadXoffByte:
+                if (!needNumber() || number > 255) return Fail("--bad-xoff-byte needs 0 to 255");
+                options.faults.wrongHandshakeByte = static_cast<std::uint8_t>(number);
+                break;
+            case kBadEcho:
+                if (arg.size() != 1) return Fail("--bad-echo needs one character");
+                options.faults.wrongReadEcho = static_cast<std::uint8_t>(arg[0]);
+                break;
+            case kNoise:
+                if (!needNumber()) return Fail("--noise needs a count");
+                options.faults.noiseBeforeGreeting = Noise(number);
+                break;
+            case kGoneAfter: {
+                std::uint64_t n = 0;
+                if (!ParseNumber(arg, n)) return Fail("--gone-after needs a count");
+                options.faults.lineGoneAfter = n;
+                break;
+            }
+            case kMap:
+                mapDir = arg;
+                break;
+            case kName:
+                if (arg.empty() || arg.find('/') != std::string_view::npos || arg[0] == '.') {
+                    return Fail("--name needs a plain file name");
+                }
+                name = arg;
+                break;
+            case kIgnoreStdin:
+                ignoreStdin = true;
+                break;
+            case kHelp:
+                std::fputs(kUsage, stdout);
+                return 0;
+            default:
+                std::fputs("Try 'corvane-sim --help'.\n", stderr);
+                return 2;
+        }
+    }
+    if (optind < argc) return Fail(std::string("unexpected argument '") + argv[optind] + "'");
+
+    if (!flashFile.empty()) {
+        if (options.chip.size == 0) return Fail("an empty socket has no flash to load");
+        try {
+            corvane::THexFile image;
+            image.SetMemSize(options.chip.size);
+            image.LoadHex(flashFile);
+            options.flash = image.Data();
+        } catch (const std::exception& e) {
+            return Fail(flashFile + ": " + e.what());
+        }
+    }
+
+    // The signals are taken through a descriptor; the board's thread inherits
+    // the mask, so they never interrupt it.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+    const int sigfd = signalfd(-1, &signals, SFD_CLOEXEC);
+    if (sigfd < 0) return Fail(std::string("signalfd: ") + std::strerror(errno));
+
+    corvane::sim::VirtualProgrammer board(options);
+    try {
+        board.Announce(mapDir, name);
+        board.Start();
+    } catch (const std::exception& e) {
+        return Fail(e.what());
+    }
+    std::printf("%s %s\n", board.PortPath().c_str(), board.MapEntry().c_str());
+    std::fflush(stdout);
+
+    for (;;) {
+        pollfd fds[2] = {{sigfd, POLLIN, 0}, {ignoreStdin ? -1 : STDIN_FILENO, POLLIN, 0}};
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        if (fds[0].revents != 0) break;
+        if (fds[1].revents != 0) {
+            char buf[256];
+            ssize_t n = read(STDIN_FILENO, buf, sizeof buf);
+            if (n <= 0 && !(n < 0 && errno == EINTR)) break;
+        }
+    }
+
+    const auto flash = board.Flash();
+    board.Stop();
+    close(sigfd);
+    if (!dumpFile.empty() && !flash.empty()) {
+        try {
+            corvane::THexFile image;
+            image.SetMemSize(static_cast<std::uint16_t>(flash.size()));
+            for (std::size_t i = 0; i < flash.size(); ++i) {
+                image.SetByte(static_cast<std::uint16_t>(i), flash[i]);
+            }
+            image.SaveHex(dumpFile);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "corvane-sim: %s: %s\n", dumpFile.c_str(), e.what());
+            return 1;
+        }
+    }
+    return 0;
+}
