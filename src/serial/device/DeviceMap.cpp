@@ -86,6 +86,9 @@ int ReadMapDirectory(const std::string& dir, bool missingIsEmpty, std::vector<st
         if (name.empty() || name[0] == '.') continue;
         char target[kMaxPortName];
         ssize_t n = readlink((dir + "/" + name).c_str(), target, sizeof target);
+        // An entry withdrawn between readdir and readlink is simply gone: the
+        // port left, which is no reason to fail the whole listing.
+        if (n < 0 && errno == ENOENT) continue;
         if (n < 0) return errno;
         if (static_cast<std::size_t>(n) >= sizeof target) return ENAMETOOLONG;
         found.emplace_back(target, static_cast<std::size_t>(n));
