@@ -17,16 +17,6 @@ namespace corvane {
 
 namespace {
 
-char UpperAscii(char c) {
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-bool SameTextAscii(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return UpperAscii(x) == UpperAscii(y);
-           });
-}
-
 bool IsBlank(char c) {
     return c == ' ' || c == '\t';
 }
@@ -228,7 +218,7 @@ void TIniFile::UpdateFile() const {
 const TIniFile::TSection* TIniFile::FindSection(const std::string& Name) const {
     // The unnamed lines before the first header are no section.
     for (std::size_t i = 1; i < FSections.size(); ++i) {
-        if (SameTextAscii(FSections[i].Name, Name)) return &FSections[i];
+        if (SameText(FSections[i].Name, Name)) return &FSections[i];
     }
     return nullptr;
 }
@@ -239,7 +229,7 @@ TIniFile::TSection* TIniFile::FindSection(const std::string& Name) {
 
 const TIniFile::TLine* TIniFile::FindEntry(const TSection& Section, const std::string& Key) {
     for (const TLine& line : Section.Lines) {
-        if (line.IsEntry && SameTextAscii(line.Key, Key)) return &line;
+        if (line.IsEntry && SameText(line.Key, Key)) return &line;
     }
     return nullptr;
 }
@@ -274,7 +264,7 @@ void TIniFile::WriteString(const std::string& Section, const std::string& Key,
     }
     auto existing =
         std::find_if(section->Lines.begin(), section->Lines.end(),
-                     [&Key](const TLine& l) { return l.IsEntry && SameTextAscii(l.Key, Key); });
+                     [&Key](const TLine& l) { return l.IsEntry && SameText(l.Key, Key); });
     if (existing != section->Lines.end()) {
         existing->Value = Value;
     } else {
@@ -324,10 +314,7 @@ std::vector<std::string> TIniFile::ReadSection(const std::string& Section) const
 // TMemoryRegistry
 
 bool TMemoryRegistry::TNameLess::operator()(const std::string& a, const std::string& b) const {
-    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return static_cast<unsigned char>(UpperAscii(x)) <
-               static_cast<unsigned char>(UpperAscii(y));
-    });
+    return CompareText(a, b) < 0;
 }
 
 void TMemoryRegistry::Put(const std::string& Name, TValue Value) {

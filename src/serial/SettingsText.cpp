@@ -1,5 +1,6 @@
 #include "SettingsText.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstddef>
@@ -24,16 +25,9 @@ constexpr std::array<std::string_view, 4> kControlRTSTexts = {"Disable", "Enable
 
 // Only a to z are folded: the texts are ASCII, and bytes above 127 in a
 // stored value must not match anything by accident of a locale.
-char UpperAscii(char c) {
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-bool SameTextAscii(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (UpperAscii(a[i]) != UpperAscii(b[i])) return false;
-    }
-    return true;
+unsigned char UpperAscii(char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return u >= 'a' && u <= 'z' ? static_cast<unsigned char>(u - 'a' + 'A') : u;
 }
 
 template <typename T, std::size_t N>
@@ -47,7 +41,7 @@ std::string EnumText(const std::array<std::string_view, N>& texts, T value) {
 template <typename T, std::size_t N>
 T ParseEnum(const std::array<std::string_view, N>& texts, std::string_view text, T fallback) {
     for (std::size_t i = 0; i < N; ++i) {
-        if (SameTextAscii(text, texts[i])) return static_cast<T>(i);
+        if (SameText(text, texts[i])) return static_cast<T>(i);
     }
     return fallback;
 }
@@ -107,7 +101,21 @@ std::string YesNoText(bool Value) {
     return Value ? "Yes" : "No";
 }
 bool ParseYesNo(std::string_view Text) {
-    return SameTextAscii(Text, "YES");
+    return SameText(Text, "YES");
+}
+
+bool SameText(std::string_view A, std::string_view B) {
+    return A.size() == B.size() && CompareText(A, B) == 0;
+}
+
+int CompareText(std::string_view A, std::string_view B) {
+    const std::size_t n = std::min(A.size(), B.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        const unsigned char a = UpperAscii(A[i]);
+        const unsigned char b = UpperAscii(B[i]);
+        if (a != b) return a < b ? -1 : 1;
+    }
+    return A.size() == B.size() ? 0 : (A.size() < B.size() ? -1 : 1);
 }
 
 std::string CharText(char Ch) {

@@ -54,6 +54,12 @@ std::string CharText(char Ch);
 // character; "#N" gives the low 8 bits of the integer N, or 0 when N is none.
 char ParseChar(std::string_view Text);
 
+// Text comparison that folds the letter case of a to z only, as the texts
+// above are matched (other bytes compare by their unsigned value).
+bool SameText(std::string_view A, std::string_view B);
+// Less than, equal to or greater than 0 as A sorts before, with or after B.
+int CompareText(std::string_view A, std::string_view B);
+
 // Reads a signed 32-bit integer the way the settings texts write them:
 // leading blanks, an optional sign, then decimal digits or "$" and hex
 // digits, and nothing after. Hex may use all 32 bits ($FFFFFFFF is -1).
