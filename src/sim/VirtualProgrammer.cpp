@@ -390,24 +390,29 @@ std::uint8_t VirtualProgrammer::Get(int master) {
 
 void VirtualProgrammer::Put(int master, std::string_view bytes) {
     const auto t = CharacterTime(FOptions.baud);
+    // The characters of one reply follow each other on the line without a
+    // gap: absolute deadlines from its start, so the lateness of one wake-up
+    // is not carried on to the next character.
+    if (t.count() > 0) FTxFree = std::max(FTxFree, Clock::now());
     while (!bytes.empty()) {
         std::size_t chunk = bytes.size();
         if (t.count() > 0) {
-            // Absolute deadlines: the error of one sleep is not carried on.
-            FTxFree = std::max(FTxFree, Clock::now()) + t;
+            FTxFree += t;
             SleepUntil(FTxFree);
             chunk = 1;
         }
-        ssize_t n = ::write(master, bytes.data(), chunk);
-        if (n > 0) {
-            bytes.remove_prefix(static_cast<std::size_t>(n));
-            continue;
+        for (;;) {
+            const ssize_t n = ::write(master, bytes.data(), chunk);
+            if (n > 0) {
+                bytes.remove_prefix(static_cast<std::size_t>(n));
+                break;
+            }
+            if (n < 0 && errno != EAGAIN && errno != EINTR) throw LineClosed{};
+            // The host does not read: wait until it does, or until told to stop.
+            pollfd fds[2] = {{master, POLLOUT, 0}, {FWake[0], POLLIN, 0}};
+            if (::poll(fds, 2, -1) < 0 && errno != EINTR) throw LineClosed{};
+            if (FInterrupt) throw LineClosed{};
         }
-        if (n < 0 && errno != EAGAIN && errno != EINTR) throw LineClosed{};
-        // The host does not read: wait until it does, or until told to stop.
-        pollfd fds[2] = {{master, POLLOUT, 0}, {FWake[0], POLLIN, 0}};
-        if (::poll(fds, 2, -1) < 0 && errno != EINTR) throw LineClosed{};
-        if (FInterrupt) throw LineClosed{};
     }
 }
 
