@@ -1,0 +1,190 @@
+#include <gtest/gtest.h>
+
+#include "LinkTestSupport.h"
+
+namespace corvane {
+namespace {
+
+using test::DeviceMap;
+using test::RecordingView;
+using test::StartBoard;
+namespace sim = corvane::sim;
+
+const std::vector<bool> kTimerOffThenOn{false, true};
+
+class DiscoveryTest : public ::testing::Test {
+protected:
+    DeviceMap map;  // first: the environment points at it before anything polls
+    RecordingView view;
+    TProgrammerLink link{view};
+
+    void Poll() {
+        view.Reset();
+        link.PollProgrammer();
+        EXPECT_EQ(view.timerStates, kTimerOffThenOn);
+    }
+};
+
+TEST_F(DiscoveryTest, EmptyOrMissingMapMeansNoPort) {
+    Poll();
+    EXPECT_TRUE(link.PortList().empty());
+    EXPECT_EQ(view.statuses, std::vector<std::string>{"Available port not found!"});
+    EXPECT_EQ(link.LastStatus(), "Available port not found!");
+
+    // A map that cannot be read is no ports at all, not an error.
+    map.MakeMissing();
+    Poll();
+    EXPECT_TRUE(link.PortList().empty());
+    EXPECT_EQ(view.statuses, std::vector<std::string>{"Available port not found!"});
+    EXPECT_EQ(link.ChipKind(), ckNone);
+}
+
+TEST_F(DiscoveryTest, ScanTriesPortsInOrderAndStopsAtTheProgrammer) {
+    std::vector<std::unique_ptr<sim::VirtualProgrammer>> boards;
+    for (const char* entry : {"a", "b", "c"}) boards.push_back(StartBoard(map, entry));
+    test::SortByPort(boards);
+    // The first and the last port are something else that never answers.
+    sim::Faults silent;
+    silent.silent = true;
+    boards[0]->SetFaults(silent);
+    boards[2]->SetFaults(silent);
+    boards[1]->InsertChip(sim::ChipFromCode("52"));
+
+    Poll();
+    ASSERT_EQ(link.PortList().size(), 3u);
+    EXPECT_EQ(link.PortList()[1], boards[1]->PortPath());
+    EXPECT_EQ(view.statuses,
+              (std::vector<std::string>{"Try to connect by : " + boards[0]->PortPath(),
+                                        "Try to connect by : " + boards[1]->PortPath(),
+                                        "Identify target chip ...", ""}));
+    EXPECT_EQ(view.statusRepaints, 3);
+    EXPECT_EQ(link.ChipKind(), ck89C52);
+    EXPECT_EQ(link.SourceImage().MemSize(), 8192);
+    EXPECT_EQ(boards[2]->BytesReceived(), 0u);
+    EXPECT_EQ(boards[1]->CommandLog(), (std::vector<std::string>{"\r", "p"}));
+    EXPECT_EQ(link.ComPort().Port(), boards[1]->PortPath());
+
+    // Known now: the next tick greets the same port again, without a word.
+    Poll();
+    EXPECT_TRUE(view.statuses.empty());
+    EXPECT_EQ(link.ChipKind(), ck89C52);
+    EXPECT_EQ(boards[1]->CommandLog(), (std::vector<std::string>{"\r", "p", "\r", "p"}));
+    EXPECT_EQ(boards[0]->BytesReceived(), 1u);
+}
+
+TEST_F(DiscoveryTest, OfTwoProgrammersTheFirstInSortedOrderWins) {
+    std::vector<std::unique_ptr<sim::VirtualProgrammer>> boards;
+    boards.push_back(StartBoard(map, "x", test::BoardWith(sim::ChipFromCode("55"))));
+    boards.push_back(StartBoard(map, "y", test::BoardWith(sim::ChipFromCode("62"))));
+    test::SortByPort(boards);
+    const TChipKind expected = boards[0]->CurrentChip().code == "55" ? ck89C55 : ck89LV52;
+
+    Poll();
+    EXPECT_EQ(link.ChipKind(), expected);
+    EXPECT_EQ(boards[1]->BytesReceived(), 0u);
+}
+
+TEST_F(DiscoveryTest, A2051GreetingNeedsNoQuery) {
+    auto board = StartBoard(map, "prog", test::BoardWith(sim::Chip2051(2048)));
+    Poll();
+    EXPECT_EQ(link.ChipKind(), ck89C2051);
+    EXPECT_EQ(board->CommandLog(), std::vector<std::string>{"\r"});
+    // Its size is the front end's choice, applied when it shows the chip.
+    EXPECT_EQ(link.SourceImage().MemSize(), 0);
+}
+
+TEST_F(DiscoveryTest, ChipCodesSizeTheImagesAndUnknownCodesScanAgain) {
+    auto board = StartBoard(map, "prog", test::BoardWith(sim::ChipFromCode("65")));
+    Poll();
+    EXPECT_EQ(link.ChipKind(), ck89LV55);
+    EXPECT_EQ(link.SourceImage().MemSize(), 20480);
+    EXPECT_EQ(link.ReadImage().MemSize(), 20480);
+
+    // Another chip in the socket shows at the next tick.
+    board->InsertChip(sim::ChipFromCode("51"));
+    Poll();
+    EXPECT_EQ(link.ChipKind(), ck89C51);
+    EXPECT_EQ(link.SourceImage().MemSize(), 4096);
+    EXPECT_EQ(link.ReadImage().MemSize(), 4096);
+
+    // A code that straddles two table entries is no chip; the sizes stay.
+    board->InsertChip(sim::ChipFromCode("16"));
+    Poll();
+    EXPECT_EQ(link.ChipKind(), ckNone);
+    EXPECT_TRUE(view.statuses.empty());
+    EXPECT_EQ(link.SourceImage().MemSize(), 4096);
+
+    // Searching again: the next tick scans, finds the programmer, but no chip.
+    Poll();
+    EXPECT_EQ(view.statuses, (std::vector<std::string>{"Try to connect by : " + board->PortPath(),
+                                                       "Identify target chip ...", ""}));
+    EXPECT_EQ(link.ChipKind(), ckNone);
+    EXPECT_TRUE(link.ComPort().Connected());
+
+    board->InsertChip(sim::ChipFromCode("52"));
+    Poll();
+    EXPECT_EQ(link.ChipKind(), ck89C52);
+}
+
+TEST_F(DiscoveryTest, AnUnansweredChipQueryChangesNothing) {
+    // The one slow test here: the chip query waits its whole 30 s.
+    auto board = StartBoard(map, "prog", test::BoardWith(sim::ChipFromCode("52")));
+    Poll();
+    ASSERT_EQ(link.ChipKind(), ck89C52);
+    sim::Faults faults;
+    faults.noAnswerToP = true;
+    board->SetFaults(faults);
+    Poll();
+    EXPECT_EQ(link.ChipKind(), ck89C52);
+    EXPECT_TRUE(view.statuses.empty());
+}
+
+TEST_F(DiscoveryTest, UnpluggedProgrammerIsDroppedAndFoundAgain) {
+    auto board = StartBoard(map, "prog", test::BoardWith(sim::ChipFromCode("61")));
+    Poll();
+    ASSERT_EQ(link.ChipKind(), ck89LV51);
+    const std::string oldPath = board->PortPath();
+    ASSERT_TRUE(test::ProcessHolds(oldPath));
+
+    board->Unplug();
+    Poll();
+    EXPECT_EQ(link.ChipKind(), ckNone);
+    EXPECT_FALSE(link.ComPort().Connected());
+    EXPECT_FALSE(test::ProcessHolds(oldPath));
+    EXPECT_TRUE(view.messages.empty());
+
+    board->Plug();
+    Poll();
+    EXPECT_EQ(link.ChipKind(), ck89LV51);
+    EXPECT_EQ(link.ComPort().Port(), board->PortPath());
+}
+
+TEST_F(DiscoveryTest, APortHeldByAnotherProgramIsSkippedSilently) {
+    std::vector<std::unique_ptr<sim::VirtualProgrammer>> boards;
+    boards.push_back(StartBoard(map, "a", test::BoardWith(sim::ChipFromCode("51"))));
+    boards.push_back(StartBoard(map, "b", test::BoardWith(sim::ChipFromCode("55"))));
+    test::SortByPort(boards);
+    TComPort other;
+    other.SetPort(boards[0]->PortPath());
+    other.OpenPort();
+
+    Poll();
+    EXPECT_EQ(view.statuses,
+              (std::vector<std::string>{"Try to connect by : " + boards[1]->PortPath(),
+                                        "Identify target chip ...", ""}));
+    EXPECT_EQ(link.ChipKind(), boards[1]->CurrentChip().code == "55" ? ck89C55 : ck89C51);
+    EXPECT_EQ(boards[0]->BytesReceived(), 0u);
+}
+
+TEST_F(DiscoveryTest, NoPortThatOpensMeansNoPortFound) {
+    auto board = StartBoard(map, "a");
+    TComPort other;
+    other.SetPort(board->PortPath());
+    other.OpenPort();
+    Poll();
+    EXPECT_EQ(view.statuses, std::vector<std::string>{"Available port not found!"});
+    EXPECT_EQ(link.ChipKind(), ckNone);
+}
+
+}  // namespace
+}  // namespace corvane
