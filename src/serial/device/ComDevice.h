@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -117,6 +118,7 @@ public:
 
 private:
     int FFd;
+    std::atomic<bool> FSet{false};
 };
 
 // One read, as the time-out rules see it. The device keeps the read's
@@ -129,10 +131,12 @@ struct TReadOp {
     bool Issued = false;
     bool Complete = true;  // a read that was never issued counts as complete
     int Error = 0;         // errno of a read that ended in failure
-    // Device bookkeeping.
+    // Device bookkeeping: the time-outs in force when the read was issued,
+    // and what an abort of outstanding requests signals.
+    TCommTimeouts Timeouts{};
+    std::shared_ptr<void> AbortToken;
     std::chrono::steady_clock::time_point Start{};
     std::chrono::steady_clock::time_point LastByte{};
-    std::uint64_t AbortGeneration = 0;
 };
 
 class IComDevice {

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <atomic>
+#include <exception>
+#include <memory>
+#include <thread>
+
+#include "CPort.h"
+
+namespace corvane {
+
+// The hidden event window of smWindowSync: messages reach the port through
+// it for as long as it exists. Only the owner thread touches Port.
+class TEventWindow {
+public:
+    explicit TEventWindow(TCustomComPort* port) : Port(port) {}
+    TCustomComPort* Port;
+};
+
+// The event monitor of an open port: waits for the line events that the
+// port watches and delivers each wake-up to the port's handlers by the
+// port's SyncMethod.
+class TComThread {
+public:
+    // Sets the device's event mask from the port's Events, then starts the
+    // thread. Throws std::system_error when no thread can be made.
+    explicit TComThread(TCustomComPort& Port);
+    // Signals the stop and waits for the thread to end, serving the port's
+    // dispatcher meanwhile so that a pending hand-over can finish.
+    ~TComThread();
+    TComThread(const TComThread&) = delete;
+    TComThread& operator=(const TComThread&) = delete;
+
+    void SignalStop();
+    const device::TStopSignal& StopEvent() const { return FStopEvent; }
+    // The events of the last completed wait.
+    TComEvents FiredEvents() const { return FFiredEvents; }
+    bool Finished() const { return FFinished.load(); }
+    // The exception that ended the loop, if one did; read it once Finished.
+    std::exception_ptr Failure() const { return FFailure; }
+
+    void DeliverEvents();
+    void RunEventHandlers();
+    void SendEventMessages();
+
+private:
+    void Execute();
+
+    TCustomComPort& FComPort;
+    device::TStopSignal FStopEvent;
+    TComEvents FFiredEvents;
+    std::shared_ptr<TEventDispatcher> FDispatcher;
+    std::shared_ptr<TEventWindow> FEventWindow;
+    TSyncMethod FSyncMethod;
+    std::atomic<bool> FFinished{false};
+    std::exception_ptr FFailure;
+    std::thread FThread;
+};
+
+}  // namespace corvane

@@ -1,0 +1,578 @@
+// The device layer for serial devices and pseudo-terminals of this system.
+//
+// termios2 (for any bit rate) comes from the kernel's own header, so this
+// file uses ioctl throughout and never includes <termios.h>.
+
+#include <asm/termbits.h>
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <mutex>
+#include <utility>
+
+#include "ComDevice.h"
+
+namespace corvane::device {
+
+// ---------------------------------------------------------------------------
+// TStopSignal
+
+TStopSignal::TStopSignal() : FFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+TStopSignal::~TStopSignal() {
+    if (FFd >= 0) close(FFd);
+}
+
+void TStopSignal::Set() {
+    FSet.store(true);
+    std::uint64_t one = 1;
+    if (FFd >= 0) (void)!write(FFd, &one, sizeof one);
+}
+
+bool TStopSignal::IsSet() const {
+    return FSet.load();
+}
+
+// ---------------------------------------------------------------------------
+
+std::string DevicePath(const std::string& portName) {
+    if (!portName.empty() && portName[0] == '/') return portName;
+    return "/dev/" + portName;
+}
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Interval between two looks at the modem lines and error counters while
+// events of theirs are watched: the kernel offers no wait that can be
+// combined with the others.
+constexpr int kLinePollMs = 10;
+
+bool NoModemLines(int err) {
+    return err == ENOTTY || err == EINVAL;
+}
+
+int ErrnoOr(int fallback) {
+    return errno != 0 ? errno : fallback;
+}
+
+// An eventfd that, once signalled, stays readable.
+struct TAbortEvent {
+    int Fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    ~TAbortEvent() {
+        if (Fd >= 0) close(Fd);
+    }
+    void Signal() const {
+        std::uint64_t one = 1;
+        (void)!write(Fd, &one, sizeof one);
+    }
+};
+
+class TPosixComDevice final : public IComDevice {
+public:
+    TPosixComDevice() : FKickFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+    ~TPosixComDevice() override {
+        Close();
+        if (FKickFd >= 0) close(FKickFd);
+    }
+
+    int Open(const std::string& path) override {
+        if (FFd >= 0) return EBUSY;
+        // Only terminals: anything else is refused before it is opened, so a
+        // planted map entry can never make us write into a file or a pipe.
+        struct stat st {};
+        if (stat(path.c_str(), &st) != 0) return errno;
+        if (!S_ISCHR(st.st_mode)) return ENOTTY;
+        int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) return errno;
+        auto fail = [fd](int err) {
+            close(fd);
+            return err;
+        };
+        if (!isatty(fd)) return fail(ENOTTY);
+        // TIOCEXCL keeps other openers out, except root; the lock keeps out
+        // every other opener that asks for it, root included.
+        if (flock(fd, LOCK_EX | LOCK_NB) != 0) return fail(errno == EWOULDBLOCK ? EBUSY : errno);
+        if (ioctl(fd, TIOCEXCL) != 0) return fail(errno);
+
+        int ep = epoll_create1(EPOLL_CLOEXEC);
+        if (ep < 0) return fail(errno);
+        // Edge-triggered: the monitor hears of data when it arrives, not for
+        // as long as it waits unread.
+        epoll_event ev{};
+        ev.events = EPOLLIN | EPOLLET;
+        ev.data.fd = fd;
+        if (epoll_ctl(ep, EPOLL_CTL_ADD, fd, &ev) != 0) {
+            int err = errno;
+            close(ep);
+            return fail(err);
+        }
+        std::lock_guard lock(FMutex);
+        FFd = fd;
+        FEpoll = ep;
+        FAbort = std::make_shared<TAbortEvent>();
+        FTimeouts = TCommTimeouts{};
+        FInQueueSize = 0;
+        FTxPending = false;
+        FRx80Above = false;
+        int lines = 0;
+        FHasModemLines = ioctl(fd, TIOCMGET, &lines) == 0;
+        FLastLines = FHasModemLines ? lines : 0;
+        serial_icounter_struct counts{};
+        FHasCounters = ioctl(fd, TIOCGICOUNT, &counts) == 0;
+        FClearCounts = counts;
+        FEventCounts = counts;
+        return 0;
+    }
+
+    bool IsOpen() const override { return FFd >= 0; }
+
+    int Close() override {
+        std::shared_ptr<TAbortEvent> abort;
+        int fd, ep;
+        {
+            std::lock_guard lock(FMutex);
+            if (FFd < 0) return EBADF;
+            fd = FFd;
+            ep = FEpoll;
+            FFd = -1;
+            FEpoll = -1;
+            abort = std::move(FAbort);
+        }
+        if (abort) abort->Signal();
+        ioctl(fd, TIOCNXCL);
+        close(ep);
+        if (close(fd) != 0) return errno;
+        return 0;
+    }
+
+    int SetupComm(std::uint32_t inQueue, std::uint32_t /*outQueue*/) override {
+        // The kernel's queues have fixed sizes; the input size still tells
+        // when the queue counts as 80% full.
+        if (FFd < 0) return EBADF;
+        std::lock_guard lock(FMutex);
+        FInQueueSize = inQueue;
+        return 0;
+    }
+
+    int SetCommState(const TDcb& dcb) override {
+        if (FFd < 0) return EBADF;
+        if (dcb.ByteSize < 5 || dcb.ByteSize > 8 || dcb.Parity > 4 || dcb.StopBits > 2 ||
+            dcb.BaudRate == 0) {
+            return EINVAL;
+        }
+        termios2 tio{};
+        if (ioctl(FFd, TCGETS2, &tio) != 0) return errno;
+        tio.c_iflag = 0;
+        tio.c_oflag = 0;
+        tio.c_lflag = 0;
+        tio.c_cflag = CREAD | CLOCAL | BOTHER | (BOTHER << IBSHIFT);
+        tio.c_ispeed = dcb.BaudRate;
+        tio.c_ospeed = dcb.BaudRate;
+        static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
+        tio.c_cflag |= kSizes[dcb.ByteSize - 5];
+        if (dcb.StopBits != 0) tio.c_cflag |= CSTOPB;  // 1.5 and 2 stop bits
+        switch (dcb.Parity) {
+            case 1:
+                tio.c_cflag |= PARENB | PARODD;
+                break;
+            case 2:
+                tio.c_cflag |= PARENB;
+                break;
+            case 3:
+                tio.c_cflag |= PARENB | PARODD | CMSPAR;
+                break;
+            case 4:
+                tio.c_cflag |= PARENB | CMSPAR;
+                break;
+            default:
+                break;
+        }
+        if ((dcb.Flags & kDcbParity) != 0) tio.c_iflag |= INPCK;
+        if ((dcb.Flags & kDcbOutX) != 0) tio.c_iflag |= IXON;
+        if ((dcb.Flags & kDcbInX) != 0) tio.c_iflag |= IXOFF;
+        const std::uint32_t rts = dcb.Flags & kDcbRtsControlMask;
+        if ((dcb.Flags & kDcbOutxCtsFlow) != 0 || rts == 0x2000) tio.c_cflag |= CRTSCTS;
+        tio.c_cc[VSTART] = static_cast<cc_t>(dcb.XonChar);
+        tio.c_cc[VSTOP] = static_cast<cc_t>(dcb.XoffChar);
+        // With VMIN 1 an empty queue reads as EAGAIN (the descriptor does not
+        // block), so a read of 0 bytes means the terminal has hung up.
+        tio.c_cc[VMIN] = 1;
+        tio.c_cc[VTIME] = 0;
+        if (ioctl(FFd, TCSETS2, &tio) != 0) return errno;
+
+        // DTR and RTS, where the device has them.
+        const std::uint32_t dtr = dcb.Flags & kDcbDtrControlMask;
+        int dtrBit = TIOCM_DTR;
+        int rtsBit = TIOCM_RTS;
+        if (ioctl(FFd, dtr != 0 ? TIOCMBIS : TIOCMBIC, &dtrBit) != 0 && !NoModemLines(errno)) {
+            return errno;
+        }
+        if (rts != 0x2000 && ioctl(FFd, rts != 0 ? TIOCMBIS : TIOCMBIC, &rtsBit) != 0 &&
+            !NoModemLines(errno)) {
+            return errno;
+        }
+        return 0;
+    }
+
+    int SetCommTimeouts(const TCommTimeouts& timeouts) override {
+        if (FFd < 0) return EBADF;
+        std::lock_guard lock(FMutex);
+        FTimeouts = timeouts;
+        return 0;
+    }
+
+    int SetCommMask(std::uint32_t mask) override {
+        if (FFd < 0) return EBADF;
+        FMask.store(mask);
+        Kick();
+        return 0;
+    }
+
+    int WaitCommEvent(std::uint32_t& mask, const TStopSignal& stop) override {
+        std::shared_ptr<TAbortEvent> abort;
+        int ep;
+        {
+            std::lock_guard lock(FMutex);
+            if (FFd < 0) return EBADF;
+            abort = FAbort;
+            ep = FEpoll;
+        }
+        for (;;) {
+            if (stop.IsSet()) return ECANCELED;
+            std::uint64_t drained;
+            (void)!read(FKickFd, &drained, sizeof drained);
+            const std::uint32_t watched = FMask.load();
+            std::uint32_t fired = 0;
+            bool lookAgain = false;
+            if ((watched & kEvTxEmpty) != 0 && FTxPending.load()) {
+                int outq = 0;
+                if (ioctl(FFd, TIOCOUTQ, &outq) == 0 && outq == 0) {
+                    FTxPending = false;
+                    fired |= kEvTxEmpty;
+                } else {
+                    lookAgain = true;
+                }
+            }
+            fired |= LineEvents(watched, lookAgain);
+            if (fired != 0) {
+                mask = fired;
+                return 0;
+            }
+            pollfd fds[4] = {{ep, POLLIN, 0},
+                             {stop.Fd(), POLLIN, 0},
+                             {abort->Fd, POLLIN, 0},
+                             {FKickFd, POLLIN, 0}};
+            int rc = poll(fds, 4, lookAgain ? kLinePollMs : -1);
+            if (rc < 0) {
+                if (errno == EINTR) continue;
+                return errno;
+            }
+            if (stop.IsSet()) return ECANCELED;
+            if ((fds[2].revents & POLLIN) != 0) return ECANCELED;
+            if ((fds[0].revents & POLLIN) != 0) {
+                epoll_event ev[1];
+                int n = epoll_wait(ep, ev, 1, 0);
+                if (n == 1) {
+                    if ((ev[0].events & (EPOLLHUP | EPOLLERR)) != 0) {
+                        // The device has gone: nothing more can arrive, so
+                        // stop watching it and wait only for the stop.
+                        epoll_ctl(ep, EPOLL_CTL_DEL, ev[0].data.fd, nullptr);
+                    } else if ((ev[0].events & EPOLLIN) != 0) {
+                        int inq = 0;
+                        if (ioctl(FFd, FIONREAD, &inq) == 0 && inq > 0) {
+                            if ((watched & kEvRxChar) != 0) fired |= kEvRxChar;
+                            fired |= Rx80Full(watched, static_cast<std::uint32_t>(inq));
+                        }
+                    }
+                }
+            }
+            if (fired != 0) {
+                mask = fired;
+                return 0;
+            }
+        }
+    }
+
+    int PurgeComm(std::uint32_t flags) override {
+        if (FFd < 0) return EBADF;
+        // Any request on a device that has gone fails, as it does there.
+        termios2 tio{};
+        if (ioctl(FFd, TCGETS2, &tio) != 0) return errno;
+        if ((flags & (kPurgeTxAbort | kPurgeRxAbort)) != 0) {
+            std::shared_ptr<TAbortEvent> old;
+            {
+                std::lock_guard lock(FMutex);
+                old = std::exchange(FAbort, std::make_shared<TAbortEvent>());
+            }
+            old->Signal();
+        }
+        if ((flags & kPurgeRxClear) != 0 && ioctl(FFd, TCFLSH, TCIFLUSH) != 0) return errno;
+        if ((flags & kPurgeTxClear) != 0 && ioctl(FFd, TCFLSH, TCOFLUSH) != 0) return errno;
+        return 0;
+    }
+
+    int ClearCommError(std::uint32_t& errors, TComStat& stat) override {
+        if (FFd < 0) return EBADF;
+        int inq = 0, outq = 0;
+        if (ioctl(FFd, FIONREAD, &inq) != 0) return errno;
+        if (ioctl(FFd, TIOCOUTQ, &outq) != 0) return errno;
+        stat.cbInQue = static_cast<std::uint32_t>(inq);
+        stat.cbOutQue = static_cast<std::uint32_t>(outq);
+        errors = 0;
+        std::lock_guard lock(FMutex);
+        if (FHasCounters) {
+            serial_icounter_struct now{};
+            if (ioctl(FFd, TIOCGICOUNT, &now) == 0) {
+                if (now.frame != FClearCounts.frame) errors |= kCeFrame;
+                if (now.parity != FClearCounts.parity) errors |= kCeRxParity;
+                if (now.overrun != FClearCounts.overrun) errors |= kCeOverrun;
+                if (now.brk != FClearCounts.brk) errors |= kCeBreak;
+                if (now.buf_overrun != FClearCounts.buf_overrun) errors |= kCeRxOver;
+                FClearCounts = now;
+            }
+        }
+        return 0;
+    }
+
+    int GetCommModemStatus(std::uint32_t& status) override {
+        if (FFd < 0) return EBADF;
+        status = 0;
+        int lines = 0;
+        if (ioctl(FFd, TIOCMGET, &lines) != 0) {
+            // A pseudo-terminal has no modem lines: it reports none.
+            if (NoModemLines(errno)) return 0;
+            return errno;
+        }
+        status = ModemStatus(lines);
+        return 0;
+    }
+
+    int TransmitCommChar(char ch) override {
+        if (FFd < 0) return EBADF;
+        ssize_t n = write(FFd, &ch, 1);
+        if (n != 1) return ErrnoOr(EIO);
+        FTxPending = true;
+        Kick();
+        return 0;
+    }
+
+    int StartRead(TReadOp& op) override {
+        {
+            std::lock_guard lock(FMutex);
+            if (FFd < 0) return EBADF;
+            op.Timeouts = FTimeouts;
+            op.AbortToken = FAbort;
+        }
+        op.Issued = true;
+        op.Complete = false;
+        op.Done = 0;
+        op.Error = 0;
+        op.Start = op.LastByte = Clock::now();
+        int err = ReadAvailable(op);
+        if (err != 0 && err != EAGAIN) {
+            op.Complete = true;
+            op.Error = err;
+            return err;
+        }
+        const TCommTimeouts& t = op.Timeouts;
+        const bool immediate = t.ReadIntervalTimeout == kMaxDword &&
+                               t.ReadTotalTimeoutMultiplier == 0 && t.ReadTotalTimeoutConstant == 0;
+        if (op.Done == op.Count || immediate || (FirstByteEnds(t) && op.Done > 0)) {
+            op.Complete = true;
+        }
+        return 0;
+    }
+
+    int CompleteRead(TReadOp& op) override {
+        if (op.Complete) return op.Error;
+        auto* abort = static_cast<TAbortEvent*>(op.AbortToken.get());
+        const TCommTimeouts& t = op.Timeouts;
+        const bool hasTotal = t.ReadTotalTimeoutMultiplier != 0 || t.ReadTotalTimeoutConstant != 0;
+        Clock::time_point total = Clock::time_point::max();
+        if (FirstByteEnds(t)) {
+            total = op.Start + std::chrono::milliseconds(t.ReadTotalTimeoutConstant);
+        } else if (hasTotal) {
+            const std::uint64_t ms =
+                std::uint64_t{t.ReadTotalTimeoutMultiplier} * op.Count + t.ReadTotalTimeoutConstant;
+            total = op.Start + std::chrono::milliseconds(ms);
+        }
+        const bool hasInterval = t.ReadIntervalTimeout != 0 && t.ReadIntervalTimeout != kMaxDword;
+        for (;;) {
+            Clock::time_point until = total;
+            if (hasInterval && op.Done > 0) {
+                until =
+                    std::min(until, op.LastByte + std::chrono::milliseconds(t.ReadIntervalTimeout));
+            }
+            int timeout = -1;
+            if (until != Clock::time_point::max()) {
+                const auto left =
+                    std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now());
+                if (left.count() <= 0) return Finish(op, 0);  // time-out: no failure
+                timeout = static_cast<int>(std::min<std::int64_t>(left.count(), 1 << 30));
+            }
+            const int fd = FFd;
+            if (fd < 0) return Finish(op, EBADF);
+            pollfd fds[2] = {{fd, POLLIN, 0}, {abort != nullptr ? abort->Fd : -1, POLLIN, 0}};
+            int rc = poll(fds, 2, timeout);
+            if (rc < 0) {
+                if (errno == EINTR) continue;
+                return Finish(op, errno);
+            }
+            if ((fds[1].revents & POLLIN) != 0) return Finish(op, ECANCELED);
+            if (fds[0].revents != 0) {
+                int err = ReadAvailable(op);
+                if (err != 0 && err != EAGAIN) return Finish(op, err);
+                if (op.Done == op.Count || (FirstByteEnds(t) && op.Done > 0)) return Finish(op, 0);
+            }
+        }
+    }
+
+    int WaitForInput(int timeoutMs, bool& pending) override {
+        std::shared_ptr<TAbortEvent> abort;
+        {
+            std::lock_guard lock(FMutex);
+            if (FFd < 0) return EBADF;
+            abort = FAbort;
+        }
+        const auto until = Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
+        for (;;) {
+            int inq = 0;
+            if (ioctl(FFd, FIONREAD, &inq) != 0) return errno;
+            pending = inq > 0;
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now());
+            if (pending || left.count() <= 0) return 0;
+            pollfd fds[2] = {{FFd, POLLIN, 0}, {abort->Fd, POLLIN, 0}};
+            int rc = poll(fds, 2, static_cast<int>(left.count()));
+            if (rc < 0 && errno != EINTR) return errno;
+            if ((fds[1].revents & POLLIN) != 0) return ECANCELED;
+            if ((fds[0].revents & (POLLHUP | POLLERR)) != 0 && (fds[0].revents & POLLIN) == 0) {
+                return EIO;
+            }
+        }
+    }
+
+private:
+    // MAXDWORD interval and multiplier with a constant: return at once with
+    // what is queued, or wait up to the constant for the first byte.
+    static bool FirstByteEnds(const TCommTimeouts& t) {
+        return t.ReadIntervalTimeout == kMaxDword && t.ReadTotalTimeoutMultiplier == kMaxDword &&
+               t.ReadTotalTimeoutConstant != 0 && t.ReadTotalTimeoutConstant != kMaxDword;
+    }
+
+    static int Finish(TReadOp& op, int err) {
+        op.Complete = true;
+        op.Error = err;
+        op.AbortToken.reset();
+        return err;
+    }
+
+    // Takes what is queued, up to the rest of the count.
+    int ReadAvailable(TReadOp& op) {
+        while (op.Done < op.Count) {
+            ssize_t n = read(FFd, static_cast<char*>(op.Buffer) + op.Done, op.Count - op.Done);
+            if (n > 0) {
+                op.Done += static_cast<std::uint32_t>(n);
+                op.LastByte = Clock::now();
+                continue;
+            }
+            if (n == 0) return EIO;  // a terminal that has hung up reads as end of file
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        return 0;
+    }
+
+    void Kick() {
+        std::uint64_t one = 1;
+        (void)!write(FKickFd, &one, sizeof one);
+    }
+
+    static std::uint32_t ModemStatus(int lines) {
+        std::uint32_t status = 0;
+        if ((lines & TIOCM_CTS) != 0) status |= kMsCtsOn;
+        if ((lines & TIOCM_DSR) != 0) status |= kMsDsrOn;
+        if ((lines & TIOCM_RI) != 0) status |= kMsRingOn;
+        if ((lines & TIOCM_CD) != 0) status |= kMsRlsdOn;
+        return status;
+    }
+
+    std::uint32_t Rx80Full(std::uint32_t watched, std::uint32_t inq) {
+        std::lock_guard lock(FMutex);
+        const bool above = FInQueueSize > 0 && inq * 10ull >= FInQueueSize * 8ull;
+        const bool crossed = above && !FRx80Above;
+        FRx80Above = above;
+        return crossed && (watched & kEvRx80Full) != 0 ? kEvRx80Full : 0;
+    }
+
+    // Modem-line changes and line errors since the last look, for the
+    // events that are watched; `lookAgain` is set when they need watching.
+    std::uint32_t LineEvents(std::uint32_t watched, bool& lookAgain) {
+        std::uint32_t fired = 0;
+        std::lock_guard lock(FMutex);
+        if (FHasModemLines && (watched & (kEvCts | kEvDsr | kEvRlsd | kEvRing)) != 0) {
+            lookAgain = true;
+            int lines = 0;
+            if (ioctl(FFd, TIOCMGET, &lines) == 0) {
+                const int changed = lines ^ FLastLines;
+                if ((changed & TIOCM_CTS) != 0 && (watched & kEvCts) != 0) fired |= kEvCts;
+                if ((changed & TIOCM_DSR) != 0 && (watched & kEvDsr) != 0) fired |= kEvDsr;
+                if ((changed & TIOCM_CD) != 0 && (watched & kEvRlsd) != 0) fired |= kEvRlsd;
+                if ((changed & lines & TIOCM_RI) != 0 && (watched & kEvRing) != 0) {
+                    fired |= kEvRing;
+                }
+                FLastLines = lines;
+            }
+        }
+        if (FHasCounters && (watched & (kEvErr | kEvBreak)) != 0) {
+            lookAgain = true;
+            serial_icounter_struct now{};
+            if (ioctl(FFd, TIOCGICOUNT, &now) == 0) {
+                if ((watched & kEvErr) != 0 &&
+                    (now.frame != FEventCounts.frame || now.parity != FEventCounts.parity ||
+                     now.overrun != FEventCounts.overrun ||
+                     now.buf_overrun != FEventCounts.buf_overrun)) {
+                    fired |= kEvErr;
+                }
+                if ((watched & kEvBreak) != 0 && now.brk != FEventCounts.brk) fired |= kEvBreak;
+                FEventCounts = now;
+            }
+        }
+        return fired;
+    }
+
+    std::mutex FMutex;
+    std::atomic<int> FFd{-1};
+    int FEpoll = -1;
+    int FKickFd;
+    std::shared_ptr<TAbortEvent> FAbort;
+    TCommTimeouts FTimeouts{};
+    std::uint32_t FInQueueSize = 0;
+    std::atomic<std::uint32_t> FMask{0};
+    std::atomic<bool> FTxPending{false};
+    bool FRx80Above = false;
+    bool FHasModemLines = false;
+    int FLastLines = 0;
+    bool FHasCounters = false;
+    serial_icounter_struct FClearCounts{};
+    serial_icounter_struct FEventCounts{};
+};
+
+}  // namespace
+
+std::unique_ptr<IComDevice> MakePosixComDevice() {
+    return std::make_unique<TPosixComDevice>();
+}
+
+}  // namespace corvane::device

@@ -1,0 +1,230 @@
+// The port over real pseudo-terminals: the test plays the far end.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <thread>
+
+#include "CPort.h"
+#include "PtyHelpers.h"
+
+namespace corvane {
+namespace {
+
+using testing::Pty;
+using testing::TempDir;
+using Clock = std::chrono::steady_clock;
+
+// The main window's port on the pseudo-terminal, without event monitor.
+void UseMainWindowPort(TCustomComPort& port, const Pty& pty) {
+    port.SetPort(pty.Path());
+    port.SetEvents({});
+    port.Buffer().SetInputSize(4096);
+    port.Buffer().SetOutputSize(4096);
+    port.Timeouts().SetReadTotalMultiplier(100);
+    port.Timeouts().SetReadTotalConstant(1000);
+}
+
+// Waits (blocking, not spinning) until `count` bytes are queued.
+void AwaitQueued(TCustomComPort& port, int count) {
+    const auto until = Clock::now() + std::chrono::seconds(10);
+    while (port.PendingInput() < count && Clock::now() < until) port.WaitForInput(100);
+    ASSERT_EQ(port.PendingInput(), count);
+}
+
+int ErrorOf(const std::function<void()>& action, int* system = nullptr) {
+    try {
+        action();
+    } catch (const EComPort& e) {
+        if (system != nullptr) *system = e.SystemErrorCode();
+        return e.ErrorCode();
+    }
+    return 0;
+}
+
+TEST(PortPty, OpenSendReadAndClose) {
+    Pty pty;
+    TComPort port;
+    UseMainWindowPort(port, pty);
+    port.OpenPort();
+    EXPECT_TRUE(port.Connected());
+    // A pseudo-terminal has no modem lines: it reports none.
+    EXPECT_TRUE(port.ModemSignals().Empty());
+    EXPECT_TRUE(port.LineErrors().Empty());
+
+    port.SendChar('p');
+    port.SendChar('\xff');
+    EXPECT_EQ(pty.Read(2), "p\xff");
+
+    pty.Write("Yarv>");
+    AwaitQueued(port, 5);
+    std::string text;
+    EXPECT_EQ(port.ReadText(text, port.PendingInput()), 5);
+    EXPECT_EQ(text, "Yarv>");
+    port.ClosePort();
+    EXPECT_FALSE(port.Connected());
+    // Released: the next opener gets it.
+    TComPort again;
+    UseMainWindowPort(again, pty);
+    EXPECT_NO_THROW(again.OpenPort());
+}
+
+TEST(PortPty, SecondOpenerIsRefused) {
+    Pty pty;
+    TComPort first;
+    UseMainWindowPort(first, pty);
+    first.OpenPort();
+    TComPort second;
+    UseMainWindowPort(second, pty);
+    int system = 0;
+    EXPECT_EQ(ErrorOf([&] { second.OpenPort(); }, &system), errOpenPort);
+    EXPECT_GT(system, 0);
+    EXPECT_FALSE(second.Connected());
+}
+
+TEST(PortPty, OnlyTerminalsAreOpenedAndNothingIsWrittenToOthers) {
+    TempDir dir;
+    const std::string file = dir.Path() + "/planted";
+    std::ofstream(file) << "";
+    const std::string fifo = dir.Path() + "/fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {file, dir.Path(), fifo, std::string("/dev/null")}) {
+        SCOPED_TRACE(path);
+        TComPort port;
+        port.SetPort(path);
+        int system = 0;
+        EXPECT_EQ(ErrorOf([&] { port.OpenPort(); }, &system), errOpenPort);
+        EXPECT_EQ(system, ENOTTY);
+        EXPECT_FALSE(port.Connected());
+        EXPECT_EQ(ErrorOf([&] { port.SendChar('e'); }), errTransmitChar);
+    }
+    struct stat st {};
+    ASSERT_EQ(stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, 0);
+}
+
+TEST(PortPty, UnknownNameFailsWithTheSystemNumber) {
+    TComPort port;
+    port.SetPort("corvane-no-such-port");
+    try {
+        port.OpenPort();
+        FAIL();
+    } catch (const EComPort& e) {
+        EXPECT_EQ(e.ErrorCode(), errOpenPort);
+        EXPECT_STREQ(e.what(), "Unable to open com port (win error code: 2)");
+    }
+}
+
+TEST(PortPty, OneByteReadWithTheMainWindowsTimeouts) {
+    Pty pty;
+    TComPort port;
+    UseMainWindowPort(port, pty);
+    port.OpenPort();
+    pty.Write("A");
+    AwaitQueued(port, 1);
+    char c = 0;
+    EXPECT_EQ(port.ReadBytes(&c, 1), 1);
+    EXPECT_EQ(c, 'A');
+
+    // Silence: nothing after 100 x 1 + 1000 ms.
+    const auto start = Clock::now();
+    EXPECT_EQ(port.ReadBytes(&c, 1), 0);
+    const auto took = std::chrono::duration<double>(Clock::now() - start).count();
+    EXPECT_GT(took, 0.9);
+    EXPECT_LT(took, 3.0);
+}
+
+TEST(PortPty, ReadWaitsForTheByteThatIsOnItsWay) {
+    Pty pty;
+    TComPort port;
+    UseMainWindowPort(port, pty);
+    port.OpenPort();
+    // The byte is sent while the read is issued or already waiting.
+    std::thread far([&] { pty.Write("Z"); });
+    char c = 0;
+    EXPECT_EQ(port.ReadBytes(&c, 1), 1);
+    EXPECT_EQ(c, 'Z');
+    far.join();
+}
+
+TEST(PortPty, ConstructionDefaultsReturnAtOnceWithWhatIsQueued) {
+    Pty pty;
+    TComPort port;
+    port.SetPort(pty.Path());
+    port.SetEvents({});
+    port.OpenPort();
+    char buf[8];
+    EXPECT_EQ(port.ReadBytes(buf, 8), 0);
+    pty.Write("xyz");
+    AwaitQueued(port, 3);
+    EXPECT_EQ(port.ReadBytes(buf, 8), 3);
+    EXPECT_EQ(std::string(buf, 3), "xyz");
+    EXPECT_FALSE(port.WaitForInput(0));
+}
+
+TEST(PortPty, PurgeDiscardsQueuedInput) {
+    Pty pty;
+    TComPort port;
+    UseMainWindowPort(port, pty);
+    port.OpenPort();
+    pty.Write("stale");
+    AwaitQueued(port, 5);
+    port.PurgeBuffers(true, true);
+    EXPECT_EQ(port.PendingInput(), 0);
+    pty.Write("new");
+    AwaitQueued(port, 3);
+    std::string text;
+    EXPECT_EQ(port.ReadText(text, 3), 3);
+    EXPECT_EQ(text, "new");
+}
+
+TEST(PortPty, CustomRateAndLineSettingsAreAccepted) {
+    Pty pty;
+    TComPort port;
+    UseMainWindowPort(port, pty);
+    port.SetBaudRate(brCustom);
+    port.SetCustomBaudRate(31250);
+    port.SetDataBits(dbSeven);
+    port.Parity().SetBits(prEven);
+    port.OpenPort();
+    port.SetStopBits(sbTwoStopBits);
+    port.FlowControl().SetFlowControl(fcSoftware);
+    port.Parity().SetBits(prSpace);
+    EXPECT_TRUE(port.Connected());
+    // Settings a line cannot take are refused by the device.
+    int system = 0;
+    EXPECT_EQ(ErrorOf([&] { port.SetCustomBaudRate(0); }, &system), errSetCommState);
+    EXPECT_EQ(system, EINVAL);
+    EXPECT_TRUE(port.Connected());
+}
+
+// The far end goes away (on real hardware: the adapter is pulled out). The
+// port still closes, and a new device opens afterwards.
+TEST(PortPty, CloseAfterTheFarEndHasGoneThenOpenAnother) {
+    auto pty = std::make_unique<Pty>();
+    TComPort port;
+    UseMainWindowPort(port, *pty);
+    port.SetEvents({evRxChar});
+    port.OpenPort();
+    pty->CloseMaster();
+    char c;
+    EXPECT_EQ(ErrorOf([&] { port.ReadBytes(&c, 1); }), errReadFile);
+    const int code = ErrorOf([&] { port.ClosePort(); });
+    EXPECT_EQ(code, errPurgeComm);  // raised once the port is closed
+    EXPECT_FALSE(port.Connected());
+    EXPECT_FALSE(port.MonitorRunning());
+
+    Pty fresh;
+    port.SetPort(fresh.Path());
+    port.OpenPort();
+    port.SendChar('k');
+    EXPECT_EQ(fresh.Read(1), "k");
+}
+
+}  // namespace
+}  // namespace corvane
