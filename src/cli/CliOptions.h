@@ -1,0 +1,46 @@
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace corvane::cli {
+
+// The exit statuses of corvane-cli.
+enum TExitStatus : int {
+    esComplete = 0,      // the workflow ended in "Complete!"; detect: a chip is known
+    esFailedStep = 1,    // a step of the workflow failed (its failure text on stderr)
+    esUsage = 2,         // the command line is wrong
+    esBadFile = 3,       // the HEX file cannot be read, is malformed or does not fit the chip
+    esNoProgrammer = 4,  // no programmer answered, or it holds no chip that is known
+    esPortError = 5      // the serial port failed while the programmer was in use
+};
+
+enum class TCommand { None, Detect, Program, Read };
+
+struct TCliOptions {
+    TCommand command = TCommand::None;
+    std::string file;
+    std::string port;  // empty: scan the system's list of serial ports
+    bool fastVerify = false;
+    bool lock = false;
+    bool sizeGiven = false;
+    int memSizeIndex = 0;  // 0 = 2 KB, 1 = 4 KB (the "Code Memory" of a 2051/4051)
+    bool quiet = false;
+    bool help = false;
+    bool version = false;
+};
+
+class EUsage : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Reads the command line (argv[0] excluded). Raises EUsage with a one-line
+// reason when it is wrong. --help and --version need no command.
+TCliOptions ParseCommandLine(const std::vector<std::string>& args);
+
+// The text of --help.
+std::string UsageText();
+
+}  // namespace corvane::cli

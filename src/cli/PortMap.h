@@ -1,0 +1,28 @@
+#pragma once
+
+#include <string>
+
+namespace corvane::cli {
+
+// A device map of one entry, private to this process: while it lives,
+// CORVANE_SERIALCOMM names a temporary directory whose only entry points at
+// `port`, so the link's scan greets that port and no other. Removed (and the
+// variable put back) when it goes, also when the process is ended by SIGINT,
+// SIGTERM or SIGHUP meanwhile.
+class TSinglePortMap {
+public:
+    // Raises std::system_error when the directory or the entry cannot be made.
+    explicit TSinglePortMap(const std::string& port);
+    ~TSinglePortMap();
+    TSinglePortMap(const TSinglePortMap&) = delete;
+    TSinglePortMap& operator=(const TSinglePortMap&) = delete;
+
+    const std::string& Dir() const { return FDir; }
+
+private:
+    std::string FDir;
+    bool FHadOverride = false;
+    std::string FOldOverride;
+};
+
+}  // namespace corvane::cli

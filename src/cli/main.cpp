@@ -1,0 +1,20 @@
+// corvane-cli: finds the programmer, programs a HEX file into its chip or
+// reads the chip into one, from a terminal or a script.
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "CliProgram.h"
+
+int main(int argc, char** argv) {
+    // Status lines interleave with the error lines in the order they happen.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    // A reader that went away is no reason to stop in the middle of a write pass.
+    signal(SIGPIPE, SIG_IGN);
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    return corvane::cli::RunCli(args, stdout, stderr, isatty(STDOUT_FILENO) != 0);
+}
