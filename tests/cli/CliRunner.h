@@ -1,0 +1,145 @@
+#pragma once
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <system_error>
+#include <vector>
+
+extern char** environ;
+
+namespace corvane::test {
+
+// A private temporary directory, removed with everything in it.
+class TempDir {
+public:
+    TempDir() {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "corvane-cli-test-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr) {
+            throw std::system_error(errno, std::generic_category(), "mkdtemp");
+        }
+        FPath = pattern;
+    }
+    ~TempDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(FPath, ec);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& Path() const { return FPath; }
+    std::string File(const std::string& name) const { return FPath + "/" + name; }
+
+private:
+    std::string FPath;
+};
+
+inline std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// What a run of the program gave.
+struct CliResult {
+    int status = -1;  // exit status; 128 + N for a signal N
+    std::string out;
+    std::string err;
+};
+
+// Runs the real corvane-cli with `args` and the test's environment, changed
+// by `env` (an empty value removes the variable). Standard output goes to a
+// file, or to a pseudo-terminal when `onTerminal` (the program then sees a
+// terminal); standard error goes to a file.
+inline CliResult RunCli(const std::vector<std::string>& args,
+                        const std::map<std::string, std::string>& env,
+                        const std::string& scratchDir, bool onTerminal = false) {
+    std::vector<std::string> envText;
+    for (char** e = environ; *e != nullptr; ++e) {
+        std::string entry = *e;
+        if (!env.contains(entry.substr(0, entry.find('=')))) envText.push_back(entry);
+    }
+    for (const auto& [name, value] : env) {
+        if (!value.empty()) envText.push_back(name + "=" + value);
+    }
+    std::vector<char*> envp;
+    for (auto& entry : envText) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+
+    std::vector<std::string> argText{CORVANE_CLI_PATH};
+    argText.insert(argText.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& arg : argText) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+
+    const std::string outPath = scratchDir + "/cli.out";
+    const std::string errPath = scratchDir + "/cli.err";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int master = -1;
+    int slave = -1;
+    if (onTerminal) {
+        winsize size{};
+        size.ws_col = 80;
+        size.ws_row = 24;
+        if (openpty(&master, &slave, nullptr, nullptr, &size) != 0) {
+            throw std::system_error(errno, std::generic_category(), "openpty");
+        }
+        posix_spawn_file_actions_adddup2(&actions, slave, STDOUT_FILENO);
+        posix_spawn_file_actions_addclose(&actions, master);
+        posix_spawn_file_actions_addclose(&actions, slave);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    }
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (slave >= 0) close(slave);
+    if (spawned != 0) {
+        if (master >= 0) close(master);
+        throw std::system_error(spawned, std::generic_category(), "posix_spawn");
+    }
+
+    CliResult result;
+    if (master >= 0) {
+        // Read until the last writer has gone (EIO), so the child never
+        // blocks on a full terminal.
+        char buf[4096];
+        for (;;) {
+            ssize_t n = read(master, buf, sizeof buf);
+            if (n > 0) {
+                result.out.append(buf, static_cast<std::size_t>(n));
+            } else if (n < 0 && errno == EINTR) {
+                continue;
+            } else {
+                break;
+            }
+        }
+        close(master);
+    }
+    int wstatus = 0;
+    while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
+    }
+    result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+    if (!onTerminal) result.out = ReadFile(outPath);
+    result.err = ReadFile(errPath);
+    return result;
+}
+
+}  // namespace corvane::test

@@ -1,0 +1,409 @@
+// corvane-cli as a user or a script runs it: the real program against a
+// virtual programmer announced in a device map of the test's own.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <memory>
+#include <numeric>
+#include <thread>
+
+#include "CliOptions.h"
+#include "CliRunner.h"
+#include "UHexFile.h"
+#include "VirtualProgrammer.h"
+
+namespace corvane::test {
+namespace {
+
+using cli::esBadFile;
+using cli::esComplete;
+using cli::esFailedStep;
+using cli::esNoProgrammer;
+using cli::esUsage;
+using testing::HasSubstr;
+using testing::Not;
+
+// Bytes that are never 0xFF, so the whole run is written.
+std::vector<std::uint8_t> Pattern(std::size_t count, unsigned seed = 3) {
+    std::vector<std::uint8_t> bytes(count);
+    for (std::size_t i = 0; i < count; ++i)
+        bytes[i] = static_cast<std::uint8_t>((i * 7 + seed) % 255);
+    return bytes;
+}
+
+sim::BoardOptions WithChip(const sim::Chip& chip) {
+    sim::BoardOptions options;
+    options.chip = chip;
+    return options;
+}
+
+bool Logged(const sim::VirtualProgrammer& board, const std::string& entry) {
+    const auto log = board.CommandLog();
+    return std::find(log.begin(), log.end(), entry) != log.end();
+}
+
+class CliTest : public testing::Test {
+protected:
+    void SetUp() override {
+        std::filesystem::create_directory(FMap);
+        std::filesystem::create_directory(FTmp);
+    }
+
+    std::unique_ptr<sim::VirtualProgrammer> Board(sim::BoardOptions options = {},
+                                                  const std::string& entry = "board") {
+        auto board = std::make_unique<sim::VirtualProgrammer>(std::move(options));
+        board->Start();
+        board->Announce(FMap, entry);
+        return board;
+    }
+
+    CliResult Cli(const std::vector<std::string>& args, bool onTerminal = false) {
+        return RunCli(args, {{"CORVANE_SERIALCOMM", FMap}, {"TMPDIR", FTmp}}, FDir.Path(),
+                      onTerminal);
+    }
+
+    // A HEX file holding `bytes` from `base`, the rest of a `size` image blank.
+    std::string HexFile(const std::string& name, const std::vector<std::uint8_t>& bytes,
+                        std::uint16_t base = 0, std::uint16_t size = 4096) {
+        THexFile image;
+        image.SetMemSize(size);
+        image.Clear();
+        for (std::size_t i = 0; i < bytes.size(); ++i) {
+            image.SetByte(static_cast<std::uint16_t>(base + i), bytes[i]);
+        }
+        const std::string path = FDir.File(name);
+        image.SaveHex(path);
+        return path;
+    }
+
+    std::vector<std::uint8_t> LoadFile(const std::string& path, std::uint16_t size) {
+        THexFile image;
+        image.SetMemSize(size);
+        image.LoadHex(path);
+        return image.Data();
+    }
+
+    bool PrivateMapsLeft() const { return !std::filesystem::is_empty(FTmp); }
+
+    TempDir FDir;
+    std::string FMap = FDir.File("serialcomm");
+    std::string FTmp = FDir.File("tmp");
+};
+
+TEST_F(CliTest, DetectPrintsChipAndPort) {
+    auto board = Board();
+    CliResult r = Cli({"detect"});
+    EXPECT_EQ(r.status, esComplete) << r.err;
+    EXPECT_THAT(r.out, HasSubstr("Try to connect by : " + board->PortPath() + "\n"));
+    EXPECT_THAT(r.out, HasSubstr("89C51 on " + board->PortPath() + "\n"));
+    EXPECT_EQ(r.err, "");
+
+    // Quiet leaves the result alone; a 2051-family board needs no 'p'.
+    board->Stop();
+    auto board2051 = Board(WithChip(sim::Chip2051(2048)));
+    r = Cli({"detect", "--quiet"});
+    EXPECT_EQ(r.status, esComplete) << r.err;
+    EXPECT_EQ(r.out, "89C2051/4051 on " + board2051->PortPath() + "\n");
+}
+
+TEST_F(CliTest, DetectWithoutPortsSaysSo) {
+    CliResult r = Cli({"detect"});
+    EXPECT_EQ(r.status, esNoProgrammer);
+    EXPECT_EQ(r.err, "corvane-cli: Available port not found!\n");
+}
+
+TEST_F(CliTest, DetectNamesThePortsThatStayedSilent) {
+    sim::BoardOptions options;
+    options.faults.silent = true;
+    auto board = Board(options);
+    CliResult r = Cli({"detect"});
+    EXPECT_EQ(r.status, esNoProgrammer);
+    EXPECT_EQ(r.err, "corvane-cli: no programmer answered on " + board->PortPath() + "\n");
+}
+
+TEST_F(CliTest, DetectReportsAnEmptySocket) {
+    auto board = Board(WithChip(sim::ChipFromCode("00")));
+    CliResult r = Cli({"detect"});
+    EXPECT_EQ(r.status, esNoProgrammer);
+    EXPECT_THAT(r.err, HasSubstr("the programmer on " + board->PortPath() +
+                                 " holds no chip that is known"));
+}
+
+TEST_F(CliTest, ProgramVerifiesByReadBack) {
+    auto board = Board();
+    const auto data = Pattern(300);
+    CliResult r = Cli({"program", HexFile("a.hex", data)});
+    ASSERT_EQ(r.status, esComplete) << r.err;
+    EXPECT_EQ(r.err, "");
+    const auto flash = board->Flash();
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), flash.begin()));
+    EXPECT_TRUE(std::all_of(flash.begin() + 300, flash.end(), [](auto b) { return b == 0xFF; }));
+    EXPECT_FALSE(board->Locked());
+    EXPECT_TRUE(Logged(*board, "r"));
+    EXPECT_FALSE(Logged(*board, "c"));
+    EXPECT_THAT(r.out, HasSubstr("Erasing...\nErasing...[1/10]\nInitial for Writing\n"
+                                 "Writing... [300 Bytes]\n300 of 300 bytes in "));
+    EXPECT_THAT(r.out, HasSubstr("Verify...\n300 of 300 bytes in "));
+    EXPECT_TRUE(r.out.ends_with("Complete!\n")) << r.out;
+}
+
+TEST_F(CliTest, ProgramWithFastVerify) {
+    auto board = Board(WithChip(sim::ChipFromCode("52")));
+    const auto data = Pattern(5000);
+    CliResult r = Cli({"program", "--fast-verify", HexFile("a.hex", data, 0, 8192)});
+    ASSERT_EQ(r.status, esComplete) << r.err;
+    const auto flash = board->Flash();
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), flash.begin()));
+    EXPECT_TRUE(Logged(*board, "c"));
+    EXPECT_FALSE(Logged(*board, "r"));
+    EXPECT_THAT(r.out, HasSubstr("Fast Verify...\nComplete!\n"));
+}
+
+TEST_F(CliTest, ProgramAndLockQuietly) {
+    auto board = Board();
+    CliResult r = Cli({"program", HexFile("a.hex", Pattern(64)), "--lock", "--fast-verify", "-q"});
+    ASSERT_EQ(r.status, esComplete) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(board->Locked());
+    EXPECT_TRUE(Logged(*board, "l"));
+}
+
+TEST_F(CliTest, Program2051UsesTheSizeChoiceAndReadBack) {
+    auto board = Board(WithChip(sim::Chip2051(4096)));
+    const auto data = Pattern(256);
+    const std::string file = HexFile("a.hex", data, 0x0E00);
+
+    // Data at 0x0E00 does not fit the default 2 KB: nothing is erased.
+    CliResult r = Cli({"program", file});
+    EXPECT_EQ(r.status, esBadFile);
+    EXPECT_THAT(r.err, HasSubstr(file + ": Exceed Memory Size"));
+    EXPECT_FALSE(Logged(*board, "e"));
+
+    r = Cli({"program", "--size", "4K", "--fast-verify", file});
+    ASSERT_EQ(r.status, esComplete) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("no checksum"));
+    EXPECT_THAT(r.out, HasSubstr("Verify...\n"));
+    EXPECT_FALSE(Logged(*board, "c"));
+    const auto flash = board->Flash();
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), flash.begin() + 0x0E00));
+}
+
+TEST_F(CliTest, ReadSavesTheWholeChip) {
+    sim::BoardOptions options = WithChip(sim::ChipFromCode("52"));
+    options.flash = Pattern(8000, 11);
+    auto board = Board(options);
+    const std::string file = FDir.File("out.hex");
+    CliResult r = Cli({"read", file});
+    ASSERT_EQ(r.status, esComplete) << r.err;
+    EXPECT_TRUE(Logged(*board, "s8192\n"));
+    EXPECT_EQ(LoadFile(file, 8192), board->Flash());
+    EXPECT_THAT(r.out, HasSubstr("Reading...\n8192 of 8192 bytes in "));
+    EXPECT_TRUE(r.out.ends_with("Complete!\n")) << r.out;
+}
+
+TEST_F(CliTest, ReadOf2051FollowsTheSizeChoice) {
+    sim::BoardOptions options = WithChip(sim::Chip2051(4096));
+    options.flash = Pattern(4096, 5);
+    auto board = Board(options);
+    const std::string file = FDir.File("out.hex");
+    CliResult r = Cli({"read", file, "--size=4K"});
+    ASSERT_EQ(r.status, esComplete) << r.err;
+    EXPECT_TRUE(Logged(*board, "s4096\n"));
+    EXPECT_EQ(LoadFile(file, 4096), board->Flash());
+}
+
+TEST_F(CliTest, ReadToAnUnwritablePlaceFailsBeforeReading) {
+    auto board = Board();
+    const std::string file = FDir.File("no-such-dir/out.hex");
+    CliResult r = Cli({"read", file});
+    EXPECT_EQ(r.status, esBadFile);
+    EXPECT_EQ(r.err, "corvane-cli: " + file + ": No such file or directory\n");
+    EXPECT_TRUE(board->CommandLog().empty());
+}
+
+// Each failed step: exit status 1 and the step's failure text on stderr.
+struct FailureCase {
+    const char* name;
+    std::vector<std::string> args;  // FILE stands for the file
+    sim::BoardOptions board;
+    const char* failure;
+    const char* alsoOnStderr = "";
+};
+
+template <typename TSetFaults>
+sim::BoardOptions WithFaults(TSetFaults set) {
+    sim::BoardOptions options;
+    set(options.faults);
+    return options;
+}
+
+// A programmer that takes fewer bytes than the 89C51 it names.
+sim::Chip SmallChip() {
+    sim::Chip chip;
+    chip.size = 100;
+    return chip;
+}
+
+class CliFailureTest : public CliTest, public testing::WithParamInterface<FailureCase> {};
+
+TEST_P(CliFailureTest, EndsWithTheFailureText) {
+    const FailureCase& c = GetParam();
+    auto board = Board(c.board);
+    std::vector<std::string> args = c.args;
+    for (auto& arg : args) {
+        if (arg == "FILE")
+            arg = c.args[0] == "read" ? FDir.File("out.hex") : HexFile("a.hex", Pattern(200));
+    }
+    CliResult r = Cli(args);
+    EXPECT_EQ(r.status, esFailedStep) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("corvane-cli: " + std::string(c.failure) + "\n"));
+    EXPECT_THAT(r.err, HasSubstr(c.alsoOnStderr));
+    EXPECT_THAT(r.out, Not(HasSubstr("Complete!")));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Steps, CliFailureTest,
+    testing::Values(
+        FailureCase{"Erase",
+                    {"program", "FILE"},
+                    WithFaults([](sim::Faults& f) { f.eraseFailures = 10; }),
+                    "Erase Failed!"},
+        FailureCase{"Counter", {"program", "FILE"}, WithChip(SmallChip()), "Set Counter Failed!"},
+        FailureCase{"Write",
+                    {"program", "FILE"},
+                    WithFaults([](sim::Faults& f) { f.wrongHandshakeAt = 50; }),
+                    "Write Failed!"},
+        FailureCase{"Verify",
+                    {"program", "FILE"},
+                    WithFaults([](sim::Faults& f) { f.wrongReadEcho = '?'; }),
+                    "Verify Failed!",
+                    "corvane-cli: unexpected answer from the programmer: \"?\"\n"},
+        FailureCase{"Lock",
+                    {"program", "FILE", "--fast-verify", "--lock"},
+                    WithFaults([](sim::Faults& f) { f.wrongReadEcho = 'x'; }),
+                    "Lock Failed!"},
+        FailureCase{"ReadCounter", {"read", "FILE"}, WithChip(SmallChip()), "Set Counter Failed"},
+        FailureCase{"Read",
+                    {"read", "FILE"},
+                    WithFaults([](sim::Faults& f) { f.wrongReadEcho = '\0'; }),
+                    "Read Failed!",
+                    "answer from the programmer: \"\\x00\"\n"}),
+    [](const testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
+
+TEST_F(CliTest, FastVerifyFailureOfAChangedChip) {
+    sim::BoardOptions options;
+    options.writePause = std::chrono::milliseconds(0);
+    auto board = Board(options);
+    const std::string file = HexFile("a.hex", Pattern(200));
+    auto run = std::async(std::launch::async, [&] {
+        return Cli({"program", "--fast-verify", file});
+    });
+
+    // Once the last byte of the write pass has reached the board, another
+    // chip goes into the socket; the checksum that follows is that chip's.
+    ASSERT_TRUE(board->WaitForCommands(6, std::chrono::seconds(30)));
+    const auto log = board->CommandLog();
+    ASSERT_EQ(log.back(), "w");
+    const std::uint64_t commandBytes =
+        std::accumulate(log.begin(), log.end(), std::uint64_t{0},
+                        [](auto n, const auto& e) { return n + e.size(); });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (board->BytesReceived() < commandBytes + 200 &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    board->InsertChip(sim::ChipFromCode("51"), std::vector<std::uint8_t>(4096, 0x00));
+
+    CliResult r = run.get();
+    EXPECT_EQ(r.status, esFailedStep) << r.err;
+    EXPECT_EQ(r.err, "corvane-cli: Fast Verify Failed!\n");
+}
+
+TEST_F(CliTest, BadHexFileIsNamedWithItsLine) {
+    const std::string file = FDir.File("bad.hex");
+    std::ofstream(file) << ":0400000001020304F2\n"
+                           ":0400040005060708DE\n"
+                           ":04000800090A0B0C00\n"
+                           ":00000001FF\n";
+    // No programmer is needed to find out.
+    CliResult r = Cli({"program", file});
+    EXPECT_EQ(r.status, esBadFile);
+    EXPECT_EQ(r.err, "corvane-cli: " + file + ": Checksum error at line:3\n");
+
+    r = Cli({"program", FDir.File("missing.hex")});
+    EXPECT_EQ(r.status, esBadFile);
+    EXPECT_EQ(r.err, "corvane-cli: " + FDir.File("missing.hex") + ": No such file or directory\n");
+
+    std::ofstream(FDir.File("empty.hex")) << ":00000001FF\n";
+    r = Cli({"program", FDir.File("empty.hex")});
+    EXPECT_EQ(r.status, esBadFile);
+    EXPECT_THAT(r.err, HasSubstr("No data to program!"));
+}
+
+TEST_F(CliTest, PortSkipsTheScan) {
+    auto listed = Board();
+    sim::VirtualProgrammer unlisted(WithChip(sim::ChipFromCode("52")));
+    unlisted.Start();
+
+    CliResult r = Cli({"detect", "--port", unlisted.PortPath()});
+    EXPECT_EQ(r.status, esComplete) << r.err;
+    EXPECT_THAT(r.out, HasSubstr("89C52 on " + unlisted.PortPath() + "\n"));
+    EXPECT_TRUE(listed->CommandLog().empty());
+    EXPECT_FALSE(PrivateMapsLeft());
+}
+
+TEST_F(CliTest, PortWithAWrongPath) {
+    auto listed = Board();
+    const std::string path = FDir.File("no-such-tty");
+    CliResult r = Cli({"detect", "--port", path});
+    EXPECT_EQ(r.status, esNoProgrammer);
+    EXPECT_EQ(r.err, "corvane-cli: " + path + ": No such file or directory\n");
+    EXPECT_TRUE(listed->CommandLog().empty());
+    EXPECT_FALSE(PrivateMapsLeft());
+}
+
+TEST_F(CliTest, UsageErrorsHelpAndVersion) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{},
+                                                 {"flash"},
+                                                 {"program"},
+                                                 {"read", "a.hex", "b.hex"},
+                                                 {"program", "a.hex", "--size", "3K"},
+                                                 {"read", "a.hex", "--lock"},
+                                                 {"detect", "--bogus"},
+                                                 {"detect", "--size", "2K"},
+                                                 {"detect", "--port"}}) {
+        CliResult r = Cli(args);
+        EXPECT_EQ(r.status, esUsage) << testing::PrintToString(args);
+        EXPECT_THAT(r.err, HasSubstr("Try 'corvane-cli --help'."));
+        EXPECT_EQ(r.out, "");
+    }
+    CliResult r = Cli({"--help"});
+    EXPECT_EQ(r.status, esComplete);
+    EXPECT_THAT(r.out, HasSubstr("Exit status:"));
+    EXPECT_THAT(r.out, HasSubstr("program FILE.hex [--fast-verify] [--lock] [--size 2K|4K]"));
+    r = Cli({"--version"});
+    EXPECT_EQ(r.status, esComplete);
+    EXPECT_EQ(r.out, "corvane-cli 4.0\n");
+}
+
+TEST_F(CliTest, TerminalShowsAProgressBar) {
+    auto board = Board();
+    CliResult r = Cli({"program", HexFile("a.hex", Pattern(300))}, true);
+    ASSERT_EQ(r.status, esComplete) << r.err;
+    EXPECT_THAT(r.out, HasSubstr("\r["));
+    EXPECT_THAT(r.out, HasSubstr("#] "));  // a full bar at the end of a pass
+    EXPECT_THAT(r.out, HasSubstr("   300/300 bytes  "));
+    EXPECT_THAT(r.out, HasSubstr("B/s"));
+    EXPECT_THAT(r.out, Not(HasSubstr(" bytes in ")));
+    EXPECT_THAT(r.out, HasSubstr("Complete!"));
+}
+
+}  // namespace
+}  // namespace corvane::test
