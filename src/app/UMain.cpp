@@ -1,0 +1,292 @@
+#include "UMain.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QFile>
+#include <QFileDialog>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QTimer>
+#include <utility>
+
+#include "Application.h"
+#include "QtEventDispatcher.h"
+#include "ui_UMain.h"
+
+// Resources of a static library are registered by hand.
+static void InitGlyphs() {
+    Q_INIT_RESOURCE(glyphs);
+}
+
+namespace corvane {
+
+namespace {
+
+const QString kHexFilter = QStringLiteral("Intel Hex File (*.hex)");
+const QString kHexSuffix = QStringLiteral("Hex");
+
+void SetTextColour(QWidget& widget, const QColor& colour) {
+    QPalette palette = widget.palette();
+    palette.setColor(QPalette::WindowText, colour);
+    widget.setPalette(palette);
+}
+
+}  // namespace
+
+// Whatever a handler does, and however it ends, the busy flag, the poll timer
+// and the cursor are as they were before it.
+class TFrmMain::THandlerScope {
+public:
+    explicit THandlerScope(TFrmMain& form)
+        : FForm(form),
+          FBusy(form.FBusy),
+          FTimerActive(form.FTimer1->isActive()),
+          FWaitCursors(form.FWaitCursors) {
+        FForm.FBusy = true;
+    }
+    ~THandlerScope() {
+        while (FForm.FWaitCursors > FWaitCursors) FForm.RestoreCursor();
+        if (FTimerActive && !FForm.FTimer1->isActive()) FForm.FTimer1->start();
+        FForm.FBusy = FBusy;
+    }
+    THandlerScope(const THandlerScope&) = delete;
+    THandlerScope& operator=(const THandlerScope&) = delete;
+
+private:
+    TFrmMain& FForm;
+    bool FBusy;
+    bool FTimerActive;
+    int FWaitCursors;
+};
+
+TFrmMain::TFrmMain(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
+                          Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowCloseButtonHint),
+      ui(std::make_unique<Ui::TFrmMain>()) {
+    InitGlyphs();
+    ui->setupUi(this);
+    // The form's own place on the screen (the form description sets only
+    // the size of a window).
+    move(220, 108);
+    setFixedSize(302, 118);
+    ui->rdoMemSize->hide();
+    FMemSizeItems = ui->rdoMemSizeItems;
+    FMemSizeItems->setId(ui->rdoMemSize2KB, 0);
+    FMemSizeItems->setId(ui->rdoMemSize4KB, 1);
+
+    FTimer1 = new QTimer(this);
+    FTimer1->setObjectName(QStringLiteral("Timer1"));
+    FTimer1->setInterval(1000);
+
+    OpenDialog1 = new QFileDialog(this);
+    OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
+    OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
+    OpenDialog1->setFileMode(QFileDialog::ExistingFile);
+    OpenDialog1->setNameFilter(kHexFilter);
+    OpenDialog1->setDefaultSuffix(kHexSuffix);
+
+    SaveDialog1 = new QFileDialog(this);
+    SaveDialog1->setObjectName(QStringLiteral("SaveDialog1"));
+    SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
+    SaveDialog1->setFileMode(QFileDialog::AnyFile);
+    SaveDialog1->setNameFilter(kHexFilter);
+    SaveDialog1->setDefaultSuffix(kHexSuffix);
+    SaveDialog1->setOption(QFileDialog::DontConfirmOverwrite, false);
+
+    FDispatcher = new TQtEventDispatcher(this);
+
+    connect(FTimer1, &QTimer::timeout, this, [this] { RunHandler(&TFrmMain::Timer1Timer); });
+    connect(ui->btnSend, &QPushButton::clicked, this,
+            [this] { RunHandler(&TFrmMain::btnSendClick); });
+    connect(ui->BtnRead, &QPushButton::clicked, this,
+            [this] { RunHandler(&TFrmMain::BtnReadClick); });
+    connect(FMemSizeItems, &QButtonGroup::idClicked, this,
+            [this](int) { RunHandler(&TFrmMain::rdoMemSizeClick); });
+
+    FormCreate();
+    FTimer1->start();
+}
+
+TFrmMain::~TFrmMain() {
+    FTimer1->stop();
+    FormDestroy();
+}
+
+void TFrmMain::FormCreate() {
+    // The link creates the two images (empty until a chip kind sizes them)
+    // and the port list, and starts with no chip.
+    FLink = std::make_unique<TProgrammerLink>(*this);
+    FLink->ComPort().SetDispatcher(FDispatcher->Dispatcher());
+    FShownKind = ckNone;
+    FBusy = false;
+}
+
+void TFrmMain::FormDestroy() {
+    // Closes the port (serving the dispatcher while the monitor ends) and
+    // frees the images and the port list.
+    FLink.reset();
+}
+
+void TFrmMain::RunHandler(void (TFrmMain::*handler)()) {
+    try {
+        (this->*handler)();
+    } catch (...) {
+        TApplication::HandleException(std::current_exception());
+    }
+}
+
+void TFrmMain::UpdateChipDisplay() {
+    const TChipKind kind = FLink->ChipKind();
+    FShownKind = kind;
+    ui->BtnRead->setEnabled(kind != ckNone);
+    ui->btnSend->setEnabled(ui->BtnRead->isEnabled());
+    if (kind == ckNone) {
+        ui->rdoMemSize->hide();
+        ui->LblTargetChip->move(ui->LblTargetChip->x(), 30);
+        SetTextColour(*ui->LblTargetChip, Qt::red);
+        ui->LblTargetChip->clear();
+        return;
+    }
+    SetTextColour(*ui->LblTargetChip, ui->GroupBox1->palette().color(QPalette::WindowText));
+    ui->rdoMemSize->setVisible(kind == ck89C2051);
+    ui->LblTargetChip->move(ui->LblTargetChip->x(), kind == ck89C2051 ? 15 : 30);
+    ui->LblTargetChip->setText(QString::fromStdString(ChipLabel(kind)));
+    if (kind == ck89C2051) {
+        FLink->ApplyMemSizeChoice();
+        ui->pnlVerbose->clear();
+        ui->chkFastVerify->setEnabled(false);
+    } else {
+        ui->pnlVerbose->clear();
+        ui->chkFastVerify->setEnabled(true);
+    }
+}
+
+void TFrmMain::Timer1Timer() {
+    if (FBusy) return;
+    {
+        THandlerScope scope(*this);
+        try {
+            FLink->PollProgrammer();
+        } catch (...) {
+            // The display still follows a kind the poll changed before failing.
+            if (FLink->ChipKind() != FShownKind) UpdateChipDisplay();
+            throw;
+        }
+    }
+    if (FLink->ChipKind() != FShownKind) UpdateChipDisplay();
+}
+
+void TFrmMain::btnSendClick() {
+    THandlerScope scope(*this);
+    if (const auto fileName = ChooseFile(TFileDialog::Open)) {
+        FLink->ProgramFromFile(QFile::encodeName(*fileName).toStdString());
+    }
+}
+
+void TFrmMain::BtnReadClick() {
+    THandlerScope scope(*this);
+    if (const auto fileName = ChooseFile(TFileDialog::Save)) {
+        FLink->ReadToFile(QFile::encodeName(*fileName).toStdString());
+    }
+}
+
+void TFrmMain::rdoMemSizeClick() {
+    FLink->ApplyMemSizeChoice();
+}
+
+void TFrmMain::SetFileChooser(TFileChooser chooser) {
+    FFileChooser = std::move(chooser);
+}
+
+void TFrmMain::SetMessageDisplay(TMessageDisplay display) {
+    FMessageDisplay = std::move(display);
+}
+
+std::optional<QString> TFrmMain::ChooseFile(TFileDialog kind) {
+    if (FFileChooser) return FFileChooser(kind);
+    QFileDialog& dialog = kind == TFileDialog::Open ? *OpenDialog1 : *SaveDialog1;
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return std::nullopt;
+    }
+    return dialog.selectedFiles().constFirst();
+}
+
+void TFrmMain::keyPressEvent(QKeyEvent* event) {
+    // A main window: Escape does not close it as it would a dialog.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void TFrmMain::ShowStatus(const std::string& text) {
+    ui->pnlVerbose->setText(QString::fromStdString(text));
+}
+
+void TFrmMain::RepaintStatus() {
+    ui->pnlVerbose->repaint();
+}
+
+void TFrmMain::RepaintWindow() {
+    repaint();
+}
+
+void TFrmMain::SetProgressRange(int min, int max) {
+    // QProgressBar shows a busy animation for an empty range; a one-byte pass
+    // is an ordinary range of one step.
+    ui->pbLoading->setRange(min, max > min ? max : min + 1);
+}
+
+void TFrmMain::SetProgressPosition(int position) {
+    ui->pbLoading->setValue(position);
+}
+
+void TFrmMain::ShowMessage(const std::string& text) {
+    const QString message = QString::fromStdString(text);
+    if (FMessageDisplay) {
+        FMessageDisplay(message);
+        return;
+    }
+    QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), message, QMessageBox::Ok,
+                    this);
+    box.exec();
+}
+
+void TFrmMain::ShowWaitCursor() {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    ++FWaitCursors;
+}
+
+void TFrmMain::RestoreCursor() {
+    if (FWaitCursors == 0) return;
+    --FWaitCursors;
+    QApplication::restoreOverrideCursor();
+}
+
+void TFrmMain::SetPollTimerEnabled(bool enabled) {
+    if (enabled) {
+        FTimer1->start();
+    } else {
+        FTimer1->stop();
+    }
+}
+
+bool TFrmMain::FastVerifyEnabled() const {
+    return ui->chkFastVerify->isEnabled();
+}
+
+bool TFrmMain::FastVerifyChecked() const {
+    return ui->chkFastVerify->isChecked();
+}
+
+bool TFrmMain::LockChecked() const {
+    return ui->chkLock->isChecked();
+}
+
+int TFrmMain::MemSizeIndex() const {
+    return FMemSizeItems->checkedId();
+}
+
+}  // namespace corvane

@@ -1,0 +1,168 @@
+// The window against the virtual programmer over a pseudo-terminal: the timer
+// finds the board, and Send and Read run through the buttons.
+#include <QCursor>
+#include <algorithm>
+#include <vector>
+
+#include "AppTestSupport.h"
+#include "UHexFile.h"
+#include "VirtualProgrammer.h"
+
+namespace corvane::apptest {
+namespace {
+
+class WindowProgrammerTest : public WindowFixture {
+protected:
+    void Plug(const sim::Chip& chip, std::vector<std::uint8_t> flash = {}) {
+        sim::BoardOptions options;
+        options.chip = chip;
+        options.flash = std::move(flash);
+        options.eraseDelay = std::chrono::milliseconds(1);
+        Board = std::make_unique<sim::VirtualProgrammer>(options);
+        Board->Announce(Map.Path().string(), "board");
+        Board->Start();
+    }
+    void TearDown() override {
+        Form.reset();  // closes the port before the board goes
+        Board.reset();
+        WindowFixture::TearDown();
+    }
+
+    // Ticks by hand until the label shows `label` (a few ticks at most).
+    bool TickUntilLabel(const QString& label) {
+        for (int tick = 0; tick < 5; ++tick) {
+            Form->Timer1Timer();
+            if (Label().text() == label) return true;
+        }
+        return false;
+    }
+
+    // A HEX file holding `bytes` from address 0, for a chip of `size` bytes.
+    std::string HexFile(const std::vector<std::uint8_t>& bytes, std::uint16_t size) {
+        THexFile image;
+        image.SetMemSize(size);
+        image.Clear();
+        for (std::size_t i = 0; i < bytes.size(); ++i) {
+            image.SetByte(static_cast<std::uint16_t>(i), bytes[i]);
+        }
+        const std::string file = Files.File("send.hex");
+        image.SaveHex(file);
+        return file;
+    }
+
+    static std::vector<std::uint8_t> Pattern(std::size_t n) {
+        std::vector<std::uint8_t> bytes(n);
+        for (std::size_t i = 0; i < n; ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + 3);
+        return bytes;
+    }
+
+    std::unique_ptr<sim::VirtualProgrammer> Board;
+    TTempDir Files;
+};
+
+TEST_F(WindowProgrammerTest, TimerFindsTheProgrammerAndFollowsItAway) {
+    Plug(sim::ChipFromCode("52"));
+    ASSERT_TRUE(ServeUntil([&] { return Label().text() == "89C52"; }));
+    EXPECT_TRUE(Send().isEnabled());
+    EXPECT_TRUE(Read().isEnabled());
+    EXPECT_TRUE(Status().text().isEmpty());
+    EXPECT_EQ(Form->Link().SourceImage().MemSize(), 8192);
+
+    Board->Unplug();
+    ASSERT_TRUE(TickUntilLabel(""));
+    EXPECT_FALSE(Send().isEnabled());
+    EXPECT_FALSE(Read().isEnabled());
+
+    Board->Plug();
+    EXPECT_TRUE(TickUntilLabel("89C52"));
+    EXPECT_TRUE(Errors.isEmpty());
+}
+
+TEST_F(WindowProgrammerTest, SendProgramsTheFileAndReadSavesTheChip) {
+    Plug(sim::ChipFromCode("51"));
+    ASSERT_TRUE(TickUntilLabel("89C51"));
+    const std::vector<std::uint8_t> bytes = Pattern(300);
+    ChosenFile = QString::fromStdString(HexFile(bytes, 4096));
+
+    for (const bool fast : {false, true}) {
+        SCOPED_TRACE(fast ? "fast verify" : "read-back verify");
+        Board->ClearCommandLog();
+        FastVerify().setChecked(fast);
+        Send().click();
+        EXPECT_EQ(Status().text(), "Complete!") << Errors.join(" / ").toStdString();
+        const auto log = Board->CommandLog();
+        EXPECT_EQ(std::count(log.begin(), log.end(), "c"), fast ? 1 : 0);
+        const std::vector<std::uint8_t> flash = Board->Flash();
+        EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), flash.begin()));
+        EXPECT_TRUE(
+            std::all_of(flash.begin() + 300, flash.end(), [](auto b) { return b == 0xFF; }));
+    }
+    EXPECT_EQ(Progress().value(), 0);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_FALSE(Form->Busy());
+
+    const std::string readFile = Files.File("read.hex");
+    ChosenFile = QString::fromStdString(readFile);
+    Read().click();
+    EXPECT_EQ(Status().text(), "Complete!");
+    THexFile readBack;
+    readBack.SetMemSize(4096);
+    readBack.LoadHex(readFile);
+    EXPECT_EQ(readBack.Data(), Board->Flash());
+
+    // With Lock ticked the chip ends locked.
+    Lock().setChecked(true);
+    ChosenFile = QString::fromStdString(HexFile(bytes, 4096));
+    Send().click();
+    EXPECT_EQ(Status().text(), "Complete!");
+    EXPECT_TRUE(Board->Locked());
+    EXPECT_TRUE(Errors.isEmpty());
+    EXPECT_TRUE(Messages.isEmpty());
+}
+
+// The 2051/4051 has no checksum command, whatever the box says, and reads as
+// much memory as the size choice gives.
+TEST_F(WindowProgrammerTest, A4051ReadsFourKilobytesAndVerifiesByReadBack) {
+    std::vector<std::uint8_t> flash = Pattern(4096);
+    Plug(sim::Chip2051(4096), flash);
+    ASSERT_TRUE(TickUntilLabel("89C2051/4051"));
+    Control<QRadioButton>(*Form, "rdoMemSize4KB").click();
+
+    const std::string readFile = Files.File("chip.hex");
+    ChosenFile = QString::fromStdString(readFile);
+    Read().click();
+    ASSERT_EQ(Status().text(), "Complete!");
+    THexFile readBack;
+    readBack.SetMemSize(4096);
+    readBack.LoadHex(readFile);
+    EXPECT_EQ(readBack.Data(), flash);
+
+    FastVerify().setChecked(true);
+    Board->ClearCommandLog();
+    ChosenFile = QString::fromStdString(HexFile(Pattern(100), 4096));
+    Send().click();
+    EXPECT_EQ(Status().text(), "Complete!");
+    const auto log = Board->CommandLog();
+    EXPECT_EQ(std::count(log.begin(), log.end(), "c"), 0);
+    const std::vector<std::uint8_t> written = Pattern(100);
+    EXPECT_TRUE(std::equal(written.begin(), written.end(), Board->Flash().begin()));
+}
+
+// A save that fails after the chip has been read leaves no hourglass and no
+// busy window behind: the error box shows, and polling goes on.
+TEST_F(WindowProgrammerTest, FailedSaveShowsTheErrorAndPutsTheWindowBack) {
+    Plug(sim::ChipFromCode("51"));
+    ASSERT_TRUE(TickUntilLabel("89C51"));
+    ChosenFile = QString::fromStdString(Files.File("no-such-dir/chip.hex"));
+    Read().click();
+    ASSERT_EQ(Errors.size(), 1);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_FALSE(Form->Busy());
+    EXPECT_TRUE(Form->Timer1().isActive());
+    Form->Timer1Timer();
+    EXPECT_EQ(Label().text(), "89C51");
+    EXPECT_EQ(Errors.size(), 1);
+}
+
+}  // namespace
+}  // namespace corvane::apptest

@@ -1,0 +1,215 @@
+#include <QFileDialog>
+#include <QKeyEvent>
+#include <QTimer>
+
+#include "AppTestSupport.h"
+
+namespace corvane::apptest {
+namespace {
+
+using WindowTest = WindowFixture;
+
+TEST_F(WindowTest, StartsWithEveryControlInItsInitialState) {
+    TFrmMain& form = *Form;
+    EXPECT_EQ(form.windowTitle(), "Corvane V4.0");
+    EXPECT_EQ(form.size(), QSize(302, 118));
+    EXPECT_EQ(form.minimumSize(), form.maximumSize());
+    EXPECT_EQ(form.pos(), QPoint(220, 108));
+    EXPECT_FALSE(form.windowFlags() &
+                 (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
+    EXPECT_EQ(form.font().family(), "MS Sans Serif");
+    EXPECT_EQ(form.font().pointSize(), 8);
+    EXPECT_FALSE(form.windowIcon().isNull());
+
+    auto& group1 = Control<QGroupBox>(form, "GroupBox1");
+    auto& group2 = Control<QGroupBox>(form, "GroupBox2");
+    EXPECT_EQ(group1.title(), "Target Chip");
+    EXPECT_EQ(group1.geometry(), QRect(0, 0, 217, 98));
+    EXPECT_EQ(group2.title(), "Option");
+    EXPECT_EQ(group2.geometry(), QRect(217, 0, 85, 98));
+
+    EXPECT_TRUE(Label().text().isEmpty());
+    EXPECT_EQ(Label().geometry(), QRect(2, 15, 213, 26));
+    EXPECT_TRUE(Label().font().bold());
+    EXPECT_EQ(Label().font().pointSize(), 18);
+    EXPECT_TRUE(Label().alignment() & Qt::AlignHCenter);
+
+    EXPECT_TRUE(MemSize().isHidden());
+    EXPECT_EQ(MemSize().title(), "Code Memory");
+    auto& kb2 = Control<QRadioButton>(form, "rdoMemSize2KB");
+    auto& kb4 = Control<QRadioButton>(form, "rdoMemSize4KB");
+    EXPECT_EQ(kb2.text(), "2KB");
+    EXPECT_EQ(kb4.text(), "4KB");
+    EXPECT_LT(kb2.x() + kb2.width(), kb4.x());  // two columns, side by side
+    EXPECT_EQ(kb2.y(), kb4.y());
+    EXPECT_EQ(form.MemSizeIndex(), 0);
+
+    EXPECT_TRUE(Status().text().isEmpty());
+    EXPECT_EQ(Status().palette().color(QPalette::WindowText), QColor(Qt::blue));
+    EXPECT_EQ(Status().frameShadow(), QFrame::Sunken);
+    EXPECT_EQ(Status().alignment(), Qt::AlignCenter);
+    EXPECT_EQ(Status().geometry(), QRect(2, 76, 213, 20));
+
+    EXPECT_EQ(Lock().text(), "&Lock");
+    EXPECT_FALSE(Lock().isChecked());
+    EXPECT_EQ(FastVerify().text(), "&Fast Verify");
+    EXPECT_FALSE(FastVerify().isChecked());
+    EXPECT_TRUE(FastVerify().isEnabled());
+
+    EXPECT_EQ(Send().text(), "&Send");
+    EXPECT_FALSE(Send().isEnabled());
+    EXPECT_TRUE(Send().isDefault());
+    EXPECT_FALSE(Send().icon().isNull());
+    EXPECT_EQ(Read().text(), "&Read");
+    EXPECT_FALSE(Read().isEnabled());
+    EXPECT_FALSE(Read().icon().isNull());
+
+    EXPECT_EQ(Progress().minimum(), 0);
+    EXPECT_EQ(Progress().maximum(), 100);
+    EXPECT_EQ(Progress().value(), 0);
+    EXPECT_EQ(Progress().geometry(), QRect(0, 98, 302, 20));
+
+    EXPECT_TRUE(form.Timer1().isActive());
+    EXPECT_EQ(form.Timer1().interval(), 1000);
+    EXPECT_FALSE(form.Busy());
+    EXPECT_EQ(form.Link().ChipKind(), ckNone);
+    EXPECT_EQ(form.Link().SourceImage().MemSize(), 0);
+    EXPECT_EQ(form.Link().ReadImage().MemSize(), 0);
+}
+
+TEST_F(WindowTest, FileDialogsAskForIntelHexFiles) {
+    auto& open = Control<QFileDialog>(*Form, "OpenDialog1");
+    auto& save = Control<QFileDialog>(*Form, "SaveDialog1");
+    for (QFileDialog* dialog : {&open, &save}) {
+        EXPECT_EQ(dialog->nameFilters(), QStringList{"Intel Hex File (*.hex)"});
+        EXPECT_EQ(dialog->defaultSuffix(), "Hex");
+    }
+    EXPECT_EQ(open.acceptMode(), QFileDialog::AcceptOpen);
+    EXPECT_EQ(open.fileMode(), QFileDialog::ExistingFile);
+    EXPECT_EQ(save.acceptMode(), QFileDialog::AcceptSave);
+    EXPECT_FALSE(save.testOption(QFileDialog::DontConfirmOverwrite));
+
+    // Send asks with the open dialog, Read with the save dialog; a cancelled
+    // dialog runs nothing and leaves the window idle.
+    ShowKind(ck89C51);
+    Send().click();
+    Read().click();
+    ASSERT_EQ(Asked.size(), 2u);
+    EXPECT_EQ(Asked[0], TFrmMain::TFileDialog::Open);
+    EXPECT_EQ(Asked[1], TFrmMain::TFileDialog::Save);
+    EXPECT_TRUE(Status().text().isEmpty());
+    EXPECT_FALSE(Form->Busy());
+    EXPECT_TRUE(Errors.isEmpty());
+}
+
+TEST_F(WindowTest, EscapeDoesNotCloseTheWindow) {
+    Form->show();
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(Form.get(), &press);
+    EXPECT_TRUE(Form->isVisible());
+}
+
+// Labels of kinds 1 to 6 sit lower; the 2051/4051 label moves up to make room
+// for the size choice, which only it has, and which also rules out the
+// programmer's checksum.
+TEST_F(WindowTest, DisplayFollowsTheChipKind) {
+    Status().setText("Available port not found!");
+    ShowKind(ck89C2051);
+    EXPECT_EQ(Label().text(), "89C2051/4051");
+    EXPECT_EQ(Label().y(), 15);
+    EXPECT_FALSE(MemSize().isHidden());
+    EXPECT_FALSE(FastVerify().isEnabled());
+    EXPECT_TRUE(Send().isEnabled());
+    EXPECT_TRUE(Read().isEnabled());
+    EXPECT_TRUE(Status().text().isEmpty());
+    EXPECT_EQ(Form->Link().SourceImage().MemSize(), 2048);
+    EXPECT_EQ(Form->Link().ReadImage().MemSize(), 2048);
+
+    // Losing the chip empties and reddens the label, disables both buttons,
+    // and leaves the status line and the fast-verify box as they were.
+    Status().setText("Erase Failed!");
+    ShowKind(ckNone);
+    EXPECT_TRUE(Label().text().isEmpty());
+    EXPECT_EQ(Label().y(), 30);
+    EXPECT_EQ(Label().palette().color(QPalette::WindowText), QColor(Qt::red));
+    EXPECT_TRUE(MemSize().isHidden());
+    EXPECT_FALSE(Send().isEnabled());
+    EXPECT_FALSE(Read().isEnabled());
+    EXPECT_EQ(Status().text(), "Erase Failed!");
+    EXPECT_FALSE(FastVerify().isEnabled());
+
+    ShowKind(ck89C2051);
+    EXPECT_EQ(Label().text(), "89C2051/4051");
+    EXPECT_NE(Label().palette().color(QPalette::WindowText), QColor(Qt::red));
+    EXPECT_FALSE(MemSize().isHidden());
+    EXPECT_TRUE(Status().text().isEmpty());
+
+    const std::pair<TChipKind, const char*> kinds[] = {{ck89C51, "89C51"}, {ck89LV51, "89LV51"},
+                                                       {ck89C52, "89C52"}, {ck89LV52, "89LV52"},
+                                                       {ck89C55, "89C55"}, {ck89LV55, "89LV55"}};
+    for (const auto& [kind, label] : kinds) {
+        SCOPED_TRACE(label);
+        Status().setText("Complete!");
+        ShowKind(kind);
+        EXPECT_EQ(Label().text(), label);
+        EXPECT_EQ(Label().y(), 30);
+        EXPECT_EQ(Label().palette().color(QPalette::WindowText),
+                  Control<QGroupBox>(*Form, "GroupBox1").palette().color(QPalette::WindowText));
+        EXPECT_TRUE(MemSize().isHidden());
+        EXPECT_TRUE(FastVerify().isEnabled());
+        EXPECT_TRUE(Send().isEnabled() && Read().isEnabled());
+        EXPECT_TRUE(Status().text().isEmpty());
+
+        ShowKind(ck89C2051);
+        EXPECT_FALSE(FastVerify().isEnabled());
+        EXPECT_FALSE(MemSize().isHidden());
+        EXPECT_EQ(Label().y(), 15);
+    }
+}
+
+TEST_F(WindowTest, MemorySizeChoiceSizesBothImages) {
+    ShowKind(ck89C2051);
+    auto& kb2 = Control<QRadioButton>(*Form, "rdoMemSize2KB");
+    auto& kb4 = Control<QRadioButton>(*Form, "rdoMemSize4KB");
+    kb4.click();
+    EXPECT_EQ(Form->MemSizeIndex(), 1);
+    EXPECT_EQ(Form->Link().SourceImage().MemSize(), 4096);
+    EXPECT_EQ(Form->Link().ReadImage().MemSize(), 4096);
+    kb2.click();
+    EXPECT_EQ(Form->Link().SourceImage().MemSize(), 2048);
+    EXPECT_EQ(Form->Link().ReadImage().MemSize(), 2048);
+
+    // The choice is kept when the chip comes back.
+    kb4.click();
+    ShowKind(ckNone);
+    ShowKind(ck89C2051);
+    EXPECT_EQ(Form->Link().SourceImage().MemSize(), 4096);
+}
+
+TEST_F(WindowTest, TicksDoNothingWhileBusy) {
+    TFrmMainTestAccess::Busy(*Form) = true;
+    Form->Timer1Timer();
+    EXPECT_TRUE(Status().text().isEmpty());
+    EXPECT_TRUE(Form->Busy());
+    EXPECT_TRUE(Form->Timer1().isActive());
+
+    // Idle again, a tick polls: the map is empty.
+    TFrmMainTestAccess::Busy(*Form) = false;
+    Form->Timer1Timer();
+    EXPECT_EQ(Status().text(), "Available port not found!");
+    EXPECT_FALSE(Form->Busy());
+    EXPECT_TRUE(Form->Timer1().isActive());
+    EXPECT_TRUE(Errors.isEmpty());
+}
+
+TEST_F(WindowTest, ProgressBarTakesOneStepPasses) {
+    Form->SetProgressRange(0, 0);
+    EXPECT_LT(Progress().minimum(), Progress().maximum());  // no busy animation
+    Form->SetProgressRange(0, 2047);
+    Form->SetProgressPosition(1000);
+    EXPECT_EQ(Progress().maximum(), 2047);
+    EXPECT_EQ(Progress().value(), 1000);
+}
+
+}  // namespace
+}  // namespace corvane::apptest
