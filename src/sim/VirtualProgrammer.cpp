@@ -82,7 +82,7 @@ VirtualProgrammer::~VirtualProgrammer() {
 
 void VirtualProgrammer::Start() {
     std::lock_guard lock(FMutex);
-    if (FThread.joinable()) return;
+    if (FServing) return;
     if (pipe2(FWake, O_CLOEXEC | O_NONBLOCK) != 0) ThrowErrno(errno, "pipe2");
     try {
         OpenLine();
@@ -94,13 +94,15 @@ void VirtualProgrammer::Start() {
     FStop = false;
     FUnplugRequest = false;
     FInterrupt = false;
+    FServing = true;
     FThread = std::thread([this] { Serve(); });
 }
 
 void VirtualProgrammer::Stop() {
     {
         std::lock_guard lock(FMutex);
-        if (!FThread.joinable()) return;
+        if (!FServing) return;
+        FServing = false;
         FStop = true;
         FInterrupt = true;
     }
@@ -116,7 +118,7 @@ void VirtualProgrammer::Stop() {
 
 bool VirtualProgrammer::Running() const {
     std::lock_guard lock(FMutex);
-    return FThread.joinable() && !FStop;
+    return FServing;
 }
 
 void VirtualProgrammer::OpenLine() {
@@ -204,7 +206,7 @@ std::string VirtualProgrammer::MapEntry() const {
 void VirtualProgrammer::Unplug() {
     std::unique_lock lock(FMutex);
     if (FMaster < 0) return;
-    if (!FThread.joinable()) {
+    if (!FServing) {
         CloseLine();
         return;
     }
@@ -216,7 +218,7 @@ void VirtualProgrammer::Unplug() {
 
 void VirtualProgrammer::Plug() {
     std::lock_guard lock(FMutex);
-    if (FMaster >= 0 || !FThread.joinable() || FStop) return;
+    if (FMaster >= 0 || !FServing) return;
     OpenLine();
     FChanged.notify_all();
 }

@@ -101,7 +101,8 @@ struct BoardOptions {
 // Nominal time of one character (start bit, 8 data bits, stop bit).
 std::chrono::nanoseconds CharacterTime(unsigned baud);
 
-// The board, served on its own thread. Every accessor is thread-safe.
+// The board, served on its own thread. Every accessor is thread-safe; Start()
+// and Stop() belong to the one thread that owns the object.
 // Errors of the system (opening the pty, announcing) raise std::system_error.
 class VirtualProgrammer {
 public:
@@ -194,6 +195,7 @@ private:
     int FWake[2] = {-1, -1};
     std::string FPortPath;
     std::string FMapDir, FMapName;
+    bool FServing = false;  // between Start() and Stop(); FThread itself is only touched there
     bool FStop = false;
     bool FUnplugRequest = false;
     std::atomic<bool> FInterrupt{false};  // FStop or FUnplugRequest, for the sleeps
