@@ -78,6 +78,10 @@ const KindCase kKinds[] = {
     {"C2051", "2051", ck89C2051, 2048, 0}, {"C4051", "4051", ck89C2051, 4096, 1},
 };
 
+void PrintTo(const KindCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class EveryChip : public WorkflowTest, public ::testing::WithParamInterface<KindCase> {};
 
 TEST_P(EveryChip, SendVerifyReadBackThenFastVerifyAndLock) {
@@ -101,7 +105,8 @@ TEST_P(EveryChip, SendVerifyReadBackThenFastVerifyAndLock) {
     EXPECT_TRUE(BlankFrom(flash, count));
     EXPECT_EQ(board->Counter(), count);
     EXPECT_EQ(view.progressPosition, 0);
-    EXPECT_EQ(view.highestPosition, count - 1);
+    // The 2051/4051 erase check reads the whole chip back.
+    EXPECT_EQ(view.highestPosition, c.kind == ck89C2051 ? c.size - 1 : count - 1);
     EXPECT_EQ(view.progressMax, count - 1);
     EXPECT_TRUE(view.messages.empty());
     ExpectCursorBack();
