@@ -237,6 +237,11 @@ struct FailureCase {
     const char* alsoOnStderr = "";
 };
 
+// Test names and failure reports show the case's name.
+void PrintTo(const FailureCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 template <typename TSetFaults>
 sim::BoardOptions WithFaults(TSetFaults set) {
     sim::BoardOptions options;
