@@ -152,6 +152,7 @@ void VirtualProgrammer::OpenLine() {
     FSlaveHold = hold;
     FPortPath = name;
     FReceived = 0;
+    FSent = 0;
     if (!FMapName.empty()) {
         if (int rc = device::AnnouncePort(FMapDir, FMapName, FPortPath)) {
             CloseLine();
@@ -251,6 +252,7 @@ Chip VirtualProgrammer::CurrentChip() const {
 void VirtualProgrammer::SetFaults(const Faults& faults) {
     std::lock_guard lock(FMutex);
     FOptions.faults = faults;
+    ++FFaultsVersion;
 }
 
 Faults VirtualProgrammer::CurrentFaults() const {
@@ -294,6 +296,11 @@ std::uint64_t VirtualProgrammer::BytesReceived() const {
     return FReceived;
 }
 
+std::uint64_t VirtualProgrammer::BytesSent() const {
+    std::lock_guard lock(FMutex);
+    return FSent;
+}
+
 void VirtualProgrammer::Log(std::string entry) {
     {
         std::lock_guard lock(FMutex);
@@ -332,6 +339,7 @@ void VirtualProgrammer::ServeLine(int master) {
     FInputPos = 0;
     FPending.reset();
     FChunkTime = FRxFree = FTxFree = Clock::time_point{};
+    FFloodPos = 0;
     try {
         for (;;) {
             std::uint8_t c;
@@ -354,9 +362,26 @@ std::uint8_t VirtualProgrammer::Get(int master) {
         return after && FReceived >= *after;
     };
     if (lineGone()) throw LineClosed{};
+    const auto t = CharacterTime(FOptions.baud);
     while (FInputPos >= FInput.size()) {
-        pollfd fds[2] = {{master, POLLIN, 0}, {FWake[0], POLLIN, 0}};
-        if (::poll(fds, 2, -1) < 0) {
+        std::string flood;
+        {
+            std::lock_guard lock(FMutex);
+            if (FOptions.faults.flood) flood = *FOptions.faults.flood;
+        }
+        short events = POLLIN;
+        int timeout = -1;
+        if (!flood.empty()) {
+            const auto now = Clock::now();
+            if (t.count() == 0 || FTxFree <= now) {
+                events |= POLLOUT;
+            } else {
+                timeout = static_cast<int>(
+                    std::chrono::ceil<std::chrono::milliseconds>(FTxFree - now).count());
+            }
+        }
+        pollfd fds[2] = {{master, events, 0}, {FWake[0], POLLIN, 0}};
+        if (::poll(fds, 2, timeout) < 0) {
             if (errno == EINTR) continue;
             throw LineClosed{};
         }
@@ -366,7 +391,8 @@ std::uint8_t VirtualProgrammer::Get(int master) {
             }
             if (FInterrupt) throw LineClosed{};
         }
-        if (fds[0].revents == 0) continue;
+        if ((fds[0].revents & POLLOUT) != 0) FloodSome(master, flood);
+        if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
         char buf[256];
         ssize_t n = ::read(master, buf, sizeof buf);
         if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
@@ -376,7 +402,7 @@ std::uint8_t VirtualProgrammer::Get(int master) {
         FChunkTime = Clock::now();
     }
     const auto c = static_cast<std::uint8_t>(FInput[FInputPos++]);
-    if (const auto t = CharacterTime(FOptions.baud); t.count() > 0) {
+    if (t.count() > 0) {
         // A character is there one character time after the line was free
         // (or after it was seen, when the line was idle).
         FRxFree = std::max(FRxFree, FChunkTime) + t;
@@ -391,6 +417,26 @@ std::uint8_t VirtualProgrammer::Get(int master) {
 }
 
 void VirtualProgrammer::Put(int master, std::string_view bytes) {
+    if (bytes.empty()) return;
+    std::optional<LineNoise> noise;
+    std::optional<std::chrono::milliseconds> split;
+    std::uint64_t version = 0;
+    {
+        std::lock_guard lock(FMutex);
+        noise = FOptions.faults.noise;
+        split = FOptions.faults.splitReplies;
+        version = FFaultsVersion;
+    }
+    std::string noisy;
+    if (noise) {
+        if (version != FNoiseVersion) {
+            FNoiseRandom.seed(noise->seed);
+            FNoiseVersion = version;
+        }
+        noisy = AddNoise(*noise, bytes);
+        bytes = noisy;
+    }
+
     const auto t = CharacterTime(FOptions.baud);
     // The characters of one reply follow each other on the line without a
     // gap: absolute deadlines from its start, so the lateness of one wake-up
@@ -398,24 +444,81 @@ void VirtualProgrammer::Put(int master, std::string_view bytes) {
     if (t.count() > 0) FTxFree = std::max(FTxFree, Clock::now());
     while (!bytes.empty()) {
         std::size_t chunk = bytes.size();
+        if (split) {
+            SleepUntil(Clock::now() + *split);
+            if (t.count() > 0) FTxFree = std::max(FTxFree, Clock::now());
+            chunk = 1;
+        }
         if (t.count() > 0) {
             FTxFree += t;
             SleepUntil(FTxFree);
             chunk = 1;
         }
         for (;;) {
-            const ssize_t n = ::write(master, bytes.data(), chunk);
+            const std::size_t n = WriteSome(master, bytes.substr(0, chunk));
             if (n > 0) {
-                bytes.remove_prefix(static_cast<std::size_t>(n));
+                bytes.remove_prefix(n);
                 break;
             }
-            if (n < 0 && errno != EAGAIN && errno != EINTR) throw LineClosed{};
             // The host does not read: wait until it does, or until told to stop.
             pollfd fds[2] = {{master, POLLOUT, 0}, {FWake[0], POLLIN, 0}};
             if (::poll(fds, 2, -1) < 0 && errno != EINTR) throw LineClosed{};
             if (FInterrupt) throw LineClosed{};
         }
     }
+}
+
+std::size_t VirtualProgrammer::WriteSome(int master, std::string_view bytes) {
+    std::size_t n = bytes.size();
+    std::optional<std::uint64_t> limit;
+    {
+        std::lock_guard lock(FMutex);
+        limit = FOptions.faults.lineGoneAfterSent;
+        if (limit) {
+            if (FSent >= *limit) throw LineClosed{};
+            n = static_cast<std::size_t>(std::min<std::uint64_t>(n, *limit - FSent));
+        }
+    }
+    const ssize_t written = ::write(master, bytes.data(), n);
+    if (written < 0) {
+        if (errno == EAGAIN || errno == EINTR) return 0;
+        throw LineClosed{};
+    }
+    bool gone = false;
+    {
+        std::lock_guard lock(FMutex);
+        FSent += static_cast<std::uint64_t>(written);
+        gone = limit && FSent >= *limit;
+    }
+    if (gone) throw LineClosed{};
+    return static_cast<std::size_t>(written);
+}
+
+std::string VirtualProgrammer::AddNoise(const LineNoise& noise, std::string_view bytes) {
+    auto draw = [&] {
+        const auto r = FNoiseRandom();
+        if (noise.alphabet.empty()) return static_cast<char>(r & 0xFF);
+        return noise.alphabet[r % noise.alphabet.size()];
+    };
+    std::string out;
+    out.reserve(noise.before + bytes.size() * 2);
+    for (std::size_t i = 0; i < noise.before; ++i) out += draw();
+    for (char b : bytes) {
+        if (noise.insidePerMille > 0 && FNoiseRandom() % 1000 < noise.insidePerMille) out += draw();
+        out += b;
+    }
+    return out;
+}
+
+void VirtualProgrammer::FloodSome(int master, const std::string& text) {
+    const auto t = CharacterTime(FOptions.baud);
+    const std::size_t want = t.count() > 0 ? 1 : 256;
+    std::string piece;
+    piece.reserve(want);
+    for (std::size_t i = 0; i < want; ++i) piece += text[(FFloodPos + i) % text.size()];
+    const std::size_t n = WriteSome(master, piece);
+    FFloodPos = (FFloodPos + n) % text.size();
+    if (t.count() > 0 && n > 0) FTxFree = std::max(FTxFree, Clock::now()) + t;
 }
 
 void VirtualProgrammer::SleepUntil(Clock::time_point deadline) {
@@ -437,9 +540,13 @@ void VirtualProgrammer::SleepUntil(Clock::time_point deadline) {
 
 void VirtualProgrammer::Command(int master, std::uint8_t c) {
     static constexpr std::string_view kCommands = "\rpeswrcl";
-    if (c == 0 || kCommands.find(static_cast<char>(c)) == std::string_view::npos) return;
-
     std::unique_lock lock(FMutex);
+    if (FOptions.faults.echoAll) {
+        lock.unlock();
+        Put(master, std::string_view(reinterpret_cast<const char*>(&c), 1));
+        return;
+    }
+    if (c == 0 || kCommands.find(static_cast<char>(c)) == std::string_view::npos) return;
     const Faults faults = FOptions.faults;
     const Chip chip = FOptions.chip;
     if (faults.silent || (c == 'p' && faults.noAnswerToP)) {
@@ -458,7 +565,11 @@ void VirtualProgrammer::Command(int master, std::uint8_t c) {
     switch (c) {
         case '\r':
             Put(master, faults.noiseBeforeGreeting);
-            Put(master, chip.family2051 ? kBanner2051 : kBanner);
+            if (faults.greeting) {
+                Put(master, *faults.greeting);
+            } else {
+                Put(master, chip.family2051 ? kBanner2051 : kBanner);
+            }
             break;
         case 'p': {
             lock.lock();

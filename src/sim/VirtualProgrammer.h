@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <random>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -35,6 +36,8 @@
 //   'l'  lock (read-back gives FF from then on; programming is ignored), a
 //        text and '>'
 //   Any other character is ignored.
+// Faults (below) make it a board that fails, a noisy or hostile line, or a
+// line that goes away.
 namespace corvane::sim {
 
 inline constexpr std::uint8_t kXon = 17;
@@ -59,6 +62,15 @@ Chip Chip2051(std::uint16_t size);
 // above, "2051" (2 KB) or "4051" (4 KB). Nothing for anything else.
 std::optional<Chip> ParseChip(std::string_view text);
 
+// Random bytes on the line, the same for the same seed.
+struct LineNoise {
+    std::uint32_t seed = 1;
+    std::size_t before = 0;       // bytes in front of every reply
+    unsigned insidePerMille = 0;  // chance, per reply byte, of one byte in front of it
+    // What the noise is made of; empty: any byte value.
+    std::string alphabet;
+};
+
 // Faults the board can be told to show. All off by default.
 struct Faults {
     bool silent = false;       // reads everything, answers nothing
@@ -80,6 +92,24 @@ struct Faults {
     // After the host has written this many bytes to the board (counted from
     // the moment the line was plugged), the line goes away as in Unplug().
     std::optional<std::uint64_t> lineGoneAfter;
+    // After the board has written this many bytes to the host (counted the
+    // same way), the line goes away, in the middle of a reply if need be.
+    std::optional<std::uint64_t> lineGoneAfterSent;
+
+    // Hostile and noisy lines.
+    // Every byte the board sends goes out on its own, this long after the
+    // one before it.
+    std::optional<std::chrono::milliseconds> splitReplies;
+    // Random bytes mixed into what the board sends (see LineNoise).
+    std::optional<LineNoise> noise;
+    // Sent instead of the greeting (banner and prompt), e.g. one without "Yarv".
+    std::optional<std::string> greeting;
+    // The board sends back every byte it receives and does nothing else.
+    bool echoAll = false;
+    // While waiting for a command the board sends this text over and over
+    // (at the line's pace when the board is paced, otherwise as fast as the
+    // host takes it); commands are still answered.
+    std::optional<std::string> flood;
 };
 
 struct BoardOptions {
@@ -162,6 +192,8 @@ public:
     bool WaitForCommands(std::size_t entries, std::chrono::milliseconds timeout) const;
     // Bytes the host has written since the line was last plugged.
     std::uint64_t BytesReceived() const;
+    // Bytes the board has written since the line was last plugged.
+    std::uint64_t BytesSent() const;
 
 private:
     struct LineClosed {};  // thrown inside the serving thread: stop, unplug or line gone
@@ -174,6 +206,13 @@ private:
     void WritePass(int master);
     std::uint8_t Get(int master);
     void Put(int master, std::string_view bytes);
+    // Writes what the host takes now (up to the lineGoneAfterSent limit,
+    // where the line goes away); 0 when the host takes nothing.
+    std::size_t WriteSome(int master, std::string_view bytes);
+    // The noise the faults ask for, with `bytes` inside it.
+    std::string AddNoise(const LineNoise& noise, std::string_view bytes);
+    // Sends the next piece of the flood text if the line is free.
+    void FloodSome(int master, const std::string& text);
     void SleepUntil(Clock::time_point deadline);
     void Wake();
     void OpenLine();   // with the mutex held
@@ -189,6 +228,8 @@ private:
     std::uint32_t FCounter = 0;
     std::vector<std::string> FLog;
     std::uint64_t FReceived = 0;
+    std::uint64_t FSent = 0;
+    std::uint64_t FFaultsVersion = 0;  // counts SetFaults(), so the noise restarts from its seed
 
     int FMaster = -1;
     int FSlaveHold = -1;  // keeps the line up while no host has it open
@@ -206,6 +247,9 @@ private:
     std::size_t FInputPos = 0;
     std::optional<std::uint8_t> FPending;  // a byte that ended a counter entry
     Clock::time_point FChunkTime{}, FRxFree{}, FTxFree{};
+    std::mt19937 FNoiseRandom;
+    std::uint64_t FNoiseVersion = ~std::uint64_t{0};
+    std::size_t FFloodPos = 0;
 };
 
 }  // namespace corvane::sim
