@@ -214,17 +214,12 @@ void TProgrammerLink::ScanPorts() {
 }
 
 void TProgrammerLink::DropPort() {
+    // The component closes the port also when a device that has gone refuses
+    // part of the close; what it reports then is of no further use here.
     try {
         FComPort->ClosePort();
     } catch (const std::exception&) {
     }
-    if (!FComPort->Connected()) return;
-    // The orderly close stopped partway (a device that has gone refuses the
-    // purge that comes first). A fresh component takes over; the old one
-    // releases the device as it goes.
-    auto fresh = std::make_unique<TComPort>();
-    ApplyProgrammerSettings(*fresh);
-    FComPort = std::move(fresh);
 }
 
 void TProgrammerLink::IdentifyChip(const std::string& greeting) {

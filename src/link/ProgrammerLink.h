@@ -75,7 +75,7 @@ private:
     bool ReadOneByte(std::uint8_t& byte);
     void PollKnownChip();
     void ScanPorts();
-    // Closes the port after a failure on it, also when the orderly close fails.
+    // Closes the port after a failure on it, also when the close fails partway.
     void DropPort();
 
     IProgrammerView& FView;

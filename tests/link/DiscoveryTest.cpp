@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
+#include "FailingDevice.h"
 #include "LinkTestSupport.h"
 
 namespace corvane {
@@ -184,6 +187,43 @@ TEST_F(DiscoveryTest, NoPortThatOpensMeansNoPortFound) {
     Poll();
     EXPECT_EQ(view.statuses, std::vector<std::string>{"Available port not found!"});
     EXPECT_EQ(link.ChipKind(), ckNone);
+}
+
+TEST(DiscoveryWithFailingPort, APortThatCannotBeClosedInOrderIsReleasedAndScannedAgain) {
+    DeviceMap map;
+    auto board = StartBoard(map, "prog", test::BoardWith(sim::ChipFromCode("52")));
+    auto faults = std::make_shared<test::DeviceFaults>();
+    auto port = std::make_unique<TComPort>(std::make_unique<test::FailingDevice>(faults));
+    TProgrammerLink::ApplyProgrammerSettings(*port);
+    RecordingView view;
+    TProgrammerLink link(view, std::move(port));
+    link.PollProgrammer();
+    ASSERT_EQ(link.ChipKind(), ck89C52);
+
+    // The greeting cannot be sent, and the close that follows stops at its purge.
+    faults->transmitErrno = EIO;
+    faults->purgeErrno = EIO;
+    view.Reset();
+    link.PollProgrammer();
+    EXPECT_EQ(view.timerStates, kTimerOffThenOn);
+    EXPECT_EQ(link.ChipKind(), ckNone);
+    EXPECT_FALSE(link.ComPort().Connected());
+    // Released: another opener gets the port.
+    {
+        TComPort other;
+        other.SetPort(board->PortPath());
+        EXPECT_NO_THROW(other.OpenPort());
+    }
+    EXPECT_TRUE(view.messages.empty());
+
+    // The programmer is still there: the next tick finds it again.
+    faults->transmitErrno = 0;
+    faults->purgeErrno = 0;
+    view.Reset();
+    link.PollProgrammer();
+    EXPECT_EQ(link.ChipKind(), ck89C52);
+    EXPECT_EQ(view.statuses, (std::vector<std::string>{"Try to connect by : " + board->PortPath(),
+                                                       "Identify target chip ...", ""}));
 }
 
 }  // namespace
