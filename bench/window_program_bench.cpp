@@ -1,0 +1,142 @@
+// Programs and verifies (read-back) a full 89C55, 20,480 bytes, through the
+// window (offscreen) against the virtual programmer:
+//   - paced at 9600 baud: the total time against the line's own limit, 3
+//     characters per byte written (XON, byte, XOFF) and 2 per byte read back,
+//     each 10 bit times;
+//   - unpaced: the host's time per byte and the processor time it used.
+//
+// bench_window_program [paced|unpaced]   (both when no argument is given)
+#include <sys/resource.h>
+#include <time.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "Application.h"
+#include "UHexFile.h"
+#include "UMain.h"
+#include "VirtualProgrammer.h"
+
+namespace {
+
+using namespace corvane;
+using Clock = std::chrono::steady_clock;
+
+constexpr std::uint16_t kChipSize = 20480;
+
+double ThreadCpuSeconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+double ProcessCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    auto seconds = [](const timeval& tv) {
+        return static_cast<double>(tv.tv_sec) + static_cast<double>(tv.tv_usec) * 1e-6;
+    };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+std::vector<std::uint8_t> Image() {
+    std::vector<std::uint8_t> bytes(kChipSize);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<std::uint8_t>((i * 31 + 7) % 255);  // never 0xFF
+    }
+    return bytes;
+}
+
+bool Run(bool paced, const std::filesystem::path& dir) {
+    const std::vector<std::uint8_t> bytes = Image();
+    THexFile image;
+    image.SetMemSize(kChipSize);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        image.SetByte(static_cast<std::uint16_t>(i), bytes[i]);
+    }
+    const std::string hexFile = (dir / "full.hex").string();
+    image.SaveHex(hexFile);
+
+    const std::filesystem::path map = dir / (paced ? "map-paced" : "map-unpaced");
+    std::filesystem::create_directories(map);
+    setenv("CORVANE_SERIALCOMM", map.c_str(), 1);
+
+    sim::BoardOptions options;
+    options.chip = sim::ChipFromCode("55");
+    options.baud = paced ? 9600 : 0;
+    sim::VirtualProgrammer board(options);
+    board.Announce(map.string(), "bench");
+    board.Start();
+
+    bool ok = false;
+    {
+        TFrmMain form;
+        form.SetFileChooser([&](TFrmMain::TFileDialog) { return QString::fromStdString(hexFile); });
+        form.SetMessageDisplay([](const QString& text) {
+            std::fprintf(stderr, "message box: %s\n", text.toLocal8Bit().constData());
+        });
+        auto* label = form.findChild<QLabel*>(QStringLiteral("LblTargetChip"));
+        for (int tick = 0; tick < 5 && label->text() != "89C55"; ++tick) form.Timer1Timer();
+        if (label->text() != "89C55") {
+            std::fprintf(stderr, "the window did not find the board\n");
+            return false;
+        }
+
+        const double cpu0 = ThreadCpuSeconds();
+        const double proc0 = ProcessCpuSeconds();
+        const auto t0 = Clock::now();
+        form.btnSendClick();
+        const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
+        const double cpu = ThreadCpuSeconds() - cpu0;
+        const double proc = ProcessCpuSeconds() - proc0;
+
+        const std::string status = form.Link().LastStatus();
+        const std::vector<std::uint8_t> flash = board.Flash();
+        ok = status == "Complete!" && flash == bytes;
+
+        std::printf("%s: %u bytes written and verified by read-back: %s\n",
+                    paced ? "paced at 9600 baud" : "unpaced", kChipSize,
+                    ok ? "Complete!" : ("FAILED, status " + status).c_str());
+        std::printf("  wall time            %8.2f s\n", wall);
+        if (paced) {
+            const double perChar = std::chrono::duration<double>(sim::CharacterTime(9600)).count();
+            const double limit = 5.0 * kChipSize * perChar;
+            std::printf("  line limit           %8.2f s  (5 characters per byte, %.3f ms each)\n",
+                        limit, perChar * 1e3);
+            std::printf("  over the limit       %8.2f %%\n", (wall / limit - 1.0) * 100.0);
+        } else {
+            std::printf("  time per byte        %8.1f us  (write and read back)\n",
+                        wall / kChipSize * 1e6);
+        }
+        std::printf("  window thread CPU    %8.2f s  (%.1f %% of wall time)\n", cpu,
+                    cpu / wall * 100.0);
+        std::printf("  process CPU          %8.2f s  (%.1f %% of wall time, board included)\n",
+                    proc, proc / wall * 100.0);
+    }
+    return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    corvane::TApplication app(argc, argv);
+    const std::string only = argc > 1 ? argv[1] : "";
+
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "corvane-bench-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) return 1;
+    const std::filesystem::path dir = pattern;
+
+    bool ok = true;
+    if (only.empty() || only == "unpaced") ok = Run(false, dir) && ok;
+    if (only.empty() || only == "paced") ok = Run(true, dir) && ok;
+    std::filesystem::remove_all(dir);
+    return ok ? 0 : 1;
+}
