@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -98,6 +99,20 @@ private:
             }
         }
         FLink = std::make_unique<TProgrammerLink>(FView);
+        // A failure of the port's monitor thread reaches this thread when the
+        // port closes, possibly while the link goes; it is shown unless the
+        // port's failure has been reported already.
+        FLink->ComPort().Dispatcher()->SetExceptionHandler([this](std::exception_ptr error) {
+            if (FPortErrorShown) return;
+            FPortErrorShown = true;
+            try {
+                std::rethrow_exception(error);
+            } catch (const std::exception& e) {
+                std::fprintf(FErr, "corvane-cli: the port failed: %s\n", e.what());
+            } catch (...) {
+                std::fprintf(FErr, "corvane-cli: the port failed\n");
+            }
+        });
 
         std::vector<std::string> tried;
         bool answered = false;
@@ -203,6 +218,7 @@ private:
             TBusyScope busy(FBusy);
             workflow();
         } catch (const EComPort& e) {
+            FPortErrorShown = true;
             return Fail(esPortError, FLink->ComPort().Port() + ": " + e.what());
         } catch (const Exception& e) {
             // The HEX reader and writer, and the file system under them.
@@ -233,8 +249,11 @@ private:
     std::FILE* FOut;
     std::FILE* FErr;
     TTerminalView FView;
-    std::unique_ptr<TProgrammerLink> FLink;
     bool FBusy = false;
+    // Set once a port error is on stderr. Declared before the link, which
+    // may report through the port's dispatcher while it goes.
+    bool FPortErrorShown = false;
+    std::unique_ptr<TProgrammerLink> FLink;
 };
 
 }  // namespace

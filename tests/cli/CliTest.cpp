@@ -331,6 +331,17 @@ TEST_F(CliTest, FastVerifyFailureOfAChangedChip) {
     EXPECT_EQ(r.err, "corvane-cli: Fast Verify Failed!\n");
 }
 
+TEST_F(CliTest, LineGoneInTheMiddleIsAPortError) {
+    sim::BoardOptions options;
+    options.faults.lineGoneAfter = 60;  // in the middle of the write pass
+    auto board = Board(options);
+    const std::string port = board->PortPath();
+    CliResult r = Cli({"program", HexFile("a.hex", Pattern(200))});
+    EXPECT_EQ(r.status, cli::esPortError) << r.err;
+    EXPECT_TRUE(r.err.starts_with("corvane-cli: " + port + ": ")) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+}
+
 TEST_F(CliTest, BadHexFileIsNamedWithItsLine) {
     const std::string file = FDir.File("bad.hex");
     std::ofstream(file) << ":0400000001020304F2\n"
