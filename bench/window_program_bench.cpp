@@ -15,7 +15,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Application.h"
@@ -44,6 +46,23 @@ double ProcessCpuSeconds() {
     };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
+
+// The window, noting when each status text appears.
+class TTimedForm : public TFrmMain {
+public:
+    void ShowStatus(const std::string& text) override {
+        Marks.emplace_back(text, Clock::now());
+        TFrmMain::ShowStatus(text);
+    }
+    // When the first status text starting with `prefix` appeared.
+    std::optional<Clock::time_point> Mark(const std::string& prefix) const {
+        for (const auto& [text, when] : Marks) {
+            if (text.rfind(prefix, 0) == 0) return when;
+        }
+        return std::nullopt;
+    }
+    std::vector<std::pair<std::string, Clock::time_point>> Marks;
+};
 
 std::vector<std::uint8_t> Image() {
     std::vector<std::uint8_t> bytes(kChipSize);
@@ -76,7 +95,7 @@ bool Run(bool paced, const std::filesystem::path& dir) {
 
     bool ok = false;
     {
-        TFrmMain form;
+        TTimedForm form;
         form.SetFileChooser([&](TFrmMain::TFileDialog) { return QString::fromStdString(hexFile); });
         form.SetMessageDisplay([](const QString& text) {
             std::fprintf(stderr, "message box: %s\n", text.toLocal8Bit().constData());
@@ -110,6 +129,19 @@ bool Run(bool paced, const std::filesystem::path& dir) {
             std::printf("  line limit           %8.2f s  (5 characters per byte, %.3f ms each)\n",
                         limit, perChar * 1e3);
             std::printf("  over the limit       %8.2f %%\n", (wall / limit - 1.0) * 100.0);
+            const auto writing = form.Mark("Writing");
+            const auto verifying = form.Mark("Verify");
+            const auto complete = form.Mark("Complete");
+            if (writing && verifying && complete) {
+                const double write = std::chrono::duration<double>(*verifying - *writing).count();
+                const double read = std::chrono::duration<double>(*complete - *verifying).count();
+                std::printf("  write pass           %8.2f s  (limit %.2f s, %+.2f %%)\n", write,
+                            3.0 * kChipSize * perChar,
+                            (write / (3.0 * kChipSize * perChar) - 1.0) * 100.0);
+                std::printf("  read-back verify     %8.2f s  (limit %.2f s, %+.2f %%)\n", read,
+                            2.0 * kChipSize * perChar,
+                            (read / (2.0 * kChipSize * perChar) - 1.0) * 100.0);
+            }
         } else {
             std::printf("  time per byte        %8.1f us  (write and read back)\n",
                         wall / kChipSize * 1e6);

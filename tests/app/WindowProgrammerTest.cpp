@@ -148,6 +148,22 @@ TEST_F(WindowProgrammerTest, A4051ReadsFourKilobytesAndVerifiesByReadBack) {
     EXPECT_TRUE(std::equal(written.begin(), written.end(), Board->Flash().begin()));
 }
 
+// A read-back that starts with the wrong echo shows the character it got in a
+// plain message box, and the Read ends in its failure text.
+TEST_F(WindowProgrammerTest, WrongEchoShowsItsMessageAndReadFails) {
+    Plug(sim::ChipFromCode("51"));
+    ASSERT_TRUE(TickUntilLabel("89C51"));
+    sim::Faults faults;
+    faults.wrongReadEcho = 'x';
+    Board->SetFaults(faults);
+    ChosenFile = QString::fromStdString(Files.File("chip.hex"));
+    Read().click();
+    EXPECT_EQ(Messages, QStringList{"x"});
+    EXPECT_EQ(Status().text(), "Read Failed!");
+    EXPECT_TRUE(Errors.isEmpty());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
 // A save that fails after the chip has been read leaves no hourglass and no
 // busy window behind: the error box shows, and polling goes on.
 TEST_F(WindowProgrammerTest, FailedSaveShowsTheErrorAndPutsTheWindowBack) {

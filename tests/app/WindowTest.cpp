@@ -193,6 +193,18 @@ TEST_F(WindowTest, TicksDoNothingWhileBusy) {
     EXPECT_TRUE(Form->Busy());
     EXPECT_TRUE(Form->Timer1().isActive());
 
+    // A tick that arrives while the file dialog is open does nothing either.
+    TFrmMainTestAccess::Busy(*Form) = false;
+    ShowKind(ck89C51);
+    Form->SetFileChooser([&](TFrmMain::TFileDialog) -> std::optional<QString> {
+        EXPECT_TRUE(Form->Busy());
+        Form->Timer1Timer();
+        return std::nullopt;
+    });
+    Send().click();
+    EXPECT_EQ(Label().text(), "89C51");  // no poll has found the chip gone
+    ShowKind(ckNone);
+
     // Idle again, a tick polls: the map is empty.
     TFrmMainTestAccess::Busy(*Form) = false;
     Form->Timer1Timer();
