@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
+#include <string>
 
 namespace corvane::cli {
 
@@ -125,11 +127,12 @@ void TTerminalView::DrawBar(bool force) {
     FLastDraw = now;
     FBarShown = true;
 
+    // Fixed-width figures keep the bar's length steady while the rate changes.
+    const int totalDigits = static_cast<int>(std::to_string(FTotal).size());
     char figures[96];
-    std::snprintf(figures, sizeof figures, " %6d/%d bytes  %s", FDone, FTotal,
+    std::snprintf(figures, sizeof figures, " %*d/%d bytes  %10s", totalDigits, FDone, FTotal,
                   Rate(FDone, Seconds(now - FPassStart)).c_str());
-    const int width =
-        std::max(10, TerminalWidth() - static_cast<int>(std::string(figures).size()) - 3);
+    const int width = std::max(10, TerminalWidth() - static_cast<int>(std::strlen(figures)) - 3);
     const int filled =
         FTotal > 0 ? static_cast<int>(static_cast<long long>(width) * FDone / FTotal) : 0;
     std::string bar = "\r[";

@@ -415,7 +415,7 @@ TEST_F(CliTest, TerminalShowsAProgressBar) {
     ASSERT_EQ(r.status, esComplete) << r.err;
     EXPECT_THAT(r.out, HasSubstr("\r["));
     EXPECT_THAT(r.out, HasSubstr("#] "));  // a full bar at the end of a pass
-    EXPECT_THAT(r.out, HasSubstr("   300/300 bytes  "));
+    EXPECT_THAT(r.out, HasSubstr("] 300/300 bytes  "));
     EXPECT_THAT(r.out, HasSubstr("B/s"));
     EXPECT_THAT(r.out, Not(HasSubstr(" bytes in ")));
     EXPECT_THAT(r.out, HasSubstr("Complete!"));
