@@ -9,9 +9,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -39,6 +42,8 @@ struct FakeDeviceState {
     std::string Sent;
     std::deque<std::uint32_t> Events;  // wake-ups the next waits report
     int Waits = 0;                     // WaitCommEvent calls so far
+    std::condition_variable WaitsChanged;
+    std::function<void()> OnWait;  // called as each wait begins (set before opening)
     int EventFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     std::uint64_t AbortGeneration = 0;
 
@@ -78,6 +83,11 @@ struct FakeDeviceState {
     int WaitCount() {
         std::lock_guard lock(Mutex);
         return Waits;
+    }
+    // Blocks until the monitor has begun its `n`th wait.
+    bool AwaitWaits(int n) {
+        std::unique_lock lock(Mutex);
+        return WaitsChanged.wait_for(lock, std::chrono::seconds(30), [&] { return Waits >= n; });
     }
 };
 
@@ -140,6 +150,8 @@ public:
             }
             generation = S->AbortGeneration;
         }
+        S->WaitsChanged.notify_all();
+        if (S->OnWait) S->OnWait();
         for (;;) {
             if (stop.IsSet()) return ECANCELED;
             {
