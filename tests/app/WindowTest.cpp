@@ -102,10 +102,21 @@ TEST_F(WindowTest, FileDialogsAskForIntelHexFiles) {
     EXPECT_TRUE(Errors.isEmpty());
 }
 
-TEST_F(WindowTest, EscapeDoesNotCloseTheWindow) {
+// Enter presses Send, the default button, once it is enabled; Escape does not
+// close the window as it would close a dialog.
+TEST_F(WindowTest, EnterPressesSendAndEscapeKeepsTheWindow) {
     Form->show();
-    QKeyEvent press(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-    QApplication::sendEvent(Form.get(), &press);
+    auto press = [&](Qt::Key key) {
+        QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier);
+        QApplication::sendEvent(Form.get(), &event);
+    };
+    press(Qt::Key_Return);
+    EXPECT_TRUE(Asked.empty());
+    ShowKind(ck89C52);
+    press(Qt::Key_Return);
+    ASSERT_EQ(Asked.size(), 1u);
+    EXPECT_EQ(Asked[0], TFrmMain::TFileDialog::Open);
+    press(Qt::Key_Escape);
     EXPECT_TRUE(Form->isVisible());
 }
 
