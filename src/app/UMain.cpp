@@ -70,7 +70,6 @@ TFrmMain::TFrmMain(QWidget* parent)
     // the size of a window).
     move(220, 108);
     setFixedSize(302, 118);
-    ui->rdoMemSize->hide();
     FMemSizeItems = ui->rdoMemSizeItems;
     FMemSizeItems->setId(ui->rdoMemSize2KB, 0);
     FMemSizeItems->setId(ui->rdoMemSize4KB, 1);
