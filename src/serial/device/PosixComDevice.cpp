@@ -105,9 +105,14 @@ public:
         // every other opener that asks for it, root included.
         if (flock(fd, LOCK_EX | LOCK_NB) != 0) return fail(errno == EWOULDBLOCK ? EBUSY : errno);
         if (ioctl(fd, TIOCEXCL) != 0) return fail(errno);
+        // From here on a failure gives the terminal back to other openers.
+        auto failExclusive = [&fail, fd](int err) {
+            ioctl(fd, TIOCNXCL);
+            return fail(err);
+        };
 
         int ep = epoll_create1(EPOLL_CLOEXEC);
-        if (ep < 0) return fail(errno);
+        if (ep < 0) return failExclusive(errno);
         // Edge-triggered: the monitor hears of data when it arrives, not for
         // as long as it waits unread.
         epoll_event ev{};
@@ -116,7 +121,7 @@ public:
         if (epoll_ctl(ep, EPOLL_CTL_ADD, fd, &ev) != 0) {
             int err = errno;
             close(ep);
-            return fail(err);
+            return failExclusive(err);
         }
         std::lock_guard lock(FMutex);
         FFd = fd;
