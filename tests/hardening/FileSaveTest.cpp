@@ -1,0 +1,116 @@
+// The Read workflow's save where the file system refuses it: a folder that is
+// read-only for the user, a full disk. The error carries the system's message
+// and the file that was there stays as it was.
+
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <csignal>
+
+#include "HardeningSupport.h"
+
+namespace corvane::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kExisting = ":00000001FF\n; the file that was there\n";
+
+// Runs a whole Read of an 89C51 into `file` on a board of its own (so that it
+// works in a freshly forked child) and checks that the save failed with
+// `expected`: 0 when it did, a number that tells what went wrong otherwise.
+int ReadFailsWith(const std::string& file, int expected) {
+    sim::VirtualProgrammer board(FastBoard());
+    board.Start();
+    RecordingView view;
+    TProgrammerLink link(view);
+    link.ComPort().SetPort(board.PortPath());
+    link.ComPort().OpenPort();
+    link.SetChipKind(ck89C51);
+    int code = 40;  // saved without an error
+    try {
+        link.ReadToFile(file);
+    } catch (const EInOutError& e) {
+        if (e.ErrorCode() != expected) {
+            std::fprintf(stderr, "error %d (%s)\n", e.ErrorCode(), e.what());
+            code = 41;
+        } else if (std::string(e.what()) != std::strerror(expected)) {
+            code = 42;
+        } else if (view.LastStatus() != "Reading...") {
+            code = 43;  // a failed save is no success
+        } else if (view.restores != view.waitCursors) {
+            code = 44;
+        } else {
+            code = 0;
+        }
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "unexpected: %s\n", e.what());
+        code = 45;
+    }
+    return code;
+}
+
+// Nothing in `folder` but the existing file, unchanged.
+int ExistingFileKept(const std::string& folder, const std::string& name) {
+    if (ReadFile(folder + "/" + name) != kExisting) return 50;
+    if (CountEntries(folder.c_str()) != 1) return 51;  // no temporary file left behind
+    return 0;
+}
+
+void WriteExisting(const std::string& path) {
+    std::ofstream(path, std::ios::binary) << kExisting;
+}
+
+TEST(FileSave, ReadIntoAReadOnlyFolderKeepsTheExistingFile) {
+    TempDir root;
+    const std::string folder = root.File("read-only");
+    fs::create_directory(folder);
+    WriteExisting(folder + "/chip.hex");
+    fs::permissions(root.Path(), fs::perms::owner_all | fs::perms::group_read |
+                                     fs::perms::group_exec | fs::perms::others_read |
+                                     fs::perms::others_exec);
+    fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                                fs::perms::group_exec | fs::perms::others_read |
+                                fs::perms::others_exec);
+    // Root writes into any folder: the Read runs as an unprivileged user.
+    const int code = InChild([&] {
+        if (geteuid() == 0 && setuid(kNobody) != 0) return 10;
+        return ReadFailsWith(folder + "/chip.hex", EACCES);
+    });
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(ExistingFileKept(folder, "chip.hex"), 0);
+    fs::permissions(folder, fs::perms::owner_all);
+}
+
+TEST(FileSave, ReadOntoAFullDiskKeepsTheExistingFile) {
+    TempDir root;
+    const std::string folder = root.File("small-disk");
+    fs::create_directory(folder);
+    const int code = InChild([&] {
+        // A file system of 8 KB in a mount namespace of this process alone.
+        if (unshare(CLONE_NEWNS) == 0 &&
+            mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+            mount("corvane-test", folder.c_str(), "tmpfs", MS_NOSUID | MS_NODEV,
+                  "size=8k,mode=0755") == 0) {
+            WriteExisting(folder + "/chip.hex");
+            std::printf("full disk: an 8 KB tmpfs\n");
+            if (int rc = ReadFailsWith(folder + "/chip.hex", ENOSPC)) return rc;
+            return ExistingFileKept(folder, "chip.hex");
+        }
+        // Without mounts: a file size limit stands in for the full disk.
+        std::printf("full disk: RLIMIT_FSIZE (%s)\n", std::strerror(errno));
+        WriteExisting(folder + "/chip.hex");
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit small{4096, 4096};
+        if (setrlimit(RLIMIT_FSIZE, &small) != 0) return 11;
+        if (int rc = ReadFailsWith(folder + "/chip.hex", EFBIG)) return rc;
+        return ExistingFileKept(folder, "chip.hex");
+    });
+    EXPECT_EQ(code, 0);
+}
+
+}  // namespace
+}  // namespace corvane::test
