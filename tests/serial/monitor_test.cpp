@@ -318,6 +318,27 @@ TEST(MonitorPty, RxCharFiresWhenDataArrivesNotWhileItWaits) {
     port.ClosePort();
 }
 
+TEST(MonitorPty, TxEmptyAfterSendingAndRx80FullWhenTheQueueFills) {
+    Pty pty;
+    TComPort port;
+    port.SetPort(pty.Path());
+    port.SetEvents({evTxEmpty, evRx80Full});
+    port.Buffer().SetInputSize(16);
+    int txEmpty = 0;
+    int full = 0;
+    port.OnTxEmpty = [&](TCustomComPort&) { ++txEmpty; };
+    port.OnRx80Full = [&](TCustomComPort&) { ++full; };
+    port.OpenPort();
+    port.SendChar('s');
+    port.Dispatcher()->ServeUntil([&] { return txEmpty == 1; });
+    EXPECT_EQ(pty.Read(1), "s");
+    pty.Write(std::string(13, 'f'));  // 13 of 16 bytes: past 80%
+    port.Dispatcher()->ServeUntil([&] { return full == 1; });
+    port.ClosePort();
+    EXPECT_EQ(txEmpty, 1);
+    EXPECT_EQ(full, 1);
+}
+
 TEST(MonitorPty, CloseWhileAHandOverIsPending) {
     for (int i = 0; i < 20; ++i) {
         std::mutex m;
