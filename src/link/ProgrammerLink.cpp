@@ -17,9 +17,6 @@ constexpr char kNoCommand = 0;
 // The programmer's greeting always holds this keyword.
 constexpr const char* kKeyword = "Yarv";
 
-// Pause the board needs after 'r' and before 'c'.
-constexpr std::chrono::milliseconds kCommandPause(500);
-
 constexpr int kEraseAttempts = 10;
 
 bool Contains(const std::string& text, const char* part) {
@@ -314,7 +311,7 @@ bool TProgrammerLink::WriteChip(std::uint16_t count) {
 bool TProgrammerLink::ReadChip(std::uint16_t count) {
     FView.SetProgressRange(0, count - 1);
     FComPort->SendChar('r');
-    std::this_thread::sleep_for(kCommandPause);
+    std::this_thread::sleep_for(FCommandPause);
 
     std::uint32_t stored = 0;
     std::uint8_t echo = 0;
@@ -354,7 +351,7 @@ bool TProgrammerLink::VerifyChip(std::uint16_t count) {
 
 bool TProgrammerLink::FastVerifyChip(std::uint16_t count) {
     FComPort->PurgeBuffers(true, true);
-    std::this_thread::sleep_for(kCommandPause);
+    std::this_thread::sleep_for(FCommandPause);
     std::string reply;
     Exchange('c', kPrompt, reply, 1000);
     if (reply.empty()) return false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -69,6 +70,10 @@ public:
     // DTR and RTS off, one-byte reads giving up after 1100 ms.
     static void ApplyProgrammerSettings(TComPort& port);
 
+    // The fixed pause the board is given after 'r' and before 'c' (500 ms).
+    // Only a harness that plays the board itself without delays shortens it.
+    void SetCommandPause(std::chrono::milliseconds pause) { FCommandPause = pause; }
+
 private:
     void ShowStatus(const std::string& text);
     // One byte from the port within its read time-out; false when none came.
@@ -85,6 +90,7 @@ private:
     THexFile FSourceImage;
     std::vector<std::string> FPortList;
     std::string FLastStatus;
+    std::chrono::milliseconds FCommandPause{500};
 };
 
 }  // namespace corvane
