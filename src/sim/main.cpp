@@ -59,6 +59,18 @@ Faults:
   --noise N          send N bytes of garbage before every greeting
   --gone-after N     the line goes away (pty closed, entry removed) after
                      the host has written N bytes
+  --gone-after-sent N
+                     the line goes away after the board has sent N bytes
+
+Noisy and hostile lines:
+  --split MS         send every byte on its own, MS milliseconds apart
+  --random-noise SEED,BEFORE,PERMILLE
+                     random bytes (the same for the same SEED): BEFORE of them
+                     in front of every reply, and one in front of a reply
+                     byte with a chance of PERMILLE in 1000
+  --greeting TEXT    answer CR with TEXT instead of the greeting
+  --echo             send back every byte received and do nothing else
+  --flood TEXT       send TEXT over and over while waiting for commands
 
 Device map:
   --map DIR          announce in DIR (default: $CORVANE_SERIALCOMM when set,
@@ -111,33 +123,46 @@ int main(int argc, char** argv) {
         kBadEcho,
         kNoise,
         kGoneAfter,
+        kGoneAfterSent,
+        kSplit,
+        kRandomNoise,
+        kGreeting,
+        kEcho,
+        kFlood,
         kMap,
         kName,
         kIgnoreStdin,
         kHelp
     };
-    static const option kOptions[] = {{"chip", required_argument, nullptr, kChip},
-                                      {"flash", required_argument, nullptr, kFlash},
-                                      {"locked", no_argument, nullptr, kLocked},
-                                      {"dump", required_argument, nullptr, kDump},
-                                      {"pace", no_argument, nullptr, kPace},
-                                      {"baud", required_argument, nullptr, kBaud},
-                                      {"erase-delay", required_argument, nullptr, kEraseDelay},
-                                      {"write-pause", required_argument, nullptr, kWritePause},
-                                      {"silent", no_argument, nullptr, kSilent},
-                                      {"no-p-answer", no_argument, nullptr, kNoP},
-                                      {"erase-fail", required_argument, nullptr, kEraseFail},
-                                      {"erase-fail-says-ok", no_argument, nullptr, kEraseFailOk},
-                                      {"bad-xoff", required_argument, nullptr, kBadXoff},
-                                      {"bad-xoff-byte", required_argument, nullptr, kBadXoffByte},
-                                      {"bad-echo", required_argument, nullptr, kBadEcho},
-                                      {"noise", required_argument, nullptr, kNoise},
-                                      {"gone-after", required_argument, nullptr, kGoneAfter},
-                                      {"map", required_argument, nullptr, kMap},
-                                      {"name", required_argument, nullptr, kName},
-                                      {"ignore-stdin", no_argument, nullptr, kIgnoreStdin},
-                                      {"help", no_argument, nullptr, kHelp},
-                                      {nullptr, 0, nullptr, 0}};
+    static const option kOptions[] = {
+        {"chip", required_argument, nullptr, kChip},
+        {"flash", required_argument, nullptr, kFlash},
+        {"locked", no_argument, nullptr, kLocked},
+        {"dump", required_argument, nullptr, kDump},
+        {"pace", no_argument, nullptr, kPace},
+        {"baud", required_argument, nullptr, kBaud},
+        {"erase-delay", required_argument, nullptr, kEraseDelay},
+        {"write-pause", required_argument, nullptr, kWritePause},
+        {"silent", no_argument, nullptr, kSilent},
+        {"no-p-answer", no_argument, nullptr, kNoP},
+        {"erase-fail", required_argument, nullptr, kEraseFail},
+        {"erase-fail-says-ok", no_argument, nullptr, kEraseFailOk},
+        {"bad-xoff", required_argument, nullptr, kBadXoff},
+        {"bad-xoff-byte", required_argument, nullptr, kBadXoffByte},
+        {"bad-echo", required_argument, nullptr, kBadEcho},
+        {"noise", required_argument, nullptr, kNoise},
+        {"gone-after", required_argument, nullptr, kGoneAfter},
+        {"gone-after-sent", required_argument, nullptr, kGoneAfterSent},
+        {"split", required_argument, nullptr, kSplit},
+        {"random-noise", required_argument, nullptr, kRandomNoise},
+        {"greeting", required_argument, nullptr, kGreeting},
+        {"echo", no_argument, nullptr, kEcho},
+        {"flood", required_argument, nullptr, kFlood},
+        {"map", required_argument, nullptr, kMap},
+        {"name", required_argument, nullptr, kName},
+        {"ignore-stdin", no_argument, nullptr, kIgnoreStdin},
+        {"help", no_argument, nullptr, kHelp},
+        {nullptr, 0, nullptr, 0}};
 
     BoardOptions options;
     std::string flashFile, dumpFile, mapDir = corvane::device::AnnounceDirectory();
@@ -216,6 +241,39 @@ int main(int argc, char** argv) {
                 options.faults.lineGoneAfter = n;
                 break;
             }
+            case kGoneAfterSent: {
+                std::uint64_t n = 0;
+                if (!ParseNumber(arg, n)) return Fail("--gone-after-sent needs a count");
+                options.faults.lineGoneAfterSent = n;
+                break;
+            }
+            case kSplit:
+                if (!needNumber()) return Fail("--split needs milliseconds");
+                options.faults.splitReplies = std::chrono::milliseconds(number);
+                break;
+            case kRandomNoise: {
+                corvane::sim::LineNoise noise;
+                const auto c1 = arg.find(',');
+                const auto c2 = c1 == std::string_view::npos ? c1 : arg.find(',', c1 + 1);
+                if (c2 == std::string_view::npos || !ParseNumber(arg.substr(0, c1), noise.seed) ||
+                    !ParseNumber(arg.substr(c1 + 1, c2 - c1 - 1), noise.before) ||
+                    !ParseNumber(arg.substr(c2 + 1), noise.insidePerMille) ||
+                    noise.insidePerMille > 1000) {
+                    return Fail("--random-noise needs SEED,BEFORE,PERMILLE");
+                }
+                options.faults.noise = noise;
+                break;
+            }
+            case kGreeting:
+                options.faults.greeting = std::string(arg);
+                break;
+            case kEcho:
+                options.faults.echoAll = true;
+                break;
+            case kFlood:
+                if (arg.empty()) return Fail("--flood needs a text");
+                options.faults.flood = std::string(arg);
+                break;
             case kMap:
                 mapDir = arg;
                 break;

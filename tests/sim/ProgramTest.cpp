@@ -187,6 +187,44 @@ TEST(SimProgram, HelpAndBadOptions) {
     }
 }
 
+TEST(SimProgram, HostileLineOptions) {
+    TempDir map;
+    auto start = [&](std::vector<std::string> args) {
+        args.insert(args.end(), {"--map", map.Path()});
+        auto sim = std::make_unique<SimProcess>(args);
+        std::istringstream line(sim->ReadLine());
+        std::string port;
+        line >> port;
+        return std::make_pair(std::move(sim), port);
+    };
+    {
+        auto [sim, port] = start({"--greeting", "hello>", "--split", "1"});
+        HostLine host(port);
+        EXPECT_EQ(host.Exchange('\r'), "hello>");
+    }
+    {
+        auto [sim, port] = start({"--echo"});
+        HostLine host(port);
+        EXPECT_EQ(host.Exchange('p', 'p'), "p");
+    }
+    {
+        auto [sim, port] = start({"--flood", "ab", "--random-noise", "3,2,0"});
+        HostLine host(port);
+        EXPECT_EQ(host.ReadCount(6), "ababab");
+    }
+    {
+        auto [sim, port] = start({"--gone-after-sent", "3"});
+        HostLine host(port);
+        host.Send('\r');
+        EXPECT_TRUE(host.WaitHangUp());
+    }
+    for (std::vector<std::string> bad :
+         {std::vector<std::string>{"--random-noise", "1,2"}, {"--flood", ""}, {"--split", "x"}}) {
+        SimProcess sim(bad);
+        EXPECT_EQ(sim.Wait(), 2) << bad[0];
+    }
+}
+
 TEST(SimProgram, FlashBeyondTheChipIsRefused) {
     TempDir dir;
     corvane::THexFile image;
