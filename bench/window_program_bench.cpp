@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QWindow>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -100,6 +101,11 @@ bool Run(bool paced, const std::filesystem::path& dir) {
         form.SetMessageDisplay([](const QString& text) {
             std::fprintf(stderr, "message box: %s\n", text.toLocal8Bit().constData());
         });
+        // Shown and exposed, as on a desktop: repaints of a hidden window cost nothing.
+        form.show();
+        while (form.windowHandle() == nullptr || !form.windowHandle()->isExposed()) {
+            QApplication::processEvents(QEventLoop::AllEvents, 10);
+        }
         auto* label = form.findChild<QLabel*>(QStringLiteral("LblTargetChip"));
         for (int tick = 0; tick < 5 && label->text() != "89C55"; ++tick) form.Timer1Timer();
         if (label->text() != "89C55") {

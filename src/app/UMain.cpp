@@ -25,6 +25,12 @@ namespace {
 const QString kHexFilter = QStringLiteral("Intel Hex File (*.hex)");
 const QString kHexSuffix = QStringLiteral("Hex");
 
+// A workflow repaints the window after every byte so that the progress bar
+// moves while it holds the GUI thread. A whole repaint costs far more than a
+// byte on the line, and no screen shows more than about 60 pictures a second:
+// repaints that would only move the progress bar come at most this often.
+constexpr std::chrono::milliseconds kProgressRepaintGap(20);
+
 void SetTextColour(QWidget& widget, const QColor& colour) {
     QPalette palette = widget.palette();
     palette.setColor(QPalette::WindowText, colour);
@@ -222,6 +228,7 @@ void TFrmMain::keyPressEvent(QKeyEvent* event) {
 
 void TFrmMain::ShowStatus(const std::string& text) {
     ui->pnlVerbose->setText(QString::fromStdString(text));
+    FRepaintNeeded = true;
 }
 
 void TFrmMain::RepaintStatus() {
@@ -229,16 +236,23 @@ void TFrmMain::RepaintStatus() {
 }
 
 void TFrmMain::RepaintWindow() {
+    const auto now = std::chrono::steady_clock::now();
+    if (!FRepaintNeeded && now - FLastRepaint < kProgressRepaintGap) return;
     repaint();
+    FLastRepaint = now;
+    FRepaintNeeded = false;
 }
 
 void TFrmMain::SetProgressRange(int min, int max) {
     // QProgressBar shows a busy animation for an empty range; a one-byte pass
     // is an ordinary range of one step.
     ui->pbLoading->setRange(min, max > min ? max : min + 1);
+    FRepaintNeeded = true;
 }
 
 void TFrmMain::SetProgressPosition(int position) {
+    // Back to the start (the end of a pass) shows at the next repaint.
+    if (position < ui->pbLoading->value()) FRepaintNeeded = true;
     ui->pbLoading->setValue(position);
 }
 

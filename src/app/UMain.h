@@ -2,6 +2,7 @@
 
 #include <QDialog>
 #include <QString>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -96,6 +97,10 @@ private:
     TChipKind FShownKind = ckNone;
     // Wait cursors shown and not yet put back.
     int FWaitCursors = 0;
+    // Whole-window repaints: one that would only move the progress bar waits
+    // until kProgressRepaintGap has passed since the last one.
+    std::chrono::steady_clock::time_point FLastRepaint{};
+    bool FRepaintNeeded = true;
 };
 
 }  // namespace corvane

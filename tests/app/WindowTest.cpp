@@ -1,6 +1,8 @@
 #include <QFileDialog>
 #include <QKeyEvent>
 #include <QTimer>
+#include <QWindow>
+#include <string>
 
 #include "AppTestSupport.h"
 
@@ -223,6 +225,36 @@ TEST_F(WindowTest, TicksDoNothingWhileBusy) {
     EXPECT_FALSE(Form->Busy());
     EXPECT_TRUE(Form->Timer1().isActive());
     EXPECT_TRUE(Errors.isEmpty());
+}
+
+// Counts the paint events a widget receives.
+class TPaintCounter : public QObject {
+public:
+    explicit TPaintCounter(QWidget& widget) { widget.installEventFilter(this); }
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint) ++Count;
+        return false;
+    }
+    int Count = 0;
+};
+
+// Progress-only repaints are spaced out, but a new status text is on the
+// screen as soon as the link asks for a repaint.
+TEST_F(WindowTest, StatusTextsArePaintedAtOnce) {
+    Form->show();
+    ASSERT_TRUE(ServeUntil([&] { return Form->windowHandle()->isExposed(); }));
+    QApplication::processEvents();
+    TPaintCounter painted(Status());
+    Form->SetProgressRange(0, 99);
+    for (int i = 0; i < 3; ++i) {
+        Form->SetProgressPosition(i);
+        Form->ShowStatus("Erasing...[" + std::to_string(i + 1) + "/10]");
+        Form->RepaintWindow();
+    }
+    EXPECT_EQ(painted.Count, 3);
+    Form->ShowStatus("Reading...");
+    Form->RepaintStatus();
+    EXPECT_EQ(painted.Count, 4);
 }
 
 TEST_F(WindowTest, ProgressBarTakesOneStepPasses) {
