@@ -7,6 +7,8 @@
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QTimer>
+#include <cstdio>
+#include <exception>
 #include <utility>
 
 #include "Application.h"
@@ -100,6 +102,21 @@ TFrmMain::TFrmMain(QWidget* parent)
     SaveDialog1->setOption(QFileDialog::DontConfirmOverwrite, false);
 
     FDispatcher = new TQtEventDispatcher(this);
+    // The window handles none of the port's events and reads the port itself.
+    // What its monitor still reads on an arrival (the input queue, the line
+    // errors) fails only when the line has gone; the monitor then ends with
+    // that port error, and the link meets the same loss at its next exchange,
+    // where a tick turns it into "no programmer" without a box. So the
+    // monitor's port error is only noted; anything else is shown as usual.
+    FDispatcher->Dispatcher()->SetExceptionHandler([](std::exception_ptr error) {
+        try {
+            std::rethrow_exception(error);
+        } catch (const EComPort& e) {
+            std::fprintf(stderr, "corvane: event monitor ended: %s\n", e.what());
+        } catch (...) {
+            TApplication::HandleException(std::current_exception());
+        }
+    });
 
     connect(FTimer1, &QTimer::timeout, this, [this] { RunHandler(&TFrmMain::Timer1Timer); });
     connect(ui->btnSend, &QPushButton::clicked, this,
