@@ -1,5 +1,6 @@
 #include "ProgrammerLink.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -18,6 +19,11 @@ constexpr char kNoCommand = 0;
 constexpr const char* kKeyword = "Yarv";
 
 constexpr int kEraseAttempts = 10;
+
+// The longest reply an exchange keeps. The programmer's replies are a few
+// dozen characters; a line that floods the host is read on and searched for
+// the terminator, but what lies beyond this is dropped, so memory stays bounded.
+constexpr std::size_t kMaxReply = 64 * 1024;
 
 bool Contains(const std::string& text, const char* part) {
     return text.find(part) != std::string::npos;
@@ -132,9 +138,10 @@ void TProgrammerLink::Exchange(char command, char terminator, std::string& reply
             if (pending > 0) {
                 std::string chunk;
                 FComPort->ReadText(chunk, pending);
-                std::size_t from = received.size();
-                received += chunk;
-                seen = received.find(terminator, from) != std::string::npos;
+                seen = chunk.find(terminator) != std::string::npos;
+                if (received.size() < kMaxReply) {
+                    received.append(chunk, 0, std::min(chunk.size(), kMaxReply - received.size()));
+                }
             }
         }
         remaining -= Clock::now() - t0;

@@ -104,6 +104,19 @@ TEST_F(ExchangeTest, BytesOfAnyValueArriveUnchanged) {
     EXPECT_EQ(reply, std::string("\0\x11\xff>", 4));
 }
 
+TEST_F(ExchangeTest, FloodingLineIsReadOnButTheReplyStaysBounded) {
+    // 200 KB without a prompt, then the prompt: the exchange still ends at
+    // the prompt, and the reply keeps the first 64 KB only.
+    const std::string flood(200 * 1024, 'x');
+    std::thread feeder([&] { line.Put(flood + ">"); });
+    std::string reply;
+    link.Exchange('\0', '>', reply, 20000);
+    feeder.join();
+    EXPECT_EQ(reply.size(), 64u * 1024u);
+    EXPECT_EQ(reply.find_first_not_of('x'), std::string::npos);
+    EXPECT_EQ(link.ComPort().PendingInput(), 0);
+}
+
 TEST(ExchangeOnClosedPort, PortErrorsPassAndLeaveTheReplyAsItWas) {
     RecordingView view;
     TProgrammerLink link(view);
