@@ -17,11 +17,11 @@ status=0
 for t in "${targets[@]}"; do
   cmake --build build-fuzz --target "fuzz_$t" -j "$(nproc)"
   work=build-fuzz/corpus-$t
-  mkdir -p "$work" fuzz/crashes
+  mkdir -p "$work" "fuzz/crashes/$t"
   echo "== fuzz_$t for ${seconds}s"
-  # Seeds from the repo, new inputs in the build folder; crashes go to fuzz/crashes.
+  # Seeds from the repo, new inputs in the build folder; crashes go to fuzz/crashes/TARGET/ (replayed by the tests).
   if ! build-fuzz/fuzz/fuzz_$t -max_total_time="$seconds" -print_final_stats=1 \
-        -artifact_prefix=fuzz/crashes/$t- "$work" "fuzz/corpus/$t"; then
+        -artifact_prefix="fuzz/crashes/$t/" "$work" "fuzz/corpus/$t"; then
     status=1
   fi
 done
