@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -312,6 +313,9 @@ void VirtualProgrammer::Log(std::string entry) {
 // ---- the serving thread -------------------------------------------------
 
 void VirtualProgrammer::Serve() {
+    // The line's pacing sleeps to the character; the default timer slack
+    // (50 us) would wake it late for every character it sends.
+    prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     std::unique_lock lock(FMutex);
     while (!FStop) {
         if (FMaster < 0) {
@@ -338,7 +342,7 @@ void VirtualProgrammer::ServeLine(int master) {
     FInput.clear();
     FInputPos = 0;
     FPending.reset();
-    FChunkTime = FRxFree = FTxFree = Clock::time_point{};
+    FChunkTime = FRxFree = FTxFree = FBoardTime = Clock::time_point{};
     FFloodPos = 0;
     try {
         for (;;) {
@@ -407,6 +411,8 @@ std::uint8_t VirtualProgrammer::Get(int master) {
         // (or after it was seen, when the line was idle).
         FRxFree = std::max(FRxFree, FChunkTime) + t;
         SleepUntil(FRxFree);
+        // The board acts on it from then on, however late this thread woke.
+        FBoardTime = std::max(FBoardTime, FRxFree);
     }
     {
         std::lock_guard lock(FMutex);
@@ -438,10 +444,12 @@ void VirtualProgrammer::Put(int master, std::string_view bytes) {
     }
 
     const auto t = CharacterTime(FOptions.baud);
-    // The characters of one reply follow each other on the line without a
-    // gap: absolute deadlines from its start, so the lateness of one wake-up
+    // A reply goes out once the line is free and the board has what it
+    // answers (the command's arrival, or the end of a delay of its own), as
+    // from a UART; its characters follow each other without a gap. These
+    // are absolute deadlines, so the lateness of one wake-up of this thread
     // is not carried on to the next character.
-    if (t.count() > 0) FTxFree = std::max(FTxFree, Clock::now());
+    if (t.count() > 0) FTxFree = std::max(FTxFree, FBoardTime);
     while (!bytes.empty()) {
         std::size_t chunk = bytes.size();
         if (split) {
@@ -464,6 +472,8 @@ void VirtualProgrammer::Put(int master, std::string_view bytes) {
             pollfd fds[2] = {{master, POLLOUT, 0}, {FWake[0], POLLIN, 0}};
             if (::poll(fds, 2, -1) < 0 && errno != EINTR) throw LineClosed{};
             if (FInterrupt) throw LineClosed{};
+            // Held up by the host: the line goes on from now, not faster.
+            if (t.count() > 0) FTxFree = std::max(FTxFree, Clock::now());
         }
     }
 }
@@ -519,6 +529,15 @@ void VirtualProgrammer::FloodSome(int master, const std::string& text) {
     const std::size_t n = WriteSome(master, piece);
     FFloodPos = (FFloodPos + n) % text.size();
     if (t.count() > 0 && n > 0) FTxFree = std::max(FTxFree, Clock::now()) + t;
+}
+
+void VirtualProgrammer::Delay(Clock::duration delay) {
+    // Paced, the delay runs from when the board was done with the line (the
+    // command's arrival or the end of its reply); unpaced, from now.
+    const Clock::time_point start =
+        CharacterTime(FOptions.baud).count() > 0 ? std::max(FBoardTime, FTxFree) : Clock::now();
+    FBoardTime = start + delay;
+    SleepUntil(FBoardTime);
 }
 
 void VirtualProgrammer::SleepUntil(Clock::time_point deadline) {
@@ -585,7 +604,7 @@ void VirtualProgrammer::Command(int master, std::uint8_t c) {
                 Put(master, kNoChip);
                 break;
             }
-            SleepUntil(Clock::now() + FOptions.eraseDelay);
+            Delay(FOptions.eraseDelay);
             lock.lock();
             bool ok = true;
             if (FOptions.faults.eraseFailures > 0) {
@@ -683,7 +702,7 @@ void VirtualProgrammer::WritePass(int master) {
     lock.unlock();
 
     Put(master, "w");
-    SleepUntil(Clock::now() + pause);
+    Delay(pause);
     for (std::uint32_t i = 0; i < count; ++i) {
         Put(master, std::string_view("\x11", 1));
         const std::uint8_t b = Get(master);

@@ -213,6 +213,8 @@ private:
     std::string AddNoise(const LineNoise& noise, std::string_view bytes);
     // Sends the next piece of the flood text if the line is free.
     void FloodSome(int master, const std::string& text);
+    // A delay of the board's own (erasing, getting ready to write).
+    void Delay(Clock::duration delay);
     void SleepUntil(Clock::time_point deadline);
     void Wake();
     void OpenLine();   // with the mutex held
@@ -247,6 +249,9 @@ private:
     std::size_t FInputPos = 0;
     std::optional<std::uint8_t> FPending;  // a byte that ended a counter entry
     Clock::time_point FChunkTime{}, FRxFree{}, FTxFree{};
+    // Paced: when the board had the last character it received, or ended a
+    // delay of its own; nothing it sends goes out earlier.
+    Clock::time_point FBoardTime{};
     std::mt19937 FNoiseRandom;
     std::uint64_t FNoiseVersion = ~std::uint64_t{0};
     std::size_t FFloodPos = 0;
