@@ -20,15 +20,6 @@ bool Store(T& field, T value) {
     return true;
 }
 
-// Frees a request on every path out of a synchronous read.
-struct TRequestGuard {
-    PIoRequest Request = nullptr;
-    TRequestGuard() { NewIoRequest(Request); }
-    ~TRequestGuard() { FreeIoRequest(Request); }
-    TRequestGuard(const TRequestGuard&) = delete;
-    TRequestGuard& operator=(const TRequestGuard&) = delete;
-};
-
 }  // namespace
 
 std::uint32_t BaudRateValue(TBaudRate Rate) {
@@ -350,16 +341,18 @@ std::int32_t TCustomComPort::AwaitRequest(PIoRequest Request) {
     return static_cast<std::int32_t>(op.Done);
 }
 
+// A synchronous read lives and ends within the call: its request is a local
+// one, nothing to allocate (the programmer's write pass reads byte by byte).
 std::int32_t TCustomComPort::ReadBytes(void* Buffer, std::int32_t Count) {
-    TRequestGuard request;
-    StartReadBytes(Buffer, Count, request.Request);
-    return AwaitRequest(request.Request);
+    IoRequest request;
+    StartReadBytes(Buffer, Count, &request);
+    return AwaitRequest(&request);
 }
 
 std::int32_t TCustomComPort::ReadText(std::string& Text, std::int32_t Count) {
-    TRequestGuard request;
-    StartReadText(Text, Count, request.Request);
-    const std::int32_t n = AwaitRequest(request.Request);
+    IoRequest request;
+    StartReadText(Text, Count, &request);
+    const std::int32_t n = AwaitRequest(&request);
     Text.resize(static_cast<std::size_t>(n));
     return n;
 }

@@ -369,7 +369,9 @@ public:
         ssize_t n = write(FFd, &ch, 1);
         if (n != 1) return ErrnoOr(EIO);
         FTxPending = true;
-        Kick();
+        // Only a monitor that watches for the output queue running empty has
+        // to look again; any other would be woken for nothing, once a byte.
+        if ((FMask.load() & kEvTxEmpty) != 0) Kick();
         return 0;
     }
 
