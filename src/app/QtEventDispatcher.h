@@ -23,7 +23,8 @@ public:
     const std::shared_ptr<TEventDispatcher>& Dispatcher() const { return FDispatcher; }
 
 protected:
-    bool event(QEvent* e) override;
+    // The serve events: the only events of a user type this object gets.
+    void customEvent(QEvent* e) override;
 
 private:
     struct TWakeTarget;
