@@ -17,33 +17,11 @@
 #include <system_error>
 #include <vector>
 
+#include "TempDir.h"
+
 extern char** environ;
 
 namespace corvane::test {
-
-// A private temporary directory, removed with everything in it.
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "corvane-cli-test-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) {
-            throw std::system_error(errno, std::generic_category(), "mkdtemp");
-        }
-        FPath = pattern;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(FPath, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& Path() const { return FPath; }
-    std::string File(const std::string& name) const { return FPath + "/" + name; }
-
-private:
-    std::string FPath;
-};
 
 inline std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

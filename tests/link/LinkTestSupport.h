@@ -21,34 +21,11 @@
 
 #include "ProgrammerLink.h"
 #include "RecordingView.h"
+#include "TempDir.h"
 #include "UHexFile.h"
 #include "VirtualProgrammer.h"
 
 namespace corvane::test {
-
-// A private temporary directory, removed with everything in it.
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "corvane-link-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) {
-            throw std::system_error(errno, std::generic_category(), "mkdtemp");
-        }
-        FPath = pattern;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(FPath, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& Path() const { return FPath; }
-    std::string File(const std::string& name) const { return FPath + "/" + name; }
-
-private:
-    std::string FPath;
-};
 
 // A device map of the test's own: CORVANE_SERIALCOMM points at it.
 class DeviceMap {

@@ -15,6 +15,8 @@
 #include <string>
 #include <thread>
 
+#include "TempDir.h"
+
 namespace corvane::testing {
 
 class Pty {
@@ -102,24 +104,6 @@ private:
     std::thread FThread;
 };
 
-// A fresh temporary directory, removed with its files.
-class TempDir {
-public:
-    TempDir() {
-        char templ[] = "/tmp/corvane-serial-XXXXXX";
-        if (mkdtemp(templ) == nullptr) throw std::runtime_error("mkdtemp");
-        FPath = templ;
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(FPath, ignored);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& Path() const { return FPath; }
-
-private:
-    std::string FPath;
-};
+using TempDir = corvane::test::TempDir;
 
 }  // namespace corvane::testing

@@ -12,6 +12,8 @@
 #include <string>
 #include <string_view>
 
+#include "TempDir.h"
+
 // The host's end of the line in the tests: the pty slave opened with plain
 // termios, the way a serial port is opened.
 class HostLine {
@@ -115,19 +117,4 @@ private:
     std::string pending_;
 };
 
-// A fresh temporary directory, removed again at the end.
-class TempDir {
-public:
-    TempDir() {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "corvane-sim-XXXXXX").string();
-        if (mkdtemp(tmpl.data()) != nullptr) path_ = tmpl;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    const std::string& Path() const { return path_; }
-
-private:
-    std::string path_;
-};
+using TempDir = corvane::test::TempDir;
