@@ -274,7 +274,9 @@ void TFrmMain::SetProgressPosition(int position) {
 }
 
 void TFrmMain::ShowMessage(const std::string& text) {
-    const QString message = QString::fromStdString(text);
+    // The link's messages are 8-bit characters (a wrong echo is one raw byte
+    // from the line), not UTF-8.
+    const QString message = QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
     if (FMessageDisplay) {
         FMessageDisplay(message);
         return;
