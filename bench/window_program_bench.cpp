@@ -5,8 +5,15 @@
 //     each 10 bit times;
 //   - unpaced: the host's time per byte and the processor time it used.
 //
+// The board runs on a thread of this process; the host's processor time is
+// the process's less the board's own threads (each thread's CPU clock), so it
+// holds the window thread, the port's event monitor and whatever else the
+// host side runs (Qt's threads).
+//
 // bench_window_program [paced|unpaced]   (both when no argument is given)
+#include <dirent.h>
 #include <sys/resource.h>
+#include <sys/types.h>
 #include <time.h>
 
 #include <QApplication>
@@ -17,6 +24,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -46,6 +54,32 @@ double ProcessCpuSeconds() {
         return static_cast<double>(tv.tv_sec) + static_cast<double>(tv.tv_usec) * 1e-6;
     };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// The threads of this process, by task id.
+std::set<pid_t> Tasks() {
+    std::set<pid_t> tasks;
+    if (DIR* dir = opendir("/proc/self/task")) {
+        while (const dirent* entry = readdir(dir)) {
+            if (entry->d_name[0] != '.') tasks.insert(static_cast<pid_t>(std::atoi(entry->d_name)));
+        }
+        closedir(dir);
+    }
+    return tasks;
+}
+
+// The processor time of other threads of this process: Linux's per-thread
+// CPU clock of a task id (what pthread_getcpuclockid makes of a thread).
+double TasksCpuSeconds(const std::set<pid_t>& tasks) {
+    double total = 0;
+    for (pid_t tid : tasks) {
+        const auto clock = static_cast<clockid_t>((~static_cast<unsigned>(tid) << 3) | 6u);
+        timespec ts{};
+        if (clock_gettime(clock, &ts) == 0) {
+            total += static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+        }
+    }
+    return total;
 }
 
 // The window, noting when each status text appears.
@@ -92,7 +126,12 @@ bool Run(bool paced, const std::filesystem::path& dir) {
     options.baud = paced ? 9600 : 0;
     sim::VirtualProgrammer board(options);
     board.Announce(map.string(), "bench");
+    const std::set<pid_t> before = Tasks();
     board.Start();
+    std::set<pid_t> boardTasks;
+    for (pid_t tid : Tasks()) {
+        if (before.count(tid) == 0) boardTasks.insert(tid);
+    }
 
     bool ok = false;
     {
@@ -115,11 +154,14 @@ bool Run(bool paced, const std::filesystem::path& dir) {
 
         const double cpu0 = ThreadCpuSeconds();
         const double proc0 = ProcessCpuSeconds();
+        const double board0 = TasksCpuSeconds(boardTasks);
         const auto t0 = Clock::now();
         form.btnSendClick();
         const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
         const double cpu = ThreadCpuSeconds() - cpu0;
         const double proc = ProcessCpuSeconds() - proc0;
+        const double boardCpu = TasksCpuSeconds(boardTasks) - board0;
+        const double host = proc - boardCpu;
 
         const std::string status = form.Link().LastStatus();
         const std::vector<std::uint8_t> flash = board.Flash();
@@ -152,8 +194,16 @@ bool Run(bool paced, const std::filesystem::path& dir) {
             std::printf("  time per byte        %8.1f us  (write and read back)\n",
                         wall / kChipSize * 1e6);
         }
-        std::printf("  window thread CPU    %8.2f s  (%.1f %% of wall time)\n", cpu,
+        std::printf("  host CPU             %8.2f s  (%.1f %% of wall time, %.1f us per byte)\n",
+                    host, host / wall * 100.0, host / kChipSize * 1e6);
+        std::printf("    window thread      %8.2f s  (%.1f %% of wall time)\n", cpu,
                     cpu / wall * 100.0);
+        std::printf(
+            "    other host threads %8.2f s  (%.1f %% of wall time: the event monitor, Qt)\n",
+            host - cpu, (host - cpu) / wall * 100.0);
+        std::printf("  board thread CPU     %8.2f s  (%.1f %% of wall time, %zu thread%s)\n",
+                    boardCpu, boardCpu / wall * 100.0, boardTasks.size(),
+                    boardTasks.size() == 1 ? "" : "s");
         std::printf("  process CPU          %8.2f s  (%.1f %% of wall time, board included)\n",
                     proc, proc / wall * 100.0);
     }
