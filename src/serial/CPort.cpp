@@ -360,7 +360,9 @@ std::int32_t TCustomComPort::ReadText(std::string& Text, std::int32_t Count) {
 std::int32_t TCustomComPort::PendingInput() {
     std::uint32_t errors = 0;
     device::TComStat stat;
-    if (int err = FDevice->ClearCommError(errors, stat)) throw EComPort(errClearCommError, err);
+    if (int err = FDevice->ClearCommErrorInQueue(errors, stat)) {
+        throw EComPort(errClearCommError, err);
+    }
     return static_cast<std::int32_t>(stat.cbInQue);
 }
 

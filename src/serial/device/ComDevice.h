@@ -160,6 +160,12 @@ public:
     virtual int PurgeComm(std::uint32_t flags) = 0;
     // Returns and clears the pending line errors (CE_... bits).
     virtual int ClearCommError(std::uint32_t& errors, TComStat& stat) = 0;
+    // The same for a caller that needs only the input queue's count, as the
+    // query after every read does: a device may leave stat.cbOutQue at 0
+    // rather than ask for it.
+    virtual int ClearCommErrorInQueue(std::uint32_t& errors, TComStat& stat) {
+        return ClearCommError(errors, stat);
+    }
     virtual int GetCommModemStatus(std::uint32_t& status) = 0;
     virtual int TransmitCommChar(char ch) = 0;
 

@@ -329,10 +329,19 @@ public:
     }
 
     int ClearCommError(std::uint32_t& errors, TComStat& stat) override {
+        return QueryQueuesAndErrors(errors, stat, true);
+    }
+
+    // A system call less after every read of a byte.
+    int ClearCommErrorInQueue(std::uint32_t& errors, TComStat& stat) override {
+        return QueryQueuesAndErrors(errors, stat, false);
+    }
+
+    int QueryQueuesAndErrors(std::uint32_t& errors, TComStat& stat, bool outQueue) {
         if (FFd < 0) return EBADF;
         int inq = 0, outq = 0;
         if (ioctl(FFd, FIONREAD, &inq) != 0) return errno;
-        if (ioctl(FFd, TIOCOUTQ, &outq) != 0) return errno;
+        if (outQueue && ioctl(FFd, TIOCOUTQ, &outq) != 0) return errno;
         stat.cbInQue = static_cast<std::uint32_t>(inq);
         stat.cbOutQue = static_cast<std::uint32_t>(outq);
         errors = 0;
