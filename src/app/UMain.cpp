@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QTimer>
+#include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <utility>
@@ -255,6 +256,7 @@ void TFrmMain::RepaintStatus() {
 void TFrmMain::RepaintWindow() {
     const auto now = std::chrono::steady_clock::now();
     if (!FRepaintNeeded && now - FLastRepaint < kProgressRepaintGap) return;
+    if (FPendingPosition) ui->pbLoading->setValue(*std::exchange(FPendingPosition, std::nullopt));
     repaint();
     FLastRepaint = now;
     FRepaintNeeded = false;
@@ -263,14 +265,31 @@ void TFrmMain::RepaintWindow() {
 void TFrmMain::SetProgressRange(int min, int max) {
     // QProgressBar shows a busy animation for an empty range; a one-byte pass
     // is an ordinary range of one step.
+    if (FPendingPosition) ui->pbLoading->setValue(*std::exchange(FPendingPosition, std::nullopt));
     ui->pbLoading->setRange(min, max > min ? max : min + 1);
     FRepaintNeeded = true;
 }
 
 void TFrmMain::SetProgressPosition(int position) {
+    QProgressBar& bar = *ui->pbLoading;
+    const int shown = bar.value();
     // Back to the start (the end of a pass) shows at the next repaint.
-    if (position < ui->pbLoading->value()) FRepaintNeeded = true;
-    ui->pbLoading->setValue(position);
+    if (position < shown) FRepaintNeeded = true;
+    // The bar works out its whole look each time its value is set, which
+    // costs more than a byte on the line. A position that would not move the
+    // filled part by a pixel waits for the next repaint or the next step that
+    // does; either end of the range and going back are set at once.
+    const auto filled = [&bar](int value) {
+        return (std::int64_t{value} - bar.minimum()) * bar.width() /
+               (std::int64_t{bar.maximum()} - bar.minimum());
+    };
+    if (position > shown && position > bar.minimum() && position < bar.maximum() &&
+        filled(position) == filled(shown)) {
+        FPendingPosition = position;
+        return;
+    }
+    FPendingPosition.reset();
+    bar.setValue(position);
 }
 
 void TFrmMain::ShowMessage(const std::string& text) {

@@ -101,6 +101,8 @@ private:
     // until kProgressRepaintGap has passed since the last one.
     std::chrono::steady_clock::time_point FLastRepaint{};
     bool FRepaintNeeded = true;
+    // A progress position not yet given to the bar (it would not move it by a pixel).
+    std::optional<int> FPendingPosition;
 };
 
 }  // namespace corvane

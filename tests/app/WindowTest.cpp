@@ -266,5 +266,28 @@ TEST_F(WindowTest, ProgressBarTakesOneStepPasses) {
     EXPECT_EQ(Progress().value(), 1000);
 }
 
+// In a long pass the bar is given a position when it moves by a pixel; a
+// repaint shows the latest one, and the end of the pass and going back are
+// set at once. A new range comes after a position not yet given, as it
+// would had the position been given at once.
+TEST_F(WindowTest, LongPassPositionsReachTheBarByTheRepaint) {
+    Form->SetProgressRange(0, 20479);
+    for (int i = 0; i <= 1000; ++i) Form->SetProgressPosition(i);
+    EXPECT_LE(Progress().value(), 1000);
+    EXPECT_GE(Progress().value(), 1000 - 20480 / Progress().width());
+    Form->ShowStatus("Writing... [20480 Bytes]");
+    Form->RepaintWindow();
+    EXPECT_EQ(Progress().value(), 1000);
+    Form->SetProgressPosition(20479);
+    EXPECT_EQ(Progress().value(), 20479);
+    Form->SetProgressPosition(0);
+    EXPECT_EQ(Progress().value(), 0);
+
+    Form->SetProgressPosition(1);
+    EXPECT_EQ(Progress().value(), 0);
+    Form->SetProgressRange(0, 99);
+    EXPECT_EQ(Progress().value(), 1);
+}
+
 }  // namespace
 }  // namespace corvane::apptest
