@@ -82,21 +82,27 @@ double TasksCpuSeconds(const std::set<pid_t>& tasks) {
     return total;
 }
 
-// The window, noting when each status text appears.
+// The window, noting when each status text appears and the window thread's
+// processor time then.
 class TTimedForm : public TFrmMain {
 public:
+    struct TMark {
+        std::string Text;
+        Clock::time_point When;
+        double Cpu;
+    };
     void ShowStatus(const std::string& text) override {
-        Marks.emplace_back(text, Clock::now());
+        Marks.push_back({text, Clock::now(), ThreadCpuSeconds()});
         TFrmMain::ShowStatus(text);
     }
-    // When the first status text starting with `prefix` appeared.
-    std::optional<Clock::time_point> Mark(const std::string& prefix) const {
-        for (const auto& [text, when] : Marks) {
-            if (text.rfind(prefix, 0) == 0) return when;
+    // The first status text starting with `prefix`.
+    std::optional<TMark> Mark(const std::string& prefix) const {
+        for (const TMark& mark : Marks) {
+            if (mark.Text.rfind(prefix, 0) == 0) return mark;
         }
         return std::nullopt;
     }
-    std::vector<std::pair<std::string, Clock::time_point>> Marks;
+    std::vector<TMark> Marks;
 };
 
 std::vector<std::uint8_t> Image() {
@@ -171,18 +177,21 @@ bool Run(bool paced, const std::filesystem::path& dir) {
                     paced ? "paced at 9600 baud" : "unpaced", kChipSize,
                     ok ? "Complete!" : ("FAILED, status " + status).c_str());
         std::printf("  wall time            %8.2f s\n", wall);
+        const auto writing = form.Mark("Writing");
+        const auto verifying = form.Mark("Verify");
+        const auto complete = form.Mark("Complete");
+        double write = 0, read = 0;
+        if (writing && verifying && complete) {
+            write = std::chrono::duration<double>(verifying->When - writing->When).count();
+            read = std::chrono::duration<double>(complete->When - verifying->When).count();
+        }
         if (paced) {
             const double perChar = std::chrono::duration<double>(sim::CharacterTime(9600)).count();
             const double limit = 5.0 * kChipSize * perChar;
             std::printf("  line limit           %8.2f s  (5 characters per byte, %.3f ms each)\n",
                         limit, perChar * 1e3);
             std::printf("  over the limit       %8.2f %%\n", (wall / limit - 1.0) * 100.0);
-            const auto writing = form.Mark("Writing");
-            const auto verifying = form.Mark("Verify");
-            const auto complete = form.Mark("Complete");
             if (writing && verifying && complete) {
-                const double write = std::chrono::duration<double>(*verifying - *writing).count();
-                const double read = std::chrono::duration<double>(*complete - *verifying).count();
                 std::printf("  write pass           %8.2f s  (limit %.2f s, %+.2f %%)\n", write,
                             3.0 * kChipSize * perChar,
                             (write / (3.0 * kChipSize * perChar) - 1.0) * 100.0);
@@ -193,6 +202,14 @@ bool Run(bool paced, const std::filesystem::path& dir) {
         } else {
             std::printf("  time per byte        %8.1f us  (write and read back)\n",
                         wall / kChipSize * 1e6);
+            if (writing && verifying && complete) {
+                std::printf("    write pass         %8.1f us  (window thread CPU %.1f us)\n",
+                            write / kChipSize * 1e6,
+                            (verifying->Cpu - writing->Cpu) / kChipSize * 1e6);
+                std::printf("    read-back verify   %8.1f us  (window thread CPU %.1f us)\n",
+                            read / kChipSize * 1e6,
+                            (complete->Cpu - verifying->Cpu) / kChipSize * 1e6);
+            }
         }
         std::printf("  host CPU             %8.2f s  (%.1f %% of wall time, %.1f us per byte)\n",
                     host, host / wall * 100.0, host / kChipSize * 1e6);
