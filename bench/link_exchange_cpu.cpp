@@ -4,7 +4,6 @@
 // processor time (goal: under 2 % of the wall time).
 
 #include <pty.h>
-#include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -12,35 +11,10 @@
 #include <cstdio>
 #include <string>
 
+#include "BenchSupport.h"
 #include "ProgrammerLink.h"
 
-namespace {
-
-class SilentView : public corvane::IProgrammerView {
-public:
-    void ShowStatus(const std::string&) override {}
-    void RepaintStatus() override {}
-    void RepaintWindow() override {}
-    void SetProgressRange(int, int) override {}
-    void SetProgressPosition(int) override {}
-    void ShowMessage(const std::string&) override {}
-    void ShowWaitCursor() override {}
-    void RestoreCursor() override {}
-    void SetPollTimerEnabled(bool) override {}
-    bool FastVerifyEnabled() const override { return true; }
-    bool FastVerifyChecked() const override { return false; }
-    bool LockChecked() const override { return false; }
-    int MemSizeIndex() const override { return 0; }
-};
-
-double ProcessCpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
-}  // namespace
+namespace {}  // namespace
 
 int main() {
     int master = -1;
@@ -53,7 +27,7 @@ int main() {
         return 1;
     }
 
-    SilentView view;
+    corvane::bench::TQuietView view;
     double cpu = 0;
     double wall = 0;
     std::size_t replyLength = 0;
@@ -62,12 +36,12 @@ int main() {
         link.ComPort().SetPort(name);
         link.ComPort().OpenPort();
 
-        const double cpu0 = ProcessCpuSeconds();
+        const double cpu0 = corvane::bench::ProcessCpuSeconds();
         const auto t0 = std::chrono::steady_clock::now();
         std::string reply;
         link.Exchange('p', '>', reply, 5000);
         wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-        cpu = ProcessCpuSeconds() - cpu0;
+        cpu = corvane::bench::ProcessCpuSeconds() - cpu0;
         replyLength = reply.size();
     }
     close(slave);

@@ -12,7 +12,6 @@
 // bench_link_write_paced [bytes] [raw|port|link]   (2,000 bytes, all three)
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/resource.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -24,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "CPort.h"
 #include "ProgrammerLink.h"
 #include "ProgrammerView.h"
@@ -32,6 +32,8 @@
 namespace {
 
 using namespace corvane;
+using bench::ProcessCpuSeconds;
+using bench::TQuietView;
 using Clock = std::chrono::steady_clock;
 
 constexpr unsigned kBaud = 9600;
@@ -39,34 +41,6 @@ constexpr unsigned kBaud = 9600;
 double Seconds(Clock::duration d) {
     return std::chrono::duration<double>(d).count();
 }
-
-double ProcessCpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    auto seconds = [](const timeval& tv) {
-        return static_cast<double>(tv.tv_sec) + static_cast<double>(tv.tv_usec) * 1e-6;
-    };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
-class TQuietView : public IProgrammerView {
-public:
-    void ShowStatus(const std::string&) override {}
-    void RepaintStatus() override {}
-    void RepaintWindow() override {}
-    void SetProgressRange(int, int) override {}
-    void SetProgressPosition(int) override {}
-    void ShowMessage(const std::string& text) override {
-        std::fprintf(stderr, "message box: %s\n", text.c_str());
-    }
-    void ShowWaitCursor() override {}
-    void RestoreCursor() override {}
-    void SetPollTimerEnabled(bool) override {}
-    bool FastVerifyEnabled() const override { return false; }
-    bool FastVerifyChecked() const override { return false; }
-    bool LockChecked() const override { return false; }
-    int MemSizeIndex() const override { return 0; }
-};
 
 std::vector<std::uint8_t> Image(unsigned count) {
     std::vector<std::uint8_t> bytes(count);

@@ -12,7 +12,6 @@
 //
 // bench_window_program [paced|unpaced]   (both when no argument is given)
 #include <dirent.h>
-#include <sys/resource.h>
 #include <sys/types.h>
 #include <time.h>
 
@@ -30,6 +29,7 @@
 #include <vector>
 
 #include "Application.h"
+#include "BenchSupport.h"
 #include "UHexFile.h"
 #include "UMain.h"
 #include "VirtualProgrammer.h"
@@ -37,24 +37,11 @@
 namespace {
 
 using namespace corvane;
+using bench::ProcessCpuSeconds;
+using bench::ThreadCpuSeconds;
 using Clock = std::chrono::steady_clock;
 
 constexpr std::uint16_t kChipSize = 20480;
-
-double ThreadCpuSeconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
-
-double ProcessCpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    auto seconds = [](const timeval& tv) {
-        return static_cast<double>(tv.tv_sec) + static_cast<double>(tv.tv_usec) * 1e-6;
-    };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
 
 // The threads of this process, by task id.
 std::set<pid_t> Tasks() {

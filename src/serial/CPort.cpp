@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "ComThread.h"
+#include "StoreChanged.h"
 
 namespace corvane {
 
@@ -11,14 +12,6 @@ namespace {
 
 constexpr std::uint32_t kBaudRates[] = {0,     110,   300,   600,   1200,  2400,   4800,   9600,
                                         14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
-
-// Stores a changed value and reports whether it changed.
-template <typename T>
-bool Store(T& field, T value) {
-    if (field == value) return false;
-    field = value;
-    return true;
-}
 
 }  // namespace
 

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "CPort.h"
+#include "StoreChanged.h"
 
 namespace corvane {
 
@@ -10,18 +11,6 @@ void TPersistent::Assign(const TPersistent& Source) {
     throw EConvertError(std::string("Cannot assign a ") + Source.ClassName() + " to a " +
                         ClassName());
 }
-
-namespace {
-
-// Stores a changed value and reports whether it changed.
-template <typename T>
-bool Store(T& field, T value) {
-    if (field == value) return false;
-    field = value;
-    return true;
-}
-
-}  // namespace
 
 // --- TComParity -------------------------------------------------------------
 
