@@ -1,13 +1,17 @@
 # Thin wrapper around CMake. `make test` is the one command that sets up,
-# builds and runs every test (plain and sanitizer builds); `make run` starts the program.
+# builds and runs every test (plain and sanitizer builds) and builds a Release
+# configuration with Clang; `make run` starts the program, `make package` makes the .deb.
 JOBS    ?= $(shell nproc)
 BUILD   ?= build
 ASAN    ?= build-asan
 TSAN    ?= build-tsan
-CMAKE   := cmake -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+CLANG   ?= build-clang
+PACKAGE ?= build-package
+# The project's own builds treat warnings as errors; a plain `cmake` configure does not.
+CMAKE   := cmake -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_WERROR=ON
 CTEST   := ctest --output-on-failure -j $(JOBS) --timeout 300
 
-.PHONY: all setup build asan test run bench fuzz tsan format clean
+.PHONY: all setup build asan clang test run package bench fuzz tsan format clean
 
 all: build
 
@@ -22,9 +26,21 @@ asan: setup
 	$(CMAKE) -S . -B $(ASAN) -DCORVANE_SANITIZE=ON -DCORVANE_BENCH=OFF
 	cmake --build $(ASAN) -j $(JOBS)
 
-test: build asan
+# A Release build with the other compiler: warnings that only Clang or -O3 shows.
+clang: setup
+	CC=clang CXX=clang++ cmake -G Ninja -S . -B $(CLANG) -DCMAKE_BUILD_TYPE=Release -DCORVANE_WERROR=ON
+	cmake --build $(CLANG) -j $(JOBS)
+
+test: build asan clang
 	cd $(BUILD) && $(CTEST)
 	cd $(ASAN) && $(CTEST)
+
+# The Debian package, from a Release build: $(PACKAGE)/corvane_VERSION_ARCH.deb
+package: setup
+	cmake -G Ninja -S . -B $(PACKAGE) -DCMAKE_BUILD_TYPE=Release -DCORVANE_WERROR=ON \
+		-DCORVANE_TESTS=OFF -DCORVANE_BENCH=OFF
+	cmake --build $(PACKAGE) -j $(JOBS)
+	cd $(PACKAGE) && cpack -G DEB
 
 tsan: setup
 	$(CMAKE) -S . -B $(TSAN) -DCORVANE_TSAN=ON -DCORVANE_BENCH=OFF
@@ -46,4 +62,4 @@ format:
 	find src tests bench fuzz -name '*.cpp' -o -name '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(ASAN) $(TSAN) build-fuzz
+	rm -rf $(BUILD) $(ASAN) $(TSAN) $(CLANG) $(PACKAGE) build-fuzz

@@ -12,7 +12,7 @@ if ((${#targets[@]} == 0)); then
 fi
 
 CC=clang CXX=clang++ cmake -G Ninja -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined" -DCORVANE_FUZZ=ON -DCORVANE_TESTS=OFF -DCORVANE_BENCH=OFF -DCORVANE_APP=OFF >/dev/null
+  -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined" -DCORVANE_WERROR=ON -DCORVANE_FUZZ=ON -DCORVANE_TESTS=OFF -DCORVANE_BENCH=OFF -DCORVANE_APP=OFF >/dev/null
 status=0
 for t in "${targets[@]}"; do
   cmake --build build-fuzz --target "fuzz_$t" -j "$(nproc)"

@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
 asan=${2:-build-asan}
-cmake=(cmake -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo)
+cmake=(cmake -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_WERROR=ON)
 [[ -f $build/CMakeCache.txt ]] || "${cmake[@]}" -S . -B "$build"
 [[ -f $asan/CMakeCache.txt ]] || "${cmake[@]}" -S . -B "$asan" -DCORVANE_SANITIZE=ON -DCORVANE_BENCH=OFF
 status=0
