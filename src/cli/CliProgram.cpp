@@ -20,10 +20,6 @@
 #include "TerminalView.h"
 #include "UHexFile.h"
 
-#ifndef CORVANE_VERSION
-#define CORVANE_VERSION "4.0"
-#endif
-
 namespace corvane::cli {
 
 namespace {

@@ -80,6 +80,7 @@ Device map:
   --ignore-stdin     run until a signal even when standard input ends (for
                      starting it in the background)
   --help             show this text
+  --version          show the version
 )";
 
 template <typename T>
@@ -132,7 +133,8 @@ int main(int argc, char** argv) {
         kMap,
         kName,
         kIgnoreStdin,
-        kHelp
+        kHelp,
+        kVersion
     };
     static const option kOptions[] = {
         {"chip", required_argument, nullptr, kChip},
@@ -162,6 +164,7 @@ int main(int argc, char** argv) {
         {"name", required_argument, nullptr, kName},
         {"ignore-stdin", no_argument, nullptr, kIgnoreStdin},
         {"help", no_argument, nullptr, kHelp},
+        {"version", no_argument, nullptr, kVersion},
         {nullptr, 0, nullptr, 0}};
 
     BoardOptions options;
@@ -288,6 +291,9 @@ int main(int argc, char** argv) {
                 break;
             case kHelp:
                 std::fputs(kUsage, stdout);
+                return 0;
+            case kVersion:
+                std::printf("corvane-sim %s\n", CORVANE_VERSION);
                 return 0;
             default:
                 std::fputs("Try 'corvane-sim --help'.\n", stderr);

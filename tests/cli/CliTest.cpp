@@ -406,7 +406,7 @@ TEST_F(CliTest, UsageErrorsHelpAndVersion) {
     EXPECT_THAT(r.out, HasSubstr("program FILE.hex [--fast-verify] [--lock] [--size 2K|4K]"));
     r = Cli({"--version"});
     EXPECT_EQ(r.status, esComplete);
-    EXPECT_EQ(r.out, "corvane-cli 4.0\n");
+    EXPECT_EQ(r.out, "corvane-cli " CORVANE_VERSION "\n");
 }
 
 TEST_F(CliTest, TerminalShowsAProgressBar) {
