@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs, from Debian's packages, whatever the build, the tests, the benchmarks
-# and the fuzzer need, and only what is missing.
+# Installs, from Debian's packages, whatever the build, the tests, the benchmarks,
+# the fuzzer and the package (man pages, .deb, desktop entry, completion) need,
+# and only what is missing.
 set -euo pipefail
 
 packages=(
@@ -9,6 +10,7 @@ packages=(
   clang libclang-rt-dev clang-format
   qt6-base-dev qt6-base-dev-tools libgl-dev
   sdcc xvfb xauth
+  help2man file dpkg-dev desktop-file-utils bash-completion
 )
 
 missing=()

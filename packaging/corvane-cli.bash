@@ -1,0 +1,49 @@
+# bash completion for corvane-cli                          -*- shell-script -*-
+# Commands, the options its own --help lists, and .hex files where a command
+# takes one.
+
+_corvane_cli()
+{
+    local cur prev words cword split
+    _init_completion -s || return
+
+    # Every command; ":hex" marks one that takes a HEX file.
+    local commands="detect program:hex read:hex"
+
+    case $prev in
+        --port)
+            _filedir
+            return
+            ;;
+        --size)
+            COMPREPLY=($(compgen -W '2K 4K' -- "$cur"))
+            return
+            ;;
+    esac
+    $split && return
+
+    if [[ $cur == -* ]]; then
+        COMPREPLY=($(compgen -W '$(_parse_help "$1")' -- "$cur"))
+        return
+    fi
+
+    # The command is the first word that is neither an option nor its value.
+    local i command=
+    for ((i = 1; i < cword; i++)); do
+        case ${words[i]} in
+            --port | --size) ((i++)) ;;
+            -*) ;;
+            *)
+                command=${words[i]}
+                break
+                ;;
+        esac
+    done
+
+    if [[ -z $command ]]; then
+        COMPREPLY=($(compgen -W "${commands//:hex/}" -- "$cur"))
+    elif [[ " $commands " == *" $command:hex "* ]]; then
+        _filedir hex
+    fi
+} &&
+    complete -F _corvane_cli corvane-cli
