@@ -3,12 +3,14 @@
 // The serial port component: TCustomComPort (published as TComPort), its
 // settings objects, its exception and its event monitor.
 
+#include <atomic>
 #include <cstdint>
 #include <exception>
 #include <functional>
 #include <initializer_list>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "EventDispatcher.h"
@@ -553,14 +555,36 @@ protected:
 
 private:
     friend class TComThread;
+    // Marks the calling thread as running one of this port's event handlers
+    // (a hand-over of its monitor, or an event-window message) while it lives.
+    class THandlerScope {
+    public:
+        explicit THandlerScope(TCustomComPort& Port)
+            : FPort(Port), FOuter(Port.FHandlerThread.exchange(std::this_thread::get_id())) {}
+        ~THandlerScope() { FPort.FHandlerThread.store(FOuter); }
+        THandlerScope(const THandlerScope&) = delete;
+        THandlerScope& operator=(const THandlerScope&) = delete;
+
+    private:
+        TCustomComPort& FPort;
+        std::thread::id FOuter;
+    };
     bool CanConfigure() const;
     void AbortPending();
     void StartMonitor();
     void StopMonitor();
+    void ReapRetiredMonitors();
 
     // Monitor state.
     std::unique_ptr<TComThread> FMonitor;
     bool FMonitorRunning = false;
+    // Monitors stopped from inside their own hand-over, until they have ended.
+    std::vector<std::unique_ptr<TComThread>> FRetiredMonitors;
+    // The thread running one of this port's handlers, if one is.
+    std::atomic<std::thread::id> FHandlerThread{};
+    bool FClosing = false;
+    // Line errors that a look at the input queue found, kept for LineErrors.
+    std::atomic<std::uint32_t> FPendingErrors{0};
     std::unique_ptr<IComDevice> FDevice;  // PortHandle
     std::shared_ptr<TEventWindow> FEventWindow;
     std::shared_ptr<TEventDispatcher> FDispatcher;

@@ -27,7 +27,9 @@ namespace corvane::device {
 // ---------------------------------------------------------------------------
 // TStopSignal
 
-TStopSignal::TStopSignal() : FFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+TStopSignal::TStopSignal() : FFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+    if (FFd < 0) FError = errno;
+}
 
 TStopSignal::~TStopSignal() {
     if (FFd >= 0) close(FFd);
