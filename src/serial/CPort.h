@@ -2,6 +2,31 @@
 
 // The serial port component: TCustomComPort (published as TComPort), its
 // settings objects, its exception and its event monitor.
+//
+// On this system's terminals (the POSIX device layer) every setting takes
+// effect, some of them carried out by the port itself: DiscardNull, the
+// event character (EV_RXFLAG as the bytes arrive) and, with parity checking,
+// the error-replacement character work on the port's own input queue. What
+// the line cannot honour at all:
+//  - OutDSRFlow (no output flow control on DSR) and DSRSensitivity (bytes
+//    are not dropped while DSR is off): the terminal driver has neither.
+//  - ControlDTR dtrHandshake raises DTR and leaves it up; ControlRTS
+//    rtsToggle raises RTS and leaves it up (no RTS while sending only).
+//  - OutCTSFlow and rtsHandshake are one setting here: either turns on the
+//    driver's CTS/RTS flow control in both directions.
+//  - TxContinueOnXoff: output always goes on after the driver sent XOFF.
+//  - XonLim, XoffLim and the output queue size: the driver's queues and
+//    thresholds are its own (the input queue holds Buffer.InputSize bytes,
+//    at least 4096, before the driver's own flow control holds the far end).
+//  - sbOne5StopBits is sent as two stop bits (a 16550-type UART makes them
+//    1.5 with five data bits).
+//  - The replacement character replaces bytes received with a parity or a
+//    framing error alike (the driver marks both the same way), and a break
+//    while parity is checked reads as such a byte.
+//  - The write time-outs: all output goes through SendChar, which queues
+//    its byte at once.
+//  - On a pseudo-terminal: no modem lines (they all read as off) and no line
+//    errors.
 
 #include <atomic>
 #include <cstdint>

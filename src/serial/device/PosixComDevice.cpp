@@ -23,6 +23,7 @@
 #include <utility>
 
 #include "ComDevice.h"
+#include "ModemLineWait.h"
 #include "RxFilter.h"
 
 namespace corvane::device {
@@ -60,7 +61,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // Interval between two looks at the modem lines while events of theirs are
-// watched: the kernel offers no wait that can be combined with the others.
+// watched, for a driver without the kernel's modem-status wait.
 constexpr int kLinePollMs = 10;
 
 // The input queue holds at least this much; beyond its size the bytes stay
@@ -160,6 +161,7 @@ public:
         FRx80Above = false;
         int lines = 0;
         FHasModemLines = ioctl(fd, TIOCMGET, &lines) == 0;
+        FModemWaitTried = false;
         FLastLines = FHasModemLines ? lines : 0;
         serial_icounter_struct counts{};
         FHasCounters = ioctl(fd, TIOCGICOUNT, &counts) == 0;
@@ -172,10 +174,12 @@ public:
 
     int Close() override {
         std::shared_ptr<TAbortEvent> abort;
+        std::unique_ptr<TModemLineWait> modemWait;
         int fd, ep;
         {
             std::lock_guard lock(FMutex);
             if (FFd < 0) return EBADF;
+            modemWait = std::move(FModemWait);
             fd = FFd;
             ep = FEpoll;
             FFd = -1;
@@ -184,6 +188,7 @@ public:
             FRx.clear();
         }
         if (abort) abort->Signal();
+        modemWait.reset();  // its wait on the device ends before the device is closed
         ioctl(fd, TIOCNXCL);
         close(ep);
         if (close(fd) != 0) return errno;
@@ -693,12 +698,12 @@ private:
     }
 
     // Modem-line changes since the last look, for the events that are
-    // watched; `lookAgain` is set when they need watching.
+    // watched; `lookAgain` is set when they need watching by looking again.
     std::uint32_t ModemLineEvents(std::uint32_t watched, bool& lookAgain) {
         std::uint32_t fired = 0;
         std::lock_guard lock(FMutex);
         if (FHasModemLines && (watched & (kEvCts | kEvDsr | kEvRlsd | kEvRing)) != 0) {
-            lookAgain = true;
+            if (!KernelWaitsForModemLinesLocked()) lookAgain = true;
             int lines = 0;
             if (ioctl(FFd, TIOCMGET, &lines) == 0) {
                 const int changed = lines ^ FLastLines;
@@ -712,6 +717,36 @@ private:
             }
         }
         return fired;
+    }
+
+    // Starts the kernel's modem-status wait the first time line events are
+    // watched; whether it runs (it tells the monitor of each change).
+    bool KernelWaitsForModemLinesLocked() {
+        if (!FModemWaitTried) {
+            FModemWaitTried = true;
+            const int fd = FFd;
+            serial_icounter_struct counts{};
+            const bool counted = ioctl(fd, TIOCGICOUNT, &counts) == 0;
+            FModemWait = std::make_unique<TModemLineWait>(
+                [fd, counted, last = counts]() mutable {
+                    // A change between two waits is not missed: the counts
+                    // tell of it before the next wait begins.
+                    serial_icounter_struct now{};
+                    if (counted && ioctl(fd, TIOCGICOUNT, &now) == 0 &&
+                        (now.cts != last.cts || now.dsr != last.dsr || now.rng != last.rng ||
+                         now.dcd != last.dcd)) {
+                        last = now;
+                        return 0;
+                    }
+                    const int rc =
+                        ioctl(fd, TIOCMIWAIT, TIOCM_CTS | TIOCM_DSR | TIOCM_CD | TIOCM_RNG);
+                    const int err = rc == 0 ? 0 : errno;
+                    if (counted) ioctl(fd, TIOCGICOUNT, &last);
+                    return err;
+                },
+                [this] { Kick(); });
+        }
+        return FModemWait && FModemWait->Supported();
     }
 
     // Line errors and breaks counted since the last look, for the events
@@ -753,6 +788,8 @@ private:
     std::atomic<bool> FTxPending{false};
     bool FRx80Above = false;
     bool FHasModemLines = false;
+    bool FModemWaitTried = false;
+    std::unique_ptr<TModemLineWait> FModemWait;
     int FLastLines = 0;
     bool FHasCounters = false;
     serial_icounter_struct FClearCounts{};
