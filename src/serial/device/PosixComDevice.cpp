@@ -593,6 +593,13 @@ private:
             err = n == 0 ? EIO : errno;  // a terminal that has hung up reads as end of file
             break;
         }
+        // A terminal that hangs up drops its unread input; so does the queue
+        // that holds what was taken from it, and reads fail from then on.
+        if (err == EIO && !FRx.empty()) {
+            FRx.clear();
+            FFilter.Reset();
+            SyncRxReadyLocked();
+        }
         if (arrived != 0) {
             FArrived |= arrived;
             SyncRxReadyLocked();
