@@ -275,6 +275,7 @@ void TCustomComPort::StartMonitor() {
         throw;
     }
     FMonitorRunning = true;
+    if (FMonitor) FMonitor->Start();
 }
 
 void TCustomComPort::StopMonitor() {

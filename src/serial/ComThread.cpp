@@ -54,7 +54,16 @@ TComThread::TComThread(TCustomComPort& Port)
 
 TComThread::~TComThread() {
     SignalStop();
+    Start();  // a thread that never started runs straight into the stop
     Join();
+}
+
+void TComThread::Start() {
+    {
+        std::lock_guard lock(FStartMutex);
+        FStarted = true;
+    }
+    FStartChanged.notify_all();
 }
 
 void TComThread::SignalStop() {
@@ -74,6 +83,10 @@ void TComThread::Join() {
 }
 
 void TComThread::Execute() {
+    {
+        std::unique_lock lock(FStartMutex);
+        FStartChanged.wait(lock, [this] { return FStarted; });
+    }
     IComDevice& device = *FComPort.FDevice;
     bool stopped = false;
     try {

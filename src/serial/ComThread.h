@@ -1,8 +1,10 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <exception>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "CPort.h"
@@ -22,10 +24,13 @@ public:
 // port's SyncMethod.
 class TComThread {
 public:
-    // Sets the device's event mask from the port's Events, then starts the
-    // thread. Throws EComPort errOpenPort when its stop signal cannot be
-    // made, std::system_error when no thread can be made.
+    // Sets the device's event mask from the port's Events and makes the
+    // thread, which waits until Start. Throws EComPort errOpenPort when its
+    // stop signal cannot be made, std::system_error when no thread can be made.
     explicit TComThread(TCustomComPort& Port);
+    // Lets the thread run, once the port has recorded it as its monitor (a
+    // handler that closes the port may run on it at once, with smNone).
+    void Start();
     // Signals the stop and joins (see Join).
     ~TComThread();
     TComThread(const TComThread&) = delete;
@@ -64,6 +69,9 @@ private:
     TSyncMethod FSyncMethod;
     std::atomic<bool> FFinished{false};
     std::atomic<bool> FRetired{false};
+    std::mutex FStartMutex;
+    std::condition_variable FStartChanged;
+    bool FStarted = false;
     std::atomic<bool> FCleanedUp{false};
     std::exception_ptr FFailure;
     std::thread FThread;
