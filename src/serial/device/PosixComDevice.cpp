@@ -155,6 +155,7 @@ public:
         FRx.clear();
         FFilter = TRxFilter{};
         FArrived = 0;
+        FMonitorTold = false;
         FTimeouts = TCommTimeouts{};
         FInQueueSize = 0;
         FTxPending = false;
@@ -513,7 +514,8 @@ public:
             {
                 std::lock_guard lock(FMutex);
                 if (FFd < 0) return EBADF;
-                const int err = PumpLocked(false);
+                const int err = PumpLocked();
+                TellMonitorLocked();
                 pending = !FRx.empty();
                 if (err != 0 && !pending) return err;
             }
@@ -550,9 +552,28 @@ private:
         if (FFd < 0) return EBADF;
         TakeLocked(op);
         if (op.Done == op.Count) return 0;
-        const int err = PumpLocked(false);
+        const int err = PumpLocked();
         TakeLocked(op);
+        TellMonitorLocked();
         return err;
+    }
+
+    // After a reader took bytes in from the driver: the monitor would not
+    // hear of them (the driver has nothing left to report), so it is woken
+    // when they make an event it watches. Bytes the reader also took away
+    // make none.
+    void TellMonitorLocked() {
+        if (FArrived == 0 || FMonitorTold) return;
+        const std::uint32_t watched = FMask.load();
+        const bool flag = (FArrived & kEvRxFlag) != 0 && (watched & kEvRxFlag) != 0;
+        const bool data = (FArrived & kEvRxChar) != 0 && !FRx.empty() &&
+                          (watched & (kEvRxChar | kEvRx80Full)) != 0;
+        const bool errors =
+            (FArrived & kArrivedRaw) != 0 && FHasCounters && (watched & (kEvErr | kEvBreak)) != 0;
+        if (flag || data || errors) {
+            FMonitorTold = true;
+            Kick();
+        }
     }
 
     void TakeLocked(TReadOp& op) {
@@ -568,10 +589,9 @@ private:
     std::size_t InQueueCapacity() const { return std::max<std::size_t>(FInQueueSize, kMinInQueue); }
 
     // Moves what the driver holds into the input queue, through the filter,
-    // and notes what arrived for the monitor. A reader that takes bytes in
-    // wakes the monitor, which would otherwise not hear of them. Returns 0
-    // or the errno of the driver's read.
-    int PumpLocked(bool byMonitor) {
+    // and notes what arrived for the monitor. Returns 0 or the errno of the
+    // driver's read.
+    int PumpLocked() {
         char buf[4096];
         std::uint32_t arrived = 0;
         int err = 0;
@@ -603,10 +623,6 @@ private:
         if (arrived != 0) {
             FArrived |= arrived;
             SyncRxReadyLocked();
-            if (!byMonitor &&
-                (FMask.load() & (kEvRxChar | kEvRxFlag | kEvRx80Full | kEvErr | kEvBreak)) != 0) {
-                Kick();
-            }
         }
         return err;
     }
@@ -614,7 +630,9 @@ private:
     // The input queue's count after taking in what the driver holds; when
     // the queue is full, what still waits in the driver counts too.
     int InQueueLocked(std::uint32_t& count) {
-        if (int err = PumpLocked(false); err != 0 && err != EIO) return err;
+        const int err = PumpLocked();
+        TellMonitorLocked();
+        if (err != 0 && err != EIO) return err;
         std::size_t n = FRx.size();
         if (n >= InQueueCapacity()) {
             int more = 0;
@@ -670,7 +688,8 @@ private:
     // quiet line costs nothing).
     std::uint32_t ArrivalEvents(std::uint32_t watched) {
         std::lock_guard lock(FMutex);
-        (void)PumpLocked(true);
+        (void)PumpLocked();
+        FMonitorTold = false;
         const std::uint32_t arrived = std::exchange(FArrived, 0u);
         if (arrived == 0) return 0;
         std::uint32_t fired = 0;
@@ -788,6 +807,7 @@ private:
     std::string FRx;
     TRxFilter FFilter;
     std::uint32_t FArrived = 0;  // EV_ bits and kArrivedRaw since the monitor looked
+    bool FMonitorTold = false;   // woken for them, and not yet looked
     std::shared_ptr<TAbortEvent> FAbort;
     TCommTimeouts FTimeouts{};
     std::uint32_t FInQueueSize = 0;
