@@ -92,7 +92,9 @@ void TComThread::Execute() {
     try {
         for (;;) {
             std::uint32_t mask = 0;
-            const int rc = device.WaitCommEvent(mask, FStopEvent);
+            // Stopped while it delivered (a handler closed, or reopened, the
+            // port): no further wait on the device.
+            const int rc = FStopEvent.IsSet() ? ECANCELED : device.WaitCommEvent(mask, FStopEvent);
             if (FStopEvent.IsSet()) {
                 stopped = true;
                 break;
