@@ -50,6 +50,9 @@ TCustomComPort::~TCustomComPort() {
     StopMonitor();
     ReleaseDevice();
     FConnected = false;
+    // Monitors stopped from inside a handler end on their own.
+    for (auto& monitor : FRetiredMonitors) monitor->Join();
+    FRetiredMonitors.clear();
     FBuffer.reset();
     FFlowControl.reset();
     FTimeouts.reset();
@@ -243,40 +246,76 @@ void TCustomComPort::OpenPort() {
     HandleBeforeOpen();
     AcquireDevice();
     FConnected = true;
+    FPendingErrors.store(0);
     try {
         ConfigureAll();
+        if (FEvents.Empty()) {
+            FMonitorRunning = false;
+        } else {
+            StartMonitor();
+        }
     } catch (...) {
         ReleaseDevice();
         FConnected = false;
         throw;
     }
-    if (FEvents.Empty()) {
-        FMonitorRunning = false;
-    } else {
-        StartMonitor();
-    }
     HandleAfterOpen();
 }
 
 void TCustomComPort::StartMonitor() {
+    ReapRetiredMonitors();
     if (FSyncMethod == smWindowSync) FEventWindow = std::make_shared<TEventWindow>(this);
     try {
         FMonitor = std::make_unique<TComThread>(*this);
     } catch (const std::system_error&) {
         // No thread could be made: the port is open all the same, and no
         // line event is delivered.
+    } catch (...) {
+        FEventWindow.reset();
+        throw;
     }
     FMonitorRunning = true;
+    if (FMonitor) FMonitor->Start();
 }
 
 void TCustomComPort::StopMonitor() {
     if (!FMonitorRunning) return;
-    FMonitor.reset();
+    std::unique_ptr<TComThread> monitor = std::move(FMonitor);
     FMonitorRunning = false;
+    // Closing from inside one of this port's own handlers: the monitor is
+    // waiting for that handler to return (thread sync) or is this very
+    // thread (no sync), so it cannot be waited for here. It is retired
+    // instead and ends on its own once the handler returns.
+    const bool fromHandler = FHandlerThread.load() == std::this_thread::get_id();
+    bool cleanedUp = true;
+    if (fromHandler && FEventWindow) FEventWindow->Port = nullptr;  // later messages are dropped
+    if (monitor) {
+        if (fromHandler) {
+            monitor->Retire();
+        } else {
+            monitor->SignalStop();
+        }
+        // Window sync released the monitor before this handler ran: it may
+        // be in the device, so it is waited for (it hands nothing more over).
+        if (!fromHandler || FSyncMethod == smWindowSync) monitor->Join();
+        cleanedUp = monitor->CleanedUp();
+        if (!monitor->Finished()) FRetiredMonitors.push_back(std::move(monitor));
+    }
+    monitor.reset();
+    // A monitor that was retired or had ended on its own did not clean up.
+    if (!cleanedUp) {
+        (void)FDevice->SetCommMask(0);
+        (void)FDevice->PurgeComm(device::kPurgeTxClear | device::kPurgeRxClear);
+    }
     if (FEventWindow) {
         FEventWindow->Port = nullptr;
         FEventWindow.reset();
     }
+    ReapRetiredMonitors();
+}
+
+void TCustomComPort::ReapRetiredMonitors() {
+    std::erase_if(FRetiredMonitors, [](const auto& monitor) { return monitor->Finished(); });
 }
 
 void TCustomComPort::AbortPending() {
@@ -286,7 +325,14 @@ void TCustomComPort::AbortPending() {
 }
 
 void TCustomComPort::ClosePort() {
-    if (!FConnected || FDesigning) return;
+    // A handler that runs while the port is being closed (the close serves
+    // a pending hand-over) finds nothing to close.
+    if (!FConnected || FDesigning || FClosing) return;
+    struct TClosing {
+        bool& Flag;
+        explicit TClosing(bool& flag) : Flag(flag) { Flag = true; }
+        ~TClosing() { Flag = false; }
+    } closing(FClosing);
     HandleBeforeClose();
     // A device that has gone cannot abort its requests; the port is closed
     // all the same, and the failure is raised once it is.
@@ -356,6 +402,9 @@ std::int32_t TCustomComPort::PendingInput() {
     if (int err = FDevice->ClearCommErrorInQueue(errors, stat)) {
         throw EComPort(errClearCommError, err);
     }
+    // The look clears the driver's error flags; what it found is kept until
+    // LineErrors reports it (also to the error event that follows).
+    if (errors != 0) FPendingErrors.fetch_or(errors);
     return static_cast<std::int32_t>(stat.cbInQue);
 }
 
@@ -391,6 +440,7 @@ TComErrors TCustomComPort::LineErrors() {
     std::uint32_t errors = 0;
     device::TComStat stat;
     if (int err = FDevice->ClearCommError(errors, stat)) throw EComPort(errClearCommError, err);
+    errors |= FPendingErrors.exchange(0);
     TComErrors result;
     if ((errors & device::kCeFrame) != 0) result.Include(leFraming);
     if ((errors & device::kCeRxParity) != 0 && FParity->Check()) result.Include(leParity);
@@ -464,6 +514,7 @@ std::intptr_t TCustomComPort::HandlePortEventMessage(unsigned Msg, std::uintptr_
     if (Msg != WM_PORTEVENT) return 0;
     // The sender was released when the message was taken (the dispatcher's
     // SendMessage), so the monitor goes on while the handler runs here.
+    const THandlerScope scope(*this);
     try {
         if (FConnected) {
             switch (WParam) {

@@ -2,13 +2,40 @@
 
 // The serial port component: TCustomComPort (published as TComPort), its
 // settings objects, its exception and its event monitor.
+//
+// On this system's terminals (the POSIX device layer) every setting takes
+// effect, some of them carried out by the port itself: DiscardNull, the
+// event character (EV_RXFLAG as the bytes arrive) and, with parity checking,
+// the error-replacement character work on the port's own input queue. What
+// the line cannot honour at all:
+//  - OutDSRFlow (no output flow control on DSR) and DSRSensitivity (bytes
+//    are not dropped while DSR is off): the terminal driver has neither.
+//  - ControlDTR dtrHandshake raises DTR and leaves it up; ControlRTS
+//    rtsToggle raises RTS and leaves it up (no RTS while sending only).
+//  - OutCTSFlow and rtsHandshake are one setting here: either turns on the
+//    driver's CTS/RTS flow control in both directions.
+//  - TxContinueOnXoff: output always goes on after the driver sent XOFF.
+//  - XonLim, XoffLim and the output queue size: the driver's queues and
+//    thresholds are its own (the input queue holds Buffer.InputSize bytes,
+//    at least 4096, before the driver's own flow control holds the far end).
+//  - sbOne5StopBits is sent as two stop bits (a 16550-type UART makes them
+//    1.5 with five data bits).
+//  - The replacement character replaces bytes received with a parity or a
+//    framing error alike (the driver marks both the same way), and a break
+//    while parity is checked reads as such a byte.
+//  - The write time-outs: all output goes through SendChar, which queues
+//    its byte at once.
+//  - On a pseudo-terminal: no modem lines (they all read as off) and no line
+//    errors.
 
+#include <atomic>
 #include <cstdint>
 #include <exception>
 #include <functional>
 #include <initializer_list>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "EventDispatcher.h"
@@ -553,14 +580,36 @@ protected:
 
 private:
     friend class TComThread;
+    // Marks the calling thread as running one of this port's event handlers
+    // (a hand-over of its monitor, or an event-window message) while it lives.
+    class THandlerScope {
+    public:
+        explicit THandlerScope(TCustomComPort& Port)
+            : FPort(Port), FOuter(Port.FHandlerThread.exchange(std::this_thread::get_id())) {}
+        ~THandlerScope() { FPort.FHandlerThread.store(FOuter); }
+        THandlerScope(const THandlerScope&) = delete;
+        THandlerScope& operator=(const THandlerScope&) = delete;
+
+    private:
+        TCustomComPort& FPort;
+        std::thread::id FOuter;
+    };
     bool CanConfigure() const;
     void AbortPending();
     void StartMonitor();
     void StopMonitor();
+    void ReapRetiredMonitors();
 
     // Monitor state.
     std::unique_ptr<TComThread> FMonitor;
     bool FMonitorRunning = false;
+    // Monitors stopped from inside their own hand-over, until they have ended.
+    std::vector<std::unique_ptr<TComThread>> FRetiredMonitors;
+    // The thread running one of this port's handlers, if one is.
+    std::atomic<std::thread::id> FHandlerThread{};
+    bool FClosing = false;
+    // Line errors that a look at the input queue found, kept for LineErrors.
+    std::atomic<std::uint32_t> FPendingErrors{0};
     std::unique_ptr<IComDevice> FDevice;  // PortHandle
     std::shared_ptr<TEventWindow> FEventWindow;
     std::shared_ptr<TEventDispatcher> FDispatcher;

@@ -45,6 +45,8 @@ TComThread::TComThread(TCustomComPort& Port)
       FDispatcher(Port.FDispatcher),
       FEventWindow(Port.FEventWindow),
       FSyncMethod(Port.FSyncMethod) {
+    // Without its stop signal the loop could never be ended.
+    if (int err = FStopEvent.Error()) throw EComPort(errOpenPort, err);
     // The mask is in place before the loop first waits.
     (void)FComPort.FDevice->SetCommMask(EventMaskFromEvents(FComPort.FEvents));
     FThread = std::thread([this] { Execute(); });
@@ -52,10 +54,16 @@ TComThread::TComThread(TCustomComPort& Port)
 
 TComThread::~TComThread() {
     SignalStop();
-    if (FThread.joinable()) {
-        FDispatcher->ServeUntil([this] { return FFinished.load(); });
-        FThread.join();
+    Start();  // a thread that never started runs straight into the stop
+    Join();
+}
+
+void TComThread::Start() {
+    {
+        std::lock_guard lock(FStartMutex);
+        FStarted = true;
     }
+    FStartChanged.notify_all();
 }
 
 void TComThread::SignalStop() {
@@ -63,13 +71,34 @@ void TComThread::SignalStop() {
     std::this_thread::yield();
 }
 
+void TComThread::Retire() {
+    FRetired.store(true);
+    SignalStop();
+}
+
+void TComThread::Join() {
+    if (!FThread.joinable()) return;
+    FDispatcher->ServeUntil([this] { return FFinished.load(); });
+    FThread.join();
+}
+
 void TComThread::Execute() {
+    {
+        std::unique_lock lock(FStartMutex);
+        FStartChanged.wait(lock, [this] { return FStarted; });
+    }
     IComDevice& device = *FComPort.FDevice;
+    bool stopped = false;
     try {
         for (;;) {
             std::uint32_t mask = 0;
-            const int rc = device.WaitCommEvent(mask, FStopEvent);
-            if (FStopEvent.IsSet()) break;
+            // Stopped while it delivered (a handler closed, or reopened, the
+            // port): no further wait on the device.
+            const int rc = FStopEvent.IsSet() ? ECANCELED : device.WaitCommEvent(mask, FStopEvent);
+            if (FStopEvent.IsSet()) {
+                stopped = true;
+                break;
+            }
             if (rc == 0) {
                 FFiredEvents = EventsFromEventMask(mask);
                 DeliverEvents();
@@ -85,8 +114,18 @@ void TComThread::Execute() {
         FFailure = std::current_exception();
         FDispatcher->Post([error = FFailure] { std::rethrow_exception(error); });
     }
-    (void)device.SetCommMask(0);
-    (void)device.PurgeComm(device::kPurgeTxClear | device::kPurgeRxClear);
+    // Retired by a close from inside its own hand-over, the monitor leaves
+    // the device alone: that close has cleaned up and released it already.
+    if (!FRetired.load()) {
+        (void)device.SetCommMask(0);
+        // Only the port's close discards the queues. A monitor that ends on
+        // its own (a handler threw, the wait failed) leaves the port open,
+        // and what has arrived stays there to be read.
+        if (stopped) {
+            (void)device.PurgeComm(device::kPurgeTxClear | device::kPurgeRxClear);
+            FCleanedUp.store(true);
+        }
+    }
     FFinished.store(true);
     FDispatcher->Wake();
 }
@@ -106,7 +145,10 @@ void TComThread::DeliverEvents() {
 }
 
 void TComThread::RunEventHandlers() {
+    const TCustomComPort::THandlerScope scope(FComPort);
     for (const auto& pair : kHandlerOrder) {
+        // A handler closed the port: the rest of the wake-up is dropped.
+        if (FRetired.load()) return;
         if (!FFiredEvents.Contains(pair.Event)) continue;
         switch (pair.Event) {
             case evError:
@@ -145,6 +187,8 @@ void TComThread::RunEventHandlers() {
 
 void TComThread::SendEventMessages() {
     for (const auto& pair : kHandlerOrder) {
+        // Once the port closes nothing more is handed over.
+        if (FStopEvent.IsSet()) return;
         if (!FFiredEvents.Contains(pair.Event)) continue;
         FDispatcher->SendMessage([window = FEventWindow, bit = pair.Mask] {
             if (window && window->Port != nullptr) {

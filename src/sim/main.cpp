@@ -75,7 +75,8 @@ Noisy and hostile lines:
 Device map:
   --map DIR          announce in DIR (default: $CORVANE_SERIALCOMM when set,
                      otherwise the runtime directory $XDG_RUNTIME_DIR/corvane/
-                     serialcomm or /tmp/corvane-UID/serialcomm)
+                     serialcomm or, without it, corvane-UID/serialcomm in
+                     $TMPDIR or /tmp, made private and used only while it is)
   --name NAME        the entry's name (default corvane-sim-PID)
   --ignore-stdin     run until a signal even when standard input ends (for
                      starting it in the background)

@@ -274,3 +274,76 @@ TEST_F(HexFileTest, SaveIntoAReadOnlyFolderRaisesTheSystemError) {
 }
 
 }  // namespace
+
+namespace {
+
+// Saving through a symbolic link writes the file the link names, in that
+// file's folder, and keeps its mode; the link stays a link. Relative and
+// absolute links, a chain of two, and a link to a file not yet there.
+TEST_F(HexFileTest, SaveThroughALinkWritesTheFileItNamesAndKeepsItsMode) {
+    struct Case {
+        const char* what;
+        bool relative;
+        bool chain;
+        bool targetExists;
+    } cases[] = {
+        {"absolute link", false, false, true},
+        {"relative link", true, false, true},
+        {"link to a link", true, true, true},
+        {"link to a file not yet there", false, false, false},
+    };
+    THexFile one;
+    one.SetMemSize(1);
+    one.SetByte(0, 0x5A);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const fs::path real = dir / "real";
+        const fs::path links = dir / "links";
+        fs::remove_all(real);
+        fs::remove_all(links);
+        fs::create_directories(real);
+        fs::create_directories(links);
+        const fs::path target = real / "chip.hex";
+        if (c.targetExists) {
+            std::ofstream(target) << "old";
+            ASSERT_EQ(chmod(target.c_str(), 0640), 0);
+        }
+        const fs::path first = c.relative ? fs::path("../real/chip.hex") : target;
+        fs::path link = links / "chip.hex";
+        fs::create_symlink(first, link);
+        if (c.chain) {
+            fs::create_symlink("chip.hex", links / "again.hex");
+            link = links / "again.hex";
+        }
+        one.SaveHex(link.string());
+        EXPECT_TRUE(fs::is_symlink(links / "chip.hex"));
+        EXPECT_EQ(fs::read_symlink(links / "chip.hex"), first);
+        EXPECT_NE(Read(target.string()).find(":010000005AA5\r\n"), std::string::npos);
+        struct stat st {};
+        ASSERT_EQ(stat(target.c_str(), &st), 0);
+        if (c.targetExists) {
+            EXPECT_EQ(st.st_mode & 07777, 0640u);
+        }
+        // No temporary left behind in either folder.
+        EXPECT_EQ(std::distance(fs::directory_iterator(real), fs::directory_iterator()), 1);
+        EXPECT_EQ(std::distance(fs::directory_iterator(links), fs::directory_iterator()),
+                  c.chain ? 2 : 1);
+    }
+}
+
+TEST_F(HexFileTest, SaveThroughALinkLoopRaisesTheSystemError) {
+    fs::create_symlink("b.hex", dir / "a.hex");
+    fs::create_symlink("a.hex", dir / "b.hex");
+    THexFile one;
+    one.SetMemSize(1);
+    int code = 0;
+    try {
+        one.SaveHex((dir / "a.hex").string());
+    } catch (const EInOutError& e) {
+        code = e.ErrorCode();
+    }
+    EXPECT_EQ(code, ELOOP);
+    EXPECT_TRUE(fs::is_symlink(dir / "a.hex"));
+}
+
+}  // namespace

@@ -2,11 +2,16 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -144,6 +149,101 @@ TEST_F(PortEnumTest, PortWithdrawnDuringListingIsNoError) {
     stop = true;
     churn.join();
     EXPECT_EQ(failures, 0);
+}
+
+// Without XDG_RUNTIME_DIR the runtime map is a folder under the temporary
+// folder ($TMPDIR, here a test folder), where any local user can make it
+// first. Only a folder of our own that nobody else may write is used.
+class RuntimeFallbackTest : public PortEnumTest {
+protected:
+    void SetUp() override {
+        PortEnumTest::SetUp();
+        unsetenv("CORVANE_SERIALCOMM");
+        if (const char* xdg = std::getenv("XDG_RUNTIME_DIR")) FXdg = xdg;
+        if (const char* tmp = std::getenv("TMPDIR")) FTmp = tmp;
+        unsetenv("XDG_RUNTIME_DIR");
+        setenv("TMPDIR", FRoot.c_str(), 1);
+        FFolder = FRoot / ("corvane-" + std::to_string(getuid()));
+    }
+    void TearDown() override {
+        if (FXdg) setenv("XDG_RUNTIME_DIR", FXdg->c_str(), 1);
+        if (FTmp) {
+            setenv("TMPDIR", FTmp->c_str(), 1);
+        } else {
+            unsetenv("TMPDIR");
+        }
+        PortEnumTest::TearDown();
+    }
+    std::vector<std::string> List() {
+        std::vector<std::string> ports;
+        ListSerialPorts(ports);
+        return ports;
+    }
+    static bool Has(const std::vector<std::string>& ports, const std::string& name) {
+        return std::find(ports.begin(), ports.end(), name) != ports.end();
+    }
+
+    std::optional<std::string> FXdg, FTmp;
+    fs::path FFolder;
+};
+
+TEST_F(RuntimeFallbackTest, AnnouncingMakesAPrivateFolderThatIsListed) {
+    const std::string dir = device::AnnounceDirectory();
+    EXPECT_EQ(dir, (FFolder / "serialcomm").string());
+    ASSERT_EQ(device::AnnouncePort(dir, "sim", "/dev/pts/77"), 0);
+    struct stat st {};
+    ASSERT_EQ(lstat(FFolder.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
+    EXPECT_TRUE(Has(List(), "/dev/pts/77"));
+}
+
+// A folder made first by someone else, or one that others may write to, is
+// not used: the listing neither fails nor follows its links, nothing is
+// announced into it, and the reason is told once.
+TEST_F(RuntimeFallbackTest, AFolderThatIsNotPrivatelyOursIsIgnored) {
+    struct Case {
+        const char* what;
+        std::function<void(const fs::path&)> plant;
+    } cases[] = {
+        {"another user's folder",
+         [](const fs::path& f) {
+             ASSERT_EQ(chown(f.c_str(), 65534, 65534), 0);
+             ASSERT_EQ(chown((f / "serialcomm").c_str(), 65534, 65534), 0);
+         }},
+        {"a folder anyone may write to",
+         [](const fs::path& f) { ASSERT_EQ(chmod(f.c_str(), 0777), 0); }},
+        {"a link to a folder",
+         [this](const fs::path& f) {
+             fs::rename(f, FRoot / "elsewhere");
+             fs::create_directory_symlink(FRoot / "elsewhere", f);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(FFolder);
+        fs::remove_all(FRoot / "elsewhere");
+        fs::create_directories(FFolder / "serialcomm");
+        ASSERT_EQ(chmod(FFolder.c_str(), 0700), 0);
+        // A plain file failed the whole listing; a link pointed the scan at
+        // any terminal.
+        std::ofstream(FFolder / "serialcomm" / "plain") << "x";
+        ASSERT_EQ(symlink("/dev/tty1", (FFolder / "serialcomm" / "evil").c_str()), 0);
+        c.plant(FFolder);
+        ::testing::internal::CaptureStderr();
+        std::vector<std::string> first, second;
+        EXPECT_NO_THROW(first = List());
+        EXPECT_NO_THROW(second = List());
+        const std::string told = ::testing::internal::GetCapturedStderr();
+        EXPECT_FALSE(Has(first, "/dev/tty1"));
+        EXPECT_FALSE(Has(second, "/dev/tty1"));
+        // Told once, naming the folder.
+        const auto at = told.find(FFolder.string());
+        EXPECT_NE(at, std::string::npos) << told;
+        EXPECT_EQ(told.find(FFolder.string(), at + 1), std::string::npos) << told;
+        EXPECT_NE(device::AnnouncePort(device::AnnounceDirectory(), "sim", "/dev/pts/78"), 0);
+        EXPECT_FALSE(fs::exists(FFolder / "serialcomm" / "sim"));
+        EXPECT_FALSE(fs::exists(FRoot / "elsewhere" / "serialcomm" / "sim"));
+    }
 }
 
 }  // namespace

@@ -115,9 +115,13 @@ public:
     bool IsSet() const;
     // Readable (poll) once set.
     int Fd() const { return FFd; }
+    // The system error number when it could not be made (a wait could
+    // never be woken by it), else 0.
+    int Error() const { return FError; }
 
 private:
     int FFd;
+    int FError = 0;
     std::atomic<bool> FSet{false};
 };
 

@@ -5,9 +5,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <memory>
+#include <mutex>
+#include <set>
 
 namespace corvane::device {
 
@@ -47,6 +51,68 @@ void ReadSysfsPorts(std::vector<std::string>& ports) {
     }
 }
 
+bool UsesTempFallback() {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    return runtime == nullptr || runtime[0] == '\0';
+}
+
+// Without a runtime directory the map lives in the shared temporary folder
+// ($TMPDIR when it is an absolute path, else /tmp), where any local user can
+// make things first.
+std::string TempFallbackFolder() {
+    const char* tmp = std::getenv("TMPDIR");
+    const std::string base = tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp";
+    return base + "/corvane-" + std::to_string(getuid());
+}
+
+// 0 when `dir` is a folder (not a link to one) that belongs to this user and
+// that no one else may write to; ENOENT when it is not there; otherwise
+// EPERM with the reason.
+int CheckPrivateFolder(const std::string& dir, std::string& reason) {
+    struct stat st {};
+    if (lstat(dir.c_str(), &st) != 0) {
+        reason = std::strerror(errno);
+        return errno;
+    }
+    if (S_ISLNK(st.st_mode)) {
+        reason = "it is a symbolic link";
+    } else if (!S_ISDIR(st.st_mode)) {
+        reason = "it is not a folder";
+    } else if (st.st_uid != getuid()) {
+        reason = "it belongs to another user";
+    } else if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        reason = "others may write to it";
+    } else {
+        return 0;
+    }
+    return EPERM;
+}
+
+// Says once per folder and reason why a runtime map is not used.
+void TellOnce(const std::string& dir, const std::string& reason) {
+    static std::mutex mutex;
+    static std::set<std::string> told;
+    const std::string text = "corvane: not using the port map in " + dir + ": " + reason;
+    std::lock_guard lock(mutex);
+    if (told.insert(text).second) std::fprintf(stderr, "%s\n", text.c_str());
+}
+
+// Checks the fallback folder and the map folder inside it before they are
+// read; 0, ENOENT (nothing announced yet) or EPERM (told on standard error).
+int CheckTempFallback() {
+    const std::string folder = TempFallbackFolder();
+    for (const std::string& dir : {folder, folder + "/serialcomm"}) {
+        std::string reason;
+        const int rc = CheckPrivateFolder(dir, reason);
+        if (rc == ENOENT) return rc;
+        if (rc != 0) {
+            TellOnce(dir, reason);
+            return rc;
+        }
+    }
+    return 0;
+}
+
 }  // namespace
 
 std::string RuntimeMapDirectory() {
@@ -54,7 +120,7 @@ std::string RuntimeMapDirectory() {
     if (runtime != nullptr && runtime[0] != '\0') {
         return std::string(runtime) + "/corvane/serialcomm";
     }
-    return "/tmp/corvane-" + std::to_string(getuid()) + "/serialcomm";
+    return TempFallbackFolder() + "/serialcomm";
 }
 
 std::string OverrideMapDirectory() {
@@ -104,13 +170,24 @@ int ReadDeviceMap(std::vector<std::string>& ports) {
         if (int rc = ReadMapDirectory(overrideDir, false, found)) return rc;
     } else {
         ReadSysfsPorts(found);
-        if (int rc = ReadMapDirectory(RuntimeMapDirectory(), true, found)) return rc;
+        // A fallback folder that is not privately ours is treated as empty.
+        if (!UsesTempFallback() || CheckTempFallback() == 0) {
+            if (int rc = ReadMapDirectory(RuntimeMapDirectory(), true, found)) return rc;
+        }
     }
     ports = std::move(found);
     return 0;
 }
 
 int AnnouncePort(const std::string& dir, const std::string& name, const std::string& portPath) {
+    if (UsesTempFallback() && dir == RuntimeMapDirectory()) {
+        // Made private (0700) when it is not there; announced into only
+        // when it is ours alone.
+        const std::string folder = TempFallbackFolder();
+        if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return errno;
+        if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return errno;
+        if (int rc = CheckTempFallback()) return rc;
+    }
     if (int rc = MakeDirs(dir)) return rc;
     // Build the link under a hidden name, then rename it into place, so a
     // reader never sees a half-made entry.

@@ -17,7 +17,11 @@ namespace corvane::device {
 // Longest port name an entry may hold, terminating NUL included.
 inline constexpr std::size_t kMaxPortName = 256;
 
-// $XDG_RUNTIME_DIR/corvane/serialcomm, or /tmp/corvane-UID/serialcomm.
+// $XDG_RUNTIME_DIR/corvane/serialcomm, or, without a runtime directory,
+// corvane-UID/serialcomm in the temporary folder ($TMPDIR or /tmp). That
+// fallback is made with mode 0700 and is read and announced into only while
+// it belongs to this user and no one else may write to it; otherwise it
+// counts as empty and the reason goes to standard error once.
 std::string RuntimeMapDirectory();
 
 // The directory that CORVANE_SERIALCOMM names, or an empty text when unset.

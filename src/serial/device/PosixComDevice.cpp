@@ -17,17 +17,23 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <mutex>
+#include <string>
 #include <utility>
 
 #include "ComDevice.h"
+#include "ModemLineWait.h"
+#include "RxFilter.h"
 
 namespace corvane::device {
 
 // ---------------------------------------------------------------------------
 // TStopSignal
 
-TStopSignal::TStopSignal() : FFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+TStopSignal::TStopSignal() : FFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+    if (FFd < 0) FError = errno;
+}
 
 TStopSignal::~TStopSignal() {
     if (FFd >= 0) close(FFd);
@@ -54,10 +60,17 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Interval between two looks at the modem lines and error counters while
-// events of theirs are watched: the kernel offers no wait that can be
-// combined with the others.
+// Interval between two looks at the modem lines while events of theirs are
+// watched, for a driver without the kernel's modem-status wait.
 constexpr int kLinePollMs = 10;
+
+// The input queue holds at least this much; beyond its size the bytes stay
+// with the driver, whose own flow control then holds the far end back.
+constexpr std::size_t kMinInQueue = 4096;
+
+// Set in the arrivals for raw bytes read from the driver (a line error comes
+// with a received byte), beside the EV_ bits of what was queued.
+constexpr std::uint32_t kArrivedRaw = 0x80000000u;
 
 bool NoModemLines(int err) {
     return err == ENOTTY || err == EINVAL;
@@ -70,6 +83,7 @@ int ErrnoOr(int fallback) {
 // An eventfd that, once signalled, stays readable.
 struct TAbortEvent {
     int Fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    int Error = Fd < 0 ? errno : 0;
     ~TAbortEvent() {
         if (Fd >= 0) close(Fd);
     }
@@ -81,14 +95,20 @@ struct TAbortEvent {
 
 class TPosixComDevice final : public IComDevice {
 public:
-    TPosixComDevice() : FKickFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+    TPosixComDevice() = default;
     ~TPosixComDevice() override {
         Close();
         if (FKickFd >= 0) close(FKickFd);
+        if (FRxReadyFd >= 0) close(FRxReadyFd);
     }
 
     int Open(const std::string& path) override {
         if (FFd >= 0) return EBUSY;
+        // The device's own signals, made once; an open without them fails.
+        for (int* fd : {&FKickFd, &FRxReadyFd}) {
+            if (*fd < 0) *fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+            if (*fd < 0) return errno;
+        }
         // Only terminals: anything else is refused before it is opened, so a
         // planted map entry can never make us write into a file or a pipe.
         struct stat st {};
@@ -123,16 +143,26 @@ public:
             close(ep);
             return failExclusive(err);
         }
+        auto abort = std::make_shared<TAbortEvent>();
+        if (abort->Fd < 0) {
+            close(ep);
+            return failExclusive(abort->Error);
+        }
         std::lock_guard lock(FMutex);
         FFd = fd;
         FEpoll = ep;
-        FAbort = std::make_shared<TAbortEvent>();
+        FAbort = std::move(abort);
+        FRx.clear();
+        FFilter = TRxFilter{};
+        FArrived = 0;
+        FMonitorTold = false;
         FTimeouts = TCommTimeouts{};
         FInQueueSize = 0;
         FTxPending = false;
         FRx80Above = false;
         int lines = 0;
         FHasModemLines = ioctl(fd, TIOCMGET, &lines) == 0;
+        FModemWaitTried = false;
         FLastLines = FHasModemLines ? lines : 0;
         serial_icounter_struct counts{};
         FHasCounters = ioctl(fd, TIOCGICOUNT, &counts) == 0;
@@ -145,17 +175,21 @@ public:
 
     int Close() override {
         std::shared_ptr<TAbortEvent> abort;
+        std::unique_ptr<TModemLineWait> modemWait;
         int fd, ep;
         {
             std::lock_guard lock(FMutex);
             if (FFd < 0) return EBADF;
+            modemWait = std::move(FModemWait);
             fd = FFd;
             ep = FEpoll;
             FFd = -1;
             FEpoll = -1;
             abort = std::move(FAbort);
+            FRx.clear();
         }
         if (abort) abort->Signal();
+        modemWait.reset();  // its wait on the device ends before the device is closed
         ioctl(fd, TIOCNXCL);
         close(ep);
         if (close(fd) != 0) return errno;
@@ -183,6 +217,7 @@ public:
         tio.c_oflag = 0;
         tio.c_lflag = 0;
         tio.c_cflag = CREAD | CLOCAL | BOTHER | (BOTHER << IBSHIFT);
+        TRxFilter::TSettings filter;
         tio.c_ispeed = dcb.BaudRate;
         tio.c_ospeed = dcb.BaudRate;
         static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
@@ -204,7 +239,16 @@ public:
             default:
                 break;
         }
-        if ((dcb.Flags & kDcbParity) != 0) tio.c_iflag |= INPCK;
+        // The driver marks the bytes it received with an error; the filter
+        // takes the marks out and replaces those bytes when asked.
+        if ((dcb.Flags & kDcbParity) != 0) {
+            tio.c_iflag |= INPCK | PARMRK;
+            filter.Marks = true;
+            filter.ReplaceErrors = (dcb.Flags & kDcbErrorChar) != 0;
+            filter.ErrorChar = dcb.ErrorChar;
+        }
+        filter.DiscardNull = (dcb.Flags & kDcbNull) != 0;
+        filter.EventChar = dcb.EvtChar;
         if ((dcb.Flags & kDcbOutX) != 0) tio.c_iflag |= IXON;
         if ((dcb.Flags & kDcbInX) != 0) tio.c_iflag |= IXOFF;
         const std::uint32_t rts = dcb.Flags & kDcbRtsControlMask;
@@ -216,6 +260,10 @@ public:
         tio.c_cc[VMIN] = 1;
         tio.c_cc[VTIME] = 0;
         if (ioctl(FFd, TCSETS2, &tio) != 0) return errno;
+        {
+            std::lock_guard lock(FMutex);
+            FFilter.Configure(filter);
+        }
 
         // DTR and RTS, where the device has them.
         const std::uint32_t dtr = dcb.Flags & kDcbDtrControlMask;
@@ -270,7 +318,8 @@ public:
                     lookAgain = true;
                 }
             }
-            fired |= LineEvents(watched, lookAgain);
+            fired |= ModemLineEvents(watched, lookAgain);
+            fired |= ArrivalEvents(watched);
             if (fired != 0) {
                 mask = fired;
                 return 0;
@@ -288,25 +337,13 @@ public:
             if ((fds[2].revents & POLLIN) != 0) return ECANCELED;
             if ((fds[0].revents & POLLIN) != 0) {
                 epoll_event ev[1];
-                int n = epoll_wait(ep, ev, 1, 0);
-                if (n == 1) {
-                    if ((ev[0].events & (EPOLLHUP | EPOLLERR)) != 0) {
-                        // The device has gone: nothing more can arrive, so
-                        // stop watching it and wait only for the stop.
-                        epoll_ctl(ep, EPOLL_CTL_DEL, ev[0].data.fd, nullptr);
-                    } else if ((ev[0].events & EPOLLIN) != 0) {
-                        int inq = 0;
-                        if (ioctl(FFd, FIONREAD, &inq) == 0 && inq > 0) {
-                            if ((watched & kEvRxChar) != 0) fired |= kEvRxChar;
-                            fired |= Rx80Full(watched, static_cast<std::uint32_t>(inq));
-                        }
-                    }
+                if (epoll_wait(ep, ev, 1, 0) == 1 && (ev[0].events & (EPOLLHUP | EPOLLERR)) != 0) {
+                    // The device has gone: nothing more can arrive, so stop
+                    // watching it and wait only for the stop.
+                    epoll_ctl(ep, EPOLL_CTL_DEL, ev[0].data.fd, nullptr);
                 }
             }
-            if (fired != 0) {
-                mask = fired;
-                return 0;
-            }
+            // What arrived is taken in at the top of the loop.
         }
     }
 
@@ -316,14 +353,24 @@ public:
         termios2 tio{};
         if (ioctl(FFd, TCGETS2, &tio) != 0) return errno;
         if ((flags & (kPurgeTxAbort | kPurgeRxAbort)) != 0) {
+            // The next requests need a fresh abort event; without one nothing
+            // is aborted and the purge fails.
+            auto next = std::make_shared<TAbortEvent>();
+            if (next->Fd < 0) return next->Error;
             std::shared_ptr<TAbortEvent> old;
             {
                 std::lock_guard lock(FMutex);
-                old = std::exchange(FAbort, std::make_shared<TAbortEvent>());
+                old = std::exchange(FAbort, std::move(next));
             }
             old->Signal();
         }
-        if ((flags & kPurgeRxClear) != 0 && ioctl(FFd, TCFLSH, TCIFLUSH) != 0) return errno;
+        if ((flags & kPurgeRxClear) != 0) {
+            if (ioctl(FFd, TCFLSH, TCIFLUSH) != 0) return errno;
+            std::lock_guard lock(FMutex);
+            FRx.clear();
+            FFilter.Reset();
+            SyncRxReadyLocked();
+        }
         if ((flags & kPurgeTxClear) != 0 && ioctl(FFd, TCFLSH, TCOFLUSH) != 0) return errno;
         return 0;
     }
@@ -339,13 +386,14 @@ public:
 
     int QueryQueuesAndErrors(std::uint32_t& errors, TComStat& stat, bool outQueue) {
         if (FFd < 0) return EBADF;
-        int inq = 0, outq = 0;
-        if (ioctl(FFd, FIONREAD, &inq) != 0) return errno;
+        int outq = 0;
         if (outQueue && ioctl(FFd, TIOCOUTQ, &outq) != 0) return errno;
-        stat.cbInQue = static_cast<std::uint32_t>(inq);
-        stat.cbOutQue = static_cast<std::uint32_t>(outq);
         errors = 0;
         std::lock_guard lock(FMutex);
+        std::uint32_t inq = 0;
+        if (int err = InQueueLocked(inq)) return err;
+        stat.cbInQue = inq;
+        stat.cbOutQue = static_cast<std::uint32_t>(outq);
         if (FHasCounters) {
             serial_icounter_struct now{};
             if (ioctl(FFd, TIOCGICOUNT, &now) == 0) {
@@ -438,16 +486,15 @@ public:
                 if (left.count() <= 0) return Finish(op, 0);  // time-out: no failure
                 timeout = static_cast<int>(std::min<std::int64_t>(left.count(), 1 << 30));
             }
-            const int fd = FFd;
-            if (fd < 0) return Finish(op, EBADF);
-            pollfd fds[2] = {{fd, POLLIN, 0}, {abort != nullptr ? abort->Fd : -1, POLLIN, 0}};
-            int rc = poll(fds, 2, timeout);
+            if (FFd < 0) return Finish(op, EBADF);
+            short device = 0, aborted = 0;
+            int rc = WaitReadable(abort, timeout, device, aborted);
             if (rc < 0) {
                 if (errno == EINTR) continue;
                 return Finish(op, errno);
             }
-            if ((fds[1].revents & POLLIN) != 0) return Finish(op, ECANCELED);
-            if (fds[0].revents != 0) {
+            if ((aborted & POLLIN) != 0) return Finish(op, ECANCELED);
+            if (rc > 0) {
                 int err = ReadAvailable(op);
                 if (err != 0 && err != EAGAIN) return Finish(op, err);
                 if (op.Done == op.Count || (FirstByteEnds(t) && op.Done > 0)) return Finish(op, 0);
@@ -464,18 +511,21 @@ public:
         }
         const auto until = Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
         for (;;) {
-            int inq = 0;
-            if (ioctl(FFd, FIONREAD, &inq) != 0) return errno;
-            pending = inq > 0;
+            {
+                std::lock_guard lock(FMutex);
+                if (FFd < 0) return EBADF;
+                const int err = PumpLocked();
+                TellMonitorLocked();
+                pending = !FRx.empty();
+                if (err != 0 && !pending) return err;
+            }
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now());
             if (pending || left.count() <= 0) return 0;
-            pollfd fds[2] = {{FFd, POLLIN, 0}, {abort->Fd, POLLIN, 0}};
-            int rc = poll(fds, 2, static_cast<int>(left.count()));
+            short device = 0, aborted = 0;
+            int rc = WaitReadable(abort.get(), static_cast<int>(left.count()), device, aborted);
             if (rc < 0 && errno != EINTR) return errno;
-            if ((fds[1].revents & POLLIN) != 0) return ECANCELED;
-            if ((fds[0].revents & (POLLHUP | POLLERR)) != 0 && (fds[0].revents & POLLIN) == 0) {
-                return EIO;
-            }
+            if ((aborted & POLLIN) != 0) return ECANCELED;
+            if ((device & (POLLHUP | POLLERR)) != 0 && (device & POLLIN) == 0) return EIO;
         }
     }
 
@@ -494,20 +544,162 @@ private:
         return err;
     }
 
-    // Takes what is queued, up to the rest of the count.
+    // Takes what is queued, up to the rest of the count; what the driver
+    // holds is taken in first when the queue does not have enough. 0 or the
+    // errno of the driver's read (EIO once the terminal has hung up).
     int ReadAvailable(TReadOp& op) {
-        while (op.Done < op.Count) {
-            ssize_t n = read(FFd, static_cast<char*>(op.Buffer) + op.Done, op.Count - op.Done);
+        std::lock_guard lock(FMutex);
+        if (FFd < 0) return EBADF;
+        TakeLocked(op);
+        if (op.Done == op.Count) return 0;
+        const int err = PumpLocked();
+        TakeLocked(op);
+        TellMonitorLocked();
+        return err;
+    }
+
+    // After a reader took bytes in from the driver: the monitor would not
+    // hear of them (the driver has nothing left to report), so it is woken
+    // when they make an event it watches. Bytes the reader also took away
+    // make none.
+    void TellMonitorLocked() {
+        if (FArrived == 0 || FMonitorTold) return;
+        const std::uint32_t watched = FMask.load();
+        const bool flag = (FArrived & kEvRxFlag) != 0 && (watched & kEvRxFlag) != 0;
+        const bool data = (FArrived & kEvRxChar) != 0 && !FRx.empty() &&
+                          (watched & (kEvRxChar | kEvRx80Full)) != 0;
+        const bool errors =
+            (FArrived & kArrivedRaw) != 0 && FHasCounters && (watched & (kEvErr | kEvBreak)) != 0;
+        if (flag || data || errors) {
+            FMonitorTold = true;
+            Kick();
+        }
+    }
+
+    void TakeLocked(TReadOp& op) {
+        const std::size_t n = std::min<std::size_t>(op.Count - op.Done, FRx.size());
+        if (n == 0) return;
+        std::memcpy(static_cast<char*>(op.Buffer) + op.Done, FRx.data(), n);
+        FRx.erase(0, n);
+        op.Done += static_cast<std::uint32_t>(n);
+        op.LastByte = Clock::now();
+        SyncRxReadyLocked();
+    }
+
+    std::size_t InQueueCapacity() const { return std::max<std::size_t>(FInQueueSize, kMinInQueue); }
+
+    // Moves what the driver holds into the input queue, through the filter,
+    // and notes what arrived for the monitor. Returns 0 or the errno of the
+    // driver's read.
+    int PumpLocked() {
+        char buf[4096];
+        std::uint32_t arrived = 0;
+        int err = 0;
+        for (;;) {
+            const std::size_t room = InQueueCapacity() - std::min(InQueueCapacity(), FRx.size());
+            const std::size_t want = std::min(room, sizeof buf);
+            if (want == 0) break;
+            const ssize_t n = read(FFd, buf, want);
             if (n > 0) {
-                op.Done += static_cast<std::uint32_t>(n);
-                op.LastByte = Clock::now();
+                arrived |= kArrivedRaw;
+                const TRxFilter::TResult r = FFilter.Feed(buf, static_cast<std::size_t>(n), FRx);
+                if (r.Queued > 0) arrived |= kEvRxChar;
+                if (r.EventChar) arrived |= kEvRxFlag;
+                if (static_cast<std::size_t>(n) < want) break;  // the driver has no more
                 continue;
             }
-            if (n == 0) return EIO;  // a terminal that has hung up reads as end of file
-            if (errno == EINTR) continue;
-            return errno;
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && errno == EAGAIN) break;
+            err = n == 0 ? EIO : errno;  // a terminal that has hung up reads as end of file
+            break;
         }
+        // A terminal that hangs up drops its unread input; so does the queue
+        // that holds what was taken from it, and reads fail from then on.
+        if (err == EIO && !FRx.empty()) {
+            FRx.clear();
+            FFilter.Reset();
+            SyncRxReadyLocked();
+        }
+        if (arrived != 0) {
+            FArrived |= arrived;
+            SyncRxReadyLocked();
+        }
+        return err;
+    }
+
+    // The input queue's count after taking in what the driver holds; when
+    // the queue is full, what still waits in the driver counts too.
+    int InQueueLocked(std::uint32_t& count) {
+        const int err = PumpLocked();
+        TellMonitorLocked();
+        if (err != 0 && err != EIO) return err;
+        std::size_t n = FRx.size();
+        if (n >= InQueueCapacity()) {
+            int more = 0;
+            if (ioctl(FFd, FIONREAD, &more) == 0 && more > 0) n += static_cast<std::size_t>(more);
+        }
+        count = static_cast<std::uint32_t>(n);
         return 0;
+    }
+
+    // The ready signal of waiting readers is raised exactly while one waits
+    // and the queue holds bytes, so a reader hears of bytes that another
+    // thread took in from the driver.
+    void SyncRxReadyLocked() {
+        const bool ready = FReaders > 0 && !FRx.empty();
+        if (ready == FRxReadyRaised || FRxReadyFd < 0) return;
+        std::uint64_t value = 1;
+        if (ready) {
+            (void)!write(FRxReadyFd, &value, sizeof value);
+        } else {
+            (void)!read(FRxReadyFd, &value, sizeof value);
+        }
+        FRxReadyRaised = ready;
+    }
+
+    // Waits until the driver or the queue has bytes, the abort event is
+    // signalled or `timeoutMs` passes (-1: no limit). Returns poll's result
+    // with the revents of the device and the abort event.
+    int WaitReadable(TAbortEvent* abort, int timeoutMs, short& device, short& aborted) {
+        {
+            std::lock_guard lock(FMutex);
+            ++FReaders;
+            SyncRxReadyLocked();
+        }
+        pollfd fds[3] = {{FFd, POLLIN, 0},
+                         {abort != nullptr ? abort->Fd : -1, POLLIN, 0},
+                         {FRxReadyFd, POLLIN, 0}};
+        const int rc = poll(fds, 3, timeoutMs);
+        const int err = errno;
+        {
+            std::lock_guard lock(FMutex);
+            --FReaders;
+            SyncRxReadyLocked();
+        }
+        device = fds[0].revents;
+        aborted = fds[1].revents;
+        errno = err;
+        return rc;
+    }
+
+    // Events of what arrived since the monitor last looked: data queued, the
+    // event character, the queue passing 80%, and the line errors that came
+    // with the bytes (the driver's counters are looked at only then, so a
+    // quiet line costs nothing).
+    std::uint32_t ArrivalEvents(std::uint32_t watched) {
+        std::lock_guard lock(FMutex);
+        (void)PumpLocked();
+        FMonitorTold = false;
+        const std::uint32_t arrived = std::exchange(FArrived, 0u);
+        if (arrived == 0) return 0;
+        std::uint32_t fired = 0;
+        if ((arrived & kEvRxChar) != 0 && !FRx.empty() && (watched & kEvRxChar) != 0) {
+            fired |= kEvRxChar;
+        }
+        if ((arrived & kEvRxFlag) != 0 && (watched & kEvRxFlag) != 0) fired |= kEvRxFlag;
+        if ((arrived & kEvRxChar) != 0) fired |= Rx80FullLocked(watched, FRx.size());
+        if ((arrived & kArrivedRaw) != 0) fired |= ErrorEventsLocked(watched);
+        return fired;
     }
 
     void Kick() {
@@ -524,21 +716,20 @@ private:
         return status;
     }
 
-    std::uint32_t Rx80Full(std::uint32_t watched, std::uint32_t inq) {
-        std::lock_guard lock(FMutex);
+    std::uint32_t Rx80FullLocked(std::uint32_t watched, std::size_t inq) {
         const bool above = FInQueueSize > 0 && inq * 10ull >= FInQueueSize * 8ull;
         const bool crossed = above && !FRx80Above;
         FRx80Above = above;
         return crossed && (watched & kEvRx80Full) != 0 ? kEvRx80Full : 0;
     }
 
-    // Modem-line changes and line errors since the last look, for the
-    // events that are watched; `lookAgain` is set when they need watching.
-    std::uint32_t LineEvents(std::uint32_t watched, bool& lookAgain) {
+    // Modem-line changes since the last look, for the events that are
+    // watched; `lookAgain` is set when they need watching by looking again.
+    std::uint32_t ModemLineEvents(std::uint32_t watched, bool& lookAgain) {
         std::uint32_t fired = 0;
         std::lock_guard lock(FMutex);
         if (FHasModemLines && (watched & (kEvCts | kEvDsr | kEvRlsd | kEvRing)) != 0) {
-            lookAgain = true;
+            if (!KernelWaitsForModemLinesLocked()) lookAgain = true;
             int lines = 0;
             if (ioctl(FFd, TIOCMGET, &lines) == 0) {
                 const int changed = lines ^ FLastLines;
@@ -551,8 +742,44 @@ private:
                 FLastLines = lines;
             }
         }
+        return fired;
+    }
+
+    // Starts the kernel's modem-status wait the first time line events are
+    // watched; whether it runs (it tells the monitor of each change).
+    bool KernelWaitsForModemLinesLocked() {
+        if (!FModemWaitTried) {
+            FModemWaitTried = true;
+            const int fd = FFd;
+            serial_icounter_struct counts{};
+            const bool counted = ioctl(fd, TIOCGICOUNT, &counts) == 0;
+            FModemWait = std::make_unique<TModemLineWait>(
+                [fd, counted, last = counts]() mutable {
+                    // A change between two waits is not missed: the counts
+                    // tell of it before the next wait begins.
+                    serial_icounter_struct now{};
+                    if (counted && ioctl(fd, TIOCGICOUNT, &now) == 0 &&
+                        (now.cts != last.cts || now.dsr != last.dsr || now.rng != last.rng ||
+                         now.dcd != last.dcd)) {
+                        last = now;
+                        return 0;
+                    }
+                    const int rc =
+                        ioctl(fd, TIOCMIWAIT, TIOCM_CTS | TIOCM_DSR | TIOCM_CD | TIOCM_RNG);
+                    const int err = rc == 0 ? 0 : errno;
+                    if (counted) ioctl(fd, TIOCGICOUNT, &last);
+                    return err;
+                },
+                [this] { Kick(); });
+        }
+        return FModemWait && FModemWait->Supported();
+    }
+
+    // Line errors and breaks counted since the last look, for the events
+    // that are watched.
+    std::uint32_t ErrorEventsLocked(std::uint32_t watched) {
+        std::uint32_t fired = 0;
         if (FHasCounters && (watched & (kEvErr | kEvBreak)) != 0) {
-            lookAgain = true;
             serial_icounter_struct now{};
             if (ioctl(FFd, TIOCGICOUNT, &now) == 0) {
                 if ((watched & kEvErr) != 0 &&
@@ -571,7 +798,16 @@ private:
     std::mutex FMutex;
     std::atomic<int> FFd{-1};
     int FEpoll = -1;
-    int FKickFd;
+    int FKickFd = -1;
+    // Raised while a reader waits and the input queue holds bytes.
+    int FRxReadyFd = -1;
+    int FReaders = 0;
+    bool FRxReadyRaised = false;
+    // The input queue: bytes taken in from the driver, filtered, not yet read.
+    std::string FRx;
+    TRxFilter FFilter;
+    std::uint32_t FArrived = 0;  // EV_ bits and kArrivedRaw since the monitor looked
+    bool FMonitorTold = false;   // woken for them, and not yet looked
     std::shared_ptr<TAbortEvent> FAbort;
     TCommTimeouts FTimeouts{};
     std::uint32_t FInQueueSize = 0;
@@ -579,6 +815,8 @@ private:
     std::atomic<bool> FTxPending{false};
     bool FRx80Above = false;
     bool FHasModemLines = false;
+    bool FModemWaitTried = false;
+    std::unique_ptr<TModemLineWait> FModemWait;
     int FLastLines = 0;
     bool FHasCounters = false;
     serial_icounter_struct FClearCounts{};
