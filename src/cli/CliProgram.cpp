@@ -124,6 +124,9 @@ private:
         std::vector<std::string> tried;
         bool answered = false;
         FView.OnStatus = [&](const std::string& text) {
+            // A poll forgets a stop asked for before it began: one that came
+            // since is asked for again before each greeting and chip query.
+            if (stop_signals::Taken() != 0) FLink->RequestStop();
             if (text.rfind(kTryPrefix, 0) == 0)
                 tried.push_back(text.substr(std::strlen(kTryPrefix)));
             if (text == kIdentifying) answered = true;

@@ -335,6 +335,8 @@ bool TProgrammerLink::ReadOneByte(std::uint8_t& byte) {
 }
 
 void TProgrammerLink::PollProgrammer() {
+    // A stop asked for before the cycle belonged to what ran before it.
+    FStopRequested.store(false, std::memory_order_relaxed);
     FView.SetPollTimerEnabled(false);
     try {
         TIdleGuard idle(*this);

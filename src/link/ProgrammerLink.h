@@ -77,8 +77,8 @@ public:
     // thread and from a signal handler (a lock-free std::atomic<bool>).
     void RequestStop();
     bool StopRequested() const;
-    // A stop stays requested until the next ProgramFromFile or ReadToFile
-    // starts; a stopped pass is finished or drained as a failed one is, and the
+    // A stop stays requested until the next ProgramFromFile, ReadToFile or
+    // PollProgrammer starts (each forgets an earlier one); a stopped pass is finished or drained as a failed one is, and the
     // workflow ends with the status text "Stopped!" (a stopped Read saves
     // nothing). A stopped Exchange returns what it has; the reply the board
     // still owes is awaited (within what the command's budget had left) before
