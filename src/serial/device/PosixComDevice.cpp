@@ -21,6 +21,7 @@
 #include <utility>
 
 #include "ComDevice.h"
+#include "LineState.h"
 
 namespace corvane::device {
 
@@ -110,6 +111,8 @@ public:
             ioctl(fd, TIOCNXCL);
             return fail(err);
         };
+        // The port is given back at close as it was found.
+        FLineState.Save(DescriptorIoctl(fd));
 
         int ep = epoll_create1(EPOLL_CLOEXEC);
         if (ep < 0) return failExclusive(errno);
@@ -123,6 +126,7 @@ public:
             close(ep);
             return failExclusive(err);
         }
+        FLineState.RequestLowLatency(DescriptorIoctl(fd));
         std::lock_guard lock(FMutex);
         FFd = fd;
         FEpoll = ep;
@@ -156,6 +160,7 @@ public:
             abort = std::move(FAbort);
         }
         if (abort) abort->Signal();
+        FLineState.Restore(DescriptorIoctl(fd));
         ioctl(fd, TIOCNXCL);
         close(ep);
         if (close(fd) != 0) return errno;
@@ -583,6 +588,7 @@ private:
     bool FHasCounters = false;
     serial_icounter_struct FClearCounts{};
     serial_icounter_struct FEventCounts{};
+    TLineState FLineState;
 };
 
 }  // namespace
