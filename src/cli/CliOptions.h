@@ -16,7 +16,7 @@ enum TExitStatus : int {
     esPortError = 5      // the serial port failed while the programmer was in use
 };
 
-enum class TCommand { None, Detect, Program, Read };
+enum class TCommand { None, Detect, Program, Read, Ports };
 
 struct TCliOptions {
     TCommand command = TCommand::None;

@@ -225,16 +225,17 @@ std::string PermissionAdvice(const std::vector<TPortCheck>& refused) {
         }
     }
     if (ports.empty()) return "";
-    // Serial devices commonly belong to dialout; a device of root's group
-    // names no group to join.
-    if (groups.empty()) groups.push_back("dialout");
+    // A device of root's own group names no group to join; the ports of
+    // serial adapters commonly belong to dialout.
+    const bool guessed = groups.empty();
+    if (guessed) groups.push_back("dialout");
     std::string names, commands;
     for (const std::string& g : groups) {
         names += (names.empty() ? "\"" : ", \"") + g + "\"";
         commands += (commands.empty() ? "" : "; ") + ("sudo usermod -aG " + g + " " + UserName());
     }
     return ports + "Serial ports may be opened by the members of the group that owns them (" +
-           names + "). Add this user to it (" + commands +
+           names + (guessed ? " on most systems" : "") + "). Add this user to it (" + commands +
            "), then log out and in again: a new group membership counts from the next login.";
 }
 
