@@ -45,6 +45,7 @@ public:
         passDone = done;
         passTotal = total;
     }
+    void ShowPortNotice(const std::string& text) override { notices.push_back(text); }
 
     void Reset() {
         statuses.clear();
@@ -66,6 +67,7 @@ public:
     std::vector<std::string> statuses;
     std::vector<std::string> messages;
     std::vector<bool> timerStates;
+    std::vector<std::string> notices;  // every port notice, in order (not reset)
     int statusRepaints = 0;
     int windowRepaints = 0;
     int progressMin = 0;
