@@ -1,6 +1,7 @@
 #include "PortUsage.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -111,11 +112,12 @@ TPortUsage TPortUsage::Take() {
             if (errno == EACCES || errno == EPERM) ++usage.FHidden;
             continue;
         }
+        // Names relative to the open directory: no path lookup per descriptor.
+        const int dir = dirfd(fds.get());
         while (dirent* f = readdir(fds.get())) {
             if (!AllDigits(f->d_name)) continue;
-            const std::string fd = base + "/fd/" + f->d_name;
             char target[256];
-            const ssize_t n = readlink(fd.c_str(), target, sizeof target - 1);
+            const ssize_t n = readlinkat(dir, f->d_name, target, sizeof target - 1);
             // Only devices matter; sockets, pipes and files are passed over
             // without a further system call.
             if (n < 5 || std::string_view(target, 5) != "/dev/") continue;
@@ -126,7 +128,7 @@ TPortUsage TPortUsage::Take() {
                 continue;
             }
             struct stat st {};
-            if (stat(fd.c_str(), &st) == 0 && S_ISCHR(st.st_mode)) {
+            if (fstatat(dir, f->d_name, &st, 0) == 0 && S_ISCHR(st.st_mode)) {
                 usage.FHeld[st.st_rdev].insert(pid);
             }
         }
