@@ -85,33 +85,5 @@ TEST(PortRestore, AlsoWhenThePortMovesOnOrTheComponentGoes) {
     ExpectCookedAt115200(second);
 }
 
-TEST(PortRestore, AnOpenThatFailsLeavesTheLineAsItWas) {
-    Pty pty;
-    LeaveCookedAt115200(pty);
-    TComPort port;
-    UseProgrammerLine(port, pty);
-    port.SetBaudRate(brCustom);
-    port.SetCustomBaudRate(0);  // a rate no line takes: the settings are refused
-    EXPECT_THROW(port.OpenPort(), EComPort);
-    EXPECT_FALSE(port.Connected());
-    ExpectCookedAt115200(pty);
-}
-
-TEST(PortRestore, ALineThatIsStillThereAfterAFailureIsGivenBack) {
-    // The far end stops answering, the port's work fails, and the port is
-    // closed: the device is still there and gets its settings back.
-    Pty pty;
-    LeaveCookedAt115200(pty);
-    TComPort port;
-    UseProgrammerLine(port, pty);
-    port.Timeouts().SetReadTotalConstant(50);
-    port.OpenPort();
-    port.SendChar('\r');
-    char reply = 0;
-    EXPECT_EQ(port.ReadBytes(&reply, 1), 0);  // nothing came
-    port.ClosePort();
-    ExpectCookedAt115200(pty);
-}
-
 }  // namespace
 }  // namespace corvane

@@ -6,12 +6,10 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
 #include "PortScreen.h"
-#include "PortUsage.h"
 #include "PortUsers.h"
 #include "PtyHelpers.h"
 
@@ -53,16 +51,6 @@ TEST(PortScreen, ConsolesAreLeftAloneByNameAndByDevice) {
     std::filesystem::create_symlink(pty.Path(), link);
     EXPECT_EQ(CheckOne(link, Screen(dir, {name})).Verdict, TPortVerdict::Console);
     EXPECT_EQ(VerdictText(CheckOne(link, Screen(dir, {name}))), "console");
-}
-
-TEST(PortScreen, TheKernelsConsolesAreReadAsNames) {
-    // Whatever this machine has: plain names, each once.
-    const auto names = device::ReadConsoleNames();
-    for (const auto& name : names) {
-        EXPECT_FALSE(name.empty());
-        EXPECT_EQ(name.find_first_of(" \t\n"), std::string::npos) << name;
-        EXPECT_EQ(std::count(names.begin(), names.end(), name), 1);
-    }
 }
 
 TEST(PortScreen, APortThatASecondProcessHoldsIsBusyUntilItLetsGo) {
@@ -160,19 +148,6 @@ TEST(PortScreen, TheSettingsFileNamesThePortsToScanOrNever) {
     off.Enabled = false;
     off.Consoles = std::vector<std::string>{a.Path()};
     EXPECT_EQ(CheckPorts({a.Path()}, off)[0].Verdict, TPortVerdict::Scan);
-}
-
-TEST(PortScreen, TheSettingsFileLivesInTheUsersConfigurationFolder) {
-    const char* old = std::getenv("XDG_CONFIG_HOME");
-    const std::string saved = old != nullptr ? old : "";
-    setenv("XDG_CONFIG_HOME", "/home/someone/.cfg", 1);
-    EXPECT_EQ(PortSettingsFile(), "/home/someone/.cfg/corvane/corvane.ini");
-    unsetenv("XDG_CONFIG_HOME");
-    const char* home = std::getenv("HOME");
-    if (home != nullptr && home[0] != '\0') {
-        EXPECT_EQ(PortSettingsFile(), std::string(home) + "/.config/corvane/corvane.ini");
-    }
-    if (old != nullptr) setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
 }
 
 TEST(PortScreen, NoPermissionNotATerminalAndAbsent) {
