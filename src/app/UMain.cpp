@@ -340,4 +340,9 @@ int TFrmMain::MemSizeIndex() const {
     return FMemSizeItems->checkedId();
 }
 
+void TFrmMain::ShowPortNotice(const std::string& text) {
+    ui->pnlVerbose->setToolTip(
+        QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())));
+}
+
 }  // namespace corvane

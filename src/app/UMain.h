@@ -69,6 +69,8 @@ public:
     bool FastVerifyChecked() const override;
     bool LockChecked() const override;
     int MemSizeIndex() const override;
+    // The status line's tooltip: the status text itself stays as it is.
+    void ShowPortNotice(const std::string& text) override;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

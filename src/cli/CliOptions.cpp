@@ -14,6 +14,7 @@ TCommand ParseCommand(const std::string& word) {
     if (word == "detect") return TCommand::Detect;
     if (word == "program") return TCommand::Program;
     if (word == "read") return TCommand::Read;
+    if (word == "ports") return TCommand::Ports;
     throw EUsage("unknown command '" + word + "'");
 }
 
@@ -77,7 +78,8 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& args) {
 
     if (words.empty()) throw EUsage("no command given");
     options.command = ParseCommand(words[0]);
-    const std::size_t wanted = options.command == TCommand::Detect ? 1 : 2;
+    const bool noFile = options.command == TCommand::Detect || options.command == TCommand::Ports;
+    const std::size_t wanted = noFile ? 1 : 2;
     if (words.size() < wanted) throw EUsage(words[0] + " needs a HEX file");
     if (words.size() > wanted) throw EUsage("unexpected argument '" + words[wanted] + "'");
     if (wanted == 2) options.file = words[1];
@@ -86,8 +88,11 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& args) {
         throw EUsage(std::string(options.fastVerify ? "--fast-verify" : "--lock") +
                      " belongs to the program command");
     }
-    if (options.command == TCommand::Detect && options.sizeGiven) {
+    if (noFile && options.sizeGiven) {
         throw EUsage("--size belongs to the program and read commands");
+    }
+    if (options.command == TCommand::Ports && !options.port.empty()) {
+        throw EUsage("--port does not belong to the ports command");
     }
     return options;
 }
@@ -96,6 +101,7 @@ std::string UsageText() {
     return R"(Usage: corvane-cli [OPTION]... detect
        corvane-cli [OPTION]... program FILE.hex [--fast-verify] [--lock] [--size 2K|4K]
        corvane-cli [OPTION]... read FILE.hex [--size 2K|4K]
+       corvane-cli ports
 Programs 89-series 8051 flash chips through a programmer board on a serial
 port, without a window. The programmer is found as the window finds it: every
 serial port in the system's list is greeted until one answers.
@@ -104,6 +110,9 @@ Commands:
   detect             find the programmer and print its chip and port
   program FILE.hex   erase the chip, write the file, verify it, optionally lock
   read FILE.hex      read the whole chip into an Intel HEX file
+  ports              list the system's serial ports and whether the search
+                     greets each (if not, why: console, busy, excluded, no
+                     permission, not a terminal)
 
 Options:
   --fast-verify      verify by the programmer's checksum instead of reading
@@ -111,12 +120,17 @@ Options:
   --lock             lock the chip after verifying
   --size 2K|4K       the code memory of a 2051/4051 (default 2K)
   --port PATH        use this serial port only instead of scanning the list
+                     (also when it is busy or excluded)
   -q, --quiet        print no status texts and no progress
   -h, --help         show this text
   --version          show the version
 
 Status texts go to standard output as they change; on a terminal a progress
 bar shows bytes done, total and rate. Errors go to standard error.
+
+The search leaves alone the system's consoles, ports that another process
+holds open and the ports that $XDG_CONFIG_HOME/corvane/corvane.ini excludes
+(section [Ports], keys ScanOnly and NeverScan; see the README).
 
 Ctrl+C or SIGTERM stops the work at the next byte. The programmer board has
 no command that ends a write or read pass, so the pass is finished first
@@ -132,6 +146,8 @@ Exit status:
   3  the HEX file cannot be read or written, is malformed (the message names
      the line) or does not fit the chip
   4  no programmer answered, or its socket holds no chip that is known
+     (when ports were refused for lack of permission, the message says which
+     and how to get it)
   5  the serial port failed while the programmer was in use
   130, 143
      stopped by Ctrl+C (SIGINT) or SIGTERM: 128 + the signal's number

@@ -17,7 +17,7 @@ enum TExitStatus : int {
     // A run stopped by a signal ends with StoppedStatus(signal) (StopSignals.h).
 };
 
-enum class TCommand { None, Detect, Program, Read };
+enum class TCommand { None, Detect, Program, Read, Ports };
 
 struct TCliOptions {
     TCommand command = TCommand::None;

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -15,7 +16,9 @@
 #include "CPort.h"
 #include "CliOptions.h"
 #include "Exception.h"
+#include "PortEnum.h"
 #include "PortMap.h"
+#include "PortScreen.h"
 #include "ProgrammerLink.h"
 #include "StopSignals.h"
 #include "TerminalView.h"
@@ -74,6 +77,8 @@ public:
                 return Program();
             case TCommand::Read:
                 return Read();
+            case TCommand::Ports:
+                return Ports();
             case TCommand::None:
                 break;
         }
@@ -102,6 +107,12 @@ private:
         }
         FLink = std::make_unique<TProgrammerLink>(FView);
         stop_signals::SetTarget(FLink.get());
+        // A port the user named is greeted even when busy or excluded.
+        if (map) {
+            TPortScreen screen;
+            screen.Enabled = false;
+            FLink->SetPortScreen(screen);
+        }
         // A failure of the port's monitor thread reaches this thread when the
         // port closes, possibly while the link goes; it is shown unless the
         // port's failure has been reported already.
@@ -143,11 +154,15 @@ private:
                 return Fail(esNoProgrammer, "the programmer on " + FLink->ComPort().Port() +
                                                 " holds no chip that is known (empty socket?)");
             }
-            if (!tried.empty()) {
-                std::string list;
-                for (const auto& port : tried) list += (list.empty() ? "" : ", ") + port;
-                return Fail(esNoProgrammer, "no programmer answered on " + list);
+            std::string list;
+            for (const auto& port : tried) list += (list.empty() ? "" : ", ") + port;
+            // Ports refused for lack of permission: which, why and the fix.
+            if (const std::string advice = PermissionAdvice(FLink->PortChecks()); !advice.empty()) {
+                return Fail(
+                    esNoProgrammer,
+                    (list.empty() ? "" : "no programmer answered on " + list + "\n") + advice);
             }
+            if (!list.empty()) return Fail(esNoProgrammer, "no programmer answered on " + list);
             if (!FOptions.port.empty()) {
                 struct stat st {};
                 const std::string path = PortPathOf(FOptions.port);
@@ -156,9 +171,17 @@ private:
                                             : "cannot be opened as a serial port";
                 return Fail(esNoProgrammer, path + ": " + why);
             }
-            return Fail(esNoProgrammer, FLink->LastStatus().empty()
-                                            ? std::string("no serial port could be opened")
-                                            : FLink->LastStatus());
+            std::string why = FLink->LastStatus().empty()
+                                  ? std::string("no serial port could be opened")
+                                  : FLink->LastStatus();
+            // Listed ports that the search left alone, and why.
+            std::string skipped;
+            for (const TPortCheck& check : FLink->PortChecks()) {
+                if (check.Verdict == TPortVerdict::Scan) continue;
+                skipped += (skipped.empty() ? "" : "; ") + check.Port + " " + VerdictText(check);
+            }
+            if (!skipped.empty()) why += " Left alone: " + skipped;
+            return Fail(esNoProgrammer, why);
         }
 
         // What the window's display refresh does for the chip it shows.
@@ -178,6 +201,34 @@ private:
             std::fprintf(FErr,
                          "corvane-cli: a 2051/4051 has no checksum: verifying by read-back\n");
         }
+        return esComplete;
+    }
+
+    // Lists every port of the system's list and whether the search would
+    // greet it, and if not, why. Opens no port.
+    int Ports() {
+        std::vector<std::string> ports;
+        try {
+            ListSerialPorts(ports);
+        } catch (const std::exception& e) {
+            return Fail(esNoProgrammer, std::string("the list of serial ports: ") + e.what());
+        }
+        std::string settingsProblem;
+        const std::vector<TPortCheck> checks = CheckPorts(ports, TPortScreen{}, &settingsProblem);
+        if (!settingsProblem.empty()) {
+            std::fprintf(FErr, "corvane-cli: %s (nothing excluded)\n", settingsProblem.c_str());
+        }
+        std::size_t width = 0;
+        for (const TPortCheck& check : checks) width = std::max(width, check.Port.size());
+        for (const TPortCheck& check : checks) {
+            std::fprintf(FOut, "%-*s  %s\n", static_cast<int>(width), check.Port.c_str(),
+                         VerdictText(check).c_str());
+        }
+        if (checks.empty()) std::fprintf(FOut, "no serial ports are listed\n");
+        if (const std::string advice = PermissionAdvice(checks); !advice.empty()) {
+            std::fprintf(FOut, "\n%s\n", advice.c_str());
+        }
+        std::fflush(FOut);
         return esComplete;
     }
 

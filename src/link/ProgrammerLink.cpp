@@ -1,6 +1,7 @@
 #include "ProgrammerLink.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -379,7 +380,12 @@ void TProgrammerLink::PollKnownChip() {
 
 void TProgrammerLink::ScanPorts() {
     bool opened = false;
-    for (const std::string& name : FPortList) {
+    bool found = false;
+    FPortChecks = CheckPorts(FPortList, FPortScreen);
+    for (TPortCheck& check : FPortChecks) {
+        // Ports that are not to be disturbed are not there for the scan.
+        if (check.Verdict != TPortVerdict::Scan) continue;
+        const std::string& name = check.Port;
         if (Stopping()) break;
         try {
             FComPort->SetPort(name);
@@ -391,16 +397,36 @@ void TProgrammerLink::ScanPorts() {
             std::string greeting;
             Exchange('\r', kPrompt, greeting, 500);
             if (Contains(greeting, kKeyword)) {
+                found = true;
                 ShowStatus("Identify target chip ...");
                 FView.RepaintStatus();
                 IdentifyChip(greeting);
                 break;
+            }
+        } catch (const EComPort& e) {
+            // Kept so that a front end can say why no port could be opened.
+            if (e.ErrorCode() == errOpenPort && !FComPort->Connected()) {
+                if (IsPermissionError(e.SystemErrorCode())) {
+                    check.Verdict = TPortVerdict::NoPermission;
+                    check.Error = e.SystemErrorCode();
+                } else if (e.SystemErrorCode() == EBUSY) {
+                    check.Verdict = TPortVerdict::Busy;
+                    check.Error = EBUSY;
+                }
             }
         } catch (const std::exception&) {
             // A port that is held elsewhere, gone or silent: try the next one.
         }
     }
     ShowStatus(opened ? "" : "Available port not found!");
+    UpdatePortNotice(found);
+}
+
+void TProgrammerLink::UpdatePortNotice(bool programmerFound) {
+    std::string notice = programmerFound ? std::string() : PermissionAdvice(FPortChecks);
+    if (notice == FPortNotice) return;
+    FPortNotice = std::move(notice);
+    FView.ShowPortNotice(FPortNotice);
 }
 
 void TProgrammerLink::DropPort() {

@@ -9,6 +9,7 @@
 
 #include "CPort.h"
 #include "ChipKind.h"
+#include "PortScreen.h"
 #include "ProgrammerView.h"
 #include "UHexFile.h"
 
@@ -40,6 +41,19 @@ public:
     THexFile& SourceImage() { return FSourceImage; }
     THexFile& ReadImage() { return FReadImage; }
     const std::vector<std::string>& PortList() const { return FPortList; }
+
+    // Which listed ports a scan opens (see PortScreen.h); by default the
+    // system's consoles, ports held by other processes and ports that the
+    // user's settings exclude are left alone. A front end that was given one
+    // port by the user turns the screening off.
+    void SetPortScreen(TPortScreen screen) { FPortScreen = std::move(screen); }
+    const TPortScreen& PortScreen() const { return FPortScreen; }
+    // Each port of the last scan with what became of it: left alone and why,
+    // or tried (a refused open shows as NoPermission or Busy with the error).
+    const std::vector<TPortCheck>& PortChecks() const { return FPortChecks; }
+    // What the front end was last told about ports that were refused
+    // (PermissionAdvice), empty when nothing is amiss.
+    const std::string& PortNotice() const { return FPortNotice; }
 
     // Stores the kind; kinds 1 to 6 also size both images to their code memory.
     void SetChipKind(TChipKind kind);
@@ -132,6 +146,8 @@ private:
     void ScanPorts();
     // Closes the port after a failure on it, also when the close fails partway.
     void DropPort();
+    // Tells the view of a changed port notice after a scan.
+    void UpdatePortNotice(bool programmerFound);
 
     IProgrammerView& FView;
     std::unique_ptr<TComPort> FComPort;
@@ -139,6 +155,9 @@ private:
     THexFile FReadImage;
     THexFile FSourceImage;
     std::vector<std::string> FPortList;
+    TPortScreen FPortScreen;
+    std::vector<TPortCheck> FPortChecks;
+    std::string FPortNotice;
     std::string FLastStatus;
     std::chrono::milliseconds FCommandPause{500};
 

@@ -24,6 +24,10 @@ public:
     virtual int MemSizeIndex() const = 0;  // rdoMemSize item index (0 = "2KB", 1 = "4KB")
     // Progress of a write or read pass for front ends that show rates; default does nothing.
     virtual void PassProgress(int /*done*/, int /*total*/) {}
+    // Why ports could not be opened (for lack of permission: which, the
+    // system's message and the fix), told once per change; empty when it no
+    // longer applies. Shown beside the status line, never instead of it.
+    virtual void ShowPortNotice(const std::string& /*text*/) {}
 };
 
 }  // namespace corvane

@@ -344,6 +344,8 @@ void VirtualProgrammer::ServeLine(int master) {
     FPending.reset();
     FChunkTime = FRxFree = FTxFree = FBoardTime = Clock::time_point{};
     FFloodPos = 0;
+    FServedMaster = master;
+    FHeld.clear();
     try {
         for (;;) {
             std::uint8_t c;
@@ -383,6 +385,12 @@ std::uint8_t VirtualProgrammer::Get(int master, std::optional<Clock::time_point>
                 timeout = static_cast<int>(
                     std::chrono::ceil<std::chrono::milliseconds>(FTxFree - now).count());
             }
+        }
+        FlushHeldIfDue();
+        if (!FHeld.empty()) {
+            const int held = static_cast<int>(
+                std::chrono::ceil<std::chrono::milliseconds>(FHeldUntil - Clock::now()).count());
+            timeout = timeout < 0 ? std::max(held, 0) : std::min(timeout, std::max(held, 0));
         }
         if (deadline) {
             const auto now = Clock::now();
@@ -469,6 +477,11 @@ void VirtualProgrammer::Put(int master, std::string_view bytes) {
             SleepUntil(FTxFree);
             chunk = 1;
         }
+        if (FOptions.latency.count() > 0) {
+            Hold(master, bytes.substr(0, chunk));
+            bytes.remove_prefix(chunk);
+            continue;
+        }
         for (;;) {
             const std::size_t n = WriteSome(master, bytes.substr(0, chunk));
             if (n > 0) {
@@ -547,13 +560,40 @@ void VirtualProgrammer::Delay(Clock::duration delay) {
     SleepUntil(FBoardTime);
 }
 
+void VirtualProgrammer::Hold(int master, std::string_view bytes) {
+    if (FHeld.empty()) FHeldUntil = Clock::now() + FOptions.latency;
+    FHeld.append(bytes);
+    if (FHeld.size() >= kAdapterPacket) FlushHeld(master);
+}
+
+void VirtualProgrammer::FlushHeld(int master) {
+    std::string_view bytes = FHeld;
+    while (!bytes.empty()) {
+        const std::size_t n = WriteSome(master, bytes);
+        if (n > 0) {
+            bytes.remove_prefix(n);
+            continue;
+        }
+        pollfd fds[2] = {{master, POLLOUT, 0}, {FWake[0], POLLIN, 0}};
+        if (::poll(fds, 2, -1) < 0 && errno != EINTR) throw LineClosed{};
+        if (FInterrupt) throw LineClosed{};
+    }
+    FHeld.clear();
+}
+
+void VirtualProgrammer::FlushHeldIfDue() {
+    if (!FHeld.empty() && Clock::now() >= FHeldUntil) FlushHeld(FServedMaster);
+}
+
 void VirtualProgrammer::SleepUntil(Clock::time_point deadline) {
     // Slices of at most 10 ms, so that Stop() and Unplug() are not held up.
     for (;;) {
         if (FInterrupt) throw LineClosed{};
+        FlushHeldIfDue();
         const auto now = Clock::now();
         if (now >= deadline) return;
-        const auto until = std::min(deadline, now + std::chrono::milliseconds(10));
+        auto until = std::min(deadline, now + std::chrono::milliseconds(10));
+        if (!FHeld.empty()) until = std::min(until, FHeldUntil);
         const auto ns =
             std::chrono::duration_cast<std::chrono::nanoseconds>(until.time_since_epoch()).count();
         timespec ts{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};

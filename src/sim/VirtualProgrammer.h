@@ -137,8 +137,15 @@ struct BoardOptions {
     // real board does: the pass waits for ever for its bytes, also across the
     // host closing and reopening the port.
     std::optional<std::chrono::milliseconds> passTimeout;
+    // The board behind a USB serial adapter: what it sends reaches the host
+    // in packets, each once this long has passed since its first byte, or
+    // at once when it is full (kAdapterPacket bytes). 0: no adapter.
+    std::chrono::milliseconds latency{0};
     Faults faults;
 };
+
+// The payload of one packet of a USB serial adapter.
+inline constexpr std::size_t kAdapterPacket = 62;
 
 // Nominal time of one character (start bit, 8 data bits, stop bit).
 std::chrono::nanoseconds CharacterTime(unsigned baud);
@@ -230,6 +237,11 @@ private:
     // A delay of the board's own (erasing, getting ready to write).
     void Delay(Clock::duration delay);
     void SleepUntil(Clock::time_point deadline);
+    // The adapter's packet: bytes held until its latency has passed.
+    void Hold(int master, std::string_view bytes);
+    void FlushHeld(int master);
+    // Sends the held packet if its time has come.
+    void FlushHeldIfDue();
     void Wake();
     void OpenLine();   // with the mutex held
     void CloseLine();  // with the mutex held
@@ -269,6 +281,9 @@ private:
     std::mt19937 FNoiseRandom;
     std::uint64_t FNoiseVersion = ~std::uint64_t{0};
     std::size_t FFloodPos = 0;
+    int FServedMaster = -1;
+    std::string FHeld;
+    Clock::time_point FHeldUntil{};
 };
 
 }  // namespace corvane::sim

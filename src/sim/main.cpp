@@ -49,6 +49,9 @@ Timing:
                      without it the pass waits for ever for its bytes, also
                      across the host closing and reopening the port, as a
                      real board does
+  --latency MS       hold what the board sends as a USB serial adapter does:
+                     in packets sent MS milliseconds after their first byte
+                     (or when 62 bytes are held); 16 is a common default
 
 Faults:
   --silent           read everything, answer nothing
@@ -126,6 +129,7 @@ int main(int argc, char** argv) {
         kBaud,
         kEraseDelay,
         kWritePause,
+        kLatency,
         kSilent,
         kNoP,
         kEraseFail,
@@ -159,6 +163,7 @@ int main(int argc, char** argv) {
         {"baud", required_argument, nullptr, kBaud},
         {"erase-delay", required_argument, nullptr, kEraseDelay},
         {"write-pause", required_argument, nullptr, kWritePause},
+        {"latency", required_argument, nullptr, kLatency},
         {"silent", no_argument, nullptr, kSilent},
         {"no-p-answer", no_argument, nullptr, kNoP},
         {"erase-fail", required_argument, nullptr, kEraseFail},
@@ -224,6 +229,10 @@ int main(int argc, char** argv) {
             case kWritePause:
                 if (!needNumber()) return Fail("--write-pause needs milliseconds");
                 options.writePause = std::chrono::milliseconds(number);
+                break;
+            case kLatency:
+                if (!needNumber()) return Fail("--latency needs milliseconds");
+                options.latency = std::chrono::milliseconds(number);
                 break;
             case kSilent:
                 options.faults.silent = true;

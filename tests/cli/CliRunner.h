@@ -40,10 +40,12 @@ struct CliResult {
 // Runs the real corvane-cli with `args` and the test's environment, changed
 // by `env` (an empty value removes the variable). Standard output goes to a
 // file, or to a pseudo-terminal when `onTerminal` (the program then sees a
-// terminal); standard error goes to a file.
+// terminal); standard error goes to a file. A `wrapper` runs the program
+// (such as setpriv with another user's identity).
 inline CliResult RunCli(const std::vector<std::string>& args,
                         const std::map<std::string, std::string>& env,
-                        const std::string& scratchDir, bool onTerminal = false) {
+                        const std::string& scratchDir, bool onTerminal = false,
+                        const std::vector<std::string>& wrapper = {}) {
     std::vector<std::string> envText;
     for (char** e = environ; *e != nullptr; ++e) {
         std::string entry = *e;
@@ -56,7 +58,8 @@ inline CliResult RunCli(const std::vector<std::string>& args,
     for (auto& entry : envText) envp.push_back(entry.data());
     envp.push_back(nullptr);
 
-    std::vector<std::string> argText{CORVANE_CLI_PATH};
+    std::vector<std::string> argText = wrapper;
+    argText.push_back(CORVANE_CLI_PATH);
     argText.insert(argText.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (auto& arg : argText) argv.push_back(arg.data());

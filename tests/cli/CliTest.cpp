@@ -3,6 +3,8 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -11,10 +13,12 @@
 #include <future>
 #include <memory>
 #include <numeric>
+#include <optional>
 #include <thread>
 
 #include "CliOptions.h"
 #include "CliRunner.h"
+#include "PortUsers.h"
 #include "UHexFile.h"
 #include "VirtualProgrammer.h"
 
@@ -63,9 +67,13 @@ protected:
         return board;
     }
 
+    // The test's own device map, temporary folder and settings folder.
+    std::map<std::string, std::string> Env() const {
+        return {{"CORVANE_SERIALCOMM", FMap}, {"TMPDIR", FTmp}, {"XDG_CONFIG_HOME", FConfig}};
+    }
+
     CliResult Cli(const std::vector<std::string>& args, bool onTerminal = false) {
-        return RunCli(args, {{"CORVANE_SERIALCOMM", FMap}, {"TMPDIR", FTmp}}, FDir.Path(),
-                      onTerminal);
+        return RunCli(args, Env(), FDir.Path(), onTerminal);
     }
 
     // A HEX file holding `bytes` from `base`, the rest of a `size` image blank.
@@ -94,6 +102,7 @@ protected:
     TempDir FDir;
     std::string FMap = FDir.File("serialcomm");
     std::string FTmp = FDir.File("tmp");
+    std::string FConfig = FDir.File("config");
 };
 
 TEST_F(CliTest, DetectPrintsChipAndPort) {
@@ -383,6 +392,78 @@ TEST_F(CliTest, PortWithAWrongPath) {
     EXPECT_EQ(r.err, "corvane-cli: " + path + ": No such file or directory\n");
     EXPECT_TRUE(listed->CommandLog().empty());
     EXPECT_FALSE(PrivateMapsLeft());
+}
+
+TEST_F(CliTest, PortsListsEachPortAndWhyTheSearchLeavesItAlone) {
+    auto scanned = Board({}, "a");
+    auto busy = Board({}, "b");
+    auto excluded = Board({}, "c");
+    const std::string plain = FDir.File("plain-file");
+    std::ofstream(plain) << "";
+    std::filesystem::create_symlink(plain, FMap + "/d");
+    std::filesystem::create_directories(FConfig + "/corvane");
+    std::ofstream(FConfig + "/corvane/corvane.ini")
+        << "[Ports]\nNeverScan=" << excluded->PortPath() << "\n";
+    HeldOpen terminalProgram(busy->PortPath());
+
+    CliResult r = Cli({"ports"});
+    EXPECT_EQ(r.status, esComplete) << r.err;
+    EXPECT_EQ(r.err, "");
+    auto line = [](const std::string& port, const std::string& verdict) {
+        return testing::ContainsRegex("(^|\n)" + port + " +" + verdict + "\n");
+    };
+    EXPECT_THAT(r.out, line(scanned->PortPath(), "scanned"));
+    EXPECT_THAT(r.out, line(busy->PortPath(), "busy \\(held by process " +
+                                                  std::to_string(terminalProgram.Pid()) + "\\)"));
+    EXPECT_THAT(r.out, line(excluded->PortPath(), "excluded"));
+    EXPECT_THAT(r.out, line(plain, "not a terminal"));
+    // Listing opens nothing.
+    for (const auto* board : {scanned.get(), busy.get(), excluded.get()}) {
+        EXPECT_EQ(board->BytesReceived(), 0u);
+    }
+    EXPECT_EQ(Cli({"ports", "--port", plain}).status, esUsage);
+}
+
+TEST_F(CliTest, ABusyPortIsLeftAloneUnlessNamedWithPort) {
+    auto board = Board();
+    HeldOpen terminalProgram(board->PortPath());
+    CliResult r = Cli({"detect"});
+    EXPECT_EQ(r.status, esNoProgrammer);
+    EXPECT_EQ(r.err, "corvane-cli: Available port not found! Left alone: " + board->PortPath() +
+                         " busy (held by process " + std::to_string(terminalProgram.Pid()) + ")\n");
+    EXPECT_EQ(board->BytesReceived(), 0u);
+
+    r = Cli({"detect", "--port", board->PortPath()});
+    EXPECT_EQ(r.status, esComplete) << r.err;
+    EXPECT_THAT(r.out, HasSubstr("89C51 on " + board->PortPath() + "\n"));
+}
+
+TEST_F(CliTest, APortRefusedForLackOfPermissionIsExplained) {
+    auto board = Board();
+    const std::string port = board->PortPath();
+    // As root, the program runs as nobody; otherwise the port is closed to its owner.
+    std::vector<std::string> asOther;
+    std::optional<NoAccess> denied;
+    if (geteuid() == 0) {
+        if (access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "no setpriv";
+        asOther = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+        for (const std::string& dir : {FDir.Path(), FMap}) chmod(dir.c_str(), 0755);
+        chmod(FTmp.c_str(), 01777);  // where --port makes its private map
+    } else {
+        denied.emplace(port);
+    }
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"detect"}, {"detect", "--port", port}}) {
+        CliResult r = RunCli(args, Env(), FDir.Path(), false, asOther);
+        EXPECT_EQ(r.status, esNoProgrammer) << r.err;
+        EXPECT_EQ(r.err.rfind("corvane-cli: " + port + ": Permission denied\n", 0), 0u) << r.err;
+        EXPECT_THAT(r.err, HasSubstr("usermod -aG "));
+        EXPECT_THAT(r.err, HasSubstr("log out and in again"));
+    }
+    CliResult r = RunCli({"ports"}, Env(), FDir.Path(), false, asOther);
+    EXPECT_EQ(r.status, esComplete);
+    EXPECT_THAT(r.out, HasSubstr(port + "  no permission (Permission denied)\n"));
+    EXPECT_EQ(board->BytesReceived(), 0u);
 }
 
 TEST_F(CliTest, UsageErrorsHelpAndVersion) {

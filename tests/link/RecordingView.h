@@ -46,6 +46,7 @@ public:
         passTotal = total;
         if (onProgress) onProgress(done, total);
     }
+    void ShowPortNotice(const std::string& text) override { notices.push_back(text); }
 
     void Reset() {
         statuses.clear();
@@ -67,6 +68,7 @@ public:
     std::vector<std::string> statuses;
     std::vector<std::string> messages;
     std::vector<bool> timerStates;
+    std::vector<std::string> notices;  // every port notice, in order (not reset)
     int statusRepaints = 0;
     int windowRepaints = 0;
     int progressMin = 0;

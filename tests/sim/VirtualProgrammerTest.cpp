@@ -164,6 +164,36 @@ TEST(VirtualProgrammer, WriteHandshakeProgramsByAnd) {
     EXPECT_EQ(b.host->Exchange('p'), "p51,1 ok\r\n>");
 }
 
+// Behind a USB adapter's latency every reply waits for its packet to leave,
+// and nothing is lost or reordered, also in replies longer than a packet.
+TEST(VirtualProgrammer, AdapterLatencyHoldsRepliesUntilThePacketLeaves) {
+    BoardOptions o = Fast();
+    o.latency = 40ms;
+    o.flash = {0x12, 0x34, 0x56};
+    Bench b(o);
+    const auto t0 = std::chrono::steady_clock::now();
+    const std::string greeting = b.host->Exchange('\r');
+    EXPECT_GE(std::chrono::steady_clock::now() - t0, 40ms);
+    EXPECT_THAT(greeting, HasSubstr("Yarv"));
+    EXPECT_EQ(greeting.back(), '>');
+
+    ASSERT_TRUE(b.SetCounter(100));  // a dump of 100 bytes spans several packets
+    const std::string dump = b.host->Exchange('r');
+    EXPECT_EQ(dump, "r" + Hex({0x12, 0x34, 0x56}) + std::string(194, 'F') + ">");
+
+    ASSERT_TRUE(b.SetCounter(2));
+    EXPECT_EQ(b.host->Exchange('w', 'w'), "w");
+    for (char c : std::string("\x01\x02")) {
+        const auto sent = std::chrono::steady_clock::now();
+        EXPECT_EQ(b.host->ReadCount(1), kXon);
+        b.host->Send(c);
+        EXPECT_EQ(b.host->ReadCount(1), kXoff);
+        EXPECT_GE(std::chrono::steady_clock::now() - sent, 40ms);
+    }
+    EXPECT_EQ(b.host->ReadCount(1), ">");
+    EXPECT_EQ(b.board.Flash()[1], 0x02 & 0x34);
+}
+
 // Every byte value crosses the line unchanged both ways, with the pty as the
 // board left it (the host sets no termios of its own here).
 TEST(VirtualProgrammer, EveryByteValueIsWrittenAndReadBack) {

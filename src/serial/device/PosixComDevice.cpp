@@ -25,6 +25,7 @@
 #include "ComDevice.h"
 #include "ModemLineWait.h"
 #include "RxFilter.h"
+#include "LineState.h"
 
 namespace corvane::device {
 
@@ -130,6 +131,8 @@ public:
             ioctl(fd, TIOCNXCL);
             return fail(err);
         };
+        // The port is given back at close as it was found.
+        FLineState.Save(DescriptorIoctl(fd));
 
         int ep = epoll_create1(EPOLL_CLOEXEC);
         if (ep < 0) return failExclusive(errno);
@@ -148,6 +151,7 @@ public:
             close(ep);
             return failExclusive(abort->Error);
         }
+        FLineState.RequestLowLatency(DescriptorIoctl(fd));
         std::lock_guard lock(FMutex);
         FFd = fd;
         FEpoll = ep;
@@ -190,6 +194,7 @@ public:
         }
         if (abort) abort->Signal();
         modemWait.reset();  // its wait on the device ends before the device is closed
+        FLineState.Restore(DescriptorIoctl(fd));
         ioctl(fd, TIOCNXCL);
         close(ep);
         if (close(fd) != 0) return errno;
@@ -821,6 +826,7 @@ private:
     bool FHasCounters = false;
     serial_icounter_struct FClearCounts{};
     serial_icounter_struct FEventCounts{};
+    TLineState FLineState;
 };
 
 }  // namespace
