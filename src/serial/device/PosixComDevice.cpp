@@ -23,9 +23,9 @@
 #include <utility>
 
 #include "ComDevice.h"
+#include "LineState.h"
 #include "ModemLineWait.h"
 #include "RxFilter.h"
-#include "LineState.h"
 
 namespace corvane::device {
 
