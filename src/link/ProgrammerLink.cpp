@@ -66,14 +66,16 @@ private:
 }  // namespace
 
 TProgrammerLink::TProgrammerLink(IProgrammerView& view, std::unique_ptr<TComPort> port)
-    : FView(view), FComPort(std::move(port)) {
+    : FView(view), FComPort(std::move(port)), FTrace(DefaultLineTrace()) {
     if (!FComPort) {
         FComPort = std::make_unique<TComPort>();
         ApplyProgrammerSettings(*FComPort);
     }
 }
 
-TProgrammerLink::~TProgrammerLink() = default;
+TProgrammerLink::~TProgrammerLink() {
+    if (FTrace && FComPort->Connected()) FTrace->Note("close " + FComPort->Port());
+}
 
 void TProgrammerLink::ApplyProgrammerSettings(TComPort& port) {
     port.SetBaudRate(br9600);
@@ -118,7 +120,7 @@ void TProgrammerLink::ShowStatus(const std::string& text) {
 void TProgrammerLink::Exchange(char command, char terminator, std::string& reply,
                                std::int32_t budgetMs) {
     using Clock = std::chrono::steady_clock;
-    if (command != kNoCommand) FComPort->SendChar(command);
+    if (command != kNoCommand) SendByte(command);
 
     std::string received;
     bool seen = false;
@@ -137,7 +139,7 @@ void TProgrammerLink::Exchange(char command, char terminator, std::string& reply
             std::int32_t pending = FComPort->PendingInput();
             if (pending > 0) {
                 std::string chunk;
-                FComPort->ReadText(chunk, pending);
+                ReadPending(chunk, pending);
                 seen = chunk.find(terminator) != std::string::npos;
                 if (received.size() < kMaxReply) {
                     received.append(chunk, 0, std::min(chunk.size(), kMaxReply - received.size()));
@@ -150,7 +152,25 @@ void TProgrammerLink::Exchange(char command, char terminator, std::string& reply
 }
 
 bool TProgrammerLink::ReadOneByte(std::uint8_t& byte) {
-    return FComPort->ReadBytes(&byte, 1) == 1;
+    if (FComPort->ReadBytes(&byte, 1) != 1) return false;
+    if (FTrace) FTrace->Received(&byte, 1);
+    return true;
+}
+
+void TProgrammerLink::SendByte(char byte) {
+    FComPort->SendChar(byte);
+    if (FTrace) FTrace->Sent(static_cast<std::uint8_t>(byte));
+}
+
+void TProgrammerLink::ReadPending(std::string& chunk, std::int32_t count) {
+    FComPort->ReadText(chunk, count);
+    if (FTrace) FTrace->Received(chunk.data(), chunk.size());
+}
+
+void TProgrammerLink::PurgePort() {
+    FComPort->PurgeBuffers(true, true);
+    // What the purge dropped was never read, so it is not in the trace.
+    if (FTrace) FTrace->Note("purge");
 }
 
 void TProgrammerLink::PollProgrammer() {
@@ -198,7 +218,8 @@ void TProgrammerLink::ScanPorts() {
         try {
             FComPort->SetPort(name);
             FComPort->OpenPort();
-            FComPort->PurgeBuffers(true, true);
+            if (FTrace) FTrace->Note("open " + FComPort->Port());
+            PurgePort();
             opened = true;
             ShowStatus("Try to connect by : " + FComPort->Port());
             FView.RepaintStatus();
@@ -210,8 +231,9 @@ void TProgrammerLink::ScanPorts() {
                 IdentifyChip(greeting);
                 break;
             }
-        } catch (const std::exception&) {
+        } catch (const std::exception& e) {
             // A port that is held elsewhere, gone or silent: try the next one.
+            if (FTrace) FTrace->Note(name + ": " + e.what());
         }
     }
     ShowStatus(opened ? "" : "Available port not found!");
@@ -220,6 +242,7 @@ void TProgrammerLink::ScanPorts() {
 void TProgrammerLink::DropPort() {
     // The component closes the port also when a device that has gone refuses
     // part of the close; what it reports then is of no further use here.
+    if (FTrace && FComPort->Connected()) FTrace->Note("close " + FComPort->Port());
     try {
         FComPort->ClosePort();
     } catch (const std::exception&) {
@@ -254,7 +277,7 @@ bool TProgrammerLink::SetCounter(std::uint16_t count) {
 }
 
 bool TProgrammerLink::EraseChip() {
-    FComPort->PurgeBuffers(true, true);
+    PurgePort();
     std::string reply;
     if (FChipKind == ck89C2051) {
         // No status query on this chip: erase, then read back until blank.
@@ -302,7 +325,7 @@ bool TProgrammerLink::WriteChip(std::uint16_t count) {
         std::uint8_t byte = 0;
         if (!xonTaken && (!ReadOneByte(byte) || byte != kXon)) break;
         xonTaken = false;
-        FComPort->SendChar(static_cast<char>(FSourceImage.GetByte(static_cast<std::uint16_t>(i))));
+        SendByte(static_cast<char>(FSourceImage.GetByte(static_cast<std::uint16_t>(i))));
         if (!ReadOneByte(byte) || byte != kXoff) break;
         ++done;
         FView.SetProgressPosition(static_cast<int>(i));
@@ -317,7 +340,7 @@ bool TProgrammerLink::WriteChip(std::uint16_t count) {
 
 bool TProgrammerLink::ReadChip(std::uint16_t count) {
     FView.SetProgressRange(0, count - 1);
-    FComPort->SendChar('r');
+    SendByte('r');
     std::this_thread::sleep_for(FCommandPause);
 
     std::uint32_t stored = 0;
@@ -357,7 +380,7 @@ bool TProgrammerLink::VerifyChip(std::uint16_t count) {
 }
 
 bool TProgrammerLink::FastVerifyChip(std::uint16_t count) {
-    FComPort->PurgeBuffers(true, true);
+    PurgePort();
     std::this_thread::sleep_for(FCommandPause);
     std::string reply;
     Exchange('c', kPrompt, reply, 1000);
@@ -483,6 +506,76 @@ void TProgrammerLink::ReadToFile(const std::string& fileName) {
     FReadImage.SaveHex(fileName);
     FView.SetProgressPosition(0);
     ShowStatus("Complete!");
+}
+
+std::uint16_t TProgrammerLink::WholeChipCount() const {
+    return FChipKind == ck89C2051 ? MemSizeForIndex(FView.MemSizeIndex()) : FReadImage.MemSize();
+}
+
+void TProgrammerLink::VerifyWithFile(const std::string& fileName) {
+    FCheckedCount = 0;
+    // A file that cannot be read or does not fit the chip raises here, before
+    // anything is sent.
+    FSourceImage.LoadHex(fileName);
+    const int last = LastDataIndex(FSourceImage);
+    if (last < 0) {
+        ShowStatus("No data to verify!");
+        return;
+    }
+    const auto count = static_cast<std::uint16_t>(last + 1);
+    FReadImage.Clear();
+
+    WaitCursor cursor(FView);
+    ShowStatus("Verify...");
+    FView.RepaintWindow();
+    if (!SetCounter(count)) {
+        ShowStatus("Set Counter Failed!");
+        return;
+    }
+    if (!ReadChip(count)) {
+        ShowStatus("Read Failed!");
+        return;
+    }
+    FCheckedCount = count;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        auto address = static_cast<std::uint16_t>(i);
+        if (FSourceImage.GetByte(address) != FReadImage.GetByte(address)) {
+            ShowStatus("Verify Failed!");
+            return;
+        }
+    }
+    ShowStatus("Complete!");
+}
+
+void TProgrammerLink::EraseOnly() {
+    WaitCursor cursor(FView);
+    ShowStatus("Erasing...");
+    if (!EraseChip()) {
+        ShowStatus("Erase Failed!");
+        return;
+    }
+    FView.SetProgressPosition(0);
+    ShowStatus("Complete!");
+}
+
+void TProgrammerLink::BlankCheck() {
+    FCheckedCount = 0;
+    const std::uint16_t count = WholeChipCount();
+    FReadImage.Clear();
+
+    WaitCursor cursor(FView);
+    ShowStatus("Blank Check...");
+    FView.RepaintWindow();
+    if (!SetCounter(count)) {
+        ShowStatus("Set Counter Failed!");
+        return;
+    }
+    if (!ReadChip(count)) {
+        ShowStatus("Read Failed!");
+        return;
+    }
+    FCheckedCount = count;
+    ShowStatus(AllErased(FReadImage, count) ? "Complete!" : "Not Blank!");
 }
 
 }  // namespace corvane

@@ -8,6 +8,7 @@
 
 #include "CPort.h"
 #include "ChipKind.h"
+#include "LineTrace.h"
 #include "ProgrammerView.h"
 #include "UHexFile.h"
 
@@ -62,6 +63,22 @@ public:
     void ProgramFromFile(const std::string& fileName);
     // The Read workflow: the chip's code memory into a HEX file.
     void ReadToFile(const std::string& fileName);
+    // Compares the chip with a HEX file over the file's data (up to its last
+    // byte that is not 0xFF, as a Send writes it) by reading the chip back;
+    // never erases or writes. "Complete!" when equal; "Verify Failed!" when a
+    // byte differs (both images then hold what was compared).
+    void VerifyWithFile(const std::string& fileName);
+    // The Send's erase alone, with its status texts and attempts.
+    void EraseOnly();
+    // Reads the whole code memory into the read image: "Complete!" when every
+    // byte is 0xFF, "Not Blank!" otherwise.
+    void BlankCheck();
+    // The number of bytes the last VerifyWithFile compared or BlankCheck read.
+    std::uint16_t CheckedCount() const { return FCheckedCount; }
+
+    // Records every byte sent and received from now on (nullptr: none). A
+    // link starts with the DefaultLineTrace().
+    void SetLineTrace(std::shared_ptr<TLineTrace> trace) { FTrace = std::move(trace); }
 
     // The last text given to ShowStatus.
     std::string LastStatus() const { return FLastStatus; }
@@ -76,8 +93,14 @@ public:
 
 private:
     void ShowStatus(const std::string& text);
+    // The port's input and output, traced when a trace is set.
     // One byte from the port within its read time-out; false when none came.
     bool ReadOneByte(std::uint8_t& byte);
+    void SendByte(char byte);
+    void ReadPending(std::string& chunk, std::int32_t count);
+    void PurgePort();
+    // The chip's whole code memory: the Read's byte count.
+    std::uint16_t WholeChipCount() const;
     void PollKnownChip();
     void ScanPorts();
     // Closes the port after a failure on it, also when the close fails partway.
@@ -91,6 +114,8 @@ private:
     std::vector<std::string> FPortList;
     std::string FLastStatus;
     std::chrono::milliseconds FCommandPause{500};
+    std::uint16_t FCheckedCount = 0;
+    std::shared_ptr<TLineTrace> FTrace;
 };
 
 }  // namespace corvane
