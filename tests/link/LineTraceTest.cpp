@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <regex>
 #include <sstream>
 
@@ -15,13 +14,6 @@ using test::RecordingView;
 using test::StartBoard;
 using test::TempDir;
 namespace sim = corvane::sim;
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // The bytes of each direction, in order, and the comment lines.
 struct Trace {
@@ -73,7 +65,7 @@ TEST_F(LineTraceTest, ALinkRecordsIntoTheDefaultTraceAsItGoes) {
     ASSERT_EQ(link.ChipKind(), ck89C51);
 
     // Read while the trace is still open: every line is in the file already.
-    const Trace trace = Parse(ReadFile(path));
+    const Trace trace = Parse(test::ReadWholeFile(path));
     EXPECT_EQ(trace.sent, "\rp");
     EXPECT_NE(trace.received.find("Yarv"), std::string::npos);
     EXPECT_EQ(trace.received.size(), boards[1]->BytesSent());
@@ -85,11 +77,11 @@ TEST_F(LineTraceTest, ALinkRecordsIntoTheDefaultTraceAsItGoes) {
     EXPECT_TRUE(trace.notes[3].ends_with(" open " + boards[1]->PortPath())) << trace.notes[3];
 
     // A link told to trace nothing writes nothing more.
-    const std::string before = ReadFile(path);
+    const std::string before = test::ReadWholeFile(path);
     link.SetLineTrace(nullptr);
     link.PollProgrammer();
     EXPECT_EQ(link.ChipKind(), ck89C51);
-    EXPECT_EQ(ReadFile(path), before);
+    EXPECT_EQ(test::ReadWholeFile(path), before);
 }
 
 TEST(LineTraceNames, ControlCharactersByNameAndTheRestAsTheyAre) {
