@@ -74,7 +74,9 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& args) {
             if (options.port.empty()) throw EUsage("--port needs a path");
         } else if (name == "--trace") {
             options.trace = takeValue();
-            if (options.trace.empty()) throw EUsage("--trace needs a file");
+            if (options.trace.empty() || options.trace == kStdStream) {
+                throw EUsage("--trace needs a file name");
+            }
         } else {
             throw EUsage("unknown option '" + arg + "'");
         }

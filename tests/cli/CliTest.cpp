@@ -440,6 +440,7 @@ TEST_F(CliTest, UsageErrorsHelpAndVersion) {
                                                  {"blank-check", "--lock"},
                                                  {"verify", "a.hex", "--fast-verify"},
                                                  {"detect", "--trace"},
+                                                 {"detect", "--trace", "-"},
                                                  {"read", "a.hex", "--trace", "a.hex"}}) {
         CliResult r = Cli(args);
         EXPECT_EQ(r.status, esUsage) << testing::PrintToString(args);
