@@ -245,8 +245,11 @@ void TProgrammerLink::SettleBoard() {
     if (FPass == TPass::None && !FReplyOwed) return;
     if (!FComPort->Connected() || FComPort->Port() != FBoardPort) {
         // Another port: what that board owes or expects is for when it is
-        // used again. A reply is not worth waiting for once the port has gone.
+        // used again. A reply is not worth waiting for once the port has gone,
+        // and an XON the board sent went with the port's input: the board
+        // takes the next byte without another.
         FReplyOwed = false;
+        if (FPass == TPass::Write) FPassReady = true;
         return;
     }
     TNoStop finishing(*this);

@@ -123,5 +123,90 @@ TEST_F(StopTest, StopEndsAPollsWaitForAnUnansweredChipQuery) {
     EXPECT_EQ(view.timerStates, (std::vector<bool>{false, true}));
 }
 
+// ---------------------------------------------------------------------------
+// Failed passes, against the same kind of board.
+
+using FailedPassTest = StopTest;
+
+TEST_F(FailedPassTest, XonGlitchIsFinishedAndTheNextSendProgramsTheChip) {
+    const std::uint32_t glitchAt = 1500;  // byte N, counted from 1
+    sim::BoardOptions options = test::BoardWith(sim::ChipFromCode("52"));
+    options.faults.xonGlitchAt = glitchAt;
+    Connect(options, ck89C52);
+    const THexFile first = test::PatternImage(8192, 8192, 1);
+    link.ProgramFromFile(test::WriteHex(files, "a.hex", first));
+    EXPECT_EQ(view.LastStatus(), "Write Failed!");
+    EXPECT_EQ(view.cursorDepth, 0);
+    EXPECT_FALSE(link.PassOpen());
+    auto flash = board->Flash();
+    EXPECT_EQ(Prefix(flash, glitchAt - 1), Prefix(first.Data(), glitchAt - 1));
+    EXPECT_TRUE(BlankFrom(flash, glitchAt - 1));
+
+    // The next poll greets the board at its prompt; the greeting programs nothing.
+    int ticks = 0;
+    do {
+        link.PollProgrammer();
+    } while (++ticks < 2 && link.ChipKind() != ck89C52);
+    EXPECT_EQ(link.ChipKind(), ck89C52);
+    EXPECT_EQ(ticks, 1);
+    EXPECT_TRUE(BlankFrom(board->Flash(), glitchAt - 1));
+
+    view.Reset();
+    const THexFile second = test::PatternImage(8192, 8192, 2);
+    link.ProgramFromFile(test::WriteHex(files, "b.hex", second));
+    EXPECT_EQ(view.LastStatus(), "Complete!");
+    EXPECT_EQ(board->Flash(), second.Data());
+}
+
+TEST_F(FailedPassTest, BoardThatDropsThePassCostsOneByteTimeOut) {
+    // A wrong byte in place of the XOFF of byte 5, after which the board
+    // drops the pass: the link waits once for an XON that does not come.
+    sim::BoardOptions options = test::BoardWith(sim::ChipFromCode("51"));
+    options.faults.wrongHandshakeAt = 5;
+    Connect(options, ck89C51);
+    std::chrono::steady_clock::time_point lastByte;
+    view.onProgress = [&](int, int) { lastByte = std::chrono::steady_clock::now(); };
+    link.ProgramFromFile(test::WriteHex(files, "a.hex", test::PatternImage(4096, 64)));
+    const auto drain = std::chrono::steady_clock::now() - lastByte;
+    EXPECT_EQ(view.LastStatus(), "Write Failed!");
+    EXPECT_EQ(view.highestPosition, 3);
+    // One time-out is 1100 ms; a second would make it 2200.
+    EXPECT_LT(drain, 2200ms);
+    EXPECT_GE(drain, 1000ms);
+    ExpectBoardAtItsPrompt(ck89C51, {"e", "p", "s64\n", "w"});
+}
+
+TEST_F(FailedPassTest, ReadWithAWrongEchoIsDrainedToItsPrompt) {
+    sim::BoardOptions options = test::BoardWith(sim::ChipFromCode("55"));
+    options.faults.wrongReadEcho = 'x';
+    options.baud = 115200;  // the dump takes longer than a prompt's budget
+    Connect(options, ck89C55);
+    link.ReadToFile(files.File("out.hex"));
+    EXPECT_EQ(view.statuses, (Statuses{"Reading...", "Read Failed!"}));
+    EXPECT_EQ(view.messages, Statuses{"x"});
+    ExpectBoardAtItsPrompt(ck89C55, {"s20480\n", "r"});
+}
+
+TEST_F(FailedPassTest, PassLeftOpenByAPortFailureIsFinishedBeforeTheNextGreeting) {
+    Connect(test::BoardWith(sim::ChipFromCode("51")), ck89C51);
+    const std::string port = link.ComPort().Port();
+    // The port fails in the middle of the pass (the host's side goes, the
+    // board's pass stays open); the board is found again on the same port.
+    view.onProgress = [this](int done, int) {
+        if (done == 100) link.ComPort().ClosePort();
+    };
+    EXPECT_ANY_THROW(
+        link.ProgramFromFile(test::WriteHex(files, "a.hex", test::PatternImage(4096, 300))));
+    EXPECT_TRUE(link.PassOpen());
+    view.onProgress = nullptr;
+    link.PollProgrammer();  // the port is closed: the chip is gone, the port scanned again
+    int ticks = 0;
+    while (link.ChipKind() != ck89C51 && ticks++ < 2) link.PollProgrammer();
+    EXPECT_EQ(link.ChipKind(), ck89C51);
+    EXPECT_EQ(link.ComPort().Port(), port);
+    EXPECT_FALSE(link.PassOpen());
+    EXPECT_TRUE(BlankFrom(board->Flash(), 101));
+}
+
 }  // namespace
 }  // namespace corvane
