@@ -1,5 +1,6 @@
-// The workflows that only look at the chip or only erase it: verify against a
-// file, erase, blank check; what they show, and a stop in the middle of each.
+// The workflows that only look at the chip or only erase it (verify against a
+// file, erase, blank check), each stopped in the middle: the board is left at
+// its prompt. What they do when not stopped, the CLI tests show.
 
 #include <gtest/gtest.h>
 
@@ -48,24 +49,6 @@ protected:
     RecordingView view;
     TProgrammerLink link{view};
 };
-
-TEST_F(CheckWorkflowTest, VerifyReadsBackOverTheFilesDataOnly) {
-    const THexFile image = test::PatternImage(4096, 700);
-    sim::BoardOptions options;
-    options.flash = image.Data();
-    options.flash[650] ^= 0x01;
-    Connect(options);
-
-    // A file that ends before the changed byte is equal; one that covers it is not.
-    link.VerifyWithFile(test::WriteHex(files, "a.hex", test::PatternImage(4096, 600)));
-    EXPECT_EQ(view.statuses, (Statuses{"Verify...", "Complete!"}));
-    EXPECT_EQ(link.CheckedCount(), 600);
-    link.VerifyWithFile(test::WriteHex(files, "b.hex", image));
-    EXPECT_EQ(view.statuses.back(), "Verify Failed!");
-    EXPECT_EQ(link.CheckedCount(), 700);
-    EXPECT_EQ(link.ReadImage().GetByte(650), image.GetByte(650) ^ 0x01);
-    ExpectBoardAtItsPrompt({"s600\n", "r", "s700\n", "r"});
-}
 
 TEST_F(CheckWorkflowTest, StoppedVerifyAndBlankCheckAreDrained) {
     Connect(test::BoardWith(sim::ChipFromCode("52")));

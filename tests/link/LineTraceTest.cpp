@@ -84,14 +84,5 @@ TEST_F(LineTraceTest, ALinkRecordsIntoTheDefaultTraceAsItGoes) {
     EXPECT_EQ(test::ReadWholeFile(path), before);
 }
 
-TEST(LineTraceNames, ControlCharactersByNameAndTheRestAsTheyAre) {
-    const std::vector<std::pair<std::uint8_t, std::string>> names{
-        {0x00, "NUL"}, {0x0A, "LF"}, {0x0D, "CR"}, {0x11, "XON"}, {0x13, "XOFF"}, {0x1F, "US"},
-        {0x20, "SP"},  {0x3E, ">"},  {0x7E, "~"},  {0x7F, "DEL"}, {0x80, "--"},   {0xFF, "--"}};
-    for (const auto& [byte, name] : names) {
-        EXPECT_EQ(TLineTrace::CharacterName(byte), name) << int{byte};
-    }
-}
-
 }  // namespace
 }  // namespace corvane
