@@ -137,8 +137,7 @@ private:
 
     int Fail(int status, const std::string& message) {
         FView.FinishPass();
-        std::fprintf(FErr, "corvane-cli: %s\n", message.c_str());
-        std::fflush(FErr);
+        Error(message);
         return status;
     }
 
