@@ -20,6 +20,7 @@
 #include "PortMap.h"
 #include "ProgrammerLink.h"
 #include "ScratchDir.h"
+#include "StopSignals.h"
 #include "TerminalView.h"
 #include "UHexFile.h"
 
@@ -39,6 +40,7 @@ constexpr std::chrono::milliseconds kPollInterval(1000);
 constexpr const char* kTryPrefix = "Try to connect by : ";
 constexpr const char* kIdentifying = "Identify target chip ...";
 constexpr const char* kComplete = "Complete!";
+constexpr const char* kStopped = "Stopped!";
 
 // verify names at most this many differing addresses.
 constexpr int kMaxDifferences = 10;
@@ -93,6 +95,10 @@ public:
         FView.SetLockChecked(options.lock);
         FView.SetMemSizeIndex(options.memSizeIndex);
     }
+
+    ~TCliProgram() { stop_signals::SetTarget(nullptr); }
+    TCliProgram(const TCliProgram&) = delete;
+    TCliProgram& operator=(const TCliProgram&) = delete;
 
     int Run() {
         if (!FOptions.trace.empty()) {
@@ -155,6 +161,7 @@ private:
         }
         FLink = std::make_unique<TProgrammerLink>(FView);
         if (FTrace) FLink->SetLineTrace(FTrace);
+        stop_signals::SetTarget(FLink.get());
         // A failure of the port's monitor thread reaches this thread when the
         // port closes, possibly while the link goes; it is shown unless the
         // port's failure has been reported already.
@@ -173,17 +180,22 @@ private:
         std::vector<std::string> tried;
         bool answered = false;
         FView.OnStatus = [&](const std::string& text) {
+            // A poll forgets a stop asked for before it began: one that came
+            // since is asked for again before each greeting and chip query.
+            if (stop_signals::Taken() != 0) FLink->RequestStop();
             if (text.rfind(kTryPrefix, 0) == 0)
                 tried.push_back(text.substr(std::strlen(kTryPrefix)));
             if (text == kIdentifying) answered = true;
         };
         for (int cycle = 0; cycle < kDetectCycles && FLink->ChipKind() == ckNone; ++cycle) {
-            if (cycle > 0) std::this_thread::sleep_for(kPollInterval);
+            if (cycle > 0) stop_signals::SleepUnlessTaken(kPollInterval);
+            if (stop_signals::Taken() != 0) break;
             tried.clear();
             answered = false;
             Poll();
         }
         FView.OnStatus = nullptr;
+        if (int signal = stop_signals::Taken()) return Fail(StoppedStatus(signal), kStopped);
 
         const TChipKind kind = FLink->ChipKind();
         if (kind == ckNone) {
@@ -241,6 +253,8 @@ private:
     int CheckSourceFile(const char* noData) {
         if (StdStream()) {
             if (int status = CopyStdin(); status != esComplete) return status;
+            // Ctrl+C while the text was coming in: the board is not touched.
+            if (int signal = stop_signals::Taken()) return Fail(StoppedStatus(signal), kStopped);
         }
         try {
             THexFile image;
@@ -303,6 +317,12 @@ private:
     // `details` adds what the failure text alone does not say.
     template <typename TWorkflow>
     int RunWorkflow(TWorkflow workflow, std::function<void()> details = nullptr) {
+        if (int signal = stop_signals::Taken()) return Fail(StoppedStatus(signal), kStopped);
+        // The workflow forgets a stop asked for before it began; one that came
+        // in between is asked for again at its first status text.
+        FView.OnStatus = [this](const std::string&) {
+            if (stop_signals::Taken() != 0) FLink->RequestStop();
+        };
         try {
             TBusyScope busy(FBusy);
             workflow();
@@ -316,8 +336,12 @@ private:
             return Fail(esPortError, e.what());
         }
         FView.FinishPass();
+        FView.OnStatus = nullptr;
         const std::string outcome = FLink->LastStatus();
         if (outcome == kComplete) return esComplete;
+        if (outcome == kStopped && stop_signals::Taken() != 0) {
+            return Fail(StoppedStatus(stop_signals::Taken()), outcome);
+        }
         const int status = Fail(
             esFailedStep, outcome.empty() ? std::string("the workflow did not complete") : outcome);
         if (details) details();

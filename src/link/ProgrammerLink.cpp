@@ -355,6 +355,8 @@ void TProgrammerLink::PurgePort() {
 }
 
 void TProgrammerLink::PollProgrammer() {
+    // A stop asked for before the cycle belonged to what ran before it.
+    FStopRequested.store(false, std::memory_order_relaxed);
     FView.SetPollTimerEnabled(false);
     try {
         TIdleGuard idle(*this);
