@@ -15,6 +15,9 @@ TCommand ParseCommand(const std::string& word) {
     if (word == "program") return TCommand::Program;
     if (word == "read") return TCommand::Read;
     if (word == "ports") return TCommand::Ports;
+    if (word == "verify") return TCommand::Verify;
+    if (word == "erase") return TCommand::Erase;
+    if (word == "blank-check") return TCommand::BlankCheck;
     throw EUsage("unknown command '" + word + "'");
 }
 
@@ -70,6 +73,11 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& args) {
         } else if (name == "--port") {
             options.port = takeValue();
             if (options.port.empty()) throw EUsage("--port needs a path");
+        } else if (name == "--trace") {
+            options.trace = takeValue();
+            if (options.trace.empty() || options.trace == kStdStream) {
+                throw EUsage("--trace needs a file name");
+            }
         } else {
             throw EUsage("unknown option '" + arg + "'");
         }
@@ -78,8 +86,9 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& args) {
 
     if (words.empty()) throw EUsage("no command given");
     options.command = ParseCommand(words[0]);
-    const bool noFile = options.command == TCommand::Detect || options.command == TCommand::Ports;
-    const std::size_t wanted = noFile ? 1 : 2;
+    const bool takesFile = options.command == TCommand::Program ||
+                           options.command == TCommand::Read || options.command == TCommand::Verify;
+    const std::size_t wanted = takesFile ? 2 : 1;
     if (words.size() < wanted) throw EUsage(words[0] + " needs a HEX file");
     if (words.size() > wanted) throw EUsage("unexpected argument '" + words[wanted] + "'");
     if (wanted == 2) options.file = words[1];
@@ -88,8 +97,14 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& args) {
         throw EUsage(std::string(options.fastVerify ? "--fast-verify" : "--lock") +
                      " belongs to the program command");
     }
-    if (noFile && options.sizeGiven) {
-        throw EUsage("--size belongs to the program and read commands");
+    if (options.command == TCommand::Detect && options.sizeGiven) {
+        throw EUsage("--size does not belong to the detect command");
+    }
+    if (options.command == TCommand::Ports && options.sizeGiven) {
+        throw EUsage("--size does not belong to the ports command");
+    }
+    if (!options.trace.empty() && options.trace == options.file) {
+        throw EUsage("the trace cannot go to the HEX file");
     }
     if (options.command == TCommand::Ports && !options.port.empty()) {
         throw EUsage("--port does not belong to the ports command");
@@ -101,6 +116,9 @@ std::string UsageText() {
     return R"(Usage: corvane-cli [OPTION]... detect
        corvane-cli [OPTION]... program FILE.hex [--fast-verify] [--lock] [--size 2K|4K]
        corvane-cli [OPTION]... read FILE.hex [--size 2K|4K]
+       corvane-cli [OPTION]... verify FILE.hex [--size 2K|4K]
+       corvane-cli [OPTION]... erase [--size 2K|4K]
+       corvane-cli [OPTION]... blank-check [--size 2K|4K]
        corvane-cli ports
 Programs 89-series 8051 flash chips through a programmer board on a serial
 port, without a window. The programmer is found as the window finds it: every
@@ -110,6 +128,14 @@ Commands:
   detect             find the programmer and print its chip and port
   program FILE.hex   erase the chip, write the file, verify it, optionally lock
   read FILE.hex      read the whole chip into an Intel HEX file
+  verify FILE.hex    read the chip back and compare it with the file up to the
+                     file's last byte that is not FF; never erases or writes
+  erase              erase the chip
+  blank-check        read the whole chip and check that every byte is FF
+
+FILE.hex may be - : read writes the HEX text to standard output (the status
+texts then go to standard error), program and verify read it from standard
+input.
   ports              list the system's serial ports and whether the search
                      greets each (if not, why: console, busy, excluded, no
                      permission, not a terminal)
@@ -121,6 +147,9 @@ Options:
   --size 2K|4K       the code memory of a 2051/4051 (default 2K)
   --port PATH        use this serial port only instead of scanning the list
                      (also when it is busy or excluded)
+  --trace FILE       write every byte sent to and received from the
+                     programmer into FILE, one line each: milliseconds since
+                     the start, TX or RX, the byte in hex, its character
   -q, --quiet        print no status texts and no progress
   -h, --help         show this text
   --version          show the version
@@ -140,11 +169,16 @@ for the next run. That takes as long as the rest of the pass would have. A
 second Ctrl+C exits at once; the board may then need a reset.
 
 Exit status:
-  0  the workflow ended in "Complete!" (detect: a chip was found)
-  1  a step failed; its failure text (such as "Write Failed!") is on stderr
+  0  the command ended in "Complete!" (detect: a chip was found; verify: the
+     chip equals the file; blank-check: every byte is FF)
+  1  a step failed; its failure text (such as "Write Failed!") is on stderr.
+     verify: "Verify Failed!" after up to ten differing addresses with the
+     file's and the chip's byte; blank-check: "Not Blank!" after the first
+     address that is not FF
   2  the command line is wrong
   3  the HEX file cannot be read or written, is malformed (the message names
-     the line) or does not fit the chip
+     the line), holds no data or does not fit the chip; or the trace file
+     cannot be written
   4  no programmer answered, or its socket holds no chip that is known
      (when ports were refused for lack of permission, the message says which
      and how to get it)

@@ -9,20 +9,26 @@ namespace corvane::cli {
 // The exit statuses of corvane-cli.
 enum TExitStatus : int {
     esComplete = 0,      // the workflow ended in "Complete!"; detect: a chip is known
-    esFailedStep = 1,    // a step of the workflow failed (its failure text on stderr)
+    esFailedStep = 1,    // a step failed, the chip differs from the file or is not blank
     esUsage = 2,         // the command line is wrong
-    esBadFile = 3,       // the HEX file cannot be read, is malformed or does not fit the chip
+    esBadFile = 3,       // the HEX file (or the trace) cannot be read or written, is
+                         // malformed or does not fit the chip
     esNoProgrammer = 4,  // no programmer answered, or it holds no chip that is known
     esPortError = 5      // the serial port failed while the programmer was in use
     // A run stopped by a signal ends with StoppedStatus(signal) (StopSignals.h).
 };
 
-enum class TCommand { None, Detect, Program, Read, Ports };
+enum class TCommand { None, Detect, Program, Read, Verify, Erase, BlankCheck, Ports };
+
+// The FILE argument that stands for standard input (program, verify) or
+// standard output (read).
+inline constexpr const char* kStdStream = "-";
 
 struct TCliOptions {
     TCommand command = TCommand::None;
     std::string file;
-    std::string port;  // empty: scan the system's list of serial ports
+    std::string port;   // empty: scan the system's list of serial ports
+    std::string trace;  // empty: no trace of the line
     bool fastVerify = false;
     bool lock = false;
     bool sizeGiven = false;

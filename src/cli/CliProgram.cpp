@@ -9,6 +9,7 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <thread>
@@ -16,10 +17,12 @@
 #include "CPort.h"
 #include "CliOptions.h"
 #include "Exception.h"
+#include "LineTrace.h"
 #include "PortEnum.h"
 #include "PortMap.h"
 #include "PortScreen.h"
 #include "ProgrammerLink.h"
+#include "ScratchDir.h"
 #include "StopSignals.h"
 #include "TerminalView.h"
 #include "UHexFile.h"
@@ -37,6 +40,9 @@ constexpr const char* kTryPrefix = "Try to connect by : ";
 constexpr const char* kIdentifying = "Identify target chip ...";
 constexpr const char* kComplete = "Complete!";
 constexpr const char* kStopped = "Stopped!";
+
+// verify names at most this many differing addresses.
+constexpr int kMaxDifferences = 10;
 
 // Sets the busy flag for its lifetime; the flag keeps a poll from starting
 // in the middle of a workflow, as the window's does.
@@ -56,10 +62,34 @@ std::string PortPathOf(const std::string& name) {
     return !name.empty() && name[0] == '/' ? name : "/dev/" + name;
 }
 
+std::string Hex(unsigned value, int digits) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%0*X", digits, value);
+    return buf;
+}
+
+// Copies everything from `from` to `to`; false (errno set) when either fails.
+bool CopyStream(std::FILE* from, std::FILE* to) {
+    char buf[8192];
+    std::size_t n = 0;
+    while ((n = std::fread(buf, 1, sizeof buf, from)) > 0) {
+        if (std::fwrite(buf, 1, n, to) != n) return false;
+    }
+    return std::ferror(from) == 0 && std::fflush(to) == 0;
+}
+
 class TCliProgram {
 public:
     TCliProgram(const TCliOptions& options, std::FILE* out, std::FILE* err, bool terminal)
-        : FOptions(options), FOut(out), FErr(err), FView(out, err, terminal, options.quiet) {
+        : FOptions(options),
+          FOut(out),
+          FErr(err),
+          // When the HEX text goes to standard output, the status texts and
+          // the progress go to standard error.
+          FStatusOut(HexToStdout() ? err : out),
+          FView(FStatusOut, err, HexToStdout() ? isatty(fileno(err)) != 0 : terminal,
+                options.quiet),
+          FFile(options.file) {
         FView.SetFastVerifyChecked(options.fastVerify);
         FView.SetLockChecked(options.lock);
         FView.SetMemSizeIndex(options.memSizeIndex);
@@ -70,6 +100,13 @@ public:
     TCliProgram& operator=(const TCliProgram&) = delete;
 
     int Run() {
+        if (!FOptions.trace.empty()) {
+            try {
+                FTrace = TLineTrace::Open(FOptions.trace);
+            } catch (const std::exception& e) {
+                return Fail(esBadFile, e.what());
+            }
+        }
         switch (FOptions.command) {
             case TCommand::Detect:
                 return Detect();
@@ -77,6 +114,12 @@ public:
                 return Program();
             case TCommand::Read:
                 return Read();
+            case TCommand::Verify:
+                return Verify();
+            case TCommand::Erase:
+                return Erase();
+            case TCommand::BlankCheck:
+                return BlankCheck();
             case TCommand::Ports:
                 return Ports();
             case TCommand::None:
@@ -86,10 +129,22 @@ public:
     }
 
 private:
-    int Fail(int status, const std::string& message) {
-        FView.FinishPass();
+    bool StdStream() const { return FOptions.file == kStdStream; }
+    bool HexToStdout() const { return FOptions.command == TCommand::Read && StdStream(); }
+    // The file as messages name it.
+    std::string FileLabel() const {
+        if (!StdStream()) return FOptions.file;
+        return HexToStdout() ? "standard output" : "standard input";
+    }
+
+    void Error(const std::string& message) {
         std::fprintf(FErr, "corvane-cli: %s\n", message.c_str());
         std::fflush(FErr);
+    }
+
+    int Fail(int status, const std::string& message) {
+        FView.FinishPass();
+        Error(message);
         return status;
     }
 
@@ -106,6 +161,7 @@ private:
             }
         }
         FLink = std::make_unique<TProgrammerLink>(FView);
+        if (FTrace) FLink->SetLineTrace(FTrace);
         stop_signals::SetTarget(FLink.get());
         // A port the user named is greeted even when busy or excluded.
         if (map) {
@@ -190,8 +246,8 @@ private:
 
         const std::string found = ChipLabel(kind) + " on " + FLink->ComPort().Port();
         if (FOptions.command == TCommand::Detect || !FOptions.quiet) {
-            std::fprintf(FOut, "%s\n", found.c_str());
-            std::fflush(FOut);
+            std::fprintf(FStatusOut, "%s\n", found.c_str());
+            std::fflush(FStatusOut);
         }
         if (kind != ck89C2051 && FOptions.sizeGiven) {
             std::fprintf(FErr, "corvane-cli: --size applies to a 2051/4051; the %s has %u bytes\n",
@@ -241,16 +297,40 @@ private:
     // Reads the file before the programmer is looked for, so that a file that
     // is missing, malformed or empty is reported at once; the link loads it
     // again at the chip's size.
-    int CheckSourceFile() {
+    int CheckSourceFile(const char* noData) {
+        if (StdStream()) {
+            if (int status = CopyStdin(); status != esComplete) return status;
+            // Ctrl+C while the text was coming in: the board is not touched.
+            if (int signal = stop_signals::Taken()) return Fail(StoppedStatus(signal), kStopped);
+        }
         try {
             THexFile image;
             image.SetMemSize(0xFFFF);
-            image.LoadHex(FOptions.file);
+            image.LoadHex(FFile);
             if (TProgrammerLink::LastDataIndex(image) < 0) {
-                return Fail(esBadFile, FOptions.file + ": No data to program!");
+                return Fail(esBadFile, FileLabel() + ": " + noData);
             }
         } catch (const Exception& e) {
-            return Fail(esBadFile, FOptions.file + ": " + e.what());
+            return Fail(esBadFile, FileLabel() + ": " + e.what());
+        }
+        return esComplete;
+    }
+
+    // The HEX text from standard input into a file of our own, which the
+    // link loads like any other.
+    int CopyStdin() {
+        try {
+            FScratch.emplace();
+        } catch (const std::exception& e) {
+            return Fail(esBadFile, e.what());
+        }
+        FFile = FScratch->File("stdin.hex");
+        std::FILE* copy = std::fopen(FFile.c_str(), "wb");
+        if (copy == nullptr) return Fail(esBadFile, FFile + ": " + std::strerror(errno));
+        const bool copied = CopyStream(stdin, copy);
+        const int error = errno;
+        if (std::fclose(copy) != 0 || !copied) {
+            return Fail(esBadFile, "standard input: " + std::string(std::strerror(error)));
         }
         return esComplete;
     }
@@ -259,6 +339,16 @@ private:
     // destination that cannot be written is reported before.
     int CheckDestination() {
         namespace fs = std::filesystem;
+        if (StdStream()) {
+            // Saved into a file of our own first, then copied to the pipe.
+            try {
+                FScratch.emplace();
+            } catch (const std::exception& e) {
+                return Fail(esBadFile, e.what());
+            }
+            FFile = FScratch->File("read.hex");
+            return esComplete;
+        }
         const fs::path path(FOptions.file);
         std::error_code ec;
         if (fs::is_directory(path, ec)) return Fail(esBadFile, FOptions.file + ": Is a directory");
@@ -271,8 +361,9 @@ private:
 
     // Runs a workflow with the busy flag set and turns its outcome into the
     // exit status.
+    // `details` adds what the failure text alone does not say.
     template <typename TWorkflow>
-    int RunWorkflow(TWorkflow workflow) {
+    int RunWorkflow(TWorkflow workflow, std::function<void()> details = nullptr) {
         if (int signal = stop_signals::Taken()) return Fail(StoppedStatus(signal), kStopped);
         // The workflow forgets a stop asked for before it began; one that came
         // in between is asked for again at its first status text.
@@ -287,7 +378,7 @@ private:
             return Fail(esPortError, FLink->ComPort().Port() + ": " + e.what());
         } catch (const Exception& e) {
             // The HEX reader and writer, and the file system under them.
-            return Fail(esBadFile, FOptions.file + ": " + e.what());
+            return Fail(esBadFile, FileLabel() + ": " + e.what());
         } catch (const std::exception& e) {
             return Fail(esPortError, e.what());
         }
@@ -298,26 +389,93 @@ private:
         if (outcome == kStopped && stop_signals::Taken() != 0) {
             return Fail(StoppedStatus(stop_signals::Taken()), outcome);
         }
-        return Fail(esFailedStep,
-                    outcome.empty() ? std::string("the workflow did not complete") : outcome);
+        const int status = Fail(
+            esFailedStep, outcome.empty() ? std::string("the workflow did not complete") : outcome);
+        if (details) details();
+        return status;
     }
 
     int Program() {
-        if (int status = CheckSourceFile(); status != esComplete) return status;
+        if (int status = CheckSourceFile("No data to program!"); status != esComplete)
+            return status;
         if (int status = Detect(); status != esComplete) return status;
-        return RunWorkflow([this] { FLink->ProgramFromFile(FOptions.file); });
+        return RunWorkflow([this] { FLink->ProgramFromFile(FFile); });
     }
 
     int Read() {
         if (int status = CheckDestination(); status != esComplete) return status;
         if (int status = Detect(); status != esComplete) return status;
-        return RunWorkflow([this] { FLink->ReadToFile(FOptions.file); });
+        const int status = RunWorkflow([this] { FLink->ReadToFile(FFile); });
+        if (status != esComplete || !HexToStdout()) return status;
+        std::FILE* saved = std::fopen(FFile.c_str(), "rb");
+        if (saved == nullptr) return Fail(esBadFile, FFile + ": " + std::strerror(errno));
+        const bool copied = CopyStream(saved, FOut);
+        const int error = errno;
+        std::fclose(saved);
+        if (!copied)
+            return Fail(esBadFile, "standard output: " + std::string(std::strerror(error)));
+        return esComplete;
+    }
+
+    int Verify() {
+        if (int status = CheckSourceFile("No data to verify!"); status != esComplete) return status;
+        if (int status = Detect(); status != esComplete) return status;
+        return RunWorkflow([this] { FLink->VerifyWithFile(FFile); }, [this] { ShowDifferences(); });
+    }
+
+    // The first differing addresses with the file's and the chip's byte.
+    void ShowDifferences() {
+        const std::uint16_t count = FLink->CheckedCount();
+        const THexFile& file = FLink->SourceImage();
+        const THexFile& chip = FLink->ReadImage();
+        int differing = 0;
+        for (std::uint32_t i = 0; i < count; ++i) {
+            const auto address = static_cast<std::uint16_t>(i);
+            const std::uint8_t want = file.GetByte(address);
+            const std::uint8_t have = chip.GetByte(address);
+            if (want == have) continue;
+            if (++differing <= kMaxDifferences) {
+                Error("address " + Hex(address, 4) + ": file " + Hex(want, 2) + ", chip " +
+                      Hex(have, 2));
+            }
+        }
+        if (differing > 0) {
+            Error(std::to_string(differing) + " of " + std::to_string(count) + " bytes differ");
+        }
+    }
+
+    int Erase() {
+        if (int status = Detect(); status != esComplete) return status;
+        return RunWorkflow([this] { FLink->EraseOnly(); });
+    }
+
+    int BlankCheck() {
+        if (int status = Detect(); status != esComplete) return status;
+        return RunWorkflow([this] { FLink->BlankCheck(); }, [this] { ShowFirstNotBlank(); });
+    }
+
+    void ShowFirstNotBlank() {
+        const THexFile& chip = FLink->ReadImage();
+        for (std::uint32_t i = 0; i < FLink->CheckedCount(); ++i) {
+            const auto address = static_cast<std::uint16_t>(i);
+            if (chip.GetByte(address) != 0xFF) {
+                Error("address " + Hex(address, 4) + " holds " + Hex(chip.GetByte(address), 2) +
+                      ", the first byte that is not FF");
+                return;
+            }
+        }
     }
 
     const TCliOptions& FOptions;
     std::FILE* FOut;
     std::FILE* FErr;
+    std::FILE* FStatusOut;  // status texts and the detect result
     TTerminalView FView;
+    // The HEX file the link reads or writes: the one named, or the copy of
+    // standard input or the read-back for standard output in FScratch.
+    std::string FFile;
+    std::optional<TScratchDir> FScratch;
+    std::shared_ptr<TLineTrace> FTrace;
     bool FBusy = false;
     // Set once a port error is on stderr. Declared before the link, which
     // may report through the port's dispatcher while it goes.

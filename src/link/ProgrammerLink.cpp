@@ -116,14 +116,16 @@ private:
 };
 
 TProgrammerLink::TProgrammerLink(IProgrammerView& view, std::unique_ptr<TComPort> port)
-    : FView(view), FComPort(std::move(port)) {
+    : FView(view), FComPort(std::move(port)), FTrace(DefaultLineTrace()) {
     if (!FComPort) {
         FComPort = std::make_unique<TComPort>();
         ApplyProgrammerSettings(*FComPort);
     }
 }
 
-TProgrammerLink::~TProgrammerLink() = default;
+TProgrammerLink::~TProgrammerLink() {
+    if (FTrace && FComPort->Connected()) FTrace->Note("close " + FComPort->Port());
+}
 
 void TProgrammerLink::ApplyProgrammerSettings(TComPort& port) {
     port.SetBaudRate(br9600);
@@ -201,7 +203,7 @@ void TProgrammerLink::Exchange(char command, char terminator, std::string& reply
     TIdleGuard idle(*this);
     // Nothing goes to the board while it is inside a pass or still owes a reply.
     SettleBoard();
-    if (command != kNoCommand) FComPort->SendChar(command);
+    if (command != kNoCommand) SendByte(command);
 
     std::string received;
     bool seen = false;
@@ -220,7 +222,7 @@ void TProgrammerLink::Exchange(char command, char terminator, std::string& reply
             std::int32_t pending = FComPort->PendingInput();
             if (pending > 0) {
                 std::string chunk;
-                FComPort->ReadText(chunk, pending);
+                ReadPending(chunk, pending);
                 seen = chunk.find(terminator) != std::string::npos;
                 if (received.size() < kMaxReply) {
                     received.append(chunk, 0, std::min(chunk.size(), kMaxReply - received.size()));
@@ -262,7 +264,7 @@ void TProgrammerLink::SettleBoard() {
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - now).count();
             if (!FComPort->WaitForInput(static_cast<std::int32_t>(left))) break;
             std::string chunk;
-            FComPort->ReadText(chunk, FComPort->PendingInput());
+            ReadPending(chunk, FComPort->PendingInput());
             if (chunk.find(terminator) != std::string::npos) break;
         }
     }
@@ -300,7 +302,7 @@ void TProgrammerLink::FinishWritePass() {
         // an XON may come before the XOFF when the byte that stood for it was
         // noise in front of it.
         if (!FPassReady && !AwaitHandshake(kXon, strayBudget)) break;
-        FComPort->SendChar(kFiller);
+        SendByte(kFiller);
         FPassReady = false;
         --FPassExpected;
         if (!AwaitHandshake(kXoff, strayBudget)) break;
@@ -323,7 +325,7 @@ void TProgrammerLink::DrainReadPass() {
     for (;;) {
         if (!FComPort->WaitForInput(kQuietMs)) break;
         std::string chunk;
-        FComPort->ReadText(chunk, FComPort->PendingInput());
+        ReadPending(chunk, FComPort->PendingInput());
         if (chunk.find(kPrompt) != std::string::npos || chunk.size() >= budget) break;
         budget -= chunk.size();
     }
@@ -332,7 +334,25 @@ void TProgrammerLink::DrainReadPass() {
 }
 
 bool TProgrammerLink::ReadOneByte(std::uint8_t& byte) {
-    return FComPort->ReadBytes(&byte, 1) == 1;
+    if (FComPort->ReadBytes(&byte, 1) != 1) return false;
+    if (FTrace) FTrace->Received(&byte, 1);
+    return true;
+}
+
+void TProgrammerLink::SendByte(char byte) {
+    FComPort->SendChar(byte);
+    if (FTrace) FTrace->Sent(static_cast<std::uint8_t>(byte));
+}
+
+void TProgrammerLink::ReadPending(std::string& chunk, std::int32_t count) {
+    FComPort->ReadText(chunk, count);
+    if (FTrace) FTrace->Received(chunk.data(), chunk.size());
+}
+
+void TProgrammerLink::PurgePort() {
+    FComPort->PurgeBuffers(true, true);
+    // What the purge dropped was never read, so it is not in the trace.
+    if (FTrace) FTrace->Note("purge");
 }
 
 void TProgrammerLink::PollProgrammer() {
@@ -390,7 +410,8 @@ void TProgrammerLink::ScanPorts() {
         try {
             FComPort->SetPort(name);
             FComPort->OpenPort();
-            FComPort->PurgeBuffers(true, true);
+            if (FTrace) FTrace->Note("open " + FComPort->Port());
+            PurgePort();
             opened = true;
             ShowStatus("Try to connect by : " + FComPort->Port());
             FView.RepaintStatus();
@@ -404,6 +425,7 @@ void TProgrammerLink::ScanPorts() {
                 break;
             }
         } catch (const EComPort& e) {
+            if (FTrace) FTrace->Note(name + ": " + e.what());
             // Kept so that a front end can say why no port could be opened.
             if (e.ErrorCode() == errOpenPort && !FComPort->Connected()) {
                 if (IsPermissionError(e.SystemErrorCode())) {
@@ -414,8 +436,9 @@ void TProgrammerLink::ScanPorts() {
                     check.Error = EBUSY;
                 }
             }
-        } catch (const std::exception&) {
+        } catch (const std::exception& e) {
             // A port that is held elsewhere, gone or silent: try the next one.
+            if (FTrace) FTrace->Note(name + ": " + e.what());
         }
     }
     ShowStatus(opened ? "" : "Available port not found!");
@@ -432,6 +455,7 @@ void TProgrammerLink::UpdatePortNotice(bool programmerFound) {
 void TProgrammerLink::DropPort() {
     // The component closes the port also when a device that has gone refuses
     // part of the close; what it reports then is of no further use here.
+    if (FTrace && FComPort->Connected()) FTrace->Note("close " + FComPort->Port());
     try {
         FComPort->ClosePort();
     } catch (const std::exception&) {
@@ -473,7 +497,7 @@ bool TProgrammerLink::SetCounter(std::uint16_t count) {
 bool TProgrammerLink::EraseChip() {
     TIdleGuard idle(*this);
     SettleBoard();
-    FComPort->PurgeBuffers(true, true);
+    PurgePort();
     std::string reply;
     if (FChipKind == ck89C2051) {
         // No status query on this chip: erase, then read back until blank.
@@ -534,8 +558,7 @@ bool TProgrammerLink::WriteChip(std::uint16_t count) {
                 break;
             }
             FPassReady = false;
-            FComPort->SendChar(
-                static_cast<char>(FSourceImage.GetByte(static_cast<std::uint16_t>(i))));
+            SendByte(static_cast<char>(FSourceImage.GetByte(static_cast<std::uint16_t>(i))));
             --FPassExpected;
             if (!ReadOneByte(byte) || byte != kXoff) break;
             ++done;
@@ -558,7 +581,7 @@ bool TProgrammerLink::ReadChip(std::uint16_t count) {
     TIdleGuard idle(*this);
     FView.SetProgressRange(0, count - 1);
     SettleBoard();
-    FComPort->SendChar('r');
+    SendByte('r');
     OpenPass(TPass::Read, count);
     Pause(FCommandPause);
 
@@ -606,7 +629,7 @@ bool TProgrammerLink::VerifyChip(std::uint16_t count) {
 bool TProgrammerLink::FastVerifyChip(std::uint16_t count) {
     TIdleGuard idle(*this);
     SettleBoard();
-    FComPort->PurgeBuffers(true, true);
+    PurgePort();
     Pause(FCommandPause);
     if (Stopping()) return false;
     std::string reply;
@@ -721,6 +744,67 @@ void TProgrammerLink::ReadToFile(const std::string& fileName) {
     FReadImage.SaveHex(fileName);
     FView.SetProgressPosition(0);
     ShowStatus("Complete!");
+}
+
+std::uint16_t TProgrammerLink::WholeChipCount() const {
+    return FChipKind == ck89C2051 ? MemSizeForIndex(FView.MemSizeIndex()) : FReadImage.MemSize();
+}
+
+void TProgrammerLink::VerifyWithFile(const std::string& fileName) {
+    FStopRequested.store(false, std::memory_order_relaxed);
+    TIdleGuard idle(*this);
+    FCheckedCount = 0;
+    // A file that cannot be read or does not fit the chip raises here, before
+    // anything is sent.
+    FSourceImage.LoadHex(fileName);
+    const int last = LastDataIndex(FSourceImage);
+    if (last < 0) {
+        ShowStatus("No data to verify!");
+        return;
+    }
+    const auto count = static_cast<std::uint16_t>(last + 1);
+    FReadImage.Clear();
+
+    WaitCursor cursor(FView);
+    ShowStatus("Verify...");
+    FView.RepaintWindow();
+    if (!SetCounter(count) || StopRequested()) return EndWorkflow("Set Counter Failed!");
+    if (!ReadChip(count) || StopRequested()) return EndWorkflow("Read Failed!");
+    FCheckedCount = count;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        auto address = static_cast<std::uint16_t>(i);
+        if (FSourceImage.GetByte(address) != FReadImage.GetByte(address)) {
+            ShowStatus("Verify Failed!");
+            return;
+        }
+    }
+    ShowStatus("Complete!");
+}
+
+void TProgrammerLink::EraseOnly() {
+    FStopRequested.store(false, std::memory_order_relaxed);
+    TIdleGuard idle(*this);
+    WaitCursor cursor(FView);
+    ShowStatus("Erasing...");
+    if (!EraseChip() || StopRequested()) return EndWorkflow("Erase Failed!");
+    FView.SetProgressPosition(0);
+    ShowStatus("Complete!");
+}
+
+void TProgrammerLink::BlankCheck() {
+    FStopRequested.store(false, std::memory_order_relaxed);
+    TIdleGuard idle(*this);
+    FCheckedCount = 0;
+    const std::uint16_t count = WholeChipCount();
+    FReadImage.Clear();
+
+    WaitCursor cursor(FView);
+    ShowStatus("Blank Check...");
+    FView.RepaintWindow();
+    if (!SetCounter(count) || StopRequested()) return EndWorkflow("Set Counter Failed!");
+    if (!ReadChip(count) || StopRequested()) return EndWorkflow("Read Failed!");
+    FCheckedCount = count;
+    ShowStatus(AllErased(FReadImage, count) ? "Complete!" : "Not Blank!");
 }
 
 }  // namespace corvane

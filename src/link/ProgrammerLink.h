@@ -9,6 +9,7 @@
 
 #include "CPort.h"
 #include "ChipKind.h"
+#include "LineTrace.h"
 #include "PortScreen.h"
 #include "ProgrammerView.h"
 #include "UHexFile.h"
@@ -86,17 +87,35 @@ public:
     void ProgramFromFile(const std::string& fileName);
     // The Read workflow: the chip's code memory into a HEX file.
     void ReadToFile(const std::string& fileName);
+    // Compares the chip with a HEX file over the file's data (up to its last
+    // byte that is not 0xFF, as a Send writes it) by reading the chip back;
+    // never erases or writes. "Complete!" when equal; "Verify Failed!" when a
+    // byte differs (both images then hold what was compared).
+    void VerifyWithFile(const std::string& fileName);
+    // The Send's erase alone, with its status texts and attempts.
+    void EraseOnly();
+    // Reads the whole code memory into the read image: "Complete!" when every
+    // byte is 0xFF, "Not Blank!" otherwise.
+    void BlankCheck();
+    // The number of bytes the last VerifyWithFile compared or BlankCheck read.
+    std::uint16_t CheckedCount() const { return FCheckedCount; }
+
+    // Records every byte sent and received from now on (nullptr: none). A
+    // link starts with the DefaultLineTrace().
+    void SetLineTrace(std::shared_ptr<TLineTrace> trace) { FTrace = std::move(trace); }
 
     // Asks a running Send or Read (or a poll's wait) to stop at the next byte. Safe from any
     // thread and from a signal handler (a lock-free std::atomic<bool>).
     void RequestStop();
     bool StopRequested() const;
-    // A stop stays requested until the next ProgramFromFile, ReadToFile or
-    // PollProgrammer starts (each forgets an earlier one); a stopped pass is finished or drained as a failed one is, and the
-    // workflow ends with the status text "Stopped!" (a stopped Read saves
-    // nothing). A stopped Exchange returns what it has; the reply the board
-    // still owes is awaited (within what the command's budget had left) before
-    // the link goes idle or sends anything else.
+    // A stop stays requested until the next workflow (ProgramFromFile,
+    // ReadToFile, VerifyWithFile, EraseOnly, BlankCheck) or PollProgrammer
+    // starts (each forgets an earlier one). A stopped pass is finished or
+    // drained as a failed one is, and the workflow ends with the status text
+    // "Stopped!" (a stopped Read saves nothing). A stopped Exchange returns
+    // what it has; the reply the board still owes is awaited (within what the
+    // command's budget had left, at most 5 s) before the link goes idle or
+    // sends anything else.
 
     // Whether a pass is open on the board as far as the link knows (a pass
     // that could not be finished because the port failed; it is finished
@@ -140,8 +159,14 @@ private:
     // Reads until `wanted` comes, passing over other bytes; false when none
     // came within the one-byte time-out or the line only brought stray bytes.
     bool AwaitHandshake(std::uint8_t wanted, int& strayBudget);
+    // The port's input and output, traced when a trace is set.
     // One byte from the port within its read time-out; false when none came.
     bool ReadOneByte(std::uint8_t& byte);
+    void SendByte(char byte);
+    void ReadPending(std::string& chunk, std::int32_t count);
+    void PurgePort();
+    // The chip's whole code memory: the Read's byte count.
+    std::uint16_t WholeChipCount() const;
     void PollKnownChip();
     void ScanPorts();
     // Closes the port after a failure on it, also when the close fails partway.
@@ -160,6 +185,8 @@ private:
     std::string FPortNotice;
     std::string FLastStatus;
     std::chrono::milliseconds FCommandPause{500};
+    std::uint16_t FCheckedCount = 0;
+    std::shared_ptr<TLineTrace> FTrace;
 
     std::atomic<bool> FStopRequested{false};
     static_assert(std::atomic<bool>::is_always_lock_free);

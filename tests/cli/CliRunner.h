@@ -2,7 +2,9 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <pty.h>
+#include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
 #include <sys/wait.h>
@@ -12,9 +14,11 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include "TempDir.h"
@@ -37,15 +41,24 @@ struct CliResult {
     std::string err;
 };
 
+// Where the program's standard streams lead.
+struct CliStreams {
+    // Standard output: a file, a pseudo-terminal (the program sees a
+    // terminal) or a pipe that the test reads.
+    enum class TOut { File, Terminal, Pipe } out = TOut::File;
+    // Standard input: /dev/null, or a pipe that carries this text.
+    std::optional<std::string> input;
+};
+
 // Runs the real corvane-cli with `args` and the test's environment, changed
-// by `env` (an empty value removes the variable). Standard output goes to a
-// file, or to a pseudo-terminal when `onTerminal` (the program then sees a
-// terminal); standard error goes to a file. A `wrapper` runs the program
-// (such as setpriv with another user's identity).
+// by `env` (an empty value removes the variable). Standard error goes to a
+// file. A `wrapper` runs the program (such as setpriv with another user's
+// identity).
 inline CliResult RunCli(const std::vector<std::string>& args,
                         const std::map<std::string, std::string>& env,
-                        const std::string& scratchDir, bool onTerminal = false,
+                        const std::string& scratchDir, const CliStreams& streams,
                         const std::vector<std::string>& wrapper = {}) {
+    const bool onTerminal = streams.out == CliStreams::TOut::Terminal;
     std::vector<std::string> envText;
     for (char** e = environ; *e != nullptr; ++e) {
         std::string entry = *e;
@@ -69,7 +82,15 @@ inline CliResult RunCli(const std::vector<std::string>& args,
     const std::string errPath = scratchDir + "/cli.err";
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    int inPipe[2] = {-1, -1};
+    if (streams.input) {
+        if (pipe2(inPipe, O_CLOEXEC) != 0) {
+            throw std::system_error(errno, std::generic_category(), "pipe");
+        }
+        posix_spawn_file_actions_adddup2(&actions, inPipe[0], STDIN_FILENO);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    }
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0600);
     int master = -1;
@@ -84,6 +105,14 @@ inline CliResult RunCli(const std::vector<std::string>& args,
         posix_spawn_file_actions_adddup2(&actions, slave, STDOUT_FILENO);
         posix_spawn_file_actions_addclose(&actions, master);
         posix_spawn_file_actions_addclose(&actions, slave);
+    } else if (streams.out == CliStreams::TOut::Pipe) {
+        int outPipe[2];
+        if (pipe2(outPipe, O_CLOEXEC) != 0) {
+            throw std::system_error(errno, std::generic_category(), "pipe");
+        }
+        master = outPipe[0];
+        slave = outPipe[1];
+        posix_spawn_file_actions_adddup2(&actions, slave, STDOUT_FILENO);
     } else {
         posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath.c_str(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -92,9 +121,34 @@ inline CliResult RunCli(const std::vector<std::string>& args,
     const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     if (slave >= 0) close(slave);
+    if (inPipe[0] >= 0) close(inPipe[0]);
     if (spawned != 0) {
         if (master >= 0) close(master);
+        if (inPipe[1] >= 0) close(inPipe[1]);
         throw std::system_error(spawned, std::generic_category(), "posix_spawn");
+    }
+    // The input goes in from a thread of its own, so a program that reads
+    // slowly or not at all never blocks the test.
+    std::thread feeder;
+    if (streams.input) {
+        feeder = std::thread([fd = inPipe[1], text = *streams.input] {
+            // A program that ends without reading makes the write fail with
+            // EPIPE instead of ending the test.
+            sigset_t pipeSignal;
+            sigemptyset(&pipeSignal);
+            sigaddset(&pipeSignal, SIGPIPE);
+            pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
+            const char* p = text.data();
+            std::size_t left = text.size();
+            while (left > 0) {
+                ssize_t n = write(fd, p, left);
+                if (n < 0 && errno == EINTR) continue;
+                if (n <= 0) break;
+                p += n;
+                left -= static_cast<std::size_t>(n);
+            }
+            close(fd);
+        });
     }
 
     CliResult result;
@@ -117,10 +171,20 @@ inline CliResult RunCli(const std::vector<std::string>& args,
     int wstatus = 0;
     while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
     }
+    if (feeder.joinable()) feeder.join();
     result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
-    if (!onTerminal) result.out = ReadFile(outPath);
+    if (streams.out == CliStreams::TOut::File) result.out = ReadFile(outPath);
     result.err = ReadFile(errPath);
     return result;
+}
+
+inline CliResult RunCli(const std::vector<std::string>& args,
+                        const std::map<std::string, std::string>& env,
+                        const std::string& scratchDir, bool onTerminal = false,
+                        const std::vector<std::string>& wrapper = {}) {
+    CliStreams streams;
+    if (onTerminal) streams.out = CliStreams::TOut::Terminal;
+    return RunCli(args, env, scratchDir, streams, wrapper);
 }
 
 }  // namespace corvane::test

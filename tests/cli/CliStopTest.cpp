@@ -237,5 +237,23 @@ TEST_F(CliStopTest, CtrlCWhileLookingForTheProgrammerEndsAtOnce) {
     EXPECT_THAT(r.err, HasSubstr("corvane-cli: Stopped!\n"));
 }
 
+TEST_F(CliStopTest, CtrlCDuringAReadToStandardOutputWritesNothing) {
+    sim::BoardOptions options;
+    options.baud = 38400;
+    auto board = Board(options);
+    auto run = Start({"read", "-"});
+    ASSERT_TRUE(WaitFor([&] { return board->BytesSent() > 2000; }));
+    run->Signal(SIGINT);
+    CliResult r = run->Wait();
+    EXPECT_EQ(r.status, 130) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("corvane-cli: Stopped!\n"));
+    EXPECT_EQ(r.out, "");
+
+    board->ClearCommandLog();
+    CliResult detect = Cli({"detect"});
+    EXPECT_EQ(detect.status, cli::esComplete) << detect.err;
+    EXPECT_EQ(board->CommandLog(), (std::vector<std::string>{"\r", "p"}));
+}
+
 }  // namespace
 }  // namespace corvane::test

@@ -14,6 +14,8 @@
 #include <memory>
 #include <numeric>
 #include <optional>
+#include <regex>
+#include <sstream>
 #include <thread>
 
 #include "CliOptions.h"
@@ -74,6 +76,15 @@ protected:
 
     CliResult Cli(const std::vector<std::string>& args, bool onTerminal = false) {
         return RunCli(args, Env(), FDir.Path(), onTerminal);
+    }
+    CliResult Cli(const std::vector<std::string>& args, const CliStreams& streams) {
+        return RunCli(args, Env(), FDir.Path(), streams);
+    }
+
+    // The board answers at its prompt: a detect finds it.
+    void ExpectBoardAtItsPrompt() {
+        CliResult r = Cli({"detect", "-q"});
+        EXPECT_EQ(r.status, esComplete) << "detect after: " << r.err;
     }
 
     // A HEX file holding `bytes` from `base`, the rest of a `size` image blank.
@@ -280,6 +291,15 @@ TEST_P(CliFailureTest, EndsWithTheFailureText) {
     EXPECT_THAT(r.err, HasSubstr("corvane-cli: " + std::string(c.failure) + "\n"));
     EXPECT_THAT(r.err, HasSubstr(c.alsoOnStderr));
     EXPECT_THAT(r.out, Not(HasSubstr("Complete!")));
+    if (args[0] == "read" && args[1] == "-") {
+        EXPECT_EQ(r.out, "");
+    }
+    if (args[0] == "verify" || args[0] == "blank-check") {
+        EXPECT_FALSE(Logged(*board, "e"));
+        EXPECT_FALSE(Logged(*board, "w"));
+    }
+    ExpectBoardAtItsPrompt();
+    EXPECT_FALSE(PrivateMapsLeft());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -308,7 +328,27 @@ INSTANTIATE_TEST_SUITE_P(
                     {"read", "FILE"},
                     WithFaults([](sim::Faults& f) { f.wrongReadEcho = '\0'; }),
                     "Read Failed!",
-                    "answer from the programmer: \"\\x00\"\n"}),
+                    "answer from the programmer: \"\\x00\"\n"},
+        FailureCase{"ReadToStdout",
+                    {"read", "-"},
+                    WithFaults([](sim::Faults& f) { f.wrongReadEcho = 'x'; }),
+                    "Read Failed!"},
+        FailureCase{
+            "VerifyCounter", {"verify", "FILE"}, WithChip(SmallChip()), "Set Counter Failed!"},
+        FailureCase{"VerifyRead",
+                    {"verify", "FILE"},
+                    WithFaults([](sim::Faults& f) { f.wrongReadEcho = '?'; }),
+                    "Read Failed!"},
+        FailureCase{"EraseAlone",
+                    {"erase"},
+                    WithFaults([](sim::Faults& f) { f.eraseFailures = 10; }),
+                    "Erase Failed!"},
+        FailureCase{
+            "BlankCheckCounter", {"blank-check"}, WithChip(SmallChip()), "Set Counter Failed!"},
+        FailureCase{"BlankCheckRead",
+                    {"blank-check"},
+                    WithFaults([](sim::Faults& f) { f.wrongReadEcho = 'x'; }),
+                    "Read Failed!"}),
     [](const testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
 
 TEST_F(CliTest, FastVerifyFailureOfAChangedChip) {
@@ -475,7 +515,14 @@ TEST_F(CliTest, UsageErrorsHelpAndVersion) {
                                                  {"read", "a.hex", "--lock"},
                                                  {"detect", "--bogus"},
                                                  {"detect", "--size", "2K"},
-                                                 {"detect", "--port"}}) {
+                                                 {"detect", "--port"},
+                                                 {"verify"},
+                                                 {"erase", "a.hex"},
+                                                 {"blank-check", "--lock"},
+                                                 {"verify", "a.hex", "--fast-verify"},
+                                                 {"detect", "--trace"},
+                                                 {"detect", "--trace", "-"},
+                                                 {"read", "a.hex", "--trace", "a.hex"}}) {
         CliResult r = Cli(args);
         EXPECT_EQ(r.status, esUsage) << testing::PrintToString(args);
         EXPECT_THAT(r.err, HasSubstr("Try 'corvane-cli --help'."));
@@ -485,6 +532,10 @@ TEST_F(CliTest, UsageErrorsHelpAndVersion) {
     EXPECT_EQ(r.status, esComplete);
     EXPECT_THAT(r.out, HasSubstr("Exit status:"));
     EXPECT_THAT(r.out, HasSubstr("program FILE.hex [--fast-verify] [--lock] [--size 2K|4K]"));
+    for (const char* line :
+         {"verify FILE.hex", "erase", "blank-check", "--trace FILE", "\"Not Blank!\""}) {
+        EXPECT_THAT(r.out, HasSubstr(line));
+    }
     r = Cli({"--version"});
     EXPECT_EQ(r.status, esComplete);
     EXPECT_EQ(r.out, "corvane-cli " CORVANE_VERSION "\n");
@@ -500,6 +551,221 @@ TEST_F(CliTest, TerminalShowsAProgressBar) {
     EXPECT_THAT(r.out, HasSubstr("B/s"));
     EXPECT_THAT(r.out, Not(HasSubstr(" bytes in ")));
     EXPECT_THAT(r.out, HasSubstr("Complete!"));
+}
+
+std::string Hex(unsigned value, int digits) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%0*X", digits, value);
+    return buf;
+}
+
+std::string DifferenceLine(unsigned address, unsigned file, unsigned chip) {
+    return "corvane-cli: address " + Hex(address, 4) + ": file " + Hex(file, 2) + ", chip " +
+           Hex(chip, 2) + "\n";
+}
+
+TEST_F(CliTest, VerifyComparesOverTheFilesDataAndNeverWrites) {
+    sim::BoardOptions options;
+    options.flash = Pattern(400);
+    auto board = Board(options);
+
+    // The chip holds more than the file; only the file's 300 bytes count.
+    CliResult r = Cli({"verify", HexFile("same.hex", Pattern(300))});
+    ASSERT_EQ(r.status, esComplete) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_THAT(r.out, HasSubstr("Verify...\n300 of 300 bytes in "));
+    EXPECT_TRUE(r.out.ends_with("Complete!\n")) << r.out;
+    EXPECT_TRUE(Logged(*board, "s300\n"));
+
+    // Three bytes differ, the last at the file's last byte.
+    const auto chip = Pattern(300);
+    auto data = chip;
+    data[0x10] = 0x00;
+    data[0x11] ^= 0xFF;
+    data[0x12B] = 0x5A;
+    r = Cli({"verify", HexFile("three.hex", data)});
+    EXPECT_EQ(r.status, esFailedStep);
+    EXPECT_EQ(r.err, "corvane-cli: Verify Failed!\n" + DifferenceLine(0x10, 0x00, chip[0x10]) +
+                         DifferenceLine(0x11, data[0x11], chip[0x11]) +
+                         DifferenceLine(0x12B, 0x5A, chip[0x12B]) +
+                         "corvane-cli: 3 of 300 bytes differ\n");
+    ExpectBoardAtItsPrompt();
+
+    // Every byte differs: ten are named, all are counted.
+    r = Cli({"verify", HexFile("other.hex", Pattern(300, 4))});
+    EXPECT_EQ(r.status, esFailedStep);
+    std::istringstream lines(r.err);
+    std::vector<std::string> named;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.starts_with("corvane-cli: address ")) named.push_back(line + "\n");
+    }
+    ASSERT_EQ(named.size(), 10u) << r.err;
+    EXPECT_EQ(named.front(), DifferenceLine(0, 4, 3));
+    EXPECT_EQ(named.back(), DifferenceLine(9, Pattern(300, 4)[9], chip[9]));
+    EXPECT_TRUE(r.err.ends_with("corvane-cli: 300 of 300 bytes differ\n")) << r.err;
+    ExpectBoardAtItsPrompt();
+
+    for (const char* command : {"e", "w", "l"}) EXPECT_FALSE(Logged(*board, command)) << command;
+    EXPECT_EQ(board->Flash(), [] {
+        auto flash = Pattern(400);
+        flash.resize(4096, 0xFF);
+        return flash;
+    }());
+}
+
+TEST_F(CliTest, BlankCheckOfAProgrammedChipThenEraseThenBlankCheck) {
+    auto board = Board();
+    ASSERT_EQ(Cli({"program", HexFile("a.hex", Pattern(64, 0), 0x0123)}).status, esComplete);
+    // Pattern(64, 0) begins with 00.
+    CliResult r = Cli({"blank-check"});
+    EXPECT_EQ(r.status, esFailedStep);
+    EXPECT_EQ(r.err,
+              "corvane-cli: Not Blank!\n"
+              "corvane-cli: address 0123 holds 00, the first byte that is not FF\n");
+    EXPECT_TRUE(Logged(*board, "s4096\n"));
+    ExpectBoardAtItsPrompt();
+
+    board->ClearCommandLog();
+    r = Cli({"erase"});
+    ASSERT_EQ(r.status, esComplete) << r.err;
+    EXPECT_THAT(r.out, HasSubstr("Erasing...\nErasing...[1/10]\nComplete!\n"));
+    EXPECT_FALSE(Logged(*board, "w"));
+    const auto flash = board->Flash();
+    EXPECT_TRUE(std::all_of(flash.begin(), flash.end(), [](auto b) { return b == 0xFF; }));
+
+    r = Cli({"blank-check"});
+    EXPECT_EQ(r.status, esComplete) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_THAT(r.out, HasSubstr("Blank Check...\n4096 of 4096 bytes in "));
+    EXPECT_TRUE(r.out.ends_with("Complete!\n")) << r.out;
+}
+
+TEST_F(CliTest, EraseAndBlankCheckOf2051FollowTheSizeChoice) {
+    sim::BoardOptions options = WithChip(sim::Chip2051(4096));
+    options.flash = Pattern(4096);
+    auto board = Board(options);
+    CliResult r = Cli({"erase", "--size", "4K"});
+    ASSERT_EQ(r.status, esComplete) << r.err;
+    EXPECT_TRUE(Logged(*board, "s4096\n"));
+    r = Cli({"blank-check", "--size", "4K"});
+    EXPECT_EQ(r.status, esComplete) << r.err;
+    EXPECT_THAT(r.out, HasSubstr("4096 of 4096 bytes in "));
+}
+
+TEST_F(CliTest, ReadIntoAPipeGivesWhatReadIntoAFileSaves) {
+    sim::BoardOptions options = WithChip(sim::ChipFromCode("52"));
+    options.flash = Pattern(8192, 9);
+    auto board = Board(options);
+    const std::string file = FDir.File("out.hex");
+    ASSERT_EQ(Cli({"read", file}).status, esComplete);
+
+    CliResult r = Cli({"read", "-"}, CliStreams{CliStreams::TOut::Pipe, std::nullopt});
+    ASSERT_EQ(r.status, esComplete) << r.err;
+    // All but the comment line's time of day.
+    const std::string saved = ReadFile(file);
+    ASSERT_TRUE(r.out.starts_with(";Created by Corvane : ")) << r.out.substr(0, 80);
+    EXPECT_EQ(r.out.substr(r.out.find('\n')), saved.substr(saved.find('\n')));
+    // The status texts went to standard error.
+    EXPECT_THAT(r.err, HasSubstr("89C52 on " + board->PortPath() + "\nReading...\n"));
+    EXPECT_TRUE(r.err.ends_with("Complete!\n")) << r.err;
+    EXPECT_FALSE(PrivateMapsLeft());
+}
+
+TEST_F(CliTest, ProgramAndVerifyFromAPipe) {
+    auto board = Board();
+    const auto data = Pattern(500);
+    const std::string text = ReadFile(HexFile("a.hex", data));
+    CliResult r = Cli({"program", "-"}, CliStreams{CliStreams::TOut::File, text});
+    ASSERT_EQ(r.status, esComplete) << r.err;
+    const auto flash = board->Flash();
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), flash.begin()));
+
+    r = Cli({"verify", "-", "-q"}, CliStreams{CliStreams::TOut::File, text});
+    EXPECT_EQ(r.status, esComplete) << r.err;
+
+    // A malformed text is named as standard input; the programmer is not asked.
+    board->ClearCommandLog();
+    r = Cli({"program", "-"},
+            CliStreams{CliStreams::TOut::File, ":0400000001020304F2\r\n:04000400050607FF00\r\n"});
+    EXPECT_EQ(r.status, esBadFile);
+    EXPECT_EQ(r.err, "corvane-cli: standard input: Checksum error at line:2\n");
+    r = Cli({"verify", "-"}, CliStreams{CliStreams::TOut::File, ""});
+    EXPECT_EQ(r.status, esBadFile);
+    EXPECT_EQ(r.err, "corvane-cli: standard input: No data to verify!\n");
+    EXPECT_TRUE(board->CommandLog().empty());
+    EXPECT_FALSE(PrivateMapsLeft());
+}
+
+// The bytes of a trace, one direction's in order.
+struct TraceBytes {
+    std::string sent;
+    std::string received;
+    std::vector<std::string> notes;
+};
+
+// Reads a trace as a script would; every line that is not a comment must
+// have the four fields, with times that never go back.
+TraceBytes ParseTrace(const std::string& text) {
+    static const std::regex byteLine(R"(^ *([0-9]+\.[0-9]{3}) (TX|RX) ([0-9A-F]{2}) (\S+)$)");
+    TraceBytes bytes;
+    double last = 0;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.starts_with("#")) {
+            bytes.notes.push_back(line);
+            continue;
+        }
+        std::smatch m;
+        EXPECT_TRUE(std::regex_match(line, m, byteLine)) << line;
+        if (m.empty()) continue;
+        const double ms = std::stod(m[1]);
+        EXPECT_GE(ms, last) << line;
+        last = ms;
+        const char byte = static_cast<char>(std::stoi(m[3], nullptr, 16));
+        (m[2] == "TX" ? bytes.sent : bytes.received) += byte;
+    }
+    return bytes;
+}
+
+TEST_F(CliTest, TraceOfADetectShowsTheGreetingBothWays) {
+    auto board = Board();
+    const std::string trace = FDir.File("trace.txt");
+    CliResult r = Cli({"detect", "--trace", trace});
+    ASSERT_EQ(r.status, esComplete) << r.err;
+    const std::string text = ReadFile(trace);
+    const TraceBytes bytes = ParseTrace(text);
+    // The greeting CR and the chip query went out; the banner and both
+    // prompts came back.
+    EXPECT_EQ(bytes.sent, "\rp");
+    EXPECT_THAT(bytes.received, HasSubstr("Yarv"));
+    EXPECT_EQ(std::count(bytes.received.begin(), bytes.received.end(), '>'), 2);
+    EXPECT_EQ(bytes.sent.size(), board->BytesReceived());
+    EXPECT_EQ(bytes.received.size(), board->BytesSent());
+    EXPECT_THAT(text, testing::ContainsRegex(" TX 0D CR\n"));
+    EXPECT_THAT(text, testing::ContainsRegex(" RX 59 Y\n"));
+    EXPECT_THAT(text, testing::ContainsRegex(" RX 20 SP\n"));
+    EXPECT_THAT(bytes.notes, testing::Contains(testing::EndsWith(" open " + board->PortPath())));
+}
+
+TEST_F(CliTest, TraceOfAProgramHoldsTheWritePass) {
+    auto board = Board();
+    const auto data = Pattern(50);  // holds XON (17) as data, at byte 2
+    const std::string trace = FDir.File("trace.txt");
+    CliResult r = Cli({"program", HexFile("a.hex", data), "--trace", trace, "-q"});
+    ASSERT_EQ(r.status, esComplete) << r.err;
+    const TraceBytes bytes = ParseTrace(ReadFile(trace));
+    EXPECT_THAT(bytes.sent, HasSubstr("w" + std::string(data.begin(), data.end()) + "r"));
+    EXPECT_EQ(bytes.sent.size(), board->BytesReceived());
+    EXPECT_EQ(bytes.received.size(), board->BytesSent());
+    EXPECT_EQ(std::count(bytes.received.begin(), bytes.received.end(), '\x13'), 50);
+
+    // A trace that cannot be written stops the command before the line is used.
+    board->ClearCommandLog();
+    r = Cli({"erase", "--trace", FDir.File("no-such-dir/trace.txt")});
+    EXPECT_EQ(r.status, esBadFile);
+    EXPECT_EQ(r.err, "corvane-cli: " + FDir.File("no-such-dir/trace.txt") +
+                         ": No such file or directory\n");
+    EXPECT_TRUE(board->CommandLog().empty());
 }
 
 }  // namespace

@@ -1,0 +1,84 @@
+#include "LineTrace.h"
+
+#include <cerrno>
+#include <system_error>
+#include <utility>
+
+namespace corvane {
+
+namespace {
+
+constexpr const char* kControlNames[32] = {"NUL", "SOH", "STX", "ETX",  "EOT", "ENQ", "ACK", "BEL",
+                                           "BS",  "HT",  "LF",  "VT",   "FF",  "CR",  "SO",  "SI",
+                                           "DLE", "XON", "DC2", "XOFF", "DC4", "NAK", "SYN", "ETB",
+                                           "CAN", "EM",  "SUB", "ESC",  "FS",  "GS",  "RS",  "US"};
+
+std::mutex gDefaultMutex;
+std::shared_ptr<TLineTrace> gDefault;
+
+}  // namespace
+
+TLineTrace::TLineTrace(std::FILE* file) : FFile(file), FStart(Clock::now()) {
+    // One line at a time reaches the file, so nothing is lost when the
+    // program hangs and is killed.
+    std::setvbuf(FFile, nullptr, _IOLBF, 0);
+    std::fputs(
+        "# corvane line trace: milliseconds since the start, TX (host to programmer) or RX\n"
+        "# (programmer to host), the byte in hex, its character; '#' lines are comments\n",
+        FFile);
+}
+
+TLineTrace::~TLineTrace() {
+    std::fclose(FFile);
+}
+
+std::shared_ptr<TLineTrace> TLineTrace::Open(const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "w");
+    if (file == nullptr) throw std::system_error(errno, std::generic_category(), path);
+    return std::make_shared<TLineTrace>(file);
+}
+
+std::string TLineTrace::CharacterName(std::uint8_t byte) {
+    if (byte < 32) return kControlNames[byte];
+    if (byte == ' ') return "SP";
+    if (byte == 0x7F) return "DEL";
+    if (byte > 0x7F) return "--";
+    return std::string(1, static_cast<char>(byte));
+}
+
+double TLineTrace::Millis() const {
+    return std::chrono::duration<double, std::milli>(Clock::now() - FStart).count();
+}
+
+void TLineTrace::Line(const char* direction, std::uint8_t byte, double ms) {
+    std::fprintf(FFile, "%10.3f %s %02X %s\n", ms, direction, byte, CharacterName(byte).c_str());
+}
+
+void TLineTrace::Sent(std::uint8_t byte) {
+    std::lock_guard lock(FMutex);
+    Line("TX", byte, Millis());
+}
+
+void TLineTrace::Received(const void* data, std::size_t count) {
+    std::lock_guard lock(FMutex);
+    const double ms = Millis();
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    for (std::size_t i = 0; i < count; ++i) Line("RX", bytes[i], ms);
+}
+
+void TLineTrace::Note(const std::string& text) {
+    std::lock_guard lock(FMutex);
+    std::fprintf(FFile, "# %10.3f %s\n", Millis(), text.c_str());
+}
+
+void SetDefaultLineTrace(std::shared_ptr<TLineTrace> trace) {
+    std::lock_guard lock(gDefaultMutex);
+    gDefault = std::move(trace);
+}
+
+std::shared_ptr<TLineTrace> DefaultLineTrace() {
+    std::lock_guard lock(gDefaultMutex);
+    return gDefault;
+}
+
+}  // namespace corvane
