@@ -36,7 +36,7 @@ done
 description=$(field Description)
 [[ $(head -1 <<<"$description") == "programmer for 89-series 8051 flash microcontrollers" ]] ||
   fail "Description's summary: $(head -1 <<<"$description")"
-[[ $description == *"through a programmer board"* ]] || fail "Description has no long text: $description"
+[[ $description == *"Corvane programs 8051-family flash microcontrollers"* ]] || fail "Description has no long text: $description"
 dpkg-deb -I "$deb" >/dev/null
 
 # The tree: the programs, the man pages, the completion, and for the window its

@@ -58,6 +58,23 @@ private:
     rlimit FOld{};
 };
 
+// The behaviour sanitizer makes descriptors of its own the first time it
+// checks a call on a class (a pipe to probe memory): it meets the classes
+// here, with room to spare, before the limit is lowered.
+template <typename MakePort>
+void MeetTheClasses(MakePort make) {
+    auto port = make();
+    port->SetEvents({evRxChar});
+    port->OpenPort();
+    port->ClosePort();
+    try {
+        TComPort missing;
+        missing.SetPort("/nonexistent/port");
+        missing.OpenPort();
+    } catch (const EComPort&) {
+    }
+}
+
 // Tries to open `port` under a limit of `room` descriptors; returns the
 // error's system number, or 0 when it opened.
 int OpenWithRoom(TComPort& port, int room) {
@@ -73,6 +90,11 @@ int OpenWithRoom(TComPort& port, int room) {
 
 TEST(DescriptorLimit, OpenWorksCompletelyOrFailsCleanlyOverAPty) {
     Pty pty;
+    MeetTheClasses([&] {
+        auto port = std::make_unique<TComPort>();
+        port->SetPort(pty.Path());
+        return port;
+    });
     const std::set<int> before = Descriptors();
     // The component is made with room to spare, or with none at all.
     for (bool starved : {false, true}) {
@@ -120,6 +142,10 @@ TEST(DescriptorLimit, OpenWorksCompletelyOrFailsCleanlyOverAPty) {
 // recording device: the open fails and the device is closed again.
 TEST(DescriptorLimit, NoStopSignalFailsTheOpenAndReleasesTheDevice) {
     Watchdog watchdog("opening without room for the stop signal");
+    MeetTheClasses([] {
+        return std::make_unique<TComPort>(
+            std::make_unique<FakeComDevice>(std::make_shared<FakeDeviceState>()));
+    });
     auto state = std::make_shared<FakeDeviceState>();
     TComPort port(std::make_unique<FakeComDevice>(state));
     port.SetEvents({evRxChar});
