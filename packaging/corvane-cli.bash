@@ -8,10 +8,10 @@ _corvane_cli()
     _init_completion -s || return
 
     # Every command; ":hex" marks one that takes a HEX file.
-    local commands="detect program:hex read:hex"
+    local commands="detect program:hex read:hex verify:hex erase blank-check ports"
 
     case $prev in
-        --port)
+        --port | --trace)
             _filedir
             return
             ;;
@@ -31,7 +31,7 @@ _corvane_cli()
     local i command=
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
-            --port | --size) ((i++)) ;;
+            --port | --size | --trace) ((i++)) ;;
             -*) ;;
             *)
                 command=${words[i]}

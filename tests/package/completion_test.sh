@@ -56,7 +56,7 @@ expect_some() {
   done
 }
 
-expect_some "corvane-cli " detect program read
+expect_some "corvane-cli " detect program read verify erase blank-check ports
 expect "corvane-cli pro" program
 expect "corvane-cli --quiet r" read
 expect "corvane-cli --port /dev/ttyUSB0 d" detect
@@ -71,6 +71,10 @@ expect "corvane-cli --size=" 2K 4K
 expect "corvane-cli --size=2" 2K
 expect "corvane-cli program " blink.hex CHIP.HEX images
 expect "corvane-cli read bl" blink.hex
+expect "corvane-cli verify " blink.hex CHIP.HEX images
+expect "corvane-cli --trace ima" images
+expect "corvane-cli --trace t.log b" blank-check
+expect "corvane-cli erase "
 expect "corvane-cli --port /dev/null -q program " blink.hex CHIP.HEX images
 expect "corvane-cli detect "
 expect "corvane-cli detect b"
