@@ -413,6 +413,8 @@ public:
     explicit TCustomComPort(std::unique_ptr<IComDevice> device = nullptr);
     // Closes the port (notifications included); a failure of that close
     // cannot be passed on and is dropped, the port is released regardless.
+    // A handler may close its port but not destroy it: destruction waits
+    // for the monitor, which waits for the handler.
     virtual ~TCustomComPort();
     TCustomComPort(const TCustomComPort&) = delete;
     TCustomComPort& operator=(const TCustomComPort&) = delete;
