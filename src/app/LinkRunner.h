@@ -1,0 +1,132 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "ChipKind.h"
+#include "ProgrammerLink.h"
+#include "ProgrammerView.h"
+
+class QThread;
+
+namespace corvane {
+
+class TQtEventDispatcher;
+
+// The options a workflow reads, taken on the GUI thread when the click comes.
+struct TWorkflowOptions {
+    bool FastVerifyEnabled = false;
+    bool FastVerifyChecked = false;
+    bool LockChecked = false;
+    int MemSizeIndex = 0;
+};
+
+// Lives on the worker thread and owns the programmer link there (and with it
+// the port, the images and the chip kind). It is the link's view on that
+// thread: what the link reports leaves as signals, which the runner delivers
+// to the window through queued connections, in order; the options the link
+// reads are the ones handed over with the command.
+class TLinkWorker : public QObject, public IProgrammerView {
+    Q_OBJECT
+public:
+    TLinkWorker();
+    ~TLinkWorker() override;
+
+    TProgrammerLink& Link() { return *FLink; }
+
+    // The commands, run on the worker thread.
+    void Poll();
+    void Program(const std::string& fileName, const TWorkflowOptions& options);
+    void Read(const std::string& fileName, const TWorkflowOptions& options);
+    void ApplyMemSize(int index);
+    // Closes the port and ends the thread's event loop.
+    void Shutdown();
+
+    // IProgrammerView, called by the link on the worker thread.
+    void ShowStatus(const std::string& text) override;
+    void RepaintStatus() override;
+    void RepaintWindow() override;
+    void SetProgressRange(int min, int max) override;
+    void SetProgressPosition(int position) override;
+    void ShowMessage(const std::string& text) override;
+    void ShowWaitCursor() override;
+    void RestoreCursor() override;
+    void SetPollTimerEnabled(bool enabled) override;
+    bool FastVerifyEnabled() const override { return FOptions.FastVerifyEnabled; }
+    bool FastVerifyChecked() const override { return FOptions.FastVerifyChecked; }
+    bool LockChecked() const override { return FOptions.LockChecked; }
+    int MemSizeIndex() const override { return FOptions.MemSizeIndex; }
+
+signals:
+    void StatusShown(const QByteArray& text);
+    void ProgressRangeSet(int min, int max);
+    void ProgressPositionSet(int position);
+    // Delivered with a blocking queued connection: the worker waits until
+    // the box has been closed.
+    void MessageAsked(const QByteArray& text);
+    void WaitCursorShown();
+    void CursorRestored();
+    void PollTimerSwitched(bool enabled);
+    // A poll has ended with this chip kind.
+    void PollEnded(int kind);
+    // A workflow has ended; `failed` with the message of the exception that ended it.
+    void WorkflowEnded(bool failed, const QString& message);
+    // An exception of the port's event handling (not a port error).
+    void ErrorRaised(const QString& message);
+
+private:
+    void Workflow(const std::function<void()>& run, const TWorkflowOptions& options);
+    TQtEventDispatcher* FDispatcher;
+    std::unique_ptr<TProgrammerLink> FLink;
+    TWorkflowOptions FOptions;
+};
+
+// The GUI thread's side: starts the worker thread, hands it commands as
+// queued calls, and delivers what the worker reports to `view` (the window)
+// on the GUI thread. Nothing here waits on the line.
+class TLinkRunner : public QObject {
+public:
+    using TPollEnded = std::function<void(TChipKind kind)>;
+    using TWorkflowEnded = std::function<void(bool failed, const QString& message)>;
+
+    TLinkRunner(IProgrammerView& view, TPollEnded pollEnded, TWorkflowEnded workflowEnded);
+    ~TLinkRunner() override;
+
+    void Poll();
+    void Program(const std::string& fileName, const TWorkflowOptions& options);
+    void Read(const std::string& fileName, const TWorkflowOptions& options);
+    void ApplyMemSize(int index);
+    // Asks a running Send or Read (or a poll's wait) to stop at the next
+    // byte. Any thread.
+    void RequestStop();
+    // Stops the work, lets the link put the board back at its prompt, closes
+    // the port and ends the worker thread. The window's reports that are
+    // still on their way are dropped, a message box is not shown.
+    void Shutdown();
+    bool Running() const;
+
+    // Runs `job` on the worker thread and waits for it (tests; never while
+    // the worker is on the line).
+    void Call(const std::function<void(TProgrammerLink&)>& job);
+    // The link, for looking at it while the worker is idle.
+    TProgrammerLink& Link() { return FWorker->Link(); }
+    // The worker, whose signals a test may watch on the worker thread.
+    TLinkWorker& Worker() { return *FWorker; }
+
+private:
+    void Post(std::function<void()> job);
+
+    IProgrammerView& FView;
+    TPollEnded FPollEnded;
+    TWorkflowEnded FWorkflowEnded;
+    QThread* FThread;
+    TLinkWorker* FWorker;
+    // Reached from the GUI thread only for RequestStop, which any thread may call.
+    TProgrammerLink* FStopTarget;
+    bool FShuttingDown = false;
+};
+
+}  // namespace corvane
