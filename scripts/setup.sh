@@ -8,7 +8,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-dev clang-format
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  sdcc xvfb xauth
+  sdcc xvfb xauth xdotool x11-utils
 )
 
 missing=()

@@ -43,13 +43,20 @@ void SetTextColour(QWidget& widget, const QColor& colour) {
     widget.setPalette(palette);
 }
 
-// A completion list the dialog's name field showed when Enter closed the
-// dialog: nothing of a dialog stays on the screen after it.
-void HideCompletions(QFileDialog& dialog) {
-    for (QCompleter* completer : dialog.findChildren<QCompleter*>()) {
-        if (completer->popup() != nullptr) completer->popup()->hide();
+// A file dialog that takes its completion list with it when it closes. The
+// list of the name field stays open when Enter accepts a typed path while it
+// shows, and would be left on the screen, holding the keyboard and the mouse,
+// after the dialog has gone.
+class THexFileDialog : public QFileDialog {
+public:
+    using QFileDialog::QFileDialog;
+    void done(int result) override {
+        for (QCompleter* completer : findChildren<QCompleter*>()) {
+            if (completer->popup() != nullptr) completer->popup()->hide();
+        }
+        QFileDialog::done(result);
     }
-}
+};
 
 }  // namespace
 
@@ -72,14 +79,14 @@ TFrmMain::TFrmMain(QWidget* parent)
     FTimer1->setObjectName(QStringLiteral("Timer1"));
     FTimer1->setInterval(1000);
 
-    OpenDialog1 = new QFileDialog(this);
+    OpenDialog1 = new THexFileDialog(this);
     OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
     OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
     OpenDialog1->setFileMode(QFileDialog::ExistingFile);
     OpenDialog1->setNameFilter(kHexFilter);
     OpenDialog1->setDefaultSuffix(kHexSuffix);
 
-    SaveDialog1 = new QFileDialog(this);
+    SaveDialog1 = new THexFileDialog(this);
     SaveDialog1->setObjectName(QStringLiteral("SaveDialog1"));
     SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
     SaveDialog1->setFileMode(QFileDialog::AnyFile);
@@ -255,7 +262,6 @@ std::optional<QString> TFrmMain::ChooseFile(TFileDialog kind) {
     QFileDialog& dialog = kind == TFileDialog::Open ? *OpenDialog1 : *SaveDialog1;
     if (!FLastFolder.isEmpty()) dialog.setDirectory(FLastFolder);
     const int result = dialog.exec();
-    HideCompletions(dialog);
     if (result != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return std::nullopt;
     }

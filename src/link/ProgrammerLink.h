@@ -91,6 +91,10 @@ private:
     std::vector<std::string> FPortList;
     std::string FLastStatus;
     std::chrono::milliseconds FCommandPause{500};
+    // While set, a read-back shows the wrong-echo box only if none has been
+    // shown since it was set (the erase of a 2051/4051 reads back up to ten times).
+    bool FOneEchoBox = false;
+    bool FEchoBoxShown = false;
 };
 
 }  // namespace corvane
