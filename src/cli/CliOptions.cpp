@@ -118,6 +118,13 @@ Options:
 Status texts go to standard output as they change; on a terminal a progress
 bar shows bytes done, total and rate. Errors go to standard error.
 
+Ctrl+C or SIGTERM stops the work at the next byte. The programmer board has
+no command that ends a write or read pass, so the pass is finished first
+(0xFF, which leaves an erased cell as it is, for each byte still to write; the
+rest of a read-back read and dropped): the board is left at its prompt, ready
+for the next run. That takes as long as the rest of the pass would have. A
+second Ctrl+C exits at once; the board may then need a reset.
+
 Exit status:
   0  the workflow ended in "Complete!" (detect: a chip was found)
   1  a step failed; its failure text (such as "Write Failed!") is on stderr
@@ -126,6 +133,9 @@ Exit status:
      the line) or does not fit the chip
   4  no programmer answered, or its socket holds no chip that is known
   5  the serial port failed while the programmer was in use
+  130, 143
+     stopped by Ctrl+C (SIGINT) or SIGTERM: 128 + the signal's number
+     ("Stopped!" on stderr; a read saves nothing)
 )";
 }
 

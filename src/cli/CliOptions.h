@@ -14,6 +14,7 @@ enum TExitStatus : int {
     esBadFile = 3,       // the HEX file cannot be read, is malformed or does not fit the chip
     esNoProgrammer = 4,  // no programmer answered, or it holds no chip that is known
     esPortError = 5      // the serial port failed while the programmer was in use
+    // A run stopped by a signal ends with StoppedStatus(signal) (StopSignals.h).
 };
 
 enum class TCommand { None, Detect, Program, Read };

@@ -17,6 +17,7 @@
 #include "Exception.h"
 #include "PortMap.h"
 #include "ProgrammerLink.h"
+#include "StopSignals.h"
 #include "TerminalView.h"
 #include "UHexFile.h"
 
@@ -36,6 +37,7 @@ constexpr std::chrono::milliseconds kPollInterval(1000);
 constexpr const char* kTryPrefix = "Try to connect by : ";
 constexpr const char* kIdentifying = "Identify target chip ...";
 constexpr const char* kComplete = "Complete!";
+constexpr const char* kStopped = "Stopped!";
 
 // Sets the busy flag for its lifetime; the flag keeps a poll from starting
 // in the middle of a workflow, as the window's does.
@@ -63,6 +65,10 @@ public:
         FView.SetLockChecked(options.lock);
         FView.SetMemSizeIndex(options.memSizeIndex);
     }
+
+    ~TCliProgram() { stop_signals::SetTarget(nullptr); }
+    TCliProgram(const TCliProgram&) = delete;
+    TCliProgram& operator=(const TCliProgram&) = delete;
 
     int Run() {
         switch (FOptions.command) {
@@ -99,6 +105,7 @@ private:
             }
         }
         FLink = std::make_unique<TProgrammerLink>(FView);
+        stop_signals::SetTarget(FLink.get());
         // A failure of the port's monitor thread reaches this thread when the
         // port closes, possibly while the link goes; it is shown unless the
         // port's failure has been reported already.
@@ -117,17 +124,22 @@ private:
         std::vector<std::string> tried;
         bool answered = false;
         FView.OnStatus = [&](const std::string& text) {
+            // A poll forgets a stop asked for before it began: one that came
+            // since is asked for again before each greeting and chip query.
+            if (stop_signals::Taken() != 0) FLink->RequestStop();
             if (text.rfind(kTryPrefix, 0) == 0)
                 tried.push_back(text.substr(std::strlen(kTryPrefix)));
             if (text == kIdentifying) answered = true;
         };
         for (int cycle = 0; cycle < kDetectCycles && FLink->ChipKind() == ckNone; ++cycle) {
-            if (cycle > 0) std::this_thread::sleep_for(kPollInterval);
+            if (cycle > 0) stop_signals::SleepUnlessTaken(kPollInterval);
+            if (stop_signals::Taken() != 0) break;
             tried.clear();
             answered = false;
             Poll();
         }
         FView.OnStatus = nullptr;
+        if (int signal = stop_signals::Taken()) return Fail(StoppedStatus(signal), kStopped);
 
         const TChipKind kind = FLink->ChipKind();
         if (kind == ckNone) {
@@ -214,6 +226,12 @@ private:
     // exit status.
     template <typename TWorkflow>
     int RunWorkflow(TWorkflow workflow) {
+        if (int signal = stop_signals::Taken()) return Fail(StoppedStatus(signal), kStopped);
+        // The workflow forgets a stop asked for before it began; one that came
+        // in between is asked for again at its first status text.
+        FView.OnStatus = [this](const std::string&) {
+            if (stop_signals::Taken() != 0) FLink->RequestStop();
+        };
         try {
             TBusyScope busy(FBusy);
             workflow();
@@ -227,8 +245,12 @@ private:
             return Fail(esPortError, e.what());
         }
         FView.FinishPass();
+        FView.OnStatus = nullptr;
         const std::string outcome = FLink->LastStatus();
         if (outcome == kComplete) return esComplete;
+        if (outcome == kStopped && stop_signals::Taken() != 0) {
+            return Fail(StoppedStatus(stop_signals::Taken()), outcome);
+        }
         return Fail(esFailedStep,
                     outcome.empty() ? std::string("the workflow did not complete") : outcome);
     }

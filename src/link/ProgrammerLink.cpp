@@ -20,6 +20,27 @@ constexpr const char* kKeyword = "Yarv";
 
 constexpr int kEraseAttempts = 10;
 
+constexpr const char* kStopped = "Stopped!";
+
+// A write pass is finished with this byte: programming it leaves a cell as
+// it is after the erase.
+constexpr char kFiller = static_cast<char>(0xFF);
+
+// Waits are cut into slices of this length so that a stop is noticed soon.
+constexpr std::int32_t kStopSliceMs = 50;
+
+// The line counts as quiet after the one-byte read time-out (100 x 1 + 1000).
+constexpr std::int32_t kQuietMs = 1100;
+
+// A reply that a stop left unread is awaited for what the command's budget
+// had left, but no longer than the board is known to work before it answers
+// (an erase), so that a board that never answers does not hold a stop up.
+constexpr std::chrono::milliseconds kOwedReplyCap(5000);
+
+// Stray bytes a finishing write pass passes over before it gives up (noise
+// in place of a handshake byte; a line that floods instead of answering).
+constexpr int kStrayBytes = 256;
+
 // The longest reply an exchange keeps. The programmer's replies are a few
 // dozen characters; a line that floods the host is read on and searched for
 // the terminator, but what lies beyond this is dropped, so memory stays bounded.
@@ -64,6 +85,34 @@ private:
 };
 
 }  // namespace
+
+// Marks a call from the front end: when the outermost one ends, however it
+// ends, the board is brought back to its prompt.
+class TProgrammerLink::TIdleGuard {
+public:
+    explicit TIdleGuard(TProgrammerLink& link) : FLink(link) { ++FLink.FBusyDepth; }
+    ~TIdleGuard() {
+        if (--FLink.FBusyDepth == 0) FLink.SettleQuietly();
+    }
+    TIdleGuard(const TIdleGuard&) = delete;
+    TIdleGuard& operator=(const TIdleGuard&) = delete;
+
+private:
+    TProgrammerLink& FLink;
+};
+
+// Steps that must run to their end once begun (the byte counter's entry, the
+// write command's echo) hold a stop off for their lifetime.
+class TProgrammerLink::TNoStop {
+public:
+    explicit TNoStop(TProgrammerLink& link) : FLink(link) { ++FLink.FNoStopDepth; }
+    ~TNoStop() { --FLink.FNoStopDepth; }
+    TNoStop(const TNoStop&) = delete;
+    TNoStop& operator=(const TNoStop&) = delete;
+
+private:
+    TProgrammerLink& FLink;
+};
 
 TProgrammerLink::TProgrammerLink(IProgrammerView& view, std::unique_ptr<TComPort> port)
     : FView(view), FComPort(std::move(port)) {
@@ -115,9 +164,42 @@ void TProgrammerLink::ShowStatus(const std::string& text) {
     FView.ShowStatus(text);
 }
 
+void TProgrammerLink::RequestStop() {
+    FStopRequested.store(true, std::memory_order_relaxed);
+}
+
+bool TProgrammerLink::StopRequested() const {
+    return FStopRequested.load(std::memory_order_relaxed);
+}
+
+bool TProgrammerLink::Stopping() const {
+    return FNoStopDepth == 0 && StopRequested();
+}
+
+bool TProgrammerLink::WaitForInputOrStop(std::int32_t ms) {
+    for (;;) {
+        const std::int32_t slice = std::min(ms, kStopSliceMs);
+        if (FComPort->WaitForInput(slice)) return true;
+        ms -= slice;
+        if (ms <= 0 || Stopping()) return false;
+    }
+}
+
+void TProgrammerLink::Pause(std::chrono::milliseconds pause) {
+    const auto end = Clock::now() + pause;
+    while (!Stopping()) {
+        const auto now = Clock::now();
+        if (now >= end) return;
+        std::this_thread::sleep_for(
+            std::min<Clock::duration>(end - now, std::chrono::milliseconds(kStopSliceMs)));
+    }
+}
+
 void TProgrammerLink::Exchange(char command, char terminator, std::string& reply,
                                std::int32_t budgetMs) {
-    using Clock = std::chrono::steady_clock;
+    TIdleGuard idle(*this);
+    // Nothing goes to the board while it is inside a pass or still owes a reply.
+    SettleBoard();
     if (command != kNoCommand) FComPort->SendChar(command);
 
     std::string received;
@@ -133,7 +215,7 @@ void TProgrammerLink::Exchange(char command, char terminator, std::string& reply
             waitMs = static_cast<std::int32_t>(
                 std::chrono::ceil<std::chrono::milliseconds>(remaining).count());
         }
-        if (FComPort->WaitForInput(waitMs)) {
+        if (WaitForInputOrStop(waitMs)) {
             std::int32_t pending = FComPort->PendingInput();
             if (pending > 0) {
                 std::string chunk;
@@ -145,8 +227,107 @@ void TProgrammerLink::Exchange(char command, char terminator, std::string& reply
             }
         }
         remaining -= Clock::now() - t0;
-    } while (!seen && remaining > Clock::duration::zero());
+    } while (!seen && remaining > Clock::duration::zero() && !Stopping());
+    if (!seen && remaining > Clock::duration::zero()) {
+        // Stopped: the caller gets what came, and the rest is awaited before
+        // anything else is sent.
+        FBoardPort = FComPort->Port();
+        FReplyOwed = true;
+        FOwedTerminator = terminator;
+        FOwedBudget = remaining;
+    }
     reply = std::move(received);
+}
+
+void TProgrammerLink::SettleBoard() {
+    if (FPass == TPass::None && !FReplyOwed) return;
+    if (!FComPort->Connected() || FComPort->Port() != FBoardPort) {
+        // Another port: what that board owes or expects is for when it is
+        // used again. A reply is not worth waiting for once the port has gone,
+        // and an XON the board sent went with the port's input: the board
+        // takes the next byte without another.
+        FReplyOwed = false;
+        if (FPass == TPass::Write) FPassReady = true;
+        return;
+    }
+    TNoStop finishing(*this);
+    if (FPass == TPass::Write) FinishWritePass();
+    if (FPass == TPass::Read) DrainReadPass();
+    if (FReplyOwed) {
+        const auto end = Clock::now() + std::min<Clock::duration>(FOwedBudget, kOwedReplyCap);
+        const char terminator = FOwedTerminator;
+        FReplyOwed = false;
+        for (auto now = Clock::now(); now < end; now = Clock::now()) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - now).count();
+            if (!FComPort->WaitForInput(static_cast<std::int32_t>(left))) break;
+            std::string chunk;
+            FComPort->ReadText(chunk, FComPort->PendingInput());
+            if (chunk.find(terminator) != std::string::npos) break;
+        }
+    }
+}
+
+void TProgrammerLink::SettleQuietly() noexcept {
+    try {
+        SettleBoard();
+    } catch (...) {
+        // The port failed: an open pass stays on record and is finished
+        // before the port is used again.
+    }
+}
+
+void TProgrammerLink::OpenPass(TPass pass, std::uint32_t expected) {
+    FBoardPort = FComPort->Port();
+    FPass = pass;
+    FPassExpected = expected;
+    FPassReady = false;
+}
+
+bool TProgrammerLink::AwaitHandshake(std::uint8_t wanted, int& strayBudget) {
+    for (;;) {
+        std::uint8_t byte = 0;
+        if (!ReadOneByte(byte)) return false;
+        if (byte == wanted) return true;
+        if (--strayBudget < 0) return false;
+    }
+}
+
+void TProgrammerLink::FinishWritePass() {
+    int strayBudget = kStrayBytes;
+    while (FPassExpected > 0) {
+        // A late XOFF of the byte before, or noise, may come before the XON;
+        // an XON may come before the XOFF when the byte that stood for it was
+        // noise in front of it.
+        if (!FPassReady && !AwaitHandshake(kXon, strayBudget)) break;
+        FComPort->SendChar(kFiller);
+        FPassReady = false;
+        --FPassExpected;
+        if (!AwaitHandshake(kXoff, strayBudget)) break;
+    }
+    const bool finished = FPassExpected == 0;
+    // Given up: the board has dropped the pass or the line has gone; either
+    // way it expects nothing more.
+    FPass = TPass::None;
+    FPassExpected = 0;
+    if (finished) {
+        std::string reply;
+        Exchange(kNoCommand, kPrompt, reply, 1000);
+    }
+}
+
+void TProgrammerLink::DrainReadPass() {
+    // The dump holds two digits a byte; a line that floods without a prompt
+    // is not read for ever.
+    std::uint64_t budget = 2ULL * FPassExpected + 4096;
+    for (;;) {
+        if (!FComPort->WaitForInput(kQuietMs)) break;
+        std::string chunk;
+        FComPort->ReadText(chunk, FComPort->PendingInput());
+        if (chunk.find(kPrompt) != std::string::npos || chunk.size() >= budget) break;
+        budget -= chunk.size();
+    }
+    FPass = TPass::None;
+    FPassExpected = 0;
 }
 
 bool TProgrammerLink::ReadOneByte(std::uint8_t& byte) {
@@ -154,8 +335,11 @@ bool TProgrammerLink::ReadOneByte(std::uint8_t& byte) {
 }
 
 void TProgrammerLink::PollProgrammer() {
+    // A stop asked for before the cycle belonged to what ran before it.
+    FStopRequested.store(false, std::memory_order_relaxed);
     FView.SetPollTimerEnabled(false);
     try {
+        TIdleGuard idle(*this);
         try {
             ListSerialPorts(FPortList);
         } catch (const std::exception&) {
@@ -182,7 +366,8 @@ void TProgrammerLink::PollKnownChip() {
         Exchange('\r', kPrompt, greeting, 1000);
         if (Contains(greeting, kKeyword)) {
             IdentifyChip(greeting);
-        } else {
+        } else if (!Stopping()) {
+            // A greeting cut short by a stop tells nothing about the chip.
             FChipKind = ckNone;
         }
     } catch (const std::exception&) {
@@ -195,6 +380,7 @@ void TProgrammerLink::PollKnownChip() {
 void TProgrammerLink::ScanPorts() {
     bool opened = false;
     for (const std::string& name : FPortList) {
+        if (Stopping()) break;
         try {
             FComPort->SetPort(name);
             FComPort->OpenPort();
@@ -227,6 +413,7 @@ void TProgrammerLink::DropPort() {
 }
 
 void TProgrammerLink::IdentifyChip(const std::string& greeting) {
+    TIdleGuard idle(*this);
     if (Contains(greeting, "2051")) {
         // The 2051/4051 has no fixed size: the front end applies the
         // "Code Memory" choice when it shows the chip.
@@ -241,6 +428,10 @@ void TProgrammerLink::IdentifyChip(const std::string& greeting) {
 }
 
 bool TProgrammerLink::SetCounter(std::uint16_t count) {
+    TIdleGuard idle(*this);
+    // Once begun, the count is entered to its end: the board is inside the
+    // entry until LF.
+    TNoStop whole(*this);
     const std::string digits = std::to_string(count);
     std::string reply;
     Exchange('s', kXon, reply, 2000);
@@ -254,6 +445,8 @@ bool TProgrammerLink::SetCounter(std::uint16_t count) {
 }
 
 bool TProgrammerLink::EraseChip() {
+    TIdleGuard idle(*this);
+    SettleBoard();
     FComPort->PurgeBuffers(true, true);
     std::string reply;
     if (FChipKind == ck89C2051) {
@@ -272,6 +465,7 @@ bool TProgrammerLink::EraseChip() {
             ~TEchoBoxes() { One = false; }
         } echoBoxes{FOneEchoBox};
         for (int k = 1; k <= kEraseAttempts; ++k) {
+            if (Stopping()) return false;
             ShowStatus(Format("Erasing...[%u/10]", static_cast<unsigned>(k)));
             FView.RepaintStatus();
             Exchange('e', kPrompt, reply, 5000);
@@ -280,6 +474,7 @@ bool TProgrammerLink::EraseChip() {
         return false;
     }
     for (int k = 1; k <= kEraseAttempts; ++k) {
+        if (Stopping()) return false;
         ShowStatus(Format("Erasing...[%u/10]", static_cast<unsigned>(k)));
         FView.RepaintStatus();
         Exchange('e', kPrompt, reply, 5000);
@@ -296,48 +491,71 @@ bool TProgrammerLink::EraseChip() {
 }
 
 bool TProgrammerLink::WriteChip(std::uint16_t count) {
+    TIdleGuard idle(*this);
     FView.SetProgressRange(0, count - 1);
     std::string reply;
-    Exchange('w', 'w', reply, 1000);
-    if (reply.empty()) return false;
+    {
+        TNoStop echo(*this);
+        Exchange('w', 'w', reply, 1000);
+    }
+    // The board that took 'w' now expects count bytes, echo or not.
+    OpenPass(TPass::Write, count);
     // On a fast line the first XON comes in with the echo and has been read
     // already; it is the first byte's XON.
     std::size_t echo = reply.find('w');
-    bool xonTaken = echo != std::string::npos && reply.find(kXon, echo + 1) != std::string::npos;
+    FPassReady = echo != std::string::npos && reply.find(kXon, echo + 1) != std::string::npos;
 
     std::uint32_t done = 0;
-    for (std::uint32_t i = 0; i < count; ++i) {
-        std::uint8_t byte = 0;
-        if (!xonTaken && (!ReadOneByte(byte) || byte != kXon)) break;
-        xonTaken = false;
-        FComPort->SendChar(static_cast<char>(FSourceImage.GetByte(static_cast<std::uint16_t>(i))));
-        if (!ReadOneByte(byte) || byte != kXoff) break;
-        ++done;
-        FView.SetProgressPosition(static_cast<int>(i));
-        FView.PassProgress(static_cast<int>(done), count);
-        FView.RepaintWindow();
+    if (!reply.empty()) {
+        for (std::uint32_t i = 0; i < count && !Stopping(); ++i) {
+            std::uint8_t byte = 0;
+            if (!FPassReady && (!ReadOneByte(byte) || byte != kXon)) {
+                // Something else in place of the XON, or its loss: the board
+                // may well be waiting for this byte without another XON.
+                FPassReady = true;
+                break;
+            }
+            FPassReady = false;
+            FComPort->SendChar(
+                static_cast<char>(FSourceImage.GetByte(static_cast<std::uint16_t>(i))));
+            --FPassExpected;
+            if (!ReadOneByte(byte) || byte != kXoff) break;
+            ++done;
+            FView.SetProgressPosition(static_cast<int>(i));
+            FView.PassProgress(static_cast<int>(done), count);
+            FView.RepaintWindow();
+        }
     }
     FView.SetProgressPosition(0);
-    if (done != count) return false;
+    if (done != count) {
+        FinishWritePass();
+        return false;
+    }
+    FPass = TPass::None;
     Exchange(kNoCommand, kPrompt, reply, 1000);
     return true;
 }
 
 bool TProgrammerLink::ReadChip(std::uint16_t count) {
+    TIdleGuard idle(*this);
     FView.SetProgressRange(0, count - 1);
+    SettleBoard();
     FComPort->SendChar('r');
-    std::this_thread::sleep_for(FCommandPause);
+    OpenPass(TPass::Read, count);
+    Pause(FCommandPause);
 
     std::uint32_t stored = 0;
     std::uint8_t echo = 0;
-    if (!ReadOneByte(echo) || echo != 'r') {
+    if (Stopping()) {
+        // Stopped before the dump was looked at: it is only drained.
+    } else if (!ReadOneByte(echo) || echo != 'r') {
         // The box shows the offending character alone (NUL when none came).
-        if (!FOneEchoBox || !FEchoBoxShown) {
+        if (!Stopping() && (!FOneEchoBox || !FEchoBoxShown)) {
             FEchoBoxShown = true;
             FView.ShowMessage(std::string(1, static_cast<char>(echo)));
         }
     } else {
-        for (std::uint32_t i = 0; i < count; ++i) {
+        for (std::uint32_t i = 0; i < count && !Stopping(); ++i) {
             std::uint8_t high = 0;
             std::uint8_t low = 0;
             if (!ReadOneByte(high) || !ReadOneByte(low)) break;
@@ -347,18 +565,21 @@ bool TProgrammerLink::ReadChip(std::uint16_t count) {
             FReadImage.SetByte(static_cast<std::uint16_t>(i),
                                static_cast<std::uint8_t>(h * 16 + l));
             ++stored;
+            --FPassExpected;
             FView.SetProgressPosition(static_cast<int>(i));
             FView.PassProgress(static_cast<int>(stored), count);
             FView.RepaintWindow();
         }
     }
     FView.SetProgressPosition(0);
-    std::string reply;
-    Exchange(kNoCommand, kPrompt, reply, 1000);
+    // Up to the prompt, after a failure or a stop too: a board that is still
+    // dumping is read to its end.
+    DrainReadPass();
     return stored == count;
 }
 
 bool TProgrammerLink::VerifyChip(std::uint16_t count) {
+    TIdleGuard idle(*this);
     if (!ReadChip(count)) return false;
     for (std::uint32_t i = 0; i < count; ++i) {
         auto address = static_cast<std::uint16_t>(i);
@@ -368,8 +589,11 @@ bool TProgrammerLink::VerifyChip(std::uint16_t count) {
 }
 
 bool TProgrammerLink::FastVerifyChip(std::uint16_t count) {
+    TIdleGuard idle(*this);
+    SettleBoard();
     FComPort->PurgeBuffers(true, true);
-    std::this_thread::sleep_for(FCommandPause);
+    Pause(FCommandPause);
+    if (Stopping()) return false;
     std::string reply;
     Exchange('c', kPrompt, reply, 1000);
     if (reply.empty()) return false;
@@ -396,14 +620,16 @@ bool TProgrammerLink::FastVerifyChip(std::uint16_t count) {
 }
 
 bool TProgrammerLink::LockChip(std::uint16_t count) {
+    TIdleGuard idle(*this);
     std::string reply;
     Exchange('l', kPrompt, reply, 500);
+    if (Stopping()) return false;
     if (reply.empty()) {
         ShowStatus("Lock Failed!");
         return false;
     }
     if (!ReadChip(count)) {
-        ShowStatus("Lock Failed!");
+        if (!Stopping()) ShowStatus("Lock Failed!");
         return false;
     }
     return AllErased(FReadImage, count);
@@ -418,7 +644,14 @@ int TProgrammerLink::LastDataIndex(const THexFile& image) {
     return last;
 }
 
+void TProgrammerLink::EndWorkflow(const char* failureText) {
+    SettleBoard();
+    ShowStatus(StopRequested() ? kStopped : failureText);
+}
+
 void TProgrammerLink::ProgramFromFile(const std::string& fileName) {
+    FStopRequested.store(false, std::memory_order_relaxed);
+    TIdleGuard idle(*this);
     // A file that cannot be read or does not fit the chip raises here, before
     // the chip is touched.
     FSourceImage.LoadHex(fileName);
@@ -433,64 +666,43 @@ void TProgrammerLink::ProgramFromFile(const std::string& fileName) {
 
     WaitCursor cursor(FView);
     ShowStatus("Erasing...");
-    if (!EraseChip()) {
-        ShowStatus("Erase Failed!");
-        return;
-    }
+    if (!EraseChip() || StopRequested()) return EndWorkflow("Erase Failed!");
     ShowStatus("Initial for Writing");
-    if (!SetCounter(count)) {
-        ShowStatus("Set Counter Failed!");
-        return;
-    }
+    if (!SetCounter(count) || StopRequested()) return EndWorkflow("Set Counter Failed!");
     ShowStatus(Format("Writing... [%u Bytes]", count));
     FView.RepaintStatus();
-    if (!WriteChip(count)) {
-        ShowStatus("Write Failed!");
-        return;
-    }
+    if (!WriteChip(count) || StopRequested()) return EndWorkflow("Write Failed!");
     // Only kinds 1 to 6 have the programmer's checksum.
     if (FChipKind != ck89C2051 && FView.FastVerifyEnabled() && FView.FastVerifyChecked()) {
         ShowStatus("Fast Verify...");
         FView.RepaintWindow();
-        if (!FastVerifyChip(count)) {
-            ShowStatus("Fast Verify Failed!");
-            return;
-        }
+        if (!FastVerifyChip(count) || StopRequested()) return EndWorkflow("Fast Verify Failed!");
     } else {
         ShowStatus("Verify...");
         FView.RepaintWindow();
-        if (!VerifyChip(count)) {
-            ShowStatus("Verify Failed!");
-            return;
-        }
+        if (!VerifyChip(count) || StopRequested()) return EndWorkflow("Verify Failed!");
     }
     if (FView.LockChecked()) {
         ShowStatus("Verify Locked code");
-        if (!LockChip(count)) {
-            ShowStatus("Lock Failed!");
-            return;
-        }
+        if (!LockChip(count) || StopRequested()) return EndWorkflow("Lock Failed!");
     }
     ShowStatus("Complete!");
     FView.SetProgressPosition(0);
 }
 
 void TProgrammerLink::ReadToFile(const std::string& fileName) {
+    FStopRequested.store(false, std::memory_order_relaxed);
+    TIdleGuard idle(*this);
     const std::uint16_t count =
         FChipKind == ck89C2051 ? MemSizeForIndex(FView.MemSizeIndex()) : FReadImage.MemSize();
     FReadImage.Clear();
 
     WaitCursor cursor(FView);
-    if (!SetCounter(count)) {
-        ShowStatus("Set Counter Failed");
-        return;
-    }
+    if (!SetCounter(count) || StopRequested()) return EndWorkflow("Set Counter Failed");
     ShowStatus("Reading...");
     FView.RepaintWindow();
-    if (!ReadChip(count)) {
-        ShowStatus("Read Failed!");
-        return;
-    }
+    // A stopped read saves nothing: an existing file stays as it was.
+    if (!ReadChip(count) || StopRequested()) return EndWorkflow("Read Failed!");
     FReadImage.SaveHex(fileName);
     FView.SetProgressPosition(0);
     ShowStatus("Complete!");

@@ -359,7 +359,7 @@ void VirtualProgrammer::ServeLine(int master) {
     }
 }
 
-std::uint8_t VirtualProgrammer::Get(int master) {
+std::uint8_t VirtualProgrammer::Get(int master, std::optional<Clock::time_point> deadline) {
     auto lineGone = [this] {
         std::lock_guard lock(FMutex);
         const auto& after = FOptions.faults.lineGoneAfter;
@@ -383,6 +383,13 @@ std::uint8_t VirtualProgrammer::Get(int master) {
                 timeout = static_cast<int>(
                     std::chrono::ceil<std::chrono::milliseconds>(FTxFree - now).count());
             }
+        }
+        if (deadline) {
+            const auto now = Clock::now();
+            if (now >= *deadline) throw TimedOut{};
+            const auto left = static_cast<int>(
+                std::chrono::ceil<std::chrono::milliseconds>(*deadline - now).count());
+            timeout = timeout < 0 ? left : std::min(timeout, left);
         }
         pollfd fds[2] = {{master, events, 0}, {FWake[0], POLLIN, 0}};
         if (::poll(fds, 2, timeout) < 0) {
@@ -698,14 +705,27 @@ void VirtualProgrammer::WritePass(int master) {
     std::unique_lock lock(FMutex);
     const std::uint32_t count = FCounter;
     const auto pause = FOptions.writePause;
+    const auto passTimeout = FOptions.passTimeout;
     const Faults faults = FOptions.faults;
+    FOptions.faults.xonGlitchAt = 0;  // the glitch comes once
     lock.unlock();
 
     Put(master, "w");
     Delay(pause);
     for (std::uint32_t i = 0; i < count; ++i) {
-        Put(master, std::string_view("\x11", 1));
-        const std::uint8_t b = Get(master);
+        if (faults.xonGlitchAt != 0 && i + 1 == faults.xonGlitchAt) {
+            Put(master, std::string_view(reinterpret_cast<const char*>(&faults.xonGlitchByte), 1));
+        } else {
+            Put(master, std::string_view("\x11", 1));
+        }
+        std::uint8_t b = 0;
+        try {
+            std::optional<Clock::time_point> deadline;
+            if (passTimeout) deadline = Clock::now() + *passTimeout;
+            b = Get(master, deadline);
+        } catch (const TimedOut&) {
+            return;  // given up: back to waiting for commands
+        }
         if (faults.wrongHandshakeAt != 0 && i + 1 == faults.wrongHandshakeAt) {
             Put(master,
                 std::string_view(reinterpret_cast<const char*>(&faults.wrongHandshakeByte), 1));

@@ -28,9 +28,11 @@
 //        "ok" and '>' when 1 <= count <= flash size, a text without "ok"
 //        otherwise (the counter then keeps its old value)
 //   'w'  echo 'w', a short pause, then per byte XON, take the byte, program it
-//        (flash AND byte: programming only clears bits), XOFF; finally '>'
+//        (flash AND byte: programming only clears bits), XOFF; finally '>'.
+//        Inside the pass every byte is data, CR and command letters too, and
+//        the pass waits for its bytes for ever (unless passTimeout is set)
 //   'r'  echo 'r', two upper-case hex digits per byte ("FF" when locked or
-//        beyond the flash), '>'
+//        beyond the flash), '>'; the dump goes on whatever the host sends
 //   'c'  a text with "= " and four hex digits: the 16-bit two's complement of
 //        the sum of the first count bytes as 'r' gives them, CR LF, '>'
 //   'l'  lock (read-back gives FF from then on; programming is ignored), a
@@ -85,6 +87,11 @@ struct Faults {
     // (without a prompt) and waits for the next command. 0 = off.
     std::uint32_t wrongHandshakeAt = 0;
     std::uint8_t wrongHandshakeByte = '?';
+    // In the next write pass only, the XON before byte N (counted from 1) is
+    // replaced by xonGlitchByte, as noise on the line would replace it; the
+    // board still waits for byte N. 0 = off; back to 0 once it has happened.
+    std::uint32_t xonGlitchAt = 0;
+    std::uint8_t xonGlitchByte = '?';
     // Sent instead of the echo 'r' (the dump follows as usual). Off when empty.
     std::optional<std::uint8_t> wrongReadEcho;
     // Sent before every greeting.
@@ -125,6 +132,11 @@ struct BoardOptions {
     std::chrono::milliseconds eraseDelay{20};
     // Pause after the echo of 'w' while the board gets ready (0 allowed).
     std::chrono::milliseconds writePause{5};
+    // A board that gives up a write pass when the host sends nothing for this
+    // long (it then waits for commands again, without a prompt). None, as a
+    // real board does: the pass waits for ever for its bytes, also across the
+    // host closing and reopening the port.
+    std::optional<std::chrono::milliseconds> passTimeout;
     Faults faults;
 };
 
@@ -197,6 +209,7 @@ public:
 
 private:
     struct LineClosed {};  // thrown inside the serving thread: stop, unplug or line gone
+    struct TimedOut {};    // no byte came before Get's deadline
     using Clock = std::chrono::steady_clock;
 
     void Serve();
@@ -204,7 +217,8 @@ private:
     void Command(int master, std::uint8_t c);
     void CounterEntry(int master);
     void WritePass(int master);
-    std::uint8_t Get(int master);
+    // The next byte from the host; with a deadline, TimedOut when none came by then.
+    std::uint8_t Get(int master, std::optional<Clock::time_point> deadline = std::nullopt);
     void Put(int master, std::string_view bytes);
     // Writes what the host takes now (up to the lineGoneAfterSent limit,
     // where the line goes away); 0 when the host takes nothing.

@@ -44,6 +44,11 @@ Timing:
   --baud N           pace the line at the character time of N baud
   --erase-delay MS   how long an erase takes (default 20)
   --write-pause MS   pause after the echo of 'w' (default 5, 0 allowed)
+  --pass-timeout MS  give up a write pass when the host sends nothing for MS
+                     milliseconds (back to waiting for commands, no prompt);
+                     without it the pass waits for ever for its bytes, also
+                     across the host closing and reopening the port, as a
+                     real board does
 
 Faults:
   --silent           read everything, answer nothing
@@ -55,6 +60,11 @@ Faults:
   --bad-xoff N       in every write pass, answer byte N (from 1) with '?'
                      instead of XOFF and drop the pass
   --bad-xoff-byte B  the byte sent instead of XOFF (decimal, default 63)
+  --xon-glitch N     in the first write pass only, send '?' in place of the
+                     XON before byte N (from 1), as line noise would; the
+                     board still waits for byte N
+  --xon-glitch-byte B
+                     the byte sent in place of that XON (decimal, default 63)
   --bad-echo C       send the character C instead of the echo of 'r'
   --noise N          send N bytes of garbage before every greeting
   --gone-after N     the line goes away (pty closed, entry removed) after
@@ -120,6 +130,9 @@ int main(int argc, char** argv) {
         kEraseFailOk,
         kBadXoff,
         kBadXoffByte,
+        kXonGlitch,
+        kXonGlitchByte,
+        kPassTimeout,
         kBadEcho,
         kNoise,
         kGoneAfter,
@@ -149,6 +162,9 @@ int main(int argc, char** argv) {
         {"erase-fail-says-ok", no_argument, nullptr, kEraseFailOk},
         {"bad-xoff", required_argument, nullptr, kBadXoff},
         {"bad-xoff-byte", required_argument, nullptr, kBadXoffByte},
+        {"xon-glitch", required_argument, nullptr, kXonGlitch},
+        {"xon-glitch-byte", required_argument, nullptr, kXonGlitchByte},
+        {"pass-timeout", required_argument, nullptr, kPassTimeout},
         {"bad-echo", required_argument, nullptr, kBadEcho},
         {"noise", required_argument, nullptr, kNoise},
         {"gone-after", required_argument, nullptr, kGoneAfter},
@@ -226,6 +242,20 @@ int main(int argc, char** argv) {
             case kBadXoffByte:
                 if (!needNumber() || number > 255) return Fail("--bad-xoff-byte needs 0 to 255");
                 options.faults.wrongHandshakeByte = static_cast<std::uint8_t>(number);
+                break;
+            case kXonGlitch:
+                if (!needNumber() || number == 0)
+                    return Fail("--xon-glitch needs a byte number from 1");
+                options.faults.xonGlitchAt = number;
+                break;
+            case kXonGlitchByte:
+                if (!needNumber() || number > 255) return Fail("--xon-glitch-byte needs 0 to 255");
+                options.faults.xonGlitchByte = static_cast<std::uint8_t>(number);
+                break;
+            case kPassTimeout:
+                if (!needNumber() || number == 0)
+                    return Fail("--pass-timeout needs milliseconds from 1");
+                options.passTimeout = std::chrono::milliseconds(number);
                 break;
             case kBadEcho:
                 if (arg.size() != 1) return Fail("--bad-echo needs one character");

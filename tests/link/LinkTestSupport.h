@@ -177,6 +177,17 @@ inline std::string WriteText(const TempDir& dir, const std::string& name, const 
     return path;
 }
 
+inline std::string ReadWholeFile(const std::string& path) {
+    std::string text;
+    FILE* f = fopen(path.c_str(), "rb");
+    if (f == nullptr) return text;
+    char buf[4096];
+    std::size_t n;
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+    fclose(f);
+    return text;
+}
+
 inline std::vector<std::uint8_t> Prefix(const std::vector<std::uint8_t>& bytes, std::size_t n) {
     return std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + static_cast<long>(n));
 }

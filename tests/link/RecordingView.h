@@ -44,6 +44,7 @@ public:
     void PassProgress(int done, int total) override {
         passDone = done;
         passTotal = total;
+        if (onProgress) onProgress(done, total);
     }
 
     void Reset() {
@@ -79,6 +80,7 @@ public:
     int cursorDepth = 0;
 
     std::function<void(const std::string&)> onStatus;
+    std::function<void(int, int)> onProgress;
 };
 
 }  // namespace corvane::test

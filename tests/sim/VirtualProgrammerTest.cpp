@@ -303,6 +303,53 @@ TEST(VirtualProgrammerFaults, WrongByteInsteadOfXoffDropsThePass) {
     EXPECT_EQ(flash[1], 0xFF);
 }
 
+TEST(VirtualProgrammerFaults, XonGlitchLeavesThePassWaitingAcrossAReopen) {
+    BoardOptions o = Fast();
+    o.faults.xonGlitchAt = 2;
+    Bench b(o);
+    ASSERT_TRUE(b.SetCounter(3));
+    ASSERT_EQ(b.host->Exchange('w', 'w'), "w");
+    EXPECT_EQ(b.host->ReadCount(1), kXon);
+    b.host->Send('\x01');
+    EXPECT_EQ(b.host->ReadCount(1), kXoff);
+    EXPECT_EQ(b.host->ReadCount(1), "?");  // in place of the XON before byte 2
+    // The host goes and comes back; its greeting is byte 2 to the board.
+    b.host = std::make_unique<HostLine>(b.board.PortPath());
+    b.host->Send('\r');
+    EXPECT_EQ(b.host->ReadCount(2), kXoff + kXon);
+    b.host->Send('\x03');
+    EXPECT_EQ(b.host->ReadCount(2), kXoff + ">");
+    EXPECT_EQ(b.board.Flash()[1], 0x0D);
+    EXPECT_EQ(b.board.CurrentFaults().xonGlitchAt, 0u);
+    EXPECT_THAT(b.board.CommandLog(), ElementsAre("s3\n", "w"));
+
+    // Once only: the next pass has its XONs.
+    ASSERT_EQ(b.host->Exchange('w', 'w'), "w");
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(b.host->ReadCount(1), kXon);
+        b.host->Send('\x00');
+        EXPECT_EQ(b.host->ReadCount(1), kXoff);
+    }
+    EXPECT_EQ(b.host->ReadCount(1), ">");
+}
+
+TEST(VirtualProgrammerFaults, PassTimeoutGivesUpAWritePass) {
+    BoardOptions o = Fast();
+    o.passTimeout = 50ms;
+    Bench b(o);
+    ASSERT_TRUE(b.SetCounter(2));
+    ASSERT_EQ(b.host->Exchange('w', 'w'), "w");
+    EXPECT_EQ(b.host->ReadCount(1), kXon);
+    // Until the board has given up, a CR is a data byte (answered by XOFF and
+    // XON); after that it is a greeting. One of the first two CRs is late enough.
+    std::string reply;
+    for (int attempt = 0; attempt < 2 && reply.find("Yarv") == std::string::npos; ++attempt) {
+        b.host->Send('\r');
+        reply = b.host->ReadUntil('>', 500ms);
+    }
+    EXPECT_THAT(reply, HasSubstr("Yarv"));
+}
+
 TEST(VirtualProgrammerFaults, WrongEchoForRead) {
     BoardOptions o = Fast();
     o.flash = {0xAB};
