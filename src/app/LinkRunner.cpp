@@ -22,13 +22,6 @@ std::string Text(const QByteArray& bytes) {
     return {bytes.constData(), static_cast<std::size_t>(bytes.size())};
 }
 
-template <typename TLink>
-auto StopLink(TLink& link, int) -> decltype(link.RequestStop()) {
-    link.RequestStop();
-}
-template <typename TLink>
-void StopLink(TLink&, long) {}
-
 }  // namespace
 
 TLinkWorker::TLinkWorker()
@@ -54,6 +47,7 @@ TLinkWorker::TLinkWorker()
 TLinkWorker::~TLinkWorker() = default;
 
 void TLinkWorker::Poll() {
+    if (FQuitting) return;
     try {
         FLink->PollProgrammer();
     } catch (...) {
@@ -63,6 +57,7 @@ void TLinkWorker::Poll() {
 }
 
 void TLinkWorker::Workflow(const std::function<void()>& run, const TWorkflowOptions& options) {
+    if (FQuitting) return;
     FOptions = options;
     bool failed = false;
     QString message;
@@ -232,7 +227,7 @@ void TLinkRunner::ApplyMemSize(int index) {
 }
 
 void TLinkRunner::RequestStop() {
-    StopLink(*FStopTarget, 0);
+    FStopTarget->RequestStop();
 }
 
 bool TLinkRunner::Running() const {
@@ -242,6 +237,8 @@ bool TLinkRunner::Running() const {
 void TLinkRunner::Shutdown() {
     if (FWorker == nullptr) return;
     FShuttingDown = true;
+    // Commands still queued do not begin; the one under way stops.
+    FWorker->Quit();
     RequestStop();
     Post([w = FWorker] { w->Shutdown(); });
     // A message box the worker asked for waits for this thread: serve it

@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QString>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -44,6 +45,8 @@ public:
     void ApplyMemSize(int index);
     // Closes the port and ends the thread's event loop.
     void Shutdown();
+    // From now on, commands that have not begun are dropped (any thread).
+    void Quit() { FQuitting = true; }
 
     // IProgrammerView, called by the link on the worker thread.
     void ShowStatus(const std::string& text) override;
@@ -82,6 +85,7 @@ private:
     TQtEventDispatcher* FDispatcher;
     std::unique_ptr<TProgrammerLink> FLink;
     TWorkflowOptions FOptions;
+    std::atomic<bool> FQuitting{false};
 };
 
 // The GUI thread's side: starts the worker thread, hands it commands as
