@@ -225,6 +225,30 @@ TEST(SimProgram, HostileLineOptions) {
     }
 }
 
+TEST(SimProgram, PassOptions) {
+    TempDir map;
+    SimProcess sim({"--xon-glitch", "1", "--xon-glitch-byte", "35", "--pass-timeout", "60000",
+                    "--write-pause", "0", "--map", map.Path()});
+    std::istringstream line(sim.ReadLine());
+    std::string port;
+    line >> port;
+    HostLine host(port);
+    ASSERT_EQ(host.Exchange('s', '\x11'), "\x11");
+    ASSERT_EQ(host.Exchange('1', '\x11'), "\x11");
+    ASSERT_THAT(host.Exchange('\n'), HasSubstr("ok"));
+    EXPECT_EQ(host.Exchange('w', 'w'), "w");
+    EXPECT_EQ(host.ReadCount(1), "#");  // in place of the XON; the byte is still awaited
+    host.Send('\0');
+    EXPECT_EQ(host.ReadCount(2), "\x13>");
+
+    for (std::vector<std::string> bad : {std::vector<std::string>{"--xon-glitch", "0"},
+                                         {"--xon-glitch-byte", "256"},
+                                         {"--pass-timeout", "0"}}) {
+        SimProcess refused(bad);
+        EXPECT_EQ(refused.Wait(), 2) << bad[0];
+    }
+}
+
 TEST(SimProgram, FlashBeyondTheChipIsRefused) {
     TempDir dir;
     corvane::THexFile image;
