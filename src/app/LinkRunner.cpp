@@ -53,6 +53,7 @@ void TLinkWorker::Poll() {
     } catch (...) {
         emit ErrorRaised(TApplication::ExceptionMessage(std::current_exception()));
     }
+    FlushProgress();
     emit PollEnded(FLink->ChipKind());
 }
 
@@ -67,6 +68,7 @@ void TLinkWorker::Workflow(const std::function<void()>& run, const TWorkflowOpti
         failed = true;
         message = TApplication::ExceptionMessage(std::current_exception());
     }
+    FlushProgress();
     emit WorkflowEnded(failed, message);
 }
 
@@ -92,6 +94,7 @@ void TLinkWorker::Shutdown() {
 }
 
 void TLinkWorker::ShowStatus(const std::string& text) {
+    FlushProgress();
     emit StatusShown(Bytes(text));
 }
 
@@ -101,28 +104,51 @@ void TLinkWorker::RepaintStatus() {}
 
 void TLinkWorker::RepaintWindow() {}
 
+void TLinkWorker::FlushProgress() {
+    if (!FPendingPosition) return;
+    FShownPosition = *std::exchange(FPendingPosition, std::nullopt);
+    FLastProgress = std::chrono::steady_clock::now();
+    emit ProgressPositionSet(FShownPosition);
+}
+
 void TLinkWorker::SetProgressRange(int min, int max) {
+    FlushProgress();
+    FProgressMax = max;
+    FShownPosition = min - 1;
     emit ProgressRangeSet(min, max);
 }
 
-// Every position goes to the window, which gives the bar those that move it.
 void TLinkWorker::SetProgressPosition(int position) {
+    emit PositionReached(position);
+    const auto now = std::chrono::steady_clock::now();
+    if (position > FShownPosition && position < FProgressMax &&
+        now - FLastProgress < kProgressGap) {
+        FPendingPosition = position;
+        return;
+    }
+    FPendingPosition.reset();
+    FShownPosition = position;
+    FLastProgress = now;
     emit ProgressPositionSet(position);
 }
 
 void TLinkWorker::ShowMessage(const std::string& text) {
+    FlushProgress();
     emit MessageAsked(Bytes(text));
 }
 
 void TLinkWorker::ShowWaitCursor() {
+    FlushProgress();
     emit WaitCursorShown();
 }
 
 void TLinkWorker::RestoreCursor() {
+    FlushProgress();
     emit CursorRestored();
 }
 
 void TLinkWorker::SetPollTimerEnabled(bool enabled) {
+    FlushProgress();
     emit PollTimerSwitched(enabled);
 }
 

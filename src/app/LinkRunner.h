@@ -3,8 +3,10 @@
 #include <QObject>
 #include <QString>
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "ChipKind.h"
@@ -66,7 +68,12 @@ public:
 signals:
     void StatusShown(const QByteArray& text);
     void ProgressRangeSet(int min, int max);
+    // The bar's position, at most every kProgressGap (and at once when it
+    // goes back or reaches the end of the range).
     void ProgressPositionSet(int position);
+    // Every position the link reports, the moment it does (for a watcher on
+    // the worker thread; the window takes ProgressPositionSet).
+    void PositionReached(int position);
     // Delivered with a blocking queued connection: the worker waits until
     // the box has been closed.
     void MessageAsked(const QByteArray& text);
@@ -82,10 +89,19 @@ signals:
 
 private:
     void Workflow(const std::function<void()>& run, const TWorkflowOptions& options);
+    // Gives the window the progress position still held back, if any.
+    void FlushProgress();
     TQtEventDispatcher* FDispatcher;
     std::unique_ptr<TProgrammerLink> FLink;
     TWorkflowOptions FOptions;
     std::atomic<bool> FQuitting{false};
+    // A pass reports every byte; the window is woken for the bar no more
+    // often than a screen shows pictures.
+    static constexpr std::chrono::milliseconds kProgressGap{20};
+    int FProgressMax = 0;
+    int FShownPosition = 0;
+    std::optional<int> FPendingPosition;
+    std::chrono::steady_clock::time_point FLastProgress{};
 };
 
 // The GUI thread's side: starts the worker thread, hands it commands as

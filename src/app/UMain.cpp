@@ -31,10 +31,12 @@ namespace {
 const QString kHexFilter = QStringLiteral("Intel Hex File (*.hex)");
 const QString kHexSuffix = QStringLiteral("Hex");
 
-// A workflow repaints the window after every byte so that the progress bar
-// moves while it holds the GUI thread. A whole repaint costs far more than a
-// byte on the line, and no screen shows more than about 60 pictures a second:
-// repaints that would only move the progress bar come at most this often.
+// The link asks for a repaint of the whole window after every byte (a link
+// driven on the GUI thread itself needs that for the progress bar to move;
+// the window's own worker does not pass it on). A whole repaint costs far
+// more than a byte on the line, and no screen shows more than about 60
+// pictures a second: repaints that would only move the progress bar come at
+// most this often.
 constexpr std::chrono::milliseconds kProgressRepaintGap(20);
 
 void SetTextColour(QWidget& widget, const QColor& colour) {

@@ -104,7 +104,7 @@ protected:
             [this](const QByteArray& text) { LinkStatus = QString::fromUtf8(text); },
             Qt::DirectConnection);
         ProgressHook = QObject::connect(
-            &worker, &TLinkWorker::ProgressPositionSet, &worker,
+            &worker, &TLinkWorker::PositionReached, &worker,
             [this, action](int position) { action(LinkStatus, position); }, Qt::DirectConnection);
     }
 

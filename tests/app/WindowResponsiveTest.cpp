@@ -148,7 +148,7 @@ protected:
             [this](const QByteArray& text) { LinkStatus = QString::fromUtf8(text); },
             Qt::DirectConnection);
         Hooks << QObject::connect(
-            &worker, &TLinkWorker::ProgressPositionSet, &worker,
+            &worker, &TLinkWorker::PositionReached, &worker,
             [this, &link, pass, position](int at) {
                 if (Escaped || at != position || !LinkStatus.startsWith(pass)) return;
                 Escaped = true;
