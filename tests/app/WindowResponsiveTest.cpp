@@ -53,6 +53,8 @@ public:
         }
         FChanged.notify_all();
         if (FThread.joinable()) FThread.join();
+        // Those still waiting count with the wait they have had.
+        QCoreApplication::sendPostedEvents(this);
     }
     // The longest wait of an event handled so far.
     Clock::duration Longest() const { return FLongest; }
@@ -257,6 +259,7 @@ TEST_F(WindowResponsiveTest, PollOverSilentPortsAndABoardThatNeverAnswersP) {
     guard.start(10000);
     EXPECT_EQ(QApplication::exec(), 0) << "the event loop ended with the window";
     const auto loopEnded = Clock::now() - closed;
+    probe.Stop();  // the window is gone; what follows is the program's exit
     guard.stop();
     EXPECT_TRUE(closedLast);
     EXPECT_FALSE(Form->isVisible());
@@ -265,7 +268,6 @@ TEST_F(WindowResponsiveTest, PollOverSilentPortsAndABoardThatNeverAnswersP) {
     // and the port closes.
     Form.reset();
     const auto workerEnded = Clock::now() - closed;
-    probe.Stop();
 
     std::printf(
         "poll: longest wait of the GUI thread %lld ms; after the close the window was gone in "
