@@ -154,8 +154,14 @@ protected:
             [this, &link, pass, position](int at) {
                 if (Escaped || at != position || !LinkStatus.startsWith(pass)) return;
                 Escaped = true;
-                QCoreApplication::postEvent(
-                    Form.get(), new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
+                // The key comes in on the GUI thread, as the keyboard's does.
+                QMetaObject::invokeMethod(
+                    Form.get(),
+                    [this] {
+                        QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+                        QApplication::sendEvent(Form.get(), &escape);
+                    },
+                    Qt::QueuedConnection);
                 const auto deadline = Clock::now() + 10s;
                 while (!link.StopRequested() && Clock::now() < deadline) {
                     std::this_thread::yield();
