@@ -78,11 +78,12 @@ public:
     void RequestStop();
     bool StopRequested() const;
     // A stop stays requested until the next ProgramFromFile, ReadToFile or
-    // PollProgrammer starts (each forgets an earlier one); a stopped pass is finished or drained as a failed one is, and the
-    // workflow ends with the status text "Stopped!" (a stopped Read saves
-    // nothing). A stopped Exchange returns what it has; the reply the board
-    // still owes is awaited (within what the command's budget had left) before
-    // the link goes idle or sends anything else.
+    // PollProgrammer starts (each forgets an earlier one). A stopped pass is
+    // finished or drained as a failed one is, and the workflow ends with the
+    // status text "Stopped!" (a stopped Read saves nothing). A stopped
+    // Exchange returns what it has; the reply the board still owes is awaited
+    // (within what the command's budget had left, at most 5 s) before the link
+    // goes idle or sends anything else.
 
     // Whether a pass is open on the board as far as the link knows (a pass
     // that could not be finished because the port failed; it is finished
