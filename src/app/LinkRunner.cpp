@@ -5,6 +5,7 @@
 #include <QThread>
 #include <cstdio>
 #include <exception>
+#include <future>
 #include <utility>
 
 #include "Application.h"
@@ -24,8 +25,10 @@ std::string Text(const QByteArray& bytes) {
 
 }  // namespace
 
-TLinkWorker::TLinkWorker()
-    : FDispatcher(new TQtEventDispatcher(this)), FLink(std::make_unique<TProgrammerLink>(*this)) {
+TLinkWorker::TLinkWorker(std::shared_ptr<THandOver> handOver)
+    : FHandOver(std::move(handOver)),
+      FDispatcher(new TQtEventDispatcher(this)),
+      FLink(std::make_unique<TProgrammerLink>(*this)) {
     FLink->ComPort().SetDispatcher(FDispatcher->Dispatcher());
     // The window handles none of the port's events and reads the port itself.
     // What its monitor still reads on an arrival (the input queue, the line
@@ -39,22 +42,45 @@ TLinkWorker::TLinkWorker()
         } catch (const EComPort& e) {
             std::fprintf(stderr, "corvane: event monitor ended: %s\n", e.what());
         } catch (...) {
-            emit ErrorRaised(TApplication::ExceptionMessage(std::current_exception()));
+            FHandOver->Emit([&] {
+                emit ErrorRaised(TApplication::ExceptionMessage(std::current_exception()));
+            });
         }
     });
 }
 
 TLinkWorker::~TLinkWorker() = default;
 
+void TLinkWorker::Enqueue(std::function<void()> job) {
+    {
+        std::lock_guard<std::mutex> lock(FHandOver->Lock);
+        FCommands.push_back(std::move(job));
+    }
+    // By name: the call carries nothing but the wake-up.
+    QMetaObject::invokeMethod(this, "RunNext", Qt::QueuedConnection);
+}
+
+void TLinkWorker::RunNext() {
+    std::function<void()> job;
+    {
+        std::lock_guard<std::mutex> lock(FHandOver->Lock);
+        if (FCommands.empty()) return;
+        job = std::move(FCommands.front());
+        FCommands.pop_front();
+    }
+    job();
+}
+
 void TLinkWorker::Poll() {
     if (FQuitting) return;
     try {
         FLink->PollProgrammer();
     } catch (...) {
-        emit ErrorRaised(TApplication::ExceptionMessage(std::current_exception()));
+        FHandOver->Emit(
+            [&] { emit ErrorRaised(TApplication::ExceptionMessage(std::current_exception())); });
     }
     FlushProgress();
-    emit PollEnded(FLink->ChipKind());
+    FHandOver->Emit([&] { emit PollEnded(FLink->ChipKind()); });
 }
 
 void TLinkWorker::Workflow(const std::function<void()>& run, const TWorkflowOptions& options) {
@@ -69,7 +95,7 @@ void TLinkWorker::Workflow(const std::function<void()>& run, const TWorkflowOpti
         message = TApplication::ExceptionMessage(std::current_exception());
     }
     FlushProgress();
-    emit WorkflowEnded(failed, message);
+    FHandOver->Emit([&] { emit WorkflowEnded(failed, message); });
 }
 
 void TLinkWorker::Program(const std::string& fileName, const TWorkflowOptions& options) {
@@ -91,11 +117,12 @@ void TLinkWorker::Shutdown() {
     // Handed back to the GUI thread, which deletes it once this thread has ended.
     moveToThread(QCoreApplication::instance()->thread());
     QThread::currentThread()->quit();
+    FHandOver->Sync();
 }
 
 void TLinkWorker::ShowStatus(const std::string& text) {
     FlushProgress();
-    emit StatusShown(Bytes(text));
+    FHandOver->Emit([&] { emit StatusShown(Bytes(text)); });
 }
 
 // The GUI thread is free to paint whenever something changed: a repaint
@@ -108,14 +135,14 @@ void TLinkWorker::FlushProgress() {
     if (!FPendingPosition) return;
     FShownPosition = *std::exchange(FPendingPosition, std::nullopt);
     FLastProgress = std::chrono::steady_clock::now();
-    emit ProgressPositionSet(FShownPosition);
+    FHandOver->Emit([&] { emit ProgressPositionSet(FShownPosition); });
 }
 
 void TLinkWorker::SetProgressRange(int min, int max) {
     FlushProgress();
     FProgressMax = max;
     FShownPosition = min - 1;
-    emit ProgressRangeSet(min, max);
+    FHandOver->Emit([&] { emit ProgressRangeSet(min, max); });
 }
 
 void TLinkWorker::SetProgressPosition(int position) {
@@ -129,35 +156,39 @@ void TLinkWorker::SetProgressPosition(int position) {
     FPendingPosition.reset();
     FShownPosition = position;
     FLastProgress = now;
-    emit ProgressPositionSet(position);
+    FHandOver->Emit([&] { emit ProgressPositionSet(position); });
 }
 
 void TLinkWorker::ShowMessage(const std::string& text) {
     FlushProgress();
-    emit MessageAsked(Bytes(text));
+    const QByteArray message = Bytes(text);
+    FHandOver->Sync();
+    emit MessageAsked(message);
+    FHandOver->Sync();
 }
 
 void TLinkWorker::ShowWaitCursor() {
     FlushProgress();
-    emit WaitCursorShown();
+    FHandOver->Emit([&] { emit WaitCursorShown(); });
 }
 
 void TLinkWorker::RestoreCursor() {
     FlushProgress();
-    emit CursorRestored();
+    FHandOver->Emit([&] { emit CursorRestored(); });
 }
 
 void TLinkWorker::SetPollTimerEnabled(bool enabled) {
     FlushProgress();
-    emit PollTimerSwitched(enabled);
+    FHandOver->Emit([&] { emit PollTimerSwitched(enabled); });
 }
 
 TLinkRunner::TLinkRunner(IProgrammerView& view, TPollEnded pollEnded, TWorkflowEnded workflowEnded)
     : FView(view),
       FPollEnded(std::move(pollEnded)),
       FWorkflowEnded(std::move(workflowEnded)),
+      FHandOver(std::make_shared<THandOver>()),
       FThread(new QThread(this)),
-      FWorker(new TLinkWorker),
+      FWorker(new TLinkWorker(FHandOver)),
       FStopTarget(&FWorker->Link()) {
     FThread->setObjectName(QStringLiteral("programmer link"));
     // Every report is delivered on this (the GUI) thread in the order it was
@@ -166,60 +197,71 @@ TLinkRunner::TLinkRunner(IProgrammerView& view, TPollEnded pollEnded, TWorkflowE
     connect(
         FWorker, &TLinkWorker::StatusShown, this,
         [this](const QByteArray& text) {
+            FHandOver->Sync();
             if (!FShuttingDown) FView.ShowStatus(Text(text));
         },
         queued);
     connect(
         FWorker, &TLinkWorker::ProgressRangeSet, this,
         [this](int min, int max) {
+            FHandOver->Sync();
             if (!FShuttingDown) FView.SetProgressRange(min, max);
         },
         queued);
     connect(
         FWorker, &TLinkWorker::ProgressPositionSet, this,
         [this](int position) {
+            FHandOver->Sync();
             if (!FShuttingDown) FView.SetProgressPosition(position);
         },
         queued);
     connect(
         FWorker, &TLinkWorker::MessageAsked, this,
         [this](const QByteArray& text) {
+            FHandOver->Sync();
             if (!FShuttingDown) FView.ShowMessage(Text(text));
+            FHandOver->Sync();
         },
         Qt::BlockingQueuedConnection);
     connect(
         FWorker, &TLinkWorker::WaitCursorShown, this,
         [this] {
+            FHandOver->Sync();
             if (!FShuttingDown) FView.ShowWaitCursor();
         },
         queued);
     connect(
         FWorker, &TLinkWorker::CursorRestored, this,
         [this] {
+            FHandOver->Sync();
             if (!FShuttingDown) FView.RestoreCursor();
         },
         queued);
     connect(
         FWorker, &TLinkWorker::PollTimerSwitched, this,
         [this](bool enabled) {
+            FHandOver->Sync();
             if (!FShuttingDown) FView.SetPollTimerEnabled(enabled);
         },
         queued);
     connect(
         FWorker, &TLinkWorker::PollEnded, this,
         [this](int kind) {
+            FHandOver->Sync();
             if (!FShuttingDown && FPollEnded) FPollEnded(static_cast<TChipKind>(kind));
         },
         queued);
     connect(
         FWorker, &TLinkWorker::WorkflowEnded, this,
         [this](bool failed, const QString& message) {
+            FHandOver->Sync();
             if (!FShuttingDown && FWorkflowEnded) FWorkflowEnded(failed, message);
         },
         queued);
     connect(
         FWorker, &TLinkWorker::ErrorRaised, this,
         [this](const QString& message) {
+            FHandOver->Sync();
             if (!FShuttingDown) TApplication::ShowError(message);
         },
         queued);
@@ -233,7 +275,7 @@ TLinkRunner::~TLinkRunner() {
 }
 
 void TLinkRunner::Post(std::function<void()> job) {
-    QMetaObject::invokeMethod(FWorker, std::move(job), Qt::QueuedConnection);
+    FWorker->Enqueue(std::move(job));
 }
 
 void TLinkRunner::Poll() {
@@ -272,23 +314,25 @@ void TLinkRunner::Shutdown() {
     while (!FThread->wait(QDeadlineTimer(20))) {
         QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
     }
+    FHandOver->Sync();
     delete FWorker;
     FWorker = nullptr;
 }
 
 void TLinkRunner::Call(const std::function<void(TProgrammerLink&)>& job) {
-    std::exception_ptr error;
-    QMetaObject::invokeMethod(
-        FWorker,
-        [&] {
-            try {
-                job(FWorker->Link());
-            } catch (...) {
-                error = std::current_exception();
-            }
-        },
-        Qt::BlockingQueuedConnection);
-    if (error) std::rethrow_exception(error);
+    // A queued job and a future rather than a blocking queued call: the
+    // wait is then one that a thread checker sees.
+    auto done = std::make_shared<std::promise<void>>();
+    std::future<void> result = done->get_future();
+    Post([w = FWorker, &job, done] {
+        try {
+            job(w->Link());
+            done->set_value();
+        } catch (...) {
+            done->set_exception(std::current_exception());
+        }
+    });
+    result.get();
 }
 
 }  // namespace corvane

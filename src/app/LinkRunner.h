@@ -4,8 +4,10 @@
 #include <QString>
 #include <atomic>
 #include <chrono>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -27,6 +29,20 @@ struct TWorkflowOptions {
     int MemSizeIndex = 0;
 };
 
+// What crosses between the GUI thread and the worker travels through Qt's
+// queues, whose locking (futexes inside Qt) a thread checker cannot see; so
+// each hand-over also passes this mutex: the sender posts under it, and the
+// receiver takes it before it looks at what came.
+struct THandOver {
+    std::mutex Lock;
+    template <typename F>
+    void Emit(F&& emitIt) {
+        std::lock_guard<std::mutex> lock(Lock);
+        emitIt();
+    }
+    void Sync() { std::lock_guard<std::mutex> lock(Lock); }
+};
+
 // Lives on the worker thread and owns the programmer link there (and with it
 // the port, the images and the chip kind). It is the link's view on that
 // thread: what the link reports leaves as signals, which the runner delivers
@@ -35,10 +51,14 @@ struct TWorkflowOptions {
 class TLinkWorker : public QObject, public IProgrammerView {
     Q_OBJECT
 public:
-    TLinkWorker();
+    explicit TLinkWorker(std::shared_ptr<THandOver> handOver);
     ~TLinkWorker() override;
 
     TProgrammerLink& Link() { return *FLink; }
+
+    // Queues a command for the worker thread (any thread); commands run in
+    // the order they were queued.
+    void Enqueue(std::function<void()> job);
 
     // The commands, run on the worker thread.
     void Poll();
@@ -64,6 +84,10 @@ public:
     bool FastVerifyChecked() const override { return FOptions.FastVerifyChecked; }
     bool LockChecked() const override { return FOptions.LockChecked; }
     int MemSizeIndex() const override { return FOptions.MemSizeIndex; }
+
+public slots:
+    // Runs the next queued command.
+    void RunNext();
 
 signals:
     void StatusShown(const QByteArray& text);
@@ -91,6 +115,8 @@ private:
     void Workflow(const std::function<void()>& run, const TWorkflowOptions& options);
     // Gives the window the progress position still held back, if any.
     void FlushProgress();
+    std::shared_ptr<THandOver> FHandOver;
+    std::deque<std::function<void()>> FCommands;  // under FHandOver->Lock
     TQtEventDispatcher* FDispatcher;
     std::unique_ptr<TProgrammerLink> FLink;
     TWorkflowOptions FOptions;
@@ -142,6 +168,7 @@ private:
     IProgrammerView& FView;
     TPollEnded FPollEnded;
     TWorkflowEnded FWorkflowEnded;
+    std::shared_ptr<THandOver> FHandOver;
     QThread* FThread;
     TLinkWorker* FWorker;
     // Reached from the GUI thread only for RequestStop, which any thread may call.
