@@ -4,13 +4,18 @@
 //     characters per byte written (XON, byte, XOFF) and 2 per byte read back,
 //     each 10 bit times;
 //   - unpaced: the host's time per byte and the processor time it used.
+// Then polls, with the window's own timer, a device map of four silent ports
+// (each costs the poll its 500 ms greeting budget).
+//
+// In each, the GUI thread's longest stall: the longest an event posted to it
+// (every 5 ms, from a thread of its own) waited before the GUI thread handled it.
 //
 // The board runs on a thread of this process; the host's processor time is
 // the process's less the board's own threads (each thread's CPU clock), so it
-// holds the window thread, the port's event monitor and whatever else the
-// host side runs (Qt's threads).
+// holds the GUI thread, the link's worker thread, the port's event monitor
+// and whatever else the host side runs (Qt's threads).
 //
-// bench_window_program [paced|unpaced]   (both when no argument is given)
+// bench_window_program [paced|unpaced|poll]   (all three when no argument is given)
 #include <dirent.h>
 #include <sys/types.h>
 #include <time.h>
@@ -18,8 +23,16 @@
 #include <QApplication>
 #include <QLabel>
 #include <QWindow>
+#include <QEventLoop>
+#include <QTimer>
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <fstream>
+#include <mutex>
+#include <thread>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -67,6 +80,79 @@ double TasksCpuSeconds(const std::set<pid_t>& tasks) {
         }
     }
     return total;
+}
+
+// The link's worker thread, by the name the window gives it.
+std::optional<pid_t> LinkThread() {
+    for (pid_t tid : Tasks()) {
+        std::ifstream comm("/proc/self/task/" + std::to_string(tid) + "/comm");
+        std::string name;
+        std::getline(comm, name);
+        if (name == "programmer link") return tid;
+    }
+    return std::nullopt;
+}
+
+// Posts an event to the GUI thread every 5 ms from a thread of its own and
+// keeps the longest time one waited before the GUI thread handled it.
+class TStallProbe : public QObject {
+public:
+    TStallProbe() {
+        FThread = std::thread([this] {
+            std::unique_lock<std::mutex> lock(FMutex);
+            while (!FStop) {
+                QCoreApplication::postEvent(this, new TProbe(Clock::now()));
+                FChanged.wait_for(lock, std::chrono::milliseconds(5), [this] { return FStop; });
+            }
+        });
+    }
+    ~TStallProbe() override {
+        Stop();
+        QCoreApplication::removePostedEvents(this);
+    }
+    void Stop() {
+        {
+            std::lock_guard<std::mutex> lock(FMutex);
+            FStop = true;
+        }
+        FChanged.notify_all();
+        if (FThread.joinable()) FThread.join();
+        QCoreApplication::sendPostedEvents(this);
+    }
+    double LongestMs() const { return std::chrono::duration<double, std::milli>(FLongest).count(); }
+    long Handled() const { return FHandled; }
+
+protected:
+    bool event(QEvent* e) override {
+        if (e->type() != kType) return QObject::event(e);
+        FLongest = std::max(FLongest, Clock::now() - static_cast<TProbe*>(e)->Posted);
+        ++FHandled;
+        return true;
+    }
+
+private:
+    static inline const auto kType = static_cast<QEvent::Type>(QEvent::registerEventType());
+    struct TProbe : QEvent {
+        explicit TProbe(Clock::time_point posted) : QEvent(kType), Posted(posted) {}
+        Clock::time_point Posted;
+    };
+    std::thread FThread;
+    std::mutex FMutex;
+    std::condition_variable FChanged;
+    bool FStop = false;
+    Clock::duration FLongest{};
+    long FHandled = 0;
+};
+
+// Runs the GUI thread's event loop until `done` holds.
+void LoopUntil(const std::function<bool()>& done) {
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, [&] {
+        if (done()) loop.quit();
+    });
+    check.start(10);
+    if (!done()) loop.exec();
 }
 
 // The window, noting when each status text appears and the window thread's
@@ -139,22 +225,28 @@ bool Run(bool paced, const std::filesystem::path& dir) {
             QApplication::processEvents(QEventLoop::AllEvents, 10);
         }
         auto* label = form.findChild<QLabel*>(QStringLiteral("LblTargetChip"));
-        for (int tick = 0; tick < 5 && label->text() != "89C55"; ++tick) form.Timer1Timer();
-        if (label->text() != "89C55") {
-            std::fprintf(stderr, "the window did not find the board\n");
-            return false;
-        }
+        LoopUntil([&] { return label->text() == "89C55"; });
+        // The next tick comes a second after this poll: the Send's click waits
+        // for no poll.
+        LoopUntil([&] { return !form.Busy(); });
+        const std::optional<pid_t> linkThread = LinkThread();
+        const std::set<pid_t> linkTasks = linkThread ? std::set<pid_t>{*linkThread} : std::set<pid_t>{};
 
+        TStallProbe probe;
         const double cpu0 = ThreadCpuSeconds();
+        const double link0 = TasksCpuSeconds(linkTasks);
         const double proc0 = ProcessCpuSeconds();
         const double board0 = TasksCpuSeconds(boardTasks);
         const auto t0 = Clock::now();
         form.btnSendClick();
+        LoopUntil([&] { return !form.Busy(); });
         const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
         const double cpu = ThreadCpuSeconds() - cpu0;
+        const double linkCpu = TasksCpuSeconds(linkTasks) - link0;
         const double proc = ProcessCpuSeconds() - proc0;
         const double boardCpu = TasksCpuSeconds(boardTasks) - board0;
         const double host = proc - boardCpu;
+        probe.Stop();
 
         const std::string status = form.Link().LastStatus();
         const std::vector<std::uint8_t> flash = board.Flash();
@@ -164,6 +256,8 @@ bool Run(bool paced, const std::filesystem::path& dir) {
                     paced ? "paced at 9600 baud" : "unpaced", kChipSize,
                     ok ? "Complete!" : ("FAILED, status " + status).c_str());
         std::printf("  wall time            %8.2f s\n", wall);
+        std::printf("  GUI thread's longest stall %6.1f ms  (%ld events posted 5 ms apart)\n",
+                    probe.LongestMs(), probe.Handled());
         const auto writing = form.Mark("Writing");
         const auto verifying = form.Mark("Verify");
         const auto complete = form.Mark("Complete");
@@ -190,21 +284,23 @@ bool Run(bool paced, const std::filesystem::path& dir) {
             std::printf("  time per byte        %8.1f us  (write and read back)\n",
                         wall / kChipSize * 1e6);
             if (writing && verifying && complete) {
-                std::printf("    write pass         %8.1f us  (window thread CPU %.1f us)\n",
+                std::printf("    write pass         %8.1f us  (GUI thread CPU %.1f us)\n",
                             write / kChipSize * 1e6,
                             (verifying->Cpu - writing->Cpu) / kChipSize * 1e6);
-                std::printf("    read-back verify   %8.1f us  (window thread CPU %.1f us)\n",
+                std::printf("    read-back verify   %8.1f us  (GUI thread CPU %.1f us)\n",
                             read / kChipSize * 1e6,
                             (complete->Cpu - verifying->Cpu) / kChipSize * 1e6);
             }
         }
         std::printf("  host CPU             %8.2f s  (%.1f %% of wall time, %.1f us per byte)\n",
                     host, host / wall * 100.0, host / kChipSize * 1e6);
-        std::printf("    window thread      %8.2f s  (%.1f %% of wall time)\n", cpu,
+        std::printf("    GUI thread         %8.2f s  (%.1f %% of wall time)\n", cpu,
                     cpu / wall * 100.0);
+        std::printf("    link's thread      %8.2f s  (%.1f %% of wall time)\n", linkCpu,
+                    linkCpu / wall * 100.0);
         std::printf(
             "    other host threads %8.2f s  (%.1f %% of wall time: the event monitor, Qt)\n",
-            host - cpu, (host - cpu) / wall * 100.0);
+            host - cpu - linkCpu, (host - cpu - linkCpu) / wall * 100.0);
         std::printf("  board thread CPU     %8.2f s  (%.1f %% of wall time, %zu thread%s)\n",
                     boardCpu, boardCpu / wall * 100.0, boardTasks.size(),
                     boardTasks.size() == 1 ? "" : "s");
@@ -212,6 +308,35 @@ bool Run(bool paced, const std::filesystem::path& dir) {
                     proc, proc / wall * 100.0);
     }
     return ok;
+}
+
+// Three polls by the window's own timer over four silent ports.
+bool Poll(const std::filesystem::path& dir) {
+    const std::filesystem::path map = dir / "map-silent";
+    std::filesystem::create_directories(map);
+    setenv("CORVANE_SERIALCOMM", map.c_str(), 1);
+    std::vector<std::unique_ptr<sim::VirtualProgrammer>> boards;
+    for (const char* name : {"s1", "s2", "s3", "s4"}) {
+        sim::BoardOptions options;
+        options.faults.silent = true;
+        boards.push_back(std::make_unique<sim::VirtualProgrammer>(options));
+        boards.back()->Announce(map.string(), name);
+        boards.back()->Start();
+    }
+    TFrmMain form;
+    form.show();
+    int polls = 0;
+    QObject::connect(&form.Timer1(), &QTimer::timeout, [&] { ++polls; });
+    TStallProbe probe;
+    const auto t0 = Clock::now();
+    // Three polls begun, and the last one ended.
+    LoopUntil([&] { return polls >= 3 && !form.Busy(); });
+    const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
+    probe.Stop();
+    std::printf("polls over four silent ports: 3 polls in %.2f s\n", wall);
+    std::printf("  GUI thread's longest stall %6.1f ms  (%ld events posted 5 ms apart)\n",
+                probe.LongestMs(), probe.Handled());
+    return true;
 }
 
 }  // namespace
@@ -229,6 +354,7 @@ int main(int argc, char** argv) {
     bool ok = true;
     if (only.empty() || only == "unpaced") ok = Run(false, dir) && ok;
     if (only.empty() || only == "paced") ok = Run(true, dir) && ok;
+    if (only.empty() || only == "poll") ok = Poll(dir) && ok;
     std::filesystem::remove_all(dir);
     return ok ? 0 : 1;
 }

@@ -9,7 +9,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-dev clang-format
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  sdcc xvfb xauth
+  sdcc xvfb xauth xdotool x11-utils
   help2man file dpkg-dev desktop-file-utils bash-completion
 )
 

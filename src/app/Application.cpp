@@ -44,7 +44,10 @@ QString TApplication::ExceptionMessage(std::exception_ptr error) {
 }
 
 void TApplication::HandleException(std::exception_ptr error) {
-    const QString message = ExceptionMessage(std::move(error));
+    ShowError(ExceptionMessage(std::move(error)));
+}
+
+void TApplication::ShowError(const QString& message) {
     if (auto* app = dynamic_cast<TApplication*>(QCoreApplication::instance())) {
         app->ShowException(message);
     } else {

@@ -27,6 +27,9 @@ public:
     // their own boundary. Works with any QApplication: without a
     // TApplication the message box is shown directly.
     static void HandleException(std::exception_ptr error);
+    // The same display for a message already taken from an exception (one
+    // that ended work on another thread).
+    static void ShowError(const QString& message);
     // The text shown for an exception.
     static QString ExceptionMessage(std::exception_ptr error);
 

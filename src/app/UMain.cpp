@@ -1,9 +1,13 @@
 #include "UMain.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QButtonGroup>
+#include <QCloseEvent>
+#include <QCompleter>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QTimer>
@@ -13,7 +17,6 @@
 #include <utility>
 
 #include "Application.h"
-#include "QtEventDispatcher.h"
 #include "ui_UMain.h"
 
 // Resources of a static library are registered by hand.
@@ -28,10 +31,12 @@ namespace {
 const QString kHexFilter = QStringLiteral("Intel Hex File (*.hex)");
 const QString kHexSuffix = QStringLiteral("Hex");
 
-// A workflow repaints the window after every byte so that the progress bar
-// moves while it holds the GUI thread. A whole repaint costs far more than a
-// byte on the line, and no screen shows more than about 60 pictures a second:
-// repaints that would only move the progress bar come at most this often.
+// The link asks for a repaint of the whole window after every byte (a link
+// driven on the GUI thread itself needs that for the progress bar to move;
+// the window's own worker does not pass it on). A whole repaint costs far
+// more than a byte on the line, and no screen shows more than about 60
+// pictures a second: repaints that would only move the progress bar come at
+// most this often.
 constexpr std::chrono::milliseconds kProgressRepaintGap(20);
 
 void SetTextColour(QWidget& widget, const QColor& colour) {
@@ -40,33 +45,22 @@ void SetTextColour(QWidget& widget, const QColor& colour) {
     widget.setPalette(palette);
 }
 
-}  // namespace
-
-// Whatever a handler does, and however it ends, the busy flag, the poll timer
-// and the cursor are as they were before it.
-class TFrmMain::THandlerScope {
+// A file dialog that takes its completion list with it when it closes. The
+// list of the name field stays open when Enter accepts a typed path while it
+// shows, and would be left on the screen, holding the keyboard and the mouse,
+// after the dialog has gone.
+class THexFileDialog : public QFileDialog {
 public:
-    explicit THandlerScope(TFrmMain& form)
-        : FForm(form),
-          FBusy(form.FBusy),
-          FTimerActive(form.FTimer1->isActive()),
-          FWaitCursors(form.FWaitCursors) {
-        FForm.FBusy = true;
+    using QFileDialog::QFileDialog;
+    void done(int result) override {
+        for (QCompleter* completer : findChildren<QCompleter*>()) {
+            if (completer->popup() != nullptr) completer->popup()->hide();
+        }
+        QFileDialog::done(result);
     }
-    ~THandlerScope() {
-        while (FForm.FWaitCursors > FWaitCursors) FForm.RestoreCursor();
-        if (FTimerActive && !FForm.FTimer1->isActive()) FForm.FTimer1->start();
-        FForm.FBusy = FBusy;
-    }
-    THandlerScope(const THandlerScope&) = delete;
-    THandlerScope& operator=(const THandlerScope&) = delete;
-
-private:
-    TFrmMain& FForm;
-    bool FBusy;
-    bool FTimerActive;
-    int FWaitCursors;
 };
+
+}  // namespace
 
 TFrmMain::TFrmMain(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
@@ -87,37 +81,20 @@ TFrmMain::TFrmMain(QWidget* parent)
     FTimer1->setObjectName(QStringLiteral("Timer1"));
     FTimer1->setInterval(1000);
 
-    OpenDialog1 = new QFileDialog(this);
+    OpenDialog1 = new THexFileDialog(this);
     OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
     OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
     OpenDialog1->setFileMode(QFileDialog::ExistingFile);
     OpenDialog1->setNameFilter(kHexFilter);
     OpenDialog1->setDefaultSuffix(kHexSuffix);
 
-    SaveDialog1 = new QFileDialog(this);
+    SaveDialog1 = new THexFileDialog(this);
     SaveDialog1->setObjectName(QStringLiteral("SaveDialog1"));
     SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
     SaveDialog1->setFileMode(QFileDialog::AnyFile);
     SaveDialog1->setNameFilter(kHexFilter);
     SaveDialog1->setDefaultSuffix(kHexSuffix);
     SaveDialog1->setOption(QFileDialog::DontConfirmOverwrite, false);
-
-    FDispatcher = new TQtEventDispatcher(this);
-    // The window handles none of the port's events and reads the port itself.
-    // What its monitor still reads on an arrival (the input queue, the line
-    // errors) fails only when the line has gone; the monitor then ends with
-    // that port error, and the link meets the same loss at its next exchange,
-    // where a tick turns it into "no programmer" without a box. So the
-    // monitor's port error is only noted; anything else is shown as usual.
-    FDispatcher->Dispatcher()->SetExceptionHandler([](std::exception_ptr error) {
-        try {
-            std::rethrow_exception(error);
-        } catch (const EComPort& e) {
-            std::fprintf(stderr, "corvane: event monitor ended: %s\n", e.what());
-        } catch (...) {
-            TApplication::HandleException(std::current_exception());
-        }
-    });
 
     connect(FTimer1, &QTimer::timeout, this, [this] { RunHandler(&TFrmMain::Timer1Timer); });
     connect(ui->btnSend, &QPushButton::clicked, this,
@@ -138,17 +115,20 @@ TFrmMain::~TFrmMain() {
 
 void TFrmMain::FormCreate() {
     // The link creates the two images (empty until a chip kind sizes them)
-    // and the port list, and starts with no chip.
-    FLink = std::make_unique<TProgrammerLink>(*this);
-    FLink->ComPort().SetDispatcher(FDispatcher->Dispatcher());
+    // and the port list, and starts with no chip; it runs on a thread of its
+    // own, so the window never waits on the line.
+    FRunner = std::make_unique<TLinkRunner>(
+        *this, [this](TChipKind kind) { PollEnded(kind); },
+        [this](bool failed, const QString& message) { WorkflowEnded(failed, message); });
+    FChipKind = ckNone;
     FShownKind = ckNone;
     FBusy = false;
 }
 
 void TFrmMain::FormDestroy() {
-    // Closes the port (serving the dispatcher while the monitor ends) and
-    // frees the images and the port list.
-    FLink.reset();
+    // Stops the work (the link puts the board back at its prompt), closes
+    // the port and frees the images and the port list.
+    FRunner.reset();
 }
 
 void TFrmMain::RunHandler(void (TFrmMain::*handler)()) {
@@ -160,7 +140,7 @@ void TFrmMain::RunHandler(void (TFrmMain::*handler)()) {
 }
 
 void TFrmMain::UpdateChipDisplay() {
-    const TChipKind kind = FLink->ChipKind();
+    const TChipKind kind = FChipKind;
     FShownKind = kind;
     ui->BtnRead->setEnabled(kind != ckNone);
     ui->btnSend->setEnabled(ui->BtnRead->isEnabled());
@@ -176,7 +156,7 @@ void TFrmMain::UpdateChipDisplay() {
     ui->LblTargetChip->move(ui->LblTargetChip->x(), kind == ck89C2051 ? 15 : 30);
     ui->LblTargetChip->setText(QString::fromStdString(ChipLabel(kind)));
     if (kind == ck89C2051) {
-        FLink->ApplyMemSizeChoice();
+        FRunner->ApplyMemSize(MemSizeIndex());
         ui->pnlVerbose->clear();
         ui->chkFastVerify->setEnabled(false);
     } else {
@@ -185,37 +165,90 @@ void TFrmMain::UpdateChipDisplay() {
     }
 }
 
+void TFrmMain::BeginWork() {
+    FBusy = true;
+    FTimerWasActive = FTimer1->isActive();
+    FWaitCursorsBefore = FWaitCursors;
+}
+
+void TFrmMain::EndWork() {
+    while (FWaitCursors > FWaitCursorsBefore) RestoreCursor();
+    if (FTimerWasActive && !FTimer1->isActive()) FTimer1->start();
+    FBusy = false;
+}
+
 void TFrmMain::Timer1Timer() {
     if (FBusy) return;
-    {
-        THandlerScope scope(*this);
-        try {
-            FLink->PollProgrammer();
-        } catch (...) {
-            // The display still follows a kind the poll changed before failing.
-            if (FLink->ChipKind() != FShownKind) UpdateChipDisplay();
-            throw;
+    BeginWork();
+    FPolling = true;
+    FRunner->Poll();
+}
+
+void TFrmMain::PollEnded(TChipKind kind) {
+    FPolling = false;
+    EndWork();
+    FChipKind = kind;
+    if (FChipKind != FShownKind) UpdateChipDisplay();
+    // A click that came during the poll: the window held it until now.
+    if (const auto kindOfClick = std::exchange(FDeferredClick, std::nullopt)) {
+        QPushButton* button = *kindOfClick == TFileDialog::Open ? ui->btnSend : ui->BtnRead;
+        if (button->isEnabled()) {
+            RunHandler(*kindOfClick == TFileDialog::Open ? &TFrmMain::btnSendClick
+                                                         : &TFrmMain::BtnReadClick);
         }
     }
-    if (FLink->ChipKind() != FShownKind) UpdateChipDisplay();
 }
 
 void TFrmMain::btnSendClick() {
-    THandlerScope scope(*this);
-    if (const auto fileName = ChooseFile(TFileDialog::Open)) {
-        FLink->ProgramFromFile(QFile::encodeName(*fileName).toStdString());
-    }
+    StartWorkflow(TFileDialog::Open);
 }
 
 void TFrmMain::BtnReadClick() {
-    THandlerScope scope(*this);
-    if (const auto fileName = ChooseFile(TFileDialog::Save)) {
-        FLink->ReadToFile(QFile::encodeName(*fileName).toStdString());
+    StartWorkflow(TFileDialog::Save);
+}
+
+void TFrmMain::StartWorkflow(TFileDialog kind) {
+    if (FBusy) {
+        // During a poll the click waits for the poll's end; during a
+        // workflow (or an open dialog) it is ignored.
+        if (FPolling && !FWorking) FDeferredClick = kind;
+        return;
+    }
+    BeginWork();
+    std::optional<QString> fileName;
+    try {
+        fileName = ChooseFile(kind);
+    } catch (...) {
+        EndWork();
+        throw;
+    }
+    if (!fileName) {
+        EndWork();
+        return;
+    }
+    // The options the workflow reads are those of this moment.
+    TWorkflowOptions options;
+    options.FastVerifyEnabled = FastVerifyEnabled();
+    options.FastVerifyChecked = FastVerifyChecked();
+    options.LockChecked = LockChecked();
+    options.MemSizeIndex = MemSizeIndex();
+    const std::string file = QFile::encodeName(*fileName).toStdString();
+    FWorking = true;
+    if (kind == TFileDialog::Open) {
+        FRunner->Program(file, options);
+    } else {
+        FRunner->Read(file, options);
     }
 }
 
+void TFrmMain::WorkflowEnded(bool failed, const QString& message) {
+    FWorking = false;
+    EndWork();
+    if (failed) TApplication::ShowError(message);
+}
+
 void TFrmMain::rdoMemSizeClick() {
-    FLink->ApplyMemSizeChoice();
+    FRunner->ApplyMemSize(MemSizeIndex());
 }
 
 void TFrmMain::SetFileChooser(TFileChooser chooser) {
@@ -229,19 +262,32 @@ void TFrmMain::SetMessageDisplay(TMessageDisplay display) {
 std::optional<QString> TFrmMain::ChooseFile(TFileDialog kind) {
     if (FFileChooser) return FFileChooser(kind);
     QFileDialog& dialog = kind == TFileDialog::Open ? *OpenDialog1 : *SaveDialog1;
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+    if (!FLastFolder.isEmpty()) dialog.setDirectory(FLastFolder);
+    const int result = dialog.exec();
+    if (result != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return std::nullopt;
     }
-    return dialog.selectedFiles().constFirst();
+    const QString fileName = dialog.selectedFiles().constFirst();
+    FLastFolder = QFileInfo(fileName).absolutePath();
+    return fileName;
 }
 
 void TFrmMain::keyPressEvent(QKeyEvent* event) {
-    // A main window: Escape does not close it as it would a dialog.
+    // A main window: Escape does not close it as it would a dialog; it stops
+    // a Send or a Read that is under way.
     if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        if (FWorking) FRunner->RequestStop();
         event->accept();
         return;
     }
     QDialog::keyPressEvent(event);
+}
+
+void TFrmMain::closeEvent(QCloseEvent* event) {
+    // The window closes at once; the work stops at the next byte, and the
+    // link finishes the board's pass before the worker ends (FormDestroy).
+    if (FBusy) FRunner->RequestStop();
+    QDialog::closeEvent(event);
 }
 
 void TFrmMain::ShowStatus(const std::string& text) {

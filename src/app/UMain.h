@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 
+#include "LinkRunner.h"
 #include "ProgrammerLink.h"
 #include "ProgrammerView.h"
 
@@ -20,11 +21,11 @@ class TFrmMain;
 
 namespace corvane {
 
-class TQtEventDispatcher;
-
 // The main window: the chip in the programmer's socket, the options, Send and
 // Read, the status line and the progress bar. It drives the programmer link
-// (polling on Timer1, the workflows from the buttons) and is the link's view.
+// (polling on Timer1, the workflows from the buttons), which runs on a worker
+// thread of its own (TLinkRunner), and shows what the link reports: the
+// window is the link's view, reached on the GUI thread.
 class TFrmMain : public QDialog, public IProgrammerView {
 public:
     enum class TFileDialog { Open, Save };
@@ -39,16 +40,25 @@ public:
     void FormCreate();
     void FormDestroy();
     // Brings the label, the buttons, the size choice and chkFastVerify in line
-    // with the link's chip kind.
+    // with the chip kind the link last reported.
     void UpdateChipDisplay();
     void Timer1Timer();
     void btnSendClick();
     void BtnReadClick();
     void rdoMemSizeClick();
 
-    TProgrammerLink& Link() { return *FLink; }
+    // The chip kind the link reported at the end of the last poll.
+    TChipKind ChipKind() const { return FChipKind; }
+    void SetChipKind(TChipKind kind) { FChipKind = kind; }
+    TLinkRunner& Runner() { return *FRunner; }
+    // The link itself lives on the worker thread: look at it only while the
+    // window is not busy.
+    TProgrammerLink& Link() { return FRunner->Link(); }
     QTimer& Timer1() { return *FTimer1; }
+    // A poll, a file dialog or a workflow is under way.
     bool Busy() const { return FBusy; }
+    // A Send or a Read is under way (Escape stops it).
+    bool Working() const { return FWorking; }
 
     // Replace the modal file dialogs and message boxes (tests, benchmarks).
     // An empty function restores the dialog.
@@ -74,27 +84,44 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
-    class THandlerScope;
-    friend class THandlerScope;
     friend struct TFrmMainTestAccess;
 
     std::optional<QString> ChooseFile(TFileDialog kind);
     // Runs a handler; an exception it lets out goes to the error display.
     void RunHandler(void (TFrmMain::*handler)());
+    // Asks for the file and hands the workflow to the link.
+    void StartWorkflow(TFileDialog kind);
+    // A poll, a dialog or a workflow begins and ends: the busy flag, and
+    // afterwards the poll timer and the cursor as they were before.
+    void BeginWork();
+    void EndWork();
+    // What the link reports at the end of a poll and of a workflow.
+    void PollEnded(TChipKind kind);
+    void WorkflowEnded(bool failed, const QString& message);
 
     std::unique_ptr<Ui::TFrmMain> ui;
     QTimer* FTimer1;
     QFileDialog* OpenDialog1;
     QFileDialog* SaveDialog1;
     QButtonGroup* FMemSizeItems;
-    TQtEventDispatcher* FDispatcher;
     TFileChooser FFileChooser;
     TMessageDisplay FMessageDisplay;
 
     bool FBusy = false;
-    std::unique_ptr<TProgrammerLink> FLink;
+    bool FPolling = false;
+    bool FWorking = false;
+    // The timer and the wait cursors when the current work began.
+    bool FTimerWasActive = false;
+    int FWaitCursorsBefore = 0;
+    // A click on Send or Read that came during a poll: it runs when the poll ends.
+    std::optional<TFileDialog> FDeferredClick;
+    // The folder of the file last chosen; both dialogs open there.
+    QString FLastFolder;
+    std::unique_ptr<TLinkRunner> FRunner;
+    TChipKind FChipKind = ckNone;
     // The kind the display was last brought in line with.
     TChipKind FShownKind = ckNone;
     // Wait cursors shown and not yet put back.

@@ -506,6 +506,14 @@ bool TProgrammerLink::EraseChip() {
             ShowStatus("Send Counter Failed!");
             return false;
         }
+        // A board that answers every read-back with the wrong echo shows its
+        // box once per erase, not once per attempt.
+        FOneEchoBox = true;
+        FEchoBoxShown = false;
+        struct TEchoBoxes {
+            bool& One;
+            ~TEchoBoxes() { One = false; }
+        } echoBoxes{FOneEchoBox};
         for (int k = 1; k <= kEraseAttempts; ++k) {
             if (Stopping()) return false;
             ShowStatus(Format("Erasing...[%u/10]", static_cast<unsigned>(k)));
@@ -591,7 +599,10 @@ bool TProgrammerLink::ReadChip(std::uint16_t count) {
         // Stopped before the dump was looked at: it is only drained.
     } else if (!ReadOneByte(echo) || echo != 'r') {
         // The box shows the offending character alone (NUL when none came).
-        if (!Stopping()) FView.ShowMessage(std::string(1, static_cast<char>(echo)));
+        if (!Stopping() && (!FOneEchoBox || !FEchoBoxShown)) {
+            FEchoBoxShown = true;
+            FView.ShowMessage(std::string(1, static_cast<char>(echo)));
+        }
     } else {
         for (std::uint32_t i = 0; i < count && !Stopping(); ++i) {
             std::uint8_t high = 0;

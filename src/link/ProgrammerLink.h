@@ -187,6 +187,10 @@ private:
     std::chrono::milliseconds FCommandPause{500};
     std::uint16_t FCheckedCount = 0;
     std::shared_ptr<TLineTrace> FTrace;
+    // While set, a read-back shows the wrong-echo box only if none has been
+    // shown since it was set (the erase of a 2051/4051 reads back up to ten times).
+    bool FOneEchoBox = false;
+    bool FEchoBoxShown = false;
 
     std::atomic<bool> FStopRequested{false};
     static_assert(std::atomic<bool>::is_always_lock_free);

@@ -19,6 +19,7 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <utility>
 
 #include "Application.h"
 #include "UMain.h"
@@ -113,8 +114,33 @@ protected:
     // Puts the chip kind into the link and refreshes the display, as a tick
     // that recognised it does.
     void ShowKind(TChipKind kind) {
-        Form->Link().SetChipKind(kind);
+        Form->Runner().Call([kind](TProgrammerLink& link) { link.SetChipKind(kind); });
+        Form->SetChipKind(kind);
         Form->UpdateChipDisplay();
+    }
+
+    // Serves the event loop until the window is no longer busy.
+    bool WaitIdle(int timeoutMs = 120000) {
+        return ServeUntil([this] { return !Form->Busy(); }, timeoutMs);
+    }
+    // One tick of Timer1, served until the poll has ended.
+    void Tick() {
+        Form->Timer1Timer();
+        ASSERT_TRUE(WaitIdle());
+    }
+    // A click, served until what it started has ended.
+    void ClickAndWait(QPushButton& button) {
+        button.click();
+        ASSERT_TRUE(WaitIdle());
+    }
+    // The sizes of the link's source and read images, as the worker has them
+    // once the commands given so far have run.
+    std::pair<int, int> ImageSizes() {
+        std::pair<int, int> sizes;
+        Form->Runner().Call([&](TProgrammerLink& link) {
+            sizes = {link.SourceImage().MemSize(), link.ReadImage().MemSize()};
+        });
+        return sizes;
     }
 
     TTempDir Map;

@@ -97,7 +97,7 @@ TEST_F(HandlerFailureTest, SendOfABadFileShowsTheErrorAndLeavesTheWindowIdle) {
     const TTempDir dir;
     { std::ofstream(dir.File("bad.hex")) << ":10000000NOT A HEX LINE\n"; }
     ChosenFile = QString::fromStdString(dir.File("bad.hex"));
-    Send().click();
+    ClickAndWait(Send());
     ASSERT_EQ(Errors.size(), 1);
     EXPECT_FALSE(Errors[0].isEmpty());
     EXPECT_FALSE(Form->Busy());
@@ -105,15 +105,15 @@ TEST_F(HandlerFailureTest, SendOfABadFileShowsTheErrorAndLeavesTheWindowIdle) {
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 
     ChosenFile = QString::fromStdString(dir.File("missing.hex"));
-    Send().click();
+    ClickAndWait(Send());
     EXPECT_EQ(Errors.size(), 2);
     EXPECT_FALSE(Form->Busy());
 
     // Polling goes on: no programmer answers for the chip shown, so the
     // next tick drops it and the one after scans the (empty) map.
-    Form->Timer1Timer();
+    Tick();
     EXPECT_FALSE(Send().isEnabled());
-    Form->Timer1Timer();
+    Tick();
     EXPECT_EQ(Status().text(), "Available port not found!");
 }
 
@@ -131,7 +131,7 @@ TEST_F(HandlerFailureTest, ClickPutsCursorAndTimerBackAfterAFailure) {
         Form->SetPollTimerEnabled(false);
         return QString::fromStdString(dir.File("big.hex"));
     });
-    Send().click();
+    ClickAndWait(Send());
     EXPECT_EQ(Errors.size(), 1);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     EXPECT_TRUE(Form->Timer1().isActive());

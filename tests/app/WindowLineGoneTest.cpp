@@ -35,6 +35,7 @@ protected:
     }
     void TearDown() override {
         QObject::disconnect(ProgressHook);
+        QObject::disconnect(StatusHook);
         Form.reset();  // closes the port before the board goes
         Board.reset();
         WindowFixture::TearDown();
@@ -50,10 +51,11 @@ protected:
         Board->Start();
     }
 
-    // One tick of Timer1 as the event loop delivers it, followed by what the
-    // event loop does next: serving the work the port's monitor handed over.
+    // One tick of Timer1 as the event loop delivers it, served until the
+    // poll has ended.
     void Tick() {
         Form->Timer1Timer();
+        ASSERT_TRUE(WaitIdle());
         ServeEvents();
     }
     static void ServeEvents() {
@@ -65,7 +67,9 @@ protected:
     // -1 when `limit` ticks did not do it.
     int TicksUntilLabel(const QString& label, int limit) {
         for (int tick = 1; tick <= limit; ++tick) {
-            Tick();
+            Form->Timer1Timer();
+            if (!WaitIdle()) return -1;
+            ServeEvents();
             if (Label().text() == label) return tick;
         }
         return -1;
@@ -88,13 +92,20 @@ protected:
         return QString::fromStdString(file);
     }
 
-    // Runs `action` whenever the progress bar moves, with the status text of
-    // that moment (which names the pass) and the new position.
+    // Runs `action` on the link's thread whenever the link moves the
+    // progress bar, with the status text of that moment (which names the
+    // pass) and the new position, before the link goes on.
     void OnProgress(std::function<void(const QString& status, int position)> action) {
         QObject::disconnect(ProgressHook);
-        ProgressHook =
-            QObject::connect(&Progress(), &QProgressBar::valueChanged,
-                             [this, action](int position) { action(Status().text(), position); });
+        QObject::disconnect(StatusHook);
+        TLinkWorker& worker = Form->Runner().Worker();
+        StatusHook = QObject::connect(
+            &worker, &TLinkWorker::StatusShown, &worker,
+            [this](const QByteArray& text) { LinkStatus = QString::fromUtf8(text); },
+            Qt::DirectConnection);
+        ProgressHook = QObject::connect(
+            &worker, &TLinkWorker::PositionReached, &worker,
+            [this, action](int position) { action(LinkStatus, position); }, Qt::DirectConnection);
     }
 
     // The line goes away once the board has taken `more` further bytes.
@@ -108,6 +119,7 @@ protected:
     void Click(QPushButton& button) {
         const auto start = Clock::now();
         button.click();
+        ASSERT_TRUE(WaitIdle());
         Took = Clock::now() - start;
     }
 
@@ -140,6 +152,7 @@ protected:
     // another error box; and the board then takes a whole Send.
     void ExpectFoundAgain(const QString& label = "89C51") {
         QObject::disconnect(ProgressHook);
+        QObject::disconnect(StatusHook);
         ASSERT_TRUE(Board->WaitUnplugged(5s)) << "the line did go away";
         Board->SetFaults({});
         const qsizetype errorsBefore = Errors.size();
@@ -149,14 +162,24 @@ protected:
         ExpectWindowIdle();
 
         ChosenFile = PatternFile();
-        Send().click();
+        ClickAndWait(Send());
         EXPECT_EQ(Status().text(), "Complete!");
         EXPECT_EQ(Errors.size(), errorsBefore);
+    }
+
+    // The port's dispatcher, served by the link's thread.
+    std::shared_ptr<TEventDispatcher> Dispatcher() {
+        std::shared_ptr<TEventDispatcher> dispatcher;
+        Form->Runner().Call(
+            [&](TProgrammerLink& link) { dispatcher = link.ComPort().Dispatcher(); });
+        return dispatcher;
     }
 
     std::unique_ptr<sim::VirtualProgrammer> Board;
     TTempDir Files;
     QMetaObject::Connection ProgressHook;
+    QMetaObject::Connection StatusHook;
+    QString LinkStatus;  // the link's thread only
     Clock::duration Took{};
 };
 
@@ -265,7 +288,8 @@ TEST_F(WindowLineGoneTest, UnpluggedWhileThePortSitsIdle) {
     Plug();
     FindBoard();
     Tick();
-    ASSERT_TRUE(ServeUntil([&] { return !Form->Link().ComPort().Dispatcher()->HasPending(); }));
+    const auto dispatcher = Dispatcher();
+    ASSERT_TRUE(ServeUntil([&] { return !dispatcher->HasPending(); }));
     Board->Unplug();
     ServeEvents();
     Tick();
@@ -276,23 +300,29 @@ TEST_F(WindowLineGoneTest, UnpluggedWhileThePortSitsIdle) {
 }
 
 // The monitor has handed over the arrival of bytes that nobody has read yet
-// and waits for the user-interface thread when the line goes away; the
+// and waits for the link's thread (busy here) when the line goes away; the
 // hand-over then reads the state of a line that is gone, which ends the
 // monitor with a port error. That is the loss of the programmer, which the
 // next tick notices by itself: no error box.
 TEST_F(WindowLineGoneTest, UnpluggedWhileTheMonitorWaitsForTheWindow) {
     Plug();
     FindBoard();
-    // A greeting that only the monitor notices (no event loop yet, so its
-    // hand-over waits).
-    Form->Link().ComPort().SendChar('\r');
-    const auto dispatcher = Form->Link().ComPort().Dispatcher();
-    const auto deadline = Clock::now() + 10s;
-    while (!dispatcher->HasPending() && Clock::now() < deadline) {
-        std::this_thread::sleep_for(1ms);
-    }
-    ASSERT_TRUE(dispatcher->HasPending()) << "the monitor reported the reply";
-    Board->Unplug();
+    bool handedOver = false;
+    Form->Runner().Call([&](TProgrammerLink& link) {
+        // A greeting that only the monitor notices: this thread does not
+        // serve the hand-over until the job ends.
+        link.ComPort().SendChar('\r');
+        const auto dispatcher = link.ComPort().Dispatcher();
+        const auto deadline = Clock::now() + 10s;
+        while (!dispatcher->HasPending() && Clock::now() < deadline) {
+            std::this_thread::sleep_for(1ms);
+        }
+        handedOver = dispatcher->HasPending();
+        Board->Unplug();
+    });
+    ASSERT_TRUE(handedOver) << "the monitor reported the reply";
+    const auto dispatcher = Dispatcher();
+    ASSERT_TRUE(ServeUntil([&] { return !dispatcher->HasPending(); }));
     ServeEvents();
     EXPECT_TRUE(Errors.isEmpty()) << Errors.join(" / ").toStdString();
     Tick();
@@ -306,13 +336,13 @@ TEST_F(WindowLineGoneTest, UnpluggedWhileTheMonitorWaitsForTheWindow) {
 // the monitor on a line that has gone) is kept from the error box, anything
 // else is shown as ever.
 TEST_F(WindowLineGoneTest, OnlyPortErrorsOfTheMonitorAreKeptFromTheErrorBox) {
-    const auto dispatcher = Form->Link().ComPort().Dispatcher();
+    const auto dispatcher = Dispatcher();
     std::thread monitor([&] {
         dispatcher->Post([] { throw EComPort(errClearCommError, 5); });
         dispatcher->Post([] { throw std::runtime_error("Out of sorts"); });
     });
     monitor.join();
-    ASSERT_TRUE(ServeUntil([&] { return !dispatcher->HasPending(); }));
+    ASSERT_TRUE(ServeUntil([&] { return !dispatcher->HasPending() && !Errors.isEmpty(); }));
     EXPECT_EQ(Errors, QStringList{"Out of sorts"});
 }
 

@@ -26,5 +26,11 @@ TEST_F(WindowPortNoticeTest, TheNoticeIsTheStatusLinesTooltipBesideItsText) {
     EXPECT_TRUE(Status().toolTip().isEmpty());
 }
 
+TEST_F(WindowPortNoticeTest, TheLinksNoticeReachesTheTooltipFromItsThread) {
+    Form->Runner().Worker().ShowPortNotice("/dev/ttyS4: Permission denied");
+    EXPECT_TRUE(ServeUntil([this] { return !Status().toolTip().isEmpty(); }));
+    EXPECT_EQ(Status().toolTip(), QString("/dev/ttyS4: Permission denied"));
+}
+
 }  // namespace
 }  // namespace corvane::apptest

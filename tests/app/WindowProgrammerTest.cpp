@@ -32,6 +32,7 @@ protected:
     bool TickUntilLabel(const QString& label) {
         for (int tick = 0; tick < 5; ++tick) {
             Form->Timer1Timer();
+            if (!WaitIdle()) return false;
             if (Label().text() == label) return true;
         }
         return false;
@@ -56,7 +57,8 @@ protected:
         const std::string file = Files.File("read.hex");
         std::filesystem::remove(file);
         ChosenFile = QString::fromStdString(file);
-        Read().click();
+        ClickAndWait(Read());
+        if (!WaitIdle()) return {};
         if (!std::filesystem::exists(file)) return {};
         THexFile image;
         image.SetMemSize(size);
@@ -80,7 +82,7 @@ TEST_F(WindowProgrammerTest, TimerFindsTheProgrammerAndFollowsItAway) {
     EXPECT_TRUE(Send().isEnabled());
     EXPECT_TRUE(Read().isEnabled());
     EXPECT_TRUE(Status().text().isEmpty());
-    EXPECT_EQ(Form->Link().SourceImage().MemSize(), 8192);
+    EXPECT_EQ(ImageSizes(), std::make_pair(8192, 8192));
 
     Board->Unplug();
     ASSERT_TRUE(TickUntilLabel(""));
@@ -102,7 +104,7 @@ TEST_F(WindowProgrammerTest, SendProgramsTheFileAndReadSavesTheChip) {
         SCOPED_TRACE(fast ? "fast verify" : "read-back verify");
         Board->ClearCommandLog();
         FastVerify().setChecked(fast);
-        Send().click();
+        ClickAndWait(Send());
         EXPECT_EQ(Status().text(), "Complete!") << Errors.join(" / ").toStdString();
         const auto log = Board->CommandLog();
         EXPECT_EQ(std::count(log.begin(), log.end(), "c"), fast ? 1 : 0);
@@ -121,7 +123,7 @@ TEST_F(WindowProgrammerTest, SendProgramsTheFileAndReadSavesTheChip) {
     // With Lock ticked the chip ends locked.
     Lock().setChecked(true);
     ChosenFile = QString::fromStdString(HexFile(bytes, 4096));
-    Send().click();
+    ClickAndWait(Send());
     EXPECT_EQ(Status().text(), "Complete!");
     EXPECT_TRUE(Board->Locked());
     EXPECT_TRUE(Errors.isEmpty());
@@ -142,7 +144,7 @@ TEST_F(WindowProgrammerTest, A4051ReadsFourKilobytesAndVerifiesByReadBack) {
     FastVerify().setChecked(true);
     Board->ClearCommandLog();
     ChosenFile = QString::fromStdString(HexFile(Pattern(100), 4096));
-    Send().click();
+    ClickAndWait(Send());
     EXPECT_EQ(Status().text(), "Complete!");
     const auto log = Board->CommandLog();
     EXPECT_EQ(std::count(log.begin(), log.end(), "c"), 0);
@@ -159,7 +161,7 @@ TEST_F(WindowProgrammerTest, WrongEchoShowsItsMessageAndReadFails) {
     faults.wrongReadEcho = 'x';
     Board->SetFaults(faults);
     ChosenFile = QString::fromStdString(Files.File("chip.hex"));
-    Read().click();
+    ClickAndWait(Read());
     EXPECT_EQ(Messages, QStringList{"x"});
     EXPECT_EQ(Status().text(), "Read Failed!");
     EXPECT_TRUE(Errors.isEmpty());
@@ -172,12 +174,12 @@ TEST_F(WindowProgrammerTest, FailedSaveShowsTheErrorAndPutsTheWindowBack) {
     Plug(sim::ChipFromCode("51"));
     ASSERT_TRUE(TickUntilLabel("89C51"));
     ChosenFile = QString::fromStdString(Files.File("no-such-dir/chip.hex"));
-    Read().click();
+    ClickAndWait(Read());
     ASSERT_EQ(Errors.size(), 1);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     EXPECT_FALSE(Form->Busy());
     EXPECT_TRUE(Form->Timer1().isActive());
-    Form->Timer1Timer();
+    Tick();
     EXPECT_EQ(Label().text(), "89C51");
     EXPECT_EQ(Errors.size(), 1);
 }

@@ -26,19 +26,24 @@ protected:
     }
 
     // Clicks `button` from the event loop, as a user would, and serves the
-    // loop until the click has ended.
+    // loop until what the click started has ended. A click that comes during
+    // a poll waits for the poll's end.
     void ClickFromTheLoop(QPushButton& button) {
         bool clicked = false;
         QTimer::singleShot(0, Form.get(), [&] {
             button.click();
             clicked = true;
         });
-        ASSERT_TRUE(ServeUntil([&] { return clicked; }, 120000));
+        ASSERT_TRUE(ServeUntil([&] { return clicked && !Form->Busy(); }, 120000));
     }
 
     bool MonitorWatching() {
-        const TComThread* monitor = Form->Link().ComPort().Monitor();
-        return monitor != nullptr && !monitor->Finished();
+        bool watching = false;
+        Form->Runner().Call([&](TProgrammerLink& link) {
+            const TComThread* monitor = link.ComPort().Monitor();
+            watching = monitor != nullptr && !monitor->Finished();
+        });
+        return watching;
     }
 
     std::unique_ptr<sim::VirtualProgrammer> Board;

@@ -74,9 +74,8 @@ TEST_F(WindowTest, StartsWithEveryControlInItsInitialState) {
     EXPECT_TRUE(form.Timer1().isActive());
     EXPECT_EQ(form.Timer1().interval(), 1000);
     EXPECT_FALSE(form.Busy());
-    EXPECT_EQ(form.Link().ChipKind(), ckNone);
-    EXPECT_EQ(form.Link().SourceImage().MemSize(), 0);
-    EXPECT_EQ(form.Link().ReadImage().MemSize(), 0);
+    EXPECT_EQ(form.ChipKind(), ckNone);
+    EXPECT_EQ(ImageSizes(), std::make_pair(0, 0));
 }
 
 TEST_F(WindowTest, FileDialogsAskForIntelHexFiles) {
@@ -135,8 +134,7 @@ TEST_F(WindowTest, DisplayFollowsTheChipKind) {
     EXPECT_TRUE(Send().isEnabled());
     EXPECT_TRUE(Read().isEnabled());
     EXPECT_TRUE(Status().text().isEmpty());
-    EXPECT_EQ(Form->Link().SourceImage().MemSize(), 2048);
-    EXPECT_EQ(Form->Link().ReadImage().MemSize(), 2048);
+    EXPECT_EQ(ImageSizes(), std::make_pair(2048, 2048));
 
     // Losing the chip empties and reddens the label, disables both buttons,
     // and leaves the status line and the fast-verify box as they were.
@@ -186,17 +184,15 @@ TEST_F(WindowTest, MemorySizeChoiceSizesBothImages) {
     auto& kb4 = Control<QRadioButton>(*Form, "rdoMemSize4KB");
     kb4.click();
     EXPECT_EQ(Form->MemSizeIndex(), 1);
-    EXPECT_EQ(Form->Link().SourceImage().MemSize(), 4096);
-    EXPECT_EQ(Form->Link().ReadImage().MemSize(), 4096);
+    EXPECT_EQ(ImageSizes(), std::make_pair(4096, 4096));
     kb2.click();
-    EXPECT_EQ(Form->Link().SourceImage().MemSize(), 2048);
-    EXPECT_EQ(Form->Link().ReadImage().MemSize(), 2048);
+    EXPECT_EQ(ImageSizes(), std::make_pair(2048, 2048));
 
     // The choice is kept when the chip comes back.
     kb4.click();
     ShowKind(ckNone);
     ShowKind(ck89C2051);
-    EXPECT_EQ(Form->Link().SourceImage().MemSize(), 4096);
+    EXPECT_EQ(ImageSizes(), std::make_pair(4096, 4096));
 }
 
 TEST_F(WindowTest, TicksDoNothingWhileBusy) {
@@ -220,7 +216,7 @@ TEST_F(WindowTest, TicksDoNothingWhileBusy) {
 
     // Idle again, a tick polls: the map is empty.
     TFrmMainTestAccess::Busy(*Form) = false;
-    Form->Timer1Timer();
+    Tick();
     EXPECT_EQ(Status().text(), "Available port not found!");
     EXPECT_FALSE(Form->Busy());
     EXPECT_TRUE(Form->Timer1().isActive());
