@@ -21,28 +21,29 @@
 #include <time.h>
 
 #include <QApplication>
-#include <QLabel>
-#include <QWindow>
 #include <QEventLoop>
+#include <QLabel>
 #include <QTimer>
+#include <QWindow>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
-#include <fstream>
-#include <mutex>
-#include <thread>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "Application.h"
 #include "BenchSupport.h"
+#include "StallProbe.h"
 #include "UHexFile.h"
 #include "UMain.h"
 #include "VirtualProgrammer.h"
@@ -53,6 +54,7 @@ using namespace corvane;
 using bench::ProcessCpuSeconds;
 using bench::ThreadCpuSeconds;
 using Clock = std::chrono::steady_clock;
+using test::TStallProbe;
 
 constexpr std::uint16_t kChipSize = 20480;
 
@@ -92,57 +94,6 @@ std::optional<pid_t> LinkThread() {
     }
     return std::nullopt;
 }
-
-// Posts an event to the GUI thread every 5 ms from a thread of its own and
-// keeps the longest time one waited before the GUI thread handled it.
-class TStallProbe : public QObject {
-public:
-    TStallProbe() {
-        FThread = std::thread([this] {
-            std::unique_lock<std::mutex> lock(FMutex);
-            while (!FStop) {
-                QCoreApplication::postEvent(this, new TProbe(Clock::now()));
-                FChanged.wait_for(lock, std::chrono::milliseconds(5), [this] { return FStop; });
-            }
-        });
-    }
-    ~TStallProbe() override {
-        Stop();
-        QCoreApplication::removePostedEvents(this);
-    }
-    void Stop() {
-        {
-            std::lock_guard<std::mutex> lock(FMutex);
-            FStop = true;
-        }
-        FChanged.notify_all();
-        if (FThread.joinable()) FThread.join();
-        QCoreApplication::sendPostedEvents(this);
-    }
-    double LongestMs() const { return std::chrono::duration<double, std::milli>(FLongest).count(); }
-    long Handled() const { return FHandled; }
-
-protected:
-    bool event(QEvent* e) override {
-        if (e->type() != kType) return QObject::event(e);
-        FLongest = std::max(FLongest, Clock::now() - static_cast<TProbe*>(e)->Posted);
-        ++FHandled;
-        return true;
-    }
-
-private:
-    static inline const auto kType = static_cast<QEvent::Type>(QEvent::registerEventType());
-    struct TProbe : QEvent {
-        explicit TProbe(Clock::time_point posted) : QEvent(kType), Posted(posted) {}
-        Clock::time_point Posted;
-    };
-    std::thread FThread;
-    std::mutex FMutex;
-    std::condition_variable FChanged;
-    bool FStop = false;
-    Clock::duration FLongest{};
-    long FHandled = 0;
-};
 
 // Runs the GUI thread's event loop until `done` holds.
 void LoopUntil(const std::function<bool()>& done) {
@@ -230,9 +181,10 @@ bool Run(bool paced, const std::filesystem::path& dir) {
         // for no poll.
         LoopUntil([&] { return !form.Busy(); });
         const std::optional<pid_t> linkThread = LinkThread();
-        const std::set<pid_t> linkTasks = linkThread ? std::set<pid_t>{*linkThread} : std::set<pid_t>{};
+        const std::set<pid_t> linkTasks =
+            linkThread ? std::set<pid_t>{*linkThread} : std::set<pid_t>{};
 
-        TStallProbe probe;
+        TStallProbe probe(std::chrono::milliseconds(5));
         const double cpu0 = ThreadCpuSeconds();
         const double link0 = TasksCpuSeconds(linkTasks);
         const double proc0 = ProcessCpuSeconds();
@@ -327,7 +279,7 @@ bool Poll(const std::filesystem::path& dir) {
     form.show();
     int polls = 0;
     QObject::connect(&form.Timer1(), &QTimer::timeout, [&] { ++polls; });
-    TStallProbe probe;
+    TStallProbe probe(std::chrono::milliseconds(5));
     const auto t0 = Clock::now();
     // Three polls begun, and the last one ended.
     LoopUntil([&] { return polls >= 3 && !form.Busy(); });

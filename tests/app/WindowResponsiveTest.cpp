@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "AppTestSupport.h"
+#include "StallProbe.h"
 #include "UHexFile.h"
 #include "VirtualProgrammer.h"
 
@@ -26,62 +27,9 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+using test::TStallProbe;
 
 constexpr auto kResponsive = 1000ms;
-
-// Posts an event to the GUI thread every 20 ms from a thread of its own and
-// notes how long each waited before the GUI thread handled it.
-class TStallProbe : public QObject {
-public:
-    TStallProbe() {
-        FThread = std::thread([this] {
-            std::unique_lock<std::mutex> lock(FMutex);
-            while (!FStop) {
-                QCoreApplication::postEvent(this, new TProbe(Clock::now()));
-                FChanged.wait_for(lock, 20ms, [this] { return FStop; });
-            }
-        });
-    }
-    ~TStallProbe() override {
-        Stop();
-        QCoreApplication::removePostedEvents(this);
-    }
-    void Stop() {
-        {
-            std::lock_guard<std::mutex> lock(FMutex);
-            FStop = true;
-        }
-        FChanged.notify_all();
-        if (FThread.joinable()) FThread.join();
-        // Those still waiting count with the wait they have had.
-        QCoreApplication::sendPostedEvents(this);
-    }
-    // The longest wait of an event handled so far.
-    Clock::duration Longest() const { return FLongest; }
-    long Handled() const { return FHandled; }
-
-protected:
-    bool event(QEvent* e) override {
-        if (e->type() != kType) return QObject::event(e);
-        const auto waited = Clock::now() - static_cast<TProbe*>(e)->Posted;
-        FLongest = std::max(FLongest, waited);
-        ++FHandled;
-        return true;
-    }
-
-private:
-    static inline const auto kType = static_cast<QEvent::Type>(QEvent::registerEventType());
-    struct TProbe : QEvent {
-        explicit TProbe(Clock::time_point posted) : QEvent(kType), Posted(posted) {}
-        Clock::time_point Posted;
-    };
-    std::thread FThread;
-    std::mutex FMutex;
-    std::condition_variable FChanged;
-    bool FStop = false;
-    Clock::duration FLongest{};
-    long FHandled = 0;
-};
 
 long long Ms(Clock::duration d) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(d).count();
@@ -188,7 +136,7 @@ TEST_F(WindowResponsiveTest, SendAndReadOfAFull89C55) {
     const std::vector<std::uint8_t> bytes = Pattern(20480);
     ChosenFile = HexFile(bytes, 20480);
 
-    TStallProbe probe;
+    TStallProbe probe(20ms);
     const auto start = Clock::now();
     ClickAndWait(Send());
     const auto sent = Clock::now();
@@ -226,7 +174,7 @@ TEST_F(WindowResponsiveTest, PollOverSilentPortsAndABoardThatNeverAnswersP) {
     Plug("b", sim::ChipFromCode("52"), noP);
 
     Form->show();
-    TStallProbe probe;
+    TStallProbe probe(20ms);
     QStringList statuses;
     auto note = [&] {
         if (statuses.isEmpty() || statuses.back() != Status().text()) statuses << Status().text();
