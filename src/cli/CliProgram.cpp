@@ -95,7 +95,6 @@ public:
         FView.SetMemSizeIndex(options.memSizeIndex);
     }
 
-    ~TCliProgram() { stop_signals::SetTarget(nullptr); }
     TCliProgram(const TCliProgram&) = delete;
     TCliProgram& operator=(const TCliProgram&) = delete;
 
@@ -162,7 +161,6 @@ private:
         }
         FLink = std::make_unique<TProgrammerLink>(FView);
         if (FTrace) FLink->SetLineTrace(FTrace);
-        stop_signals::SetTarget(FLink.get());
         // A port the user named is greeted even when busy or excluded.
         if (map) {
             TPortScreen screen;
@@ -187,9 +185,6 @@ private:
         std::vector<std::string> tried;
         bool answered = false;
         FView.OnStatus = [&](const std::string& text) {
-            // A poll forgets a stop asked for before it began: one that came
-            // since is asked for again before each greeting and chip query.
-            if (stop_signals::Taken() != 0) FLink->RequestStop();
             if (text.rfind(kTryPrefix, 0) == 0)
                 tried.push_back(text.substr(std::strlen(kTryPrefix)));
             if (text == kIdentifying) answered = true;
@@ -291,7 +286,7 @@ private:
     void Poll() {
         if (FBusy || !FView.PollTimerEnabled()) return;
         TBusyScope busy(FBusy);
-        FLink->PollProgrammer();
+        FLink->PollProgrammer(stop_signals::Token());
     }
 
     // Reads the file before the programmer is looked for, so that a file that
@@ -365,11 +360,6 @@ private:
     template <typename TWorkflow>
     int RunWorkflow(TWorkflow workflow, std::function<void()> details = nullptr) {
         if (int signal = stop_signals::Taken()) return Fail(StoppedStatus(signal), kStopped);
-        // The workflow forgets a stop asked for before it began; one that came
-        // in between is asked for again at its first status text.
-        FView.OnStatus = [this](const std::string&) {
-            if (stop_signals::Taken() != 0) FLink->RequestStop();
-        };
         try {
             TBusyScope busy(FBusy);
             workflow();
@@ -383,7 +373,6 @@ private:
             return Fail(esPortError, e.what());
         }
         FView.FinishPass();
-        FView.OnStatus = nullptr;
         const std::string outcome = FLink->LastStatus();
         if (outcome == kComplete) return esComplete;
         if (outcome == kStopped && stop_signals::Taken() != 0) {
@@ -399,13 +388,13 @@ private:
         if (int status = CheckSourceFile("No data to program!"); status != esComplete)
             return status;
         if (int status = Detect(); status != esComplete) return status;
-        return RunWorkflow([this] { FLink->ProgramFromFile(FFile); });
+        return RunWorkflow([this] { FLink->ProgramFromFile(FFile, stop_signals::Token()); });
     }
 
     int Read() {
         if (int status = CheckDestination(); status != esComplete) return status;
         if (int status = Detect(); status != esComplete) return status;
-        const int status = RunWorkflow([this] { FLink->ReadToFile(FFile); });
+        const int status = RunWorkflow([this] { FLink->ReadToFile(FFile, stop_signals::Token()); });
         if (status != esComplete || !HexToStdout()) return status;
         std::FILE* saved = std::fopen(FFile.c_str(), "rb");
         if (saved == nullptr) return Fail(esBadFile, FFile + ": " + std::strerror(errno));
@@ -420,7 +409,8 @@ private:
     int Verify() {
         if (int status = CheckSourceFile("No data to verify!"); status != esComplete) return status;
         if (int status = Detect(); status != esComplete) return status;
-        return RunWorkflow([this] { FLink->VerifyWithFile(FFile); }, [this] { ShowDifferences(); });
+        return RunWorkflow([this] { FLink->VerifyWithFile(FFile, stop_signals::Token()); },
+                           [this] { ShowDifferences(); });
     }
 
     // The first differing addresses with the file's and the chip's byte.
@@ -446,12 +436,13 @@ private:
 
     int Erase() {
         if (int status = Detect(); status != esComplete) return status;
-        return RunWorkflow([this] { FLink->EraseOnly(); });
+        return RunWorkflow([this] { FLink->EraseOnly(stop_signals::Token()); });
     }
 
     int BlankCheck() {
         if (int status = Detect(); status != esComplete) return status;
-        return RunWorkflow([this] { FLink->BlankCheck(); }, [this] { ShowFirstNotBlank(); });
+        return RunWorkflow([this] { FLink->BlankCheck(stop_signals::Token()); },
+                           [this] { ShowFirstNotBlank(); });
     }
 
     void ShowFirstNotBlank() {

@@ -8,9 +8,8 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <stop_token>
 #include <thread>
-
-#include "ProgrammerLink.h"
 
 namespace corvane::cli::stop_signals {
 
@@ -19,7 +18,8 @@ namespace {
 std::atomic<int> gTaken{0};
 std::mutex gMutex;
 std::condition_variable gSignalled;
-TProgrammerLink* gTarget = nullptr;  // guarded by gMutex
+// The stop of every command of this run.
+std::stop_source gStop;
 
 void Say(int fd, const char* text) {
     [[maybe_unused]] ssize_t n = ::write(fd, text, std::strlen(text));
@@ -37,9 +37,10 @@ void Watch(sigset_t signals, int errFd) {
         Say(errFd,
             "corvane-cli: stopping: the programmer's pass is finished first "
             "(Ctrl+C again exits at once)\n");
+        gStop.request_stop();
         {
+            // The sleeper checks Taken() under the mutex: no wake-up is lost.
             std::lock_guard lock(gMutex);
-            if (gTarget != nullptr) gTarget->RequestStop();
         }
         gSignalled.notify_all();
     }
@@ -60,10 +61,8 @@ int Taken() {
     return gTaken.load();
 }
 
-void SetTarget(TProgrammerLink* link) {
-    std::lock_guard lock(gMutex);
-    gTarget = link;
-    if (gTarget != nullptr && Taken() != 0) gTarget->RequestStop();
+std::stop_token Token() {
+    return gStop.get_token();
 }
 
 void SleepUnlessTaken(std::chrono::milliseconds duration) {

@@ -1,10 +1,7 @@
 #pragma once
 
 #include <chrono>
-
-namespace corvane {
-class TProgrammerLink;
-}
+#include <stop_token>
 
 namespace corvane::cli {
 
@@ -24,9 +21,8 @@ void Install(int errFd);
 // The number of the first signal taken; 0 while none has come.
 int Taken();
 
-// The link a signal stops (nullptr: none). A signal that came before asks it
-// at once.
-void SetTarget(TProgrammerLink* link);
+// The stop that the first signal asks for: handed to every command of the link.
+std::stop_token Token();
 
 // Sleeps for `duration`, or less when a signal comes.
 void SleepUnlessTaken(std::chrono::milliseconds duration);
