@@ -306,6 +306,9 @@ void TFrmMain::closeEvent(QCloseEvent* event) {
         // pass; then it closes (WorkflowEnded).
         FClosing = true;
         StopWork();
+        std::fprintf(stderr,
+                     "corvane: Stopping... the programmer's pass is finished first (a second close "
+                     "or signal ends at once)\n");
         event->ignore();
         return;
     }
