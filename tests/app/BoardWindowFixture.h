@@ -18,6 +18,38 @@
 
 namespace corvane::apptest {
 
+// A board with `chip` that erases at once and starts a write pass without a
+// pause, on a line paced at `baud` (0: not paced).
+inline sim::BoardOptions QuickBoard(const sim::Chip& chip, sim::Faults faults = {},
+                                    unsigned baud = 0) {
+    sim::BoardOptions options;
+    options.chip = chip;
+    options.eraseDelay = std::chrono::milliseconds(1);
+    options.writePause = std::chrono::milliseconds(0);
+    options.faults = std::move(faults);
+    options.baud = baud;
+    return options;
+}
+
+// `n` bytes, none of them 0xFF.
+inline std::vector<std::uint8_t> Pattern(std::size_t n) {
+    std::vector<std::uint8_t> bytes(n);
+    for (std::size_t i = 0; i < n; ++i) bytes[i] = static_cast<std::uint8_t>((i * 31 + 7) % 255);
+    return bytes;
+}
+
+// A HEX file holding `bytes` from address 0, for a chip of `size` bytes.
+inline void SaveHexFile(const std::string& file, const std::vector<std::uint8_t>& bytes,
+                        std::uint16_t size) {
+    THexFile image;
+    image.SetMemSize(size);
+    image.Clear();
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        image.SetByte(static_cast<std::uint16_t>(i), bytes[i]);
+    }
+    image.SaveHex(file);
+}
+
 // A window and the virtual programmers announced in its device map.
 class BoardWindowFixture : public WindowFixture {
 protected:
@@ -28,15 +60,6 @@ protected:
         WindowFixture::TearDown();
     }
 
-    // A board with `chip` that erases at once and starts a write pass without a pause.
-    static sim::BoardOptions Quick(const sim::Chip& chip, sim::Faults faults = {}) {
-        sim::BoardOptions options;
-        options.chip = chip;
-        options.eraseDelay = std::chrono::milliseconds(1);
-        options.writePause = std::chrono::milliseconds(0);
-        options.faults = std::move(faults);
-        return options;
-    }
     sim::VirtualProgrammer& Plug(const sim::BoardOptions& options,
                                  const std::string& name = "board") {
         Boards.push_back(std::make_unique<sim::VirtualProgrammer>(options));
@@ -55,25 +78,11 @@ protected:
         return false;
     }
 
-    // A HEX file holding `bytes` from address 0, for a chip of `size` bytes.
+    // send.hex holding `bytes` from address 0, for a chip of `size` bytes.
     QString HexFile(const std::vector<std::uint8_t>& bytes, std::uint16_t size) {
-        THexFile image;
-        image.SetMemSize(size);
-        image.Clear();
-        for (std::size_t i = 0; i < bytes.size(); ++i) {
-            image.SetByte(static_cast<std::uint16_t>(i), bytes[i]);
-        }
         const std::string file = Files.File("send.hex");
-        image.SaveHex(file);
+        SaveHexFile(file, bytes, size);
         return QString::fromStdString(file);
-    }
-
-    // `n` bytes, none of them 0xFF.
-    static std::vector<std::uint8_t> Pattern(std::size_t n) {
-        std::vector<std::uint8_t> bytes(n);
-        for (std::size_t i = 0; i < n; ++i)
-            bytes[i] = static_cast<std::uint8_t>((i * 31 + 7) % 255);
-        return bytes;
     }
 
     // When the link reaches `position` of the pass whose status starts with

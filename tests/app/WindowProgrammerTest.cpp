@@ -12,7 +12,7 @@ namespace {
 class WindowProgrammerTest : public BoardWindowFixture {
 protected:
     void Plug(const sim::Chip& chip, std::vector<std::uint8_t> flash = {}) {
-        sim::BoardOptions options = Quick(chip);
+        sim::BoardOptions options = QuickBoard(chip);
         options.flash = std::move(flash);
         BoardWindowFixture::Plug(options);
     }

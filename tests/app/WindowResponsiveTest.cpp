@@ -37,7 +37,7 @@ class WindowResponsiveTest : public BoardWindowFixture {
 protected:
     sim::VirtualProgrammer& Plug(const std::string& name, const sim::Chip& chip,
                                  sim::Faults faults = {}) {
-        return BoardWindowFixture::Plug(Quick(chip, faults), name);
+        return BoardWindowFixture::Plug(QuickBoard(chip, faults), name);
     }
 };
 
@@ -118,14 +118,9 @@ TEST_F(WindowResponsiveTest, PollOverSilentPortsAndABoardThatNeverAnswersP) {
         closed = Clock::now();
         Form->close();
     });
-    QTimer guard;
-    guard.setSingleShot(true);
-    QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(1); });
-    guard.start(10000);
-    EXPECT_EQ(QApplication::exec(), 0) << "the event loop ended with the window";
+    EXPECT_EQ(ExecWithin(10000), 0) << "the event loop ended with the window";
     const auto loopEnded = Clock::now() - closed;
     probe.Stop();  // the window is gone; what follows is the program's exit
-    guard.stop();
     EXPECT_TRUE(closedLast);
     EXPECT_FALSE(Form->isVisible());
     // As main() ends: the wait for 'p' stops, the link gives the board what

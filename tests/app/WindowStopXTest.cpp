@@ -11,7 +11,8 @@
 #include <QTimer>
 #include <QWindow>
 #include <algorithm>
-#include <fstream>
+#include <filesystem>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -20,8 +21,6 @@
 
 namespace corvane::apptest {
 namespace {
-
-using namespace std::chrono_literals;
 
 // Hands every event of the objects it watches to a function first.
 class TEventWatch : public QObject {
@@ -58,9 +57,7 @@ protected:
 
     // An 89C51 on a line paced at `baud`, found by the window.
     void PlugAt(unsigned baud) {
-        sim::BoardOptions options = Quick(sim::ChipFromCode("51"));
-        options.baud = baud;
-        Board = &Plug(options);
+        Board = &Plug(QuickBoard(sim::ChipFromCode("51"), {}, baud));
         ASSERT_TRUE(TickUntilLabel("89C51"));
     }
 
@@ -151,12 +148,7 @@ TEST_F(WindowStopXTest, CloseDuringASendKeepsTheWindowUntilTheBoardIsBack) {
         visibleWhenAsked = Form->isVisible();
     });
     Send().click();
-    QTimer guard;
-    guard.setSingleShot(true);
-    QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(1); });
-    guard.start(60000);
-    EXPECT_EQ(QApplication::exec(), 0) << "the event loop ended with the window";
-    guard.stop();
+    EXPECT_EQ(ExecWithin(60000), 0) << "the event loop ended with the window";
     ASSERT_TRUE(Reached);
     EXPECT_TRUE(visibleWhenAsked);
     EXPECT_EQ(Painted.value(0), "Stopping...");
@@ -178,7 +170,7 @@ TEST_F(WindowStopXTest, ASecondCloseClosesAtOnce) {
     ASSERT_TRUE(ServeUntil([&] { return Form->Stopping(); }));
     EXPECT_TRUE(Form->isVisible());
     QTimer::singleShot(0, Form.get(), [this] { Form->windowHandle()->close(); });
-    EXPECT_EQ(QApplication::exec(), 0);
+    EXPECT_EQ(ExecWithin(10000), 0);
     EXPECT_FALSE(Form->isVisible());
     EXPECT_TRUE(Form->WorkAbandoned());
     EXPECT_TRUE(Form->Working()) << "closed while the pass was still being finished";
@@ -205,36 +197,21 @@ protected:
         return env;
     }
 
-    // Starts `corvane` and a Send of `bytes` through it to a board at `baud`;
-    // returns once the board has taken `taken` bytes of the pass.
+    // Starts `corvane` and a Send of `size` bytes through it to a board at
+    // `baud`; returns once the board has taken `taken` bytes of the pass.
     void StartSend(unsigned baud, std::size_t size, std::uint64_t taken) {
-        sim::BoardOptions options;
-        options.chip = sim::ChipFromCode("51");
-        options.eraseDelay = 1ms;
-        options.writePause = 0ms;
-        options.baud = baud;
-        Board = std::make_unique<sim::VirtualProgrammer>(options);
+        Board =
+            std::make_unique<sim::VirtualProgrammer>(QuickBoard(sim::ChipFromCode("51"), {}, baud));
         Board->Announce(Map.Path().string(), "board");
         Board->Start();
-        THexFile image;
-        image.SetMemSize(4096);
-        image.Clear();
-        for (std::size_t i = 0; i < size; ++i) {
-            image.SetByte(static_cast<std::uint16_t>(i), static_cast<std::uint8_t>(i % 251));
-        }
-        image.SaveHex(Files.File("send.hex"));
+        SaveHexFile(Files.File("send.hex"), Pattern(size), 4096);
 
         Window.setProcessEnvironment(Environment());
         Window.setWorkingDirectory(QString::fromStdString(Files.Path().string()));
         Window.start(CORVANE_APP_PATH, {});
         ASSERT_TRUE(Window.waitForStarted());
         // The chip is shown once a poll has found it: the next poll's 'p' says so.
-        ASSERT_TRUE(ServeUntil(
-            [&] {
-                const auto log = Board->CommandLog();
-                return std::count(log.begin(), log.end(), "p") >= 2;
-            },
-            20000));
+        ASSERT_TRUE(ServeUntil([&] { return Commands("p") >= 2; }, 20000));
         const QString id =
             RunProgram("xdotool", {"search", "--sync", "--onlyvisible", "--name", "^Corvane V4.0$"})
                 .trimmed();
@@ -248,10 +225,7 @@ protected:
         // An Enter that only closes the completion list is followed by
         // another, as a user would press it; one that reaches the window
         // while it works is ignored there.
-        const auto written = [&] {
-            const auto log = Board->CommandLog();
-            return std::find(log.begin(), log.end(), "w") != log.end();
-        };
+        const auto written = [&] { return Commands("w") > 0; };
         for (int enter = 0; enter < 3 && !written(); ++enter) {
             RunProgram("xdotool", {"key", "Return"});
             ServeUntil(written, 3000);
@@ -259,6 +233,11 @@ protected:
         ASSERT_TRUE(written());
         PassStart = Board->BytesReceived();
         ASSERT_TRUE(ServeUntil([&] { return Board->BytesReceived() >= PassStart + taken; }));
+    }
+
+    long Commands(const std::string& command) const {
+        const auto log = Board->CommandLog();
+        return std::count(log.begin(), log.end(), command);
     }
 
     TTempDir Map;
