@@ -30,6 +30,7 @@ namespace {
 
 const QString kHexFilter = QStringLiteral("Intel Hex File (*.hex)");
 const QString kHexSuffix = QStringLiteral("Hex");
+const QString kStopping = QStringLiteral("Stopping...");
 
 // The link asks for a repaint of the whole window after every byte (a link
 // driven on the GUI thread itself needs that for the progress bar to move;
@@ -173,8 +174,16 @@ void TFrmMain::BeginWork() {
 
 void TFrmMain::EndWork() {
     while (FWaitCursors > FWaitCursorsBefore) RestoreCursor();
-    if (FTimerWasActive && !FTimer1->isActive()) FTimer1->start();
+    if (FTimerWasActive && !FClosing && !FTimer1->isActive()) FTimer1->start();
     FBusy = false;
+}
+
+void TFrmMain::StopWork() {
+    if (FStopping) return;
+    FRunner->RequestStop();
+    FStopping = true;
+    FHeldStatus = ui->pnlVerbose->text();
+    SetStatusText(kStopping);
 }
 
 void TFrmMain::Timer1Timer() {
@@ -222,7 +231,7 @@ void TFrmMain::StartWorkflow(TFileDialog kind) {
         EndWork();
         throw;
     }
-    if (!fileName) {
+    if (!fileName || FClosing) {
         EndWork();
         return;
     }
@@ -243,7 +252,14 @@ void TFrmMain::StartWorkflow(TFileDialog kind) {
 
 void TFrmMain::WorkflowEnded(bool failed, const QString& message) {
     FWorking = false;
+    if (std::exchange(FStopping, false)) SetStatusText(FHeldStatus);
     EndWork();
+    if (FClosing) {
+        // The board is back at its prompt: the close asked for goes ahead.
+        if (failed) std::fprintf(stderr, "corvane: %s\n", message.toLocal8Bit().constData());
+        close();
+        return;
+    }
     if (failed) TApplication::ShowError(message);
 }
 
@@ -276,7 +292,7 @@ void TFrmMain::keyPressEvent(QKeyEvent* event) {
     // A main window: Escape does not close it as it would a dialog; it stops
     // a Send or a Read that is under way.
     if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
-        if (FWorking) FRunner->RequestStop();
+        if (FWorking) StopWork();
         event->accept();
         return;
     }
@@ -284,14 +300,48 @@ void TFrmMain::keyPressEvent(QKeyEvent* event) {
 }
 
 void TFrmMain::closeEvent(QCloseEvent* event) {
-    // The window closes at once; the work stops at the next byte, and the
-    // link finishes the board's pass before the worker ends (FormDestroy).
+    if (FWorking && !FClosing) {
+        // A Send or Read stops as on Escape, and the window stays, with
+        // "Stopping..." and the bar, until the link has finished the board's
+        // pass; then it closes (WorkflowEnded).
+        FClosing = true;
+        StopWork();
+        std::fprintf(stderr,
+                     "corvane: Stopping... the programmer's pass is finished first (a second close "
+                     "or signal ends at once)\n");
+        event->ignore();
+        return;
+    }
+    if (FWorking) {
+        // Asked again: the window closes now, and the program ends without
+        // waiting for the link.
+        FWorkAbandoned = true;
+        std::fprintf(stderr, "corvane: closed at once: the programmer board may need a reset\n");
+    }
+    FClosing = true;
+    FTimer1->stop();
+    // A poll stops at once; the link waits for what the board still owes it
+    // before the worker ends (FormDestroy).
     if (FBusy) FRunner->RequestStop();
     QDialog::closeEvent(event);
 }
 
+void TFrmMain::RequestClose(int exitStatus) {
+    FExitStatus = exitStatus;
+    close();
+}
+
 void TFrmMain::ShowStatus(const std::string& text) {
-    ui->pnlVerbose->setText(QString::fromStdString(text));
+    const QString status = QString::fromStdString(text);
+    if (FStopping) {
+        FHeldStatus = status;
+    } else {
+        SetStatusText(status);
+    }
+}
+
+void TFrmMain::SetStatusText(const QString& text) {
+    ui->pnlVerbose->setText(text);
     FRepaintNeeded = true;
 }
 

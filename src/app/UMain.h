@@ -59,6 +59,20 @@ public:
     bool Busy() const { return FBusy; }
     // A Send or a Read is under way (Escape stops it).
     bool Working() const { return FWorking; }
+    // The Send or Read under way has been asked to stop: the status line
+    // says "Stopping..." until it has ended, then what the link said last.
+    bool Stopping() const { return FStopping; }
+
+    // A request of the system that the program end (SIGTERM, a logout, a
+    // closed terminal): the window closes as its close button closes it, and
+    // the program then ends with `exitStatus`.
+    void RequestClose(int exitStatus);
+    // The program's exit status: 0, or that of the system's request.
+    int ExitStatus() const { return FExitStatus; }
+    // The window was closed again while a Send or Read was being stopped:
+    // the worker may still be on the line, and the program ends without
+    // waiting for it.
+    bool WorkAbandoned() const { return FWorkAbandoned; }
 
     // Replace the modal file dialogs and message boxes (tests, benchmarks).
     // An empty function restores the dialog.
@@ -98,6 +112,10 @@ private:
     // afterwards the poll timer and the cursor as they were before.
     void BeginWork();
     void EndWork();
+    // Asks the Send or Read under way to stop: "Stopping..." shows at once;
+    // what the link reports meanwhile shows when the work has ended.
+    void StopWork();
+    void SetStatusText(const QString& text);
     // What the link reports at the end of a poll and of a workflow.
     void PollEnded(TChipKind kind);
     void WorkflowEnded(bool failed, const QString& message);
@@ -113,6 +131,14 @@ private:
     bool FBusy = false;
     bool FPolling = false;
     bool FWorking = false;
+    bool FStopping = false;
+    // The status the line shows once a stopped Send or Read has ended.
+    QString FHeldStatus;
+    // A close was asked for: the window closes once the work has ended (or
+    // has closed already); no poll starts from now on.
+    bool FClosing = false;
+    bool FWorkAbandoned = false;
+    int FExitStatus = 0;
     // The timer and the wait cursors when the current work began.
     bool FTimerWasActive = false;
     int FWaitCursorsBefore = 0;

@@ -77,6 +77,16 @@ inline bool ServeUntil(const std::function<bool()>& done, int timeoutMs = 10000)
     return true;
 }
 
+// Runs Qt's event loop as the program does (until the last window has closed);
+// its exit code, or 1 when `timeoutMs` passed first.
+inline int ExecWithin(int timeoutMs) {
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+    guard.start(timeoutMs);
+    return QApplication::exec();
+}
+
 inline TApplication& App() {
     return *static_cast<TApplication*>(QCoreApplication::instance());
 }

@@ -7,23 +7,15 @@
 #include <QCompleter>
 #include <QFileDialog>
 #include <QLineEdit>
-#include <QProcess>
 #include <QTimer>
 #include <QWindow>
 #include <fstream>
 
 #include "AppTestSupport.h"
+#include "XSupport.h"
 
 namespace corvane::apptest {
 namespace {
-
-// Runs a program to its end; its standard output.
-QString RunProgram(const QString& program, const QStringList& arguments) {
-    QProcess process;
-    process.start(program, arguments);
-    if (!process.waitForFinished(10000)) return {};
-    return QString::fromLocal8Bit(process.readAllStandardOutput());
-}
 
 // The X windows that are mapped (viewable), by id.
 QStringList MappedWindows() {
@@ -39,27 +31,15 @@ QStringList MappedWindows() {
     return mapped;
 }
 
-QString WindowId(const QWidget& widget) {
-    return QStringLiteral("0x%1").arg(widget.winId(), 0, 16);
-}
-
 class FileDialogXTest : public WindowFixture {
 protected:
     void SetUp() override {
-        if (qgetenv("DISPLAY").isEmpty() || QGuiApplication::platformName() != "xcb") {
-            GTEST_SKIP() << "needs an X server (run under xvfb-run)";
-        }
+        if (!OnX()) GTEST_SKIP() << "needs an X server (run under xvfb-run)";
         WindowFixture::SetUp();
         Form->SetFileChooser(nullptr);  // the real dialogs
         Form->Timer1().stop();
         Form->show();
         ASSERT_TRUE(ServeUntil([&] { return Form->windowHandle()->isExposed(); }));
-    }
-
-    // Keys typed with xdotool into the window that has the keyboard; the
-    // dialog's own loop goes on meanwhile.
-    static void Keys(const QStringList& arguments) {
-        QProcess::startDetached("xdotool", arguments);
     }
 
     // A click on the chip's label, as a user clicks into the window before typing.

@@ -4,52 +4,19 @@
 #include <algorithm>
 #include <vector>
 
-#include "AppTestSupport.h"
-#include "UHexFile.h"
-#include "VirtualProgrammer.h"
+#include "BoardWindowFixture.h"
 
 namespace corvane::apptest {
 namespace {
 
-class WindowProgrammerTest : public WindowFixture {
+class WindowProgrammerTest : public BoardWindowFixture {
 protected:
     void Plug(const sim::Chip& chip, std::vector<std::uint8_t> flash = {}) {
-        sim::BoardOptions options;
-        options.chip = chip;
+        sim::BoardOptions options = QuickBoard(chip);
         options.flash = std::move(flash);
-        options.eraseDelay = std::chrono::milliseconds(1);
-        Board = std::make_unique<sim::VirtualProgrammer>(options);
-        Board->Announce(Map.Path().string(), "board");
-        Board->Start();
+        BoardWindowFixture::Plug(options);
     }
-    void TearDown() override {
-        Form.reset();  // closes the port before the board goes
-        Board.reset();
-        WindowFixture::TearDown();
-    }
-
-    // Ticks by hand until the label shows `label` (a few ticks at most).
-    bool TickUntilLabel(const QString& label) {
-        for (int tick = 0; tick < 5; ++tick) {
-            Form->Timer1Timer();
-            if (!WaitIdle()) return false;
-            if (Label().text() == label) return true;
-        }
-        return false;
-    }
-
-    // A HEX file holding `bytes` from address 0, for a chip of `size` bytes.
-    std::string HexFile(const std::vector<std::uint8_t>& bytes, std::uint16_t size) {
-        THexFile image;
-        image.SetMemSize(size);
-        image.Clear();
-        for (std::size_t i = 0; i < bytes.size(); ++i) {
-            image.SetByte(static_cast<std::uint16_t>(i), bytes[i]);
-        }
-        const std::string file = Files.File("send.hex");
-        image.SaveHex(file);
-        return file;
-    }
+    sim::VirtualProgrammer& Board() { return *Boards.front(); }
 
     // Clicks Read into a new file and loads the file back (empty when the
     // Read did not save one).
@@ -65,15 +32,6 @@ protected:
         image.LoadHex(file);
         return image.Data();
     }
-
-    static std::vector<std::uint8_t> Pattern(std::size_t n) {
-        std::vector<std::uint8_t> bytes(n);
-        for (std::size_t i = 0; i < n; ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + 3);
-        return bytes;
-    }
-
-    std::unique_ptr<sim::VirtualProgrammer> Board;
-    TTempDir Files;
 };
 
 TEST_F(WindowProgrammerTest, TimerFindsTheProgrammerAndFollowsItAway) {
@@ -84,12 +42,12 @@ TEST_F(WindowProgrammerTest, TimerFindsTheProgrammerAndFollowsItAway) {
     EXPECT_TRUE(Status().text().isEmpty());
     EXPECT_EQ(ImageSizes(), std::make_pair(8192, 8192));
 
-    Board->Unplug();
+    Board().Unplug();
     ASSERT_TRUE(TickUntilLabel(""));
     EXPECT_FALSE(Send().isEnabled());
     EXPECT_FALSE(Read().isEnabled());
 
-    Board->Plug();
+    Board().Plug();
     EXPECT_TRUE(TickUntilLabel("89C52"));
     EXPECT_TRUE(Errors.isEmpty());
 }
@@ -98,17 +56,17 @@ TEST_F(WindowProgrammerTest, SendProgramsTheFileAndReadSavesTheChip) {
     Plug(sim::ChipFromCode("51"));
     ASSERT_TRUE(TickUntilLabel("89C51"));
     const std::vector<std::uint8_t> bytes = Pattern(300);
-    ChosenFile = QString::fromStdString(HexFile(bytes, 4096));
+    ChosenFile = HexFile(bytes, 4096);
 
     for (const bool fast : {false, true}) {
         SCOPED_TRACE(fast ? "fast verify" : "read-back verify");
-        Board->ClearCommandLog();
+        Board().ClearCommandLog();
         FastVerify().setChecked(fast);
         ClickAndWait(Send());
         EXPECT_EQ(Status().text(), "Complete!") << Errors.join(" / ").toStdString();
-        const auto log = Board->CommandLog();
+        const auto log = Board().CommandLog();
         EXPECT_EQ(std::count(log.begin(), log.end(), "c"), fast ? 1 : 0);
-        const std::vector<std::uint8_t> flash = Board->Flash();
+        const std::vector<std::uint8_t> flash = Board().Flash();
         EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), flash.begin()));
         EXPECT_TRUE(
             std::all_of(flash.begin() + 300, flash.end(), [](auto b) { return b == 0xFF; }));
@@ -117,15 +75,15 @@ TEST_F(WindowProgrammerTest, SendProgramsTheFileAndReadSavesTheChip) {
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     EXPECT_FALSE(Form->Busy());
 
-    EXPECT_EQ(ReadThroughWindow(4096), Board->Flash());
+    EXPECT_EQ(ReadThroughWindow(4096), Board().Flash());
     EXPECT_EQ(Status().text(), "Complete!");
 
     // With Lock ticked the chip ends locked.
     Lock().setChecked(true);
-    ChosenFile = QString::fromStdString(HexFile(bytes, 4096));
+    ChosenFile = HexFile(bytes, 4096);
     ClickAndWait(Send());
     EXPECT_EQ(Status().text(), "Complete!");
-    EXPECT_TRUE(Board->Locked());
+    EXPECT_TRUE(Board().Locked());
     EXPECT_TRUE(Errors.isEmpty());
     EXPECT_TRUE(Messages.isEmpty());
 }
@@ -142,14 +100,14 @@ TEST_F(WindowProgrammerTest, A4051ReadsFourKilobytesAndVerifiesByReadBack) {
     EXPECT_EQ(Status().text(), "Complete!");
 
     FastVerify().setChecked(true);
-    Board->ClearCommandLog();
-    ChosenFile = QString::fromStdString(HexFile(Pattern(100), 4096));
+    Board().ClearCommandLog();
+    ChosenFile = HexFile(Pattern(100), 4096);
     ClickAndWait(Send());
     EXPECT_EQ(Status().text(), "Complete!");
-    const auto log = Board->CommandLog();
+    const auto log = Board().CommandLog();
     EXPECT_EQ(std::count(log.begin(), log.end(), "c"), 0);
     const std::vector<std::uint8_t> written = Pattern(100);
-    EXPECT_TRUE(std::equal(written.begin(), written.end(), Board->Flash().begin()));
+    EXPECT_TRUE(std::equal(written.begin(), written.end(), Board().Flash().begin()));
 }
 
 // A read-back that starts with the wrong echo shows the character it got in a
@@ -159,7 +117,7 @@ TEST_F(WindowProgrammerTest, WrongEchoShowsItsMessageAndReadFails) {
     ASSERT_TRUE(TickUntilLabel("89C51"));
     sim::Faults faults;
     faults.wrongReadEcho = 'x';
-    Board->SetFaults(faults);
+    Board().SetFaults(faults);
     ChosenFile = QString::fromStdString(Files.File("chip.hex"));
     ClickAndWait(Read());
     EXPECT_EQ(Messages, QStringList{"x"});

@@ -17,10 +17,8 @@
 #include <thread>
 #include <vector>
 
-#include "AppTestSupport.h"
+#include "BoardWindowFixture.h"
 #include "StallProbe.h"
-#include "UHexFile.h"
-#include "VirtualProgrammer.h"
 
 namespace corvane::apptest {
 namespace {
@@ -35,99 +33,12 @@ long long Ms(Clock::duration d) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(d).count();
 }
 
-class WindowResponsiveTest : public WindowFixture {
+class WindowResponsiveTest : public BoardWindowFixture {
 protected:
-    void TearDown() override {
-        Unhook();
-        Form.reset();  // closes the port before the boards go
-        Boards.clear();
-        WindowFixture::TearDown();
-    }
-
     sim::VirtualProgrammer& Plug(const std::string& name, const sim::Chip& chip,
                                  sim::Faults faults = {}) {
-        sim::BoardOptions options;
-        options.chip = chip;
-        options.eraseDelay = 1ms;
-        options.writePause = 0ms;
-        options.faults = faults;
-        Boards.push_back(std::make_unique<sim::VirtualProgrammer>(options));
-        Boards.back()->Announce(Map.Path().string(), name);
-        Boards.back()->Start();
-        return *Boards.back();
+        return BoardWindowFixture::Plug(QuickBoard(chip, faults), name);
     }
-
-    bool TickUntilLabel(const QString& label) {
-        for (int tick = 0; tick < 5; ++tick) {
-            Form->Timer1Timer();
-            if (!WaitIdle()) return false;
-            if (Label().text() == label) return true;
-        }
-        return false;
-    }
-
-    // A HEX file holding `bytes` from address 0.
-    QString HexFile(const std::vector<std::uint8_t>& bytes, std::uint16_t size) {
-        THexFile image;
-        image.SetMemSize(size);
-        image.Clear();
-        for (std::size_t i = 0; i < bytes.size(); ++i) {
-            image.SetByte(static_cast<std::uint16_t>(i), bytes[i]);
-        }
-        const std::string file = Files.File("send.hex");
-        image.SaveHex(file);
-        return QString::fromStdString(file);
-    }
-
-    static std::vector<std::uint8_t> Pattern(std::size_t n) {
-        std::vector<std::uint8_t> bytes(n);
-        for (std::size_t i = 0; i < n; ++i)
-            bytes[i] = static_cast<std::uint8_t>((i * 31 + 7) % 255);
-        return bytes;
-    }
-
-    // Presses Escape (a key event posted to the window, as the keyboard's
-    // would be) when the link reaches `position` of the pass whose status
-    // starts with `pass`; the link waits there until the window has asked
-    // it to stop.
-    void EscapeAt(const QString& pass, int position) {
-        TLinkWorker& worker = Form->Runner().Worker();
-        TProgrammerLink& link = Form->Link();
-        Hooks << QObject::connect(
-            &worker, &TLinkWorker::StatusShown, &worker,
-            [this](const QByteArray& text) { LinkStatus = QString::fromUtf8(text); },
-            Qt::DirectConnection);
-        Hooks << QObject::connect(
-            &worker, &TLinkWorker::PositionReached, &worker,
-            [this, &link, pass, position](int at) {
-                if (Escaped || at != position || !LinkStatus.startsWith(pass)) return;
-                Escaped = true;
-                // The key comes in on the GUI thread, as the keyboard's does.
-                QMetaObject::invokeMethod(
-                    Form.get(),
-                    [this] {
-                        QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-                        QApplication::sendEvent(Form.get(), &escape);
-                    },
-                    Qt::QueuedConnection);
-                const auto deadline = Clock::now() + 10s;
-                while (!link.StopRequested() && Clock::now() < deadline) {
-                    std::this_thread::yield();
-                }
-            },
-            Qt::DirectConnection);
-    }
-
-    void Unhook() {
-        for (const auto& hook : Hooks) QObject::disconnect(hook);
-        Hooks.clear();
-    }
-
-    std::vector<std::unique_ptr<sim::VirtualProgrammer>> Boards;
-    TTempDir Files;
-    QList<QMetaObject::Connection> Hooks;
-    QString LinkStatus;  // the link's thread only
-    std::atomic<bool> Escaped{false};
 };
 
 TEST_F(WindowResponsiveTest, SendAndReadOfAFull89C55) {
@@ -207,14 +118,9 @@ TEST_F(WindowResponsiveTest, PollOverSilentPortsAndABoardThatNeverAnswersP) {
         closed = Clock::now();
         Form->close();
     });
-    QTimer guard;
-    guard.setSingleShot(true);
-    QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(1); });
-    guard.start(10000);
-    EXPECT_EQ(QApplication::exec(), 0) << "the event loop ended with the window";
+    EXPECT_EQ(ExecWithin(10000), 0) << "the event loop ended with the window";
     const auto loopEnded = Clock::now() - closed;
     probe.Stop();  // the window is gone; what follows is the program's exit
-    guard.stop();
     EXPECT_TRUE(closedLast);
     EXPECT_FALSE(Form->isVisible());
     // As main() ends: the wait for 'p' stops, the link gives the board what
@@ -239,9 +145,9 @@ TEST_F(WindowResponsiveTest, EscapeStopsASendAndARead) {
     const std::vector<std::uint8_t> bytes = Pattern(8192);
     ChosenFile = HexFile(bytes, 8192);
 
-    EscapeAt("Writing", 1000);
+    AtPosition("Writing", 1000, [this] { PressEscape(); });
     ClickAndWait(Send());
-    EXPECT_TRUE(Escaped);
+    EXPECT_TRUE(Reached);
     EXPECT_EQ(Status().text(), "Stopped!");
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     EXPECT_EQ(Progress().value(), 0);
@@ -257,10 +163,9 @@ TEST_F(WindowResponsiveTest, EscapeStopsASendAndARead) {
     { std::ofstream(file) << ":00000001FF\n"; }
     ChosenFile = QString::fromStdString(file);
     Unhook();
-    Escaped = false;
-    EscapeAt("Reading", 1000);
+    AtPosition("Reading", 1000, [this] { PressEscape(); });
     ClickAndWait(Read());
-    EXPECT_TRUE(Escaped);
+    EXPECT_TRUE(Reached);
     EXPECT_EQ(Status().text(), "Stopped!");
     std::ifstream in(file);
     std::stringstream kept;
@@ -270,8 +175,7 @@ TEST_F(WindowResponsiveTest, EscapeStopsASendAndARead) {
     EXPECT_EQ(Label().text(), "89C52");
 
     // Escape without work changes nothing; the next Send runs to its end.
-    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-    QApplication::sendEvent(Form.get(), &escape);
+    PressEscape();
     Unhook();
     ChosenFile = HexFile(bytes, 8192);
     ClickAndWait(Send());
