@@ -698,12 +698,34 @@ void TProgrammerLink::EndWorkflow(const char* failureText) {
     ShowStatus(StopRequested() ? kStopped : failureText);
 }
 
+THexFile TProgrammerLink::LoadAtChipSize(const std::string& fileName) const {
+    THexFile image;
+    image.SetMemSize(FSourceImage.MemSize());
+    image.LoadHex(fileName);
+    return image;
+}
+
+void TProgrammerLink::TakeSourceImage(const THexFile& image) {
+    THexFile fitted;
+    fitted.SetMemSize(FSourceImage.MemSize());
+    fitted.Clear();
+    const auto& data = image.Data();
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        if (data[i] != 0xFF) fitted.SetByte(static_cast<std::uint16_t>(i), data[i]);
+    }
+    FSourceImage = std::move(fitted);
+}
+
 void TProgrammerLink::ProgramFromFile(const std::string& fileName) {
+    TIdleGuard idle(*this);
+    ProgramFromImage(LoadAtChipSize(fileName));
+}
+
+void TProgrammerLink::ProgramFromImage(const THexFile& image) {
     FStopRequested.store(false, std::memory_order_relaxed);
     TIdleGuard idle(*this);
-    // A file that cannot be read or does not fit the chip raises here, before
-    // the chip is touched.
-    FSourceImage.LoadHex(fileName);
+    // A file that does not fit the chip raises here, before the chip is touched.
+    TakeSourceImage(image);
     FView.RepaintWindow();
     const int last = LastDataIndex(FSourceImage);
     if (last < 0) {
@@ -762,12 +784,17 @@ std::uint16_t TProgrammerLink::WholeChipCount() const {
 }
 
 void TProgrammerLink::VerifyWithFile(const std::string& fileName) {
+    TIdleGuard idle(*this);
+    FCheckedCount = 0;
+    VerifyWithImage(LoadAtChipSize(fileName));
+}
+
+void TProgrammerLink::VerifyWithImage(const THexFile& image) {
     FStopRequested.store(false, std::memory_order_relaxed);
     TIdleGuard idle(*this);
     FCheckedCount = 0;
-    // A file that cannot be read or does not fit the chip raises here, before
-    // anything is sent.
-    FSourceImage.LoadHex(fileName);
+    // A file that does not fit the chip raises here, before anything is sent.
+    TakeSourceImage(image);
     const int last = LastDataIndex(FSourceImage);
     if (last < 0) {
         ShowStatus("No data to verify!");

@@ -171,7 +171,7 @@ TEST_F(CliStopTest, CtrlCFinishesTheWritePassAndTheNextRunFindsTheBoard) {
     run->Signal(SIGINT);
     CliResult r = run->Wait();
     EXPECT_EQ(r.status, 130) << r.err;
-    EXPECT_THAT(r.err, HasSubstr("corvane-cli: stopping"));
+    EXPECT_THAT(r.err, HasSubstr("corvane-cli: Stopping... finishing the board's pass"));
     EXPECT_THAT(r.err, HasSubstr("corvane-cli: Stopped!\n"));
     EXPECT_THAT(r.err, Not(HasSubstr("reset")));
     EXPECT_THAT(r.out, Not(HasSubstr("Verify")));
@@ -216,7 +216,7 @@ TEST_F(CliStopTest, SecondCtrlCExitsAtOnceAndSaysTheBoardMayNeedAReset) {
     auto run = Start({"program", HexFile("a.hex", Pattern(4096, 4), 4096)});
     ASSERT_TRUE(WaitForWritten(*board, 20));
     run->Signal(SIGINT);
-    ASSERT_TRUE(WaitFor([&] { return run->ErrSoFar().find("stopping") != std::string::npos; }));
+    ASSERT_TRUE(WaitFor([&] { return run->ErrSoFar().find("Stopping...") != std::string::npos; }));
     run->Signal(SIGINT);
     CliResult r = run->Wait();
     EXPECT_EQ(r.status, 130) << r.err;
