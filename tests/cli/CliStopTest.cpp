@@ -1,6 +1,6 @@
-// corvane-cli stopped by Ctrl+C or SIGTERM, and run again after a failed
-// pass, against a board that waits for every byte of a pass as a real one
-// does.
+// corvane-cli stopped by Ctrl+C, SIGTERM or a closed terminal, and run again
+// after a failed pass, against a board that waits for every byte of a pass as
+// a real one does.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -115,14 +115,21 @@ public:
         return false;
     }
 
+    // Whether the program has ended (Wait then gives how).
+    bool Ended() {
+        if (!FEnded) FEnded = waitpid(FPid, &FWaitStatus, WNOHANG) == FPid;
+        return FEnded;
+    }
+
     // Output and error are one on a terminal.
     CliResult Wait() {
-        int wstatus = 0;
-        while (waitpid(FPid, &wstatus, 0) < 0 && errno == EINTR) {
+        while (!FEnded && waitpid(FPid, &FWaitStatus, 0) < 0 && errno == EINTR) {
         }
         FPid = -1;
+        FEnded = false;
         CliResult result;
-        result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+        result.status =
+            WIFEXITED(FWaitStatus) ? WEXITSTATUS(FWaitStatus) : 128 + WTERMSIG(FWaitStatus);
         if (FMaster >= 0) {
             // Everything the program wrote, up to the end of the terminal (EIO).
             fcntl(FMaster, F_SETFL, 0);
@@ -140,6 +147,8 @@ private:
     std::string FTerminal;
     int FMaster = -1;
     pid_t FPid = -1;
+    bool FEnded = false;
+    int FWaitStatus = 0;
 };
 
 template <typename TCondition>
@@ -339,6 +348,7 @@ TEST_F(CliStopTest, StopWhileWaitingForTheFileOnTheTerminalEndsAtOnce) {
         run->Type(":0400000001020304F2\n");  // a line of the text, not yet its end
         ASSERT_TRUE(WaitFor([&] { return run->TakesSignals(); }));
         c.stop(*run);
+        ASSERT_TRUE(WaitFor([&] { return run->Ended(); }, 20s));
         CliResult r = run->Wait();
         EXPECT_EQ(r.status, c.status);
         EXPECT_THAT(r.out, Not(HasSubstr("Stopping")));
