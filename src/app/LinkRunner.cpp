@@ -71,10 +71,10 @@ void TLinkWorker::RunNext() {
     job();
 }
 
-void TLinkWorker::Poll() {
+void TLinkWorker::Poll(std::stop_token stop) {
     if (FQuitting) return;
     try {
-        FLink->PollProgrammer();
+        FLink->PollProgrammer(std::move(stop));
     } catch (...) {
         FHandOver->Emit(
             [&] { emit ErrorRaised(TApplication::ExceptionMessage(std::current_exception())); });
@@ -98,12 +98,14 @@ void TLinkWorker::Workflow(const std::function<void()>& run, const TWorkflowOpti
     FHandOver->Emit([&] { emit WorkflowEnded(failed, message); });
 }
 
-void TLinkWorker::Program(const std::string& fileName, const TWorkflowOptions& options) {
-    Workflow([&] { FLink->ProgramFromFile(fileName); }, options);
+void TLinkWorker::Program(const std::string& fileName, const TWorkflowOptions& options,
+                          std::stop_token stop) {
+    Workflow([&] { FLink->ProgramFromFile(fileName, std::move(stop)); }, options);
 }
 
-void TLinkWorker::Read(const std::string& fileName, const TWorkflowOptions& options) {
-    Workflow([&] { FLink->ReadToFile(fileName); }, options);
+void TLinkWorker::Read(const std::string& fileName, const TWorkflowOptions& options,
+                       std::stop_token stop) {
+    Workflow([&] { FLink->ReadToFile(fileName, std::move(stop)); }, options);
 }
 
 void TLinkWorker::ApplyMemSize(int index) {
@@ -192,8 +194,7 @@ TLinkRunner::TLinkRunner(IProgrammerView& view, TPollEnded pollEnded, TWorkflowE
       FWorkflowEnded(std::move(workflowEnded)),
       FHandOver(std::make_shared<THandOver>()),
       FThread(new QThread(this)),
-      FWorker(new TLinkWorker(FHandOver)),
-      FStopTarget(&FWorker->Link()) {
+      FWorker(new TLinkWorker(FHandOver)) {
     FThread->setObjectName(QStringLiteral("programmer link"));
     // Every report is delivered on this (the GUI) thread in the order it was
     // made; once the runner shuts down, reports still on their way are dropped.
@@ -259,6 +260,7 @@ TLinkRunner::TLinkRunner(IProgrammerView& view, TPollEnded pollEnded, TWorkflowE
         FWorker, &TLinkWorker::PollEnded, this,
         [this](int kind) {
             FHandOver->Sync();
+            if (!FStops.empty()) FStops.pop_front();
             if (!FShuttingDown && FPollEnded) FPollEnded(static_cast<TChipKind>(kind));
         },
         queued);
@@ -266,6 +268,7 @@ TLinkRunner::TLinkRunner(IProgrammerView& view, TPollEnded pollEnded, TWorkflowE
         FWorker, &TLinkWorker::WorkflowEnded, this,
         [this](bool failed, const QString& message) {
             FHandOver->Sync();
+            if (!FStops.empty()) FStops.pop_front();
             if (!FShuttingDown && FWorkflowEnded) FWorkflowEnded(failed, message);
         },
         queued);
@@ -289,16 +292,25 @@ void TLinkRunner::Post(std::function<void()> job) {
     FWorker->Enqueue(std::move(job));
 }
 
+std::stop_token TLinkRunner::NewStop() {
+    // Each queued poll and workflow ends with exactly one report (PollEnded,
+    // WorkflowEnded), which retires the oldest stop.
+    FStops.emplace_back();
+    return FStops.back().get_token();
+}
+
 void TLinkRunner::Poll() {
-    Post([w = FWorker] { w->Poll(); });
+    Post([w = FWorker, stop = NewStop()] { w->Poll(stop); });
 }
 
 void TLinkRunner::Program(const std::string& fileName, const TWorkflowOptions& options) {
-    Post([w = FWorker, fileName, options] { w->Program(fileName, options); });
+    Post([w = FWorker, fileName, options, stop = NewStop()] {
+        w->Program(fileName, options, stop);
+    });
 }
 
 void TLinkRunner::Read(const std::string& fileName, const TWorkflowOptions& options) {
-    Post([w = FWorker, fileName, options] { w->Read(fileName, options); });
+    Post([w = FWorker, fileName, options, stop = NewStop()] { w->Read(fileName, options, stop); });
 }
 
 void TLinkRunner::ApplyMemSize(int index) {
@@ -306,7 +318,7 @@ void TLinkRunner::ApplyMemSize(int index) {
 }
 
 void TLinkRunner::RequestStop() {
-    FStopTarget->RequestStop();
+    for (std::stop_source& stop : FStops) stop.request_stop();
 }
 
 bool TLinkRunner::Running() const {

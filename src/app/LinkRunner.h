@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <stop_token>
 #include <string>
 
 #include "ChipKind.h"
@@ -61,9 +62,10 @@ public:
     void Enqueue(std::function<void()> job);
 
     // The commands, run on the worker thread.
-    void Poll();
-    void Program(const std::string& fileName, const TWorkflowOptions& options);
-    void Read(const std::string& fileName, const TWorkflowOptions& options);
+    void Poll(std::stop_token stop);
+    void Program(const std::string& fileName, const TWorkflowOptions& options,
+                 std::stop_token stop);
+    void Read(const std::string& fileName, const TWorkflowOptions& options, std::stop_token stop);
     void ApplyMemSize(int index);
     // Closes the port and ends the thread's event loop.
     void Shutdown();
@@ -148,8 +150,8 @@ public:
     void Program(const std::string& fileName, const TWorkflowOptions& options);
     void Read(const std::string& fileName, const TWorkflowOptions& options);
     void ApplyMemSize(int index);
-    // Asks a running Send or Read (or a poll's wait) to stop at the next
-    // byte. Any thread.
+    // Asks the command under way and those queued (a Send or Read, a poll's
+    // wait) to stop at the next byte.
     void RequestStop();
     // Stops the work, lets the link put the board back at its prompt, closes
     // the port and ends the worker thread. The window's reports that are
@@ -167,6 +169,8 @@ public:
 
 private:
     void Post(std::function<void()> job);
+    // A stop of its own for a command that is queued now.
+    std::stop_token NewStop();
 
     IProgrammerView& FView;
     TPollEnded FPollEnded;
@@ -174,8 +178,8 @@ private:
     std::shared_ptr<THandOver> FHandOver;
     QThread* FThread;
     TLinkWorker* FWorker;
-    // Reached from the GUI thread only for RequestStop, which any thread may call.
-    TProgrammerLink* FStopTarget;
+    // The stops of the commands queued and not yet ended, oldest first.
+    std::deque<std::stop_source> FStops;
     bool FShuttingDown = false;
 };
 

@@ -12,7 +12,6 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <stop_token>
 #include <thread>
 
 #include "CPort.h"
@@ -172,7 +171,6 @@ private:
         stop_signals::FinishPassOnStop();
         FLink = std::make_unique<TProgrammerLink>(FView);
         if (FTrace) FLink->SetLineTrace(FTrace);
-        FStopLink.emplace(stop_signals::Token(), [link = FLink.get()] { link->RequestStop(); });
         // A port the user named is greeted even when busy or excluded.
         if (map) {
             TPortScreen screen;
@@ -197,9 +195,6 @@ private:
         std::vector<std::string> tried;
         bool answered = false;
         FView.OnStatus = [&](const std::string& text) {
-            // A poll forgets a stop asked for before it began: one that came
-            // since is asked for again before each greeting and chip query.
-            if (stop_signals::Taken() != 0) FLink->RequestStop();
             if (text.rfind(kTryPrefix, 0) == 0)
                 tried.push_back(text.substr(std::strlen(kTryPrefix)));
             if (text == kIdentifying) answered = true;
@@ -301,7 +296,7 @@ private:
     void Poll() {
         if (FBusy || !FView.PollTimerEnabled()) return;
         TBusyScope busy(FBusy);
-        FLink->PollProgrammer();
+        FLink->PollProgrammer(stop_signals::Token());
     }
 
     // Reads the file, once (a pipe or a terminal can be read only once),
@@ -359,11 +354,6 @@ private:
     template <typename TWorkflow>
     int RunWorkflow(TWorkflow workflow, std::function<void()> details = nullptr) {
         if (int signal = stop_signals::Taken()) return Fail(StoppedStatus(signal), kStopped);
-        // The workflow forgets a stop asked for before it began; one that came
-        // in between is asked for again at its first status text.
-        FView.OnStatus = [this](const std::string&) {
-            if (stop_signals::Taken() != 0) FLink->RequestStop();
-        };
         try {
             TBusyScope busy(FBusy);
             workflow();
@@ -377,7 +367,6 @@ private:
             return Fail(esPortError, e.what());
         }
         FView.FinishPass();
-        FView.OnStatus = nullptr;
         const std::string outcome = FLink->LastStatus();
         if (outcome == kComplete) return esComplete;
         if (outcome == kStopped && stop_signals::Taken() != 0) {
@@ -392,13 +381,13 @@ private:
     int Program() {
         if (int status = LoadSourceFile("No data to program!"); status != esComplete) return status;
         if (int status = Detect(); status != esComplete) return status;
-        return RunWorkflow([this] { FLink->ProgramFromImage(FImage); });
+        return RunWorkflow([this] { FLink->ProgramFromImage(FImage, stop_signals::Token()); });
     }
 
     int Read() {
         if (int status = CheckDestination(); status != esComplete) return status;
         if (int status = Detect(); status != esComplete) return status;
-        const int status = RunWorkflow([this] { FLink->ReadToFile(FFile); });
+        const int status = RunWorkflow([this] { FLink->ReadToFile(FFile, stop_signals::Token()); });
         if (status != esComplete || !HexToStdout()) return status;
         std::FILE* saved = std::fopen(FFile.c_str(), "rb");
         if (saved == nullptr) return Fail(esBadFile, FFile + ": " + std::strerror(errno));
@@ -413,7 +402,7 @@ private:
     int Verify() {
         if (int status = LoadSourceFile("No data to verify!"); status != esComplete) return status;
         if (int status = Detect(); status != esComplete) return status;
-        return RunWorkflow([this] { FLink->VerifyWithImage(FImage); },
+        return RunWorkflow([this] { FLink->VerifyWithImage(FImage, stop_signals::Token()); },
                            [this] { ShowDifferences(); });
     }
 
@@ -440,12 +429,13 @@ private:
 
     int Erase() {
         if (int status = Detect(); status != esComplete) return status;
-        return RunWorkflow([this] { FLink->EraseOnly(); });
+        return RunWorkflow([this] { FLink->EraseOnly(stop_signals::Token()); });
     }
 
     int BlankCheck() {
         if (int status = Detect(); status != esComplete) return status;
-        return RunWorkflow([this] { FLink->BlankCheck(); }, [this] { ShowFirstNotBlank(); });
+        return RunWorkflow([this] { FLink->BlankCheck(stop_signals::Token()); },
+                           [this] { ShowFirstNotBlank(); });
     }
 
     void ShowFirstNotBlank() {
@@ -477,8 +467,6 @@ private:
     // may report through the port's dispatcher while it goes.
     bool FPortErrorShown = false;
     std::unique_ptr<TProgrammerLink> FLink;
-    // Hands a stop on to the link; goes before the link does.
-    std::optional<std::stop_callback<std::function<void()>>> FStopLink;
 };
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <stop_token>
 #include <thread>
 
 namespace corvane::cli::stop_signals {
@@ -18,6 +19,7 @@ std::atomic<int> gTaken{0};
 std::mutex gMutex;
 std::condition_variable gSignalled;
 bool gFinishPass = false;  // guarded by gMutex
+// The stop of every command of this run.
 std::stop_source gStop;
 int gErrFd = -1;
 void (*gAtExit)() = nullptr;
@@ -45,8 +47,10 @@ void Take(int signal) {
         // Held until the program has ended: no port is opened meanwhile.
         if (!gFinishPass) ExitAtOnce(signal);
         Say("corvane-cli: Stopping... finishing the board's pass (Ctrl+C again exits at once)\n");
-        gStop.request_stop();
+        // Taken() is set under the mutex that the sleeper checks it under: no
+        // wake-up is lost.
         lock.unlock();
+        gStop.request_stop();
         gSignalled.notify_all();
         return;
     }

@@ -30,7 +30,8 @@ void FinishPassOnStop();
 // The number of the first signal taken; 0 while none has come.
 int Taken();
 
-// Stopped by the first signal that came after FinishPassOnStop.
+// The stop that the first signal after FinishPassOnStop asks for: handed to
+// every command of the link.
 std::stop_token Token();
 
 // Sleeps for `duration`, or less when a signal comes.

@@ -1,7 +1,6 @@
 #include "UHexFile.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,6 +10,8 @@
 #include <new>
 #include <optional>
 #include <string_view>
+
+#include "FileReplace.h"
 
 namespace corvane {
 
@@ -87,29 +88,6 @@ std::string ReadWholeFile(const std::string& fileName) {
     }
     close(fd);
     return text;
-}
-
-std::string FolderOf(const std::string& path) {
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// The file a path names once every symbolic link on its last part is
-// followed (a link may name a file that does not exist yet). Too many links
-// in a row fail as the system does, with ELOOP.
-std::string LinkTarget(std::string path) {
-    for (int hops = 0;; ++hops) {
-        struct stat st {};
-        if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
-        if (hops == 40) RaiseSystem(ELOOP);
-        std::string link(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
-        const ssize_t n = readlink(path.c_str(), link.data(), link.size());
-        if (n < 0) RaiseSystem(errno);
-        if (static_cast<std::size_t>(n) >= link.size()) RaiseSystem(ENAMETOOLONG);
-        link.resize(static_cast<std::size_t>(n));
-        path = link.empty() || link[0] == '/' ? link : FolderOf(path) + "/" + link;
-    }
 }
 
 }  // namespace
@@ -238,52 +216,7 @@ std::string THexFile::HexText(const std::string& timestamp) const {
 }
 
 bool THexFile::SaveHex(const std::string& FileName) const {
-    const std::string text = HexText(Timestamp());
-
-    // Saving through a symbolic link writes the file that the link names:
-    // renaming onto the link would replace the link itself.
-    const std::string target = LinkTarget(FileName);
-
-    // Write beside the target and rename over it only when all is on disk,
-    // so a failed save never destroys an existing file.
-    const std::string dir = FolderOf(target);
-    std::string tmpl = dir + "/.corvane-save-XXXXXX";
-    int fd = mkostemp(tmpl.data(), O_CLOEXEC);
-    if (fd < 0) RaiseSystem(errno);
-
-    auto fail = [&](int err) {
-        if (fd >= 0) close(fd);
-        unlink(tmpl.c_str());
-        RaiseSystem(err);
-    };
-
-    mode_t mode = 0666;
-    struct stat st {};
-    if (stat(target.c_str(), &st) == 0) {
-        mode = st.st_mode & 07777;
-    } else {
-        mode_t mask = umask(0);
-        umask(mask);
-        mode &= ~mask;
-    }
-    if (fchmod(fd, mode) != 0) fail(errno);
-
-    const char* p = text.data();
-    std::size_t left = text.size();
-    while (left > 0) {
-        ssize_t n = write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            fail(errno);
-        }
-        p += n;
-        left -= static_cast<std::size_t>(n);
-    }
-    if (fsync(fd) != 0 && errno != EINVAL) fail(errno);
-    int rc = close(fd);
-    fd = -1;
-    if (rc != 0) fail(errno);
-    if (rename(tmpl.c_str(), target.c_str()) != 0) fail(errno);
+    ReplaceFile(FileName, HexText(Timestamp()));
     return true;
 }
 

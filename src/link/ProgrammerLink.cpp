@@ -115,6 +115,20 @@ private:
     TProgrammerLink& FLink;
 };
 
+// A command from the front end: its stop is the link's for its lifetime.
+class TProgrammerLink::TCommand {
+public:
+    TCommand(TProgrammerLink& link, std::stop_token stop)
+        : FLink(link), FOuter(std::exchange(link.FStop, std::move(stop))) {}
+    ~TCommand() { FLink.FStop = std::move(FOuter); }
+    TCommand(const TCommand&) = delete;
+    TCommand& operator=(const TCommand&) = delete;
+
+private:
+    TProgrammerLink& FLink;
+    std::stop_token FOuter;
+};
+
 TProgrammerLink::TProgrammerLink(IProgrammerView& view, std::unique_ptr<TComPort> port)
     : FView(view), FComPort(std::move(port)), FTrace(DefaultLineTrace()) {
     if (!FComPort) {
@@ -165,14 +179,6 @@ void TProgrammerLink::ApplyMemSizeChoice() {
 void TProgrammerLink::ShowStatus(const std::string& text) {
     FLastStatus = text;
     FView.ShowStatus(text);
-}
-
-void TProgrammerLink::RequestStop() {
-    FStopRequested.store(true, std::memory_order_relaxed);
-}
-
-bool TProgrammerLink::StopRequested() const {
-    return FStopRequested.load(std::memory_order_relaxed);
 }
 
 bool TProgrammerLink::Stopping() const {
@@ -286,49 +292,83 @@ void TProgrammerLink::OpenPass(TPass pass, std::uint32_t expected) {
     FPassReady = false;
 }
 
-bool TProgrammerLink::AwaitHandshake(std::uint8_t wanted, int& strayBudget) {
+bool TProgrammerLink::SendPassByte(std::uint8_t byte, THandshake rule, int& strayBudget) {
+    // A stray byte ends a strict pass; a tolerant one passes over it (a late
+    // XOFF of the byte before, or noise, in front of the XON; noise in front
+    // of the XOFF) until the stray budget is spent.
+    const auto passOver = [&] { return rule == THandshake::Tolerant && --strayBudget >= 0; };
+    while (!FPassReady) {
+        std::uint8_t ready = 0;
+        if (!ReadOneByte(ready)) return false;
+        if (ready == kXon) {
+            FPassReady = true;
+        } else if (!passOver()) {
+            // Something else in place of the XON: the board may well be
+            // waiting for this byte without another XON.
+            FPassReady = true;
+            return false;
+        }
+    }
+    SendByte(static_cast<char>(byte));
+    FPassReady = false;
+    --FPassExpected;
     for (;;) {
-        std::uint8_t byte = 0;
-        if (!ReadOneByte(byte)) return false;
-        if (byte == wanted) return true;
-        if (--strayBudget < 0) return false;
+        std::uint8_t taken = 0;
+        if (!ReadOneByte(taken)) return false;
+        if (taken == kXoff) return true;
+        if (taken == kXon) {
+            // The XOFF was lost on the line and this is the next byte's XON:
+            // the board has taken the byte and is ready for the next.
+            FPassReady = true;
+            return true;
+        }
+        if (!passOver()) return false;
     }
 }
 
 void TProgrammerLink::FinishWritePass() {
     int strayBudget = kStrayBytes;
-    while (FPassExpected > 0) {
-        // A late XOFF of the byte before, or noise, may come before the XON;
-        // an XON may come before the XOFF when the byte that stood for it was
-        // noise in front of it.
-        if (!FPassReady && !AwaitHandshake(kXon, strayBudget)) break;
-        SendByte(kFiller);
-        FPassReady = false;
-        --FPassExpected;
-        if (!AwaitHandshake(kXoff, strayBudget)) break;
+    ShowFinishing(FPassExpected);
+    int sent = 0;
+    while (FPassExpected > 0 && SendPassByte(kFiller, THandshake::Tolerant, strayBudget)) {
+        FView.SetProgressPosition(++sent);
     }
     const bool finished = FPassExpected == 0;
     // Given up: the board has dropped the pass or the line has gone; either
     // way it expects nothing more.
     FPass = TPass::None;
     FPassExpected = 0;
+    if (sent > 0) FView.SetProgressPosition(0);
     if (finished) {
         std::string reply;
         Exchange(kNoCommand, kPrompt, reply, 1000);
     }
 }
 
+void TProgrammerLink::ShowFinishing(std::uint32_t bytes) {
+    // The bar shows the rest of the pass as it is finished or drained.
+    FView.SetProgressRange(0, static_cast<int>(bytes));
+    FView.SetProgressPosition(0);
+}
+
 void TProgrammerLink::DrainReadPass() {
     // The dump holds two digits a byte; a line that floods without a prompt
     // is not read for ever.
-    std::uint64_t budget = 2ULL * FPassExpected + 4096;
+    const std::uint32_t owed = FPassExpected;
+    if (owed > 0) ShowFinishing(owed);
+    std::uint64_t budget = 2ULL * owed + 4096;
+    std::uint64_t drained = 0;
     for (;;) {
         if (!FComPort->WaitForInput(kQuietMs)) break;
         std::string chunk;
         ReadPending(chunk, FComPort->PendingInput());
         if (chunk.find(kPrompt) != std::string::npos || chunk.size() >= budget) break;
         budget -= chunk.size();
+        drained += chunk.size();
+        if (owed > 0)
+            FView.SetProgressPosition(static_cast<int>(std::min<std::uint64_t>(drained / 2, owed)));
     }
+    if (owed > 0) FView.SetProgressPosition(0);
     FPass = TPass::None;
     FPassExpected = 0;
 }
@@ -355,9 +395,8 @@ void TProgrammerLink::PurgePort() {
     if (FTrace) FTrace->Note("purge");
 }
 
-void TProgrammerLink::PollProgrammer() {
-    // A stop asked for before the cycle belonged to what ran before it.
-    FStopRequested.store(false, std::memory_order_relaxed);
+void TProgrammerLink::PollProgrammer(std::stop_token stop) {
+    TCommand command(*this, std::move(stop));
     FView.SetPollTimerEnabled(false);
     try {
         TIdleGuard idle(*this);
@@ -479,6 +518,7 @@ void TProgrammerLink::IdentifyChip(const std::string& greeting) {
 
 bool TProgrammerLink::SetCounter(std::uint16_t count) {
     TIdleGuard idle(*this);
+    if (Stopping()) return false;
     // Once begun, the count is entered to its end: the board is inside the
     // entry until LF.
     TNoStop whole(*this);
@@ -557,18 +597,12 @@ bool TProgrammerLink::WriteChip(std::uint16_t count) {
 
     std::uint32_t done = 0;
     if (!reply.empty()) {
+        int strayBudget = 0;
         for (std::uint32_t i = 0; i < count && !Stopping(); ++i) {
-            std::uint8_t byte = 0;
-            if (!FPassReady && (!ReadOneByte(byte) || byte != kXon)) {
-                // Something else in place of the XON, or its loss: the board
-                // may well be waiting for this byte without another XON.
-                FPassReady = true;
+            const auto address = static_cast<std::uint16_t>(i);
+            if (!SendPassByte(FSourceImage.GetByte(address), THandshake::Strict, strayBudget)) {
                 break;
             }
-            FPassReady = false;
-            SendByte(static_cast<char>(FSourceImage.GetByte(static_cast<std::uint16_t>(i))));
-            --FPassExpected;
-            if (!ReadOneByte(byte) || byte != kXoff) break;
             ++done;
             FView.SetProgressPosition(static_cast<int>(i));
             FView.PassProgress(static_cast<int>(done), count);
@@ -716,13 +750,14 @@ void TProgrammerLink::TakeSourceImage(const THexFile& image) {
     FSourceImage = std::move(fitted);
 }
 
-void TProgrammerLink::ProgramFromFile(const std::string& fileName) {
+void TProgrammerLink::ProgramFromFile(const std::string& fileName, std::stop_token stop) {
+    TCommand command(*this, stop);
     TIdleGuard idle(*this);
-    ProgramFromImage(LoadAtChipSize(fileName));
+    ProgramFromImage(LoadAtChipSize(fileName), std::move(stop));
 }
 
-void TProgrammerLink::ProgramFromImage(const THexFile& image) {
-    FStopRequested.store(false, std::memory_order_relaxed);
+void TProgrammerLink::ProgramFromImage(const THexFile& image, std::stop_token stop) {
+    TCommand command(*this, std::move(stop));
     TIdleGuard idle(*this);
     // A file that does not fit the chip raises here, before the chip is touched.
     TakeSourceImage(image);
@@ -761,8 +796,8 @@ void TProgrammerLink::ProgramFromImage(const THexFile& image) {
     FView.SetProgressPosition(0);
 }
 
-void TProgrammerLink::ReadToFile(const std::string& fileName) {
-    FStopRequested.store(false, std::memory_order_relaxed);
+void TProgrammerLink::ReadToFile(const std::string& fileName, std::stop_token stop) {
+    TCommand command(*this, std::move(stop));
     TIdleGuard idle(*this);
     const std::uint16_t count =
         FChipKind == ck89C2051 ? MemSizeForIndex(FView.MemSizeIndex()) : FReadImage.MemSize();
@@ -783,14 +818,15 @@ std::uint16_t TProgrammerLink::WholeChipCount() const {
     return FChipKind == ck89C2051 ? MemSizeForIndex(FView.MemSizeIndex()) : FReadImage.MemSize();
 }
 
-void TProgrammerLink::VerifyWithFile(const std::string& fileName) {
+void TProgrammerLink::VerifyWithFile(const std::string& fileName, std::stop_token stop) {
+    TCommand command(*this, stop);
     TIdleGuard idle(*this);
     FCheckedCount = 0;
-    VerifyWithImage(LoadAtChipSize(fileName));
+    VerifyWithImage(LoadAtChipSize(fileName), std::move(stop));
 }
 
-void TProgrammerLink::VerifyWithImage(const THexFile& image) {
-    FStopRequested.store(false, std::memory_order_relaxed);
+void TProgrammerLink::VerifyWithImage(const THexFile& image, std::stop_token stop) {
+    TCommand command(*this, std::move(stop));
     TIdleGuard idle(*this);
     FCheckedCount = 0;
     // A file that does not fit the chip raises here, before anything is sent.
@@ -819,8 +855,8 @@ void TProgrammerLink::VerifyWithImage(const THexFile& image) {
     ShowStatus("Complete!");
 }
 
-void TProgrammerLink::EraseOnly() {
-    FStopRequested.store(false, std::memory_order_relaxed);
+void TProgrammerLink::EraseOnly(std::stop_token stop) {
+    TCommand command(*this, std::move(stop));
     TIdleGuard idle(*this);
     WaitCursor cursor(FView);
     ShowStatus("Erasing...");
@@ -829,8 +865,8 @@ void TProgrammerLink::EraseOnly() {
     ShowStatus("Complete!");
 }
 
-void TProgrammerLink::BlankCheck() {
-    FStopRequested.store(false, std::memory_order_relaxed);
+void TProgrammerLink::BlankCheck(std::stop_token stop) {
+    TCommand command(*this, std::move(stop));
     TIdleGuard idle(*this);
     FCheckedCount = 0;
     const std::uint16_t count = WholeChipCount();

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -69,7 +70,7 @@ public:
     // One poll cycle: re-greets the programmer of a known chip or scans the
     // listed ports for one. Switches the timer off while it runs and always on
     // again afterwards; never lets an exception out.
-    void PollProgrammer();
+    void PollProgrammer(std::stop_token stop = {});
     // Sets the chip kind from the programmer's greeting or its 'p' answer.
     void IdentifyChip(const std::string& greeting);
 
@@ -84,26 +85,26 @@ public:
     static int LastDataIndex(const THexFile& image);
 
     // The Send workflow: file into the chip; the outcome is the status line.
-    void ProgramFromFile(const std::string& fileName);
+    void ProgramFromFile(const std::string& fileName, std::stop_token stop = {});
     // The Send workflow for an image loaded before (a file that can be read
     // only once). A byte beyond the chip's code memory that is not 0xFF raises
     // EHexFile, as loading the file at the chip's size does, before the chip
     // is touched.
-    void ProgramFromImage(const THexFile& image);
+    void ProgramFromImage(const THexFile& image, std::stop_token stop = {});
     // The Read workflow: the chip's code memory into a HEX file.
-    void ReadToFile(const std::string& fileName);
+    void ReadToFile(const std::string& fileName, std::stop_token stop = {});
     // Compares the chip with a HEX file over the file's data (up to its last
     // byte that is not 0xFF, as a Send writes it) by reading the chip back;
     // never erases or writes. "Complete!" when equal; "Verify Failed!" when a
     // byte differs (both images then hold what was compared).
-    void VerifyWithFile(const std::string& fileName);
+    void VerifyWithFile(const std::string& fileName, std::stop_token stop = {});
     // VerifyWithFile for an image loaded before, fitted as ProgramFromImage does.
-    void VerifyWithImage(const THexFile& image);
+    void VerifyWithImage(const THexFile& image, std::stop_token stop = {});
     // The Send's erase alone, with its status texts and attempts.
-    void EraseOnly();
+    void EraseOnly(std::stop_token stop = {});
     // Reads the whole code memory into the read image: "Complete!" when every
     // byte is 0xFF, "Not Blank!" otherwise.
-    void BlankCheck();
+    void BlankCheck(std::stop_token stop = {});
     // The number of bytes the last VerifyWithFile compared or BlankCheck read.
     std::uint16_t CheckedCount() const { return FCheckedCount; }
 
@@ -111,18 +112,15 @@ public:
     // link starts with the DefaultLineTrace().
     void SetLineTrace(std::shared_ptr<TLineTrace> trace) { FTrace = std::move(trace); }
 
-    // Asks a running Send or Read (or a poll's wait) to stop at the next byte. Safe from any
-    // thread and from a signal handler (a lock-free std::atomic<bool>).
-    void RequestStop();
-    bool StopRequested() const;
-    // A stop stays requested until the next workflow (ProgramFromFile,
-    // ReadToFile, VerifyWithFile, EraseOnly, BlankCheck) or PollProgrammer
-    // starts (each forgets an earlier one). A stopped pass is finished or
-    // drained as a failed one is, and the workflow ends with the status text
-    // "Stopped!" (a stopped Read saves nothing). A stopped Exchange returns
-    // what it has; the reply the board still owes is awaited (within what the
-    // command's budget had left, at most 5 s) before the link goes idle or
-    // sends anything else.
+    // Each command (PollProgrammer and the workflows above) takes the token of
+    // its own stop: a stop asked for before the command starts stops it at
+    // once, and nothing clears it. A stopped pass is finished or drained as a
+    // failed one is, and the workflow ends with the status text "Stopped!" (a
+    // stopped Read saves nothing). A stopped Exchange returns what it has; the
+    // reply the board still owes is awaited (within what the command's budget
+    // had left, at most 5 s) before the link goes idle or sends anything else.
+    // Whether the command now running has been asked to stop.
+    bool StopRequested() const { return FStop.stop_requested(); }
 
     // Whether a pass is open on the board as far as the link knows (a pass
     // that could not be finished because the port failed; it is finished
@@ -145,6 +143,7 @@ private:
     enum class TPass { None, Write, Read };
     class TIdleGuard;
     class TNoStop;
+    class TCommand;
 
     void ShowStatus(const std::string& text);
     // A HEX file loaded at the chip's size.
@@ -167,9 +166,17 @@ private:
     void OpenPass(TPass pass, std::uint32_t expected);
     void FinishWritePass();
     void DrainReadPass();
-    // Reads until `wanted` comes, passing over other bytes; false when none
-    // came within the one-byte time-out or the line only brought stray bytes.
-    bool AwaitHandshake(std::uint8_t wanted, int& strayBudget);
+    // The bar's range for the bytes a finishing or a drain still has to go.
+    void ShowFinishing(std::uint32_t bytes);
+    // One byte of a write pass under the board's handshake: waits for the
+    // XON (unless the board is ready already), sends the byte, and waits for
+    // the XOFF. An XON in the place of the XOFF counts as both (the XOFF was
+    // lost and the board is ready for the next byte). A strict pass fails at
+    // the first other byte; a tolerant one (finishing) passes over up to
+    // `strayBudget` of them. False when the handshake failed or a byte did
+    // not come within the one-byte time-out.
+    enum class THandshake { Strict, Tolerant };
+    bool SendPassByte(std::uint8_t byte, THandshake rule, int& strayBudget);
     // The port's input and output, traced when a trace is set.
     // One byte from the port within its read time-out; false when none came.
     bool ReadOneByte(std::uint8_t& byte);
@@ -203,8 +210,8 @@ private:
     bool FOneEchoBox = false;
     bool FEchoBoxShown = false;
 
-    std::atomic<bool> FStopRequested{false};
-    static_assert(std::atomic<bool>::is_always_lock_free);
+    // The stop of the command that runs (none while idle).
+    std::stop_token FStop;
     int FNoStopDepth = 0;
     int FBusyDepth = 0;
 

@@ -1,16 +1,14 @@
 #include "SettingsStore.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <system_error>
 #include <utility>
 
+#include "FileReplace.h"
 #include "SettingsText.h"
 
 namespace corvane {
@@ -40,12 +38,6 @@ public:
     TFd(const TFd&) = delete;
     TFd& operator=(const TFd&) = delete;
     int Get() const { return FFd; }
-    // Closes now, reporting the result, so that a failed close is not lost.
-    int Close() {
-        const int rc = close(FFd);
-        FFd = -1;
-        return rc;
-    }
 
 private:
     int FFd;
@@ -178,41 +170,7 @@ std::string TIniFile::Compose() const {
 }
 
 void TIniFile::UpdateFile() const {
-    // Replace the file the name leads to, not a symbolic link standing for it.
-    std::string target = FFileName;
-    if (char* resolved = realpath(FFileName.c_str(), nullptr)) {
-        target = resolved;
-        std::free(resolved);
-    }
-    struct stat old {};
-    const bool existed = stat(target.c_str(), &old) == 0;
-
-    const std::string text = Compose();
-    std::string temp;
-    int fdNumber = -1;
-    for (unsigned attempt = 0; fdNumber < 0; ++attempt) {
-        temp = target + ".tmp" + std::to_string(getpid()) + "." + std::to_string(attempt);
-        fdNumber = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fdNumber < 0 && (errno != EEXIST || attempt > 100)) RaiseFileError(errno);
-    }
-    TFd fd(fdNumber);
-    auto fail = [&temp](int err) {
-        unlink(temp.c_str());
-        RaiseFileError(err);
-    };
-    if (existed && fchmod(fd.Get(), old.st_mode & 07777) != 0) fail(errno);
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = write(fd.Get(), text.data() + done, text.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            fail(errno);
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    if (fsync(fd.Get()) != 0) fail(errno);
-    if (fd.Close() != 0) fail(errno);
-    if (rename(temp.c_str(), target.c_str()) != 0) fail(errno);
+    ReplaceFile(FFileName, Compose());
 }
 
 const TIniFile::TSection* TIniFile::FindSection(const std::string& Name) const {

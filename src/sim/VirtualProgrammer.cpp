@@ -747,7 +747,9 @@ void VirtualProgrammer::WritePass(int master) {
     const auto pause = FOptions.writePause;
     const auto passTimeout = FOptions.passTimeout;
     const Faults faults = FOptions.faults;
-    FOptions.faults.xonGlitchAt = 0;  // the glitch comes once
+    // The glitches come once.
+    FOptions.faults.xonGlitchAt = 0;
+    FOptions.faults.xoffDropAt = 0;
     lock.unlock();
 
     Put(master, "w");
@@ -775,7 +777,7 @@ void VirtualProgrammer::WritePass(int master) {
         // Flash only clears bits; a locked chip takes nothing.
         if (!FLocked && i < FFlash.size()) FFlash[i] &= b;
         lock.unlock();
-        Put(master, std::string_view("\x13", 1));
+        if (i + 1 != faults.xoffDropAt) Put(master, std::string_view("\x13", 1));
     }
     Put(master, ">");
 }

@@ -92,6 +92,10 @@ struct Faults {
     // board still waits for byte N. 0 = off; back to 0 once it has happened.
     std::uint32_t xonGlitchAt = 0;
     std::uint8_t xonGlitchByte = '?';
+    // In the next write pass only, the XOFF that answers byte N (counted
+    // from 1) is lost on the line; the XON of the next byte comes as usual.
+    // 0 = off; back to 0 once it has happened.
+    std::uint32_t xoffDropAt = 0;
     // Sent instead of the echo 'r' (the dump follows as usual). Off when empty.
     std::optional<std::uint8_t> wrongReadEcho;
     // Sent before every greeting.

@@ -68,6 +68,8 @@ Faults:
                      board still waits for byte N
   --xon-glitch-byte B
                      the byte sent in place of that XON (decimal, default 63)
+  --xoff-drop N      in the first write pass only, the XOFF that answers
+                     byte N (from 1) is lost, as on a noisy line
   --bad-echo C       send the character C instead of the echo of 'r'
   --noise N          send N bytes of garbage before every greeting
   --gone-after N     the line goes away (pty closed, entry removed) after
@@ -138,6 +140,7 @@ int main(int argc, char** argv) {
         kBadXoffByte,
         kXonGlitch,
         kXonGlitchByte,
+        kXoffDrop,
         kPassTimeout,
         kBadEcho,
         kNoise,
@@ -172,6 +175,7 @@ int main(int argc, char** argv) {
         {"bad-xoff-byte", required_argument, nullptr, kBadXoffByte},
         {"xon-glitch", required_argument, nullptr, kXonGlitch},
         {"xon-glitch-byte", required_argument, nullptr, kXonGlitchByte},
+        {"xoff-drop", required_argument, nullptr, kXoffDrop},
         {"pass-timeout", required_argument, nullptr, kPassTimeout},
         {"bad-echo", required_argument, nullptr, kBadEcho},
         {"noise", required_argument, nullptr, kNoise},
@@ -264,6 +268,11 @@ int main(int argc, char** argv) {
             case kXonGlitchByte:
                 if (!needNumber() || number > 255) return Fail("--xon-glitch-byte needs 0 to 255");
                 options.faults.xonGlitchByte = static_cast<std::uint8_t>(number);
+                break;
+            case kXoffDrop:
+                if (!needNumber() || number == 0)
+                    return Fail("--xoff-drop needs a byte number from 1");
+                options.faults.xoffDropAt = number;
                 break;
             case kPassTimeout:
                 if (!needNumber() || number == 0)

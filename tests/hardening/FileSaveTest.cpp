@@ -1,16 +1,29 @@
 // The Read workflow's save where the file system refuses it: a folder that is
-// read-only for the user, a full disk. The error carries the system's message
-// and the file that was there stays as it was.
+// read-only for the user, a full disk, a link planted in a shared folder. The
+// error carries the system's message and the file that was there stays as it
+// was. The settings file is saved the same way.
 
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 
+#include <atomic>
 #include <csignal>
 
 #include "HardeningSupport.h"
+#include "SettingsStore.h"
+
+// Every change of the process's file mask made in this program is counted: a
+// save that set it, even for a moment, would give a file that another thread
+// creates meanwhile the wrong mode.
+static std::atomic<int> gUmaskCalls{0};
+extern "C" mode_t umask(mode_t mask) noexcept {
+    ++gUmaskCalls;
+    return static_cast<mode_t>(syscall(SYS_umask, mask));
+}
 
 namespace corvane::test {
 namespace {
@@ -110,6 +123,81 @@ TEST(FileSave, ReadOntoAFullDiskKeepsTheExistingFile) {
         return ExistingFileKept(folder, "chip.hex");
     });
     EXPECT_EQ(code, 0);
+}
+
+struct Saver {
+    const char* what;
+    std::function<void(const std::string&)> save;
+};
+const Saver kSavers[] = {
+    {"HEX file",
+     [](const std::string& file) {
+         THexFile one;
+         one.SetMemSize(1);
+         one.SaveHex(file);
+     }},
+    {"settings file", [](const std::string& file) { TIniFile(file).WriteString("S", "k", "v"); }},
+};
+
+// In a folder that everyone may write to and that has the sticky bit (such as
+// /tmp), a link is followed only when it belongs to the saver or to the
+// folder's owner, as the system follows links there on open.
+TEST(FileSave, ALinkPlantedInASharedFolderIsNotFollowed) {
+    if (geteuid() != 0) GTEST_SKIP() << "giving the link another owner needs root";
+    const struct {
+        const char* what;
+        mode_t folderMode;
+        uid_t folderOwner;
+        uid_t linkOwner;
+        bool followed;
+    } rows[] = {
+        {"another user's link in a sticky shared folder", 01777, 0, kNobody, false},
+        {"the saver's own link there", 01777, kNobody, 0, true},
+        {"the folder owner's link there", 01777, kNobody, kNobody, true},
+        {"another user's link in a folder without the sticky bit", 0777, 0, kNobody, true},
+    };
+    for (const Saver& saver : kSavers) {
+        for (const auto& row : rows) {
+            SCOPED_TRACE(std::string(saver.what) + ", " + row.what);
+            TempDir root;
+            const std::string shared = root.File("shared"), home = root.File("home");
+            fs::create_directory(shared);
+            fs::create_directory(home);
+            ASSERT_EQ(chmod(shared.c_str(), row.folderMode), 0);
+            ASSERT_EQ(chown(shared.c_str(), row.folderOwner, 0), 0);
+            WriteExisting(home + "/victim");
+            fs::create_symlink(home + "/victim", shared + "/chip.hex");
+            ASSERT_EQ(lchown((shared + "/chip.hex").c_str(), row.linkOwner, 0), 0);
+
+            int error = 0;
+            try {
+                saver.save(shared + "/chip.hex");
+            } catch (const EInOutError& e) {
+                error = e.ErrorCode();
+                EXPECT_STREQ(e.what(), std::strerror(EACCES));
+            }
+            EXPECT_EQ(error, row.followed ? 0 : EACCES);
+            EXPECT_EQ(ReadFile(home + "/victim") != kExisting, row.followed);
+            EXPECT_EQ(fs::read_symlink(shared + "/chip.hex"), home + "/victim");
+            EXPECT_EQ(CountEntries(shared.c_str()), 1);
+            EXPECT_EQ(CountEntries(home.c_str()), 1);
+        }
+    }
+}
+
+TEST(FileSave, ANewFileTakesItsModeFromTheMaskWithoutSettingIt) {
+    TempDir root;
+    const mode_t old = umask(027);
+    const int before = gUmaskCalls;
+    for (const Saver& saver : kSavers) saver.save(root.File(saver.what));
+    const int calls = gUmaskCalls - before;
+    umask(old);
+    EXPECT_EQ(calls, 0);
+    for (const Saver& saver : kSavers) {
+        struct stat st {};
+        ASSERT_EQ(stat(root.File(saver.what).c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0640u) << saver.what;
+    }
 }
 
 }  // namespace

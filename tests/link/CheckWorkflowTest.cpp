@@ -39,7 +39,7 @@ protected:
     }
     void StopAt(int bytesDone) {
         view.onProgress = [this, bytesDone](int done, int) {
-            if (done == bytesDone) link.RequestStop();
+            if (done == bytesDone) stop.request_stop();
         };
     }
 
@@ -48,21 +48,23 @@ protected:
     std::unique_ptr<sim::VirtualProgrammer> board;
     RecordingView view;
     TProgrammerLink link{view};
+    std::stop_source stop;
 };
 
 TEST_F(CheckWorkflowTest, StoppedVerifyAndBlankCheckAreDrained) {
     Connect(test::BoardWith(sim::ChipFromCode("52")));
     StopAt(300);
-    link.RequestStop();  // left over from before: forgotten when the workflow starts
-    link.VerifyWithFile(test::WriteHex(files, "a.hex", test::PatternImage(8192, 4000)));
+    link.VerifyWithFile(test::WriteHex(files, "a.hex", test::PatternImage(8192, 4000)),
+                        stop.get_token());
     EXPECT_EQ(view.statuses, (Statuses{"Verify...", "Stopped!"}));
     EXPECT_EQ(link.CheckedCount(), 0);
 
     view.Reset();
-    link.BlankCheck();
+    // A stop asked for before the command starts stops it before the board is told anything.
+    link.BlankCheck(stop.get_token());
     EXPECT_EQ(view.statuses, (Statuses{"Blank Check...", "Stopped!"}));
     EXPECT_TRUE(view.messages.empty());
-    ExpectBoardAtItsPrompt({"s4000\n", "r", "s8192\n", "r"});
+    ExpectBoardAtItsPrompt({"s4000\n", "r"});
 }
 
 TEST_F(CheckWorkflowTest, StoppedEraseEndsBetweenAttempts) {
@@ -70,9 +72,9 @@ TEST_F(CheckWorkflowTest, StoppedEraseEndsBetweenAttempts) {
     options.faults.eraseFailures = 10;
     Connect(options);
     view.onStatus = [this](const std::string& text) {
-        if (text == "Erasing...[2/10]") link.RequestStop();
+        if (text == "Erasing...[2/10]") stop.request_stop();
     };
-    link.EraseOnly();
+    link.EraseOnly(stop.get_token());
     EXPECT_EQ(view.statuses,
               (Statuses{"Erasing...", "Erasing...[1/10]", "Erasing...[2/10]", "Stopped!"}));
     ExpectBoardAtItsPrompt({"e", "e"});

@@ -50,6 +50,7 @@ protected:
     std::unique_ptr<sim::VirtualProgrammer> board;
     RecordingView view;
     TProgrammerLink link{view};
+    std::stop_source stop;
 };
 
 TEST_F(StopTest, StoppedWriteIsFinishedWithErasedBytes) {
@@ -57,11 +58,9 @@ TEST_F(StopTest, StoppedWriteIsFinishedWithErasedBytes) {
     const std::uint16_t count = 8000;
     const THexFile image = test::PatternImage(8192, count);
     view.onProgress = [this](int done, int) {
-        if (done == 1000) link.RequestStop();
+        if (done == 1000) stop.request_stop();
     };
-    // A stop left over from before is forgotten when the workflow starts.
-    link.RequestStop();
-    link.ProgramFromFile(test::WriteHex(files, "a.hex", image));
+    link.ProgramFromFile(test::WriteHex(files, "a.hex", image), stop.get_token());
 
     EXPECT_EQ(view.statuses, (Statuses{"Erasing...", "Erasing...[1/10]", "Initial for Writing",
                                        Writing(count), "Stopped!"}));
@@ -77,9 +76,9 @@ TEST_F(StopTest, StoppedReadSavesNothingAndIsDrained) {
     Connect(test::BoardWith(sim::ChipFromCode("55")), ck89C55);
     const std::string out = test::WriteText(files, "out.hex", "kept\n");
     view.onProgress = [this](int done, int) {
-        if (done == 500) link.RequestStop();
+        if (done == 500) stop.request_stop();
     };
-    link.ReadToFile(out);
+    link.ReadToFile(out, stop.get_token());
     EXPECT_EQ(view.statuses, (Statuses{"Reading...", "Stopped!"}));
     EXPECT_EQ(view.cursorDepth, 0);
     EXPECT_TRUE(view.messages.empty());
@@ -92,14 +91,14 @@ TEST_F(StopTest, StopDuringAnEraseAwaitsTheBoardsReply) {
     options.eraseDelay = 300ms;
     Connect(options, ck89C51);
     view.onStatus = [this](const std::string& text) {
-        if (text == "Erasing...[1/10]") link.RequestStop();
+        if (text == "Erasing...[1/10]") stop.request_stop();
     };
-    link.ProgramFromFile(test::WriteHex(files, "a.hex", test::PatternImage(4096, 64)));
+    link.ProgramFromFile(test::WriteHex(files, "a.hex", test::PatternImage(4096, 64)),
+                         stop.get_token());
     EXPECT_EQ(view.statuses, (Statuses{"Erasing...", "Erasing...[1/10]", "Stopped!"}));
     // The erase's reply was read before the workflow ended: the next poll's
-    // greeting brings the greeting alone, and the stop is forgotten.
+    // greeting brings the greeting alone.
     ExpectBoardAtItsPrompt(ck89C51, {"e"});
-    EXPECT_FALSE(link.StopRequested());
 }
 
 TEST_F(StopTest, StopEndsAPollsWaitForAnUnansweredChipQuery) {
@@ -107,13 +106,12 @@ TEST_F(StopTest, StopEndsAPollsWaitForAnUnansweredChipQuery) {
     options.faults.noAnswerToP = true;
     board = test::StartBoard(map, "prog", options);
     std::thread stopper([this] {
-        if (board->WaitForCommands(2, 60s)) link.RequestStop();  // CR, then 'p'
+        if (board->WaitForCommands(2, 60s)) stop.request_stop();  // CR, then 'p'
     });
     const auto start = std::chrono::steady_clock::now();
-    link.PollProgrammer();
+    link.PollProgrammer(stop.get_token());
     const auto took = std::chrono::steady_clock::now() - start;
     stopper.join();
-    EXPECT_TRUE(link.StopRequested());
     EXPECT_EQ(link.ChipKind(), ckNone);
     // Without the stop the query's budget alone is 30 s.
     EXPECT_LT(took, 20s);
@@ -153,6 +151,18 @@ TEST_F(FailedPassTest, XonGlitchIsFinishedAndTheNextSendProgramsTheChip) {
     link.ProgramFromFile(test::WriteHex(files, "b.hex", second));
     EXPECT_EQ(view.LastStatus(), "Complete!");
     EXPECT_EQ(board->Flash(), second.Data());
+}
+
+TEST_F(FailedPassTest, LostXoffIsTakenAsReadyAndTheWriteGoesOn) {
+    // The XOFF of byte 700 never comes; the XON before byte 701 does.
+    sim::BoardOptions options = test::BoardWith(sim::ChipFromCode("52"));
+    options.faults.xoffDropAt = 700;
+    Connect(options, ck89C52);
+    const THexFile image = test::PatternImage(8192, 2000);
+    link.ProgramFromFile(test::WriteHex(files, "a.hex", image));
+    EXPECT_EQ(view.LastStatus(), "Complete!");
+    EXPECT_EQ(board->Flash(), image.Data());
+    ExpectBoardAtItsPrompt(ck89C52, {"e", "p", "s2000\n", "w", "r"});
 }
 
 TEST_F(FailedPassTest, BoardThatDropsThePassCostsOneByteTimeOut) {

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace corvane {
+
+// Replaces the contents of the file `fileName` names with `text`, all or
+// nothing: the text goes into a new file beside it, which takes the old
+// file's place only once it is all on disk, so a failed save never destroys
+// the file that was there.
+//
+// A symbolic link on the name's last part is followed, so that the file it
+// names is written and the link stays; in a folder that everyone may write to
+// and that has the sticky bit (such as /tmp), only when the link belongs to
+// this user or to the folder's owner, as the system itself follows links on
+// open there. Anyone else's link is refused with EACCES and nothing changes.
+//
+// A file that is replaced keeps its mode; a new one gets the mode the
+// process's file mask gives it. Errors raise EInOutError with the system's
+// message.
+void ReplaceFile(const std::string& fileName, std::string_view text);
+
+}  // namespace corvane
