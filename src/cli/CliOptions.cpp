@@ -161,12 +161,13 @@ The search leaves alone the system's consoles, ports that another process
 holds open and the ports that $XDG_CONFIG_HOME/corvane/corvane.ini excludes
 (section [Ports], keys ScanOnly and NeverScan; see the README).
 
-Ctrl+C or SIGTERM stops the work at the next byte. The programmer board has
-no command that ends a write or read pass, so the pass is finished first
-(0xFF, which leaves an erased cell as it is, for each byte still to write; the
-rest of a read-back read and dropped): the board is left at its prompt, ready
-for the next run. That takes as long as the rest of the pass would have. A
-second Ctrl+C exits at once; the board may then need a reset.
+Ctrl+C, SIGTERM or SIGHUP (the terminal closed) stops the work at the next
+byte. The programmer board has no command that ends a write or read pass, so
+the pass is finished first (0xFF, which leaves an erased cell as it is, for
+each byte still to write; the rest of a read-back read and dropped): the board
+is left at its prompt, ready for the next run. That takes as long as the rest
+of the pass would have. A second Ctrl+C exits at once; the board may then need
+a reset. Before any port is opened, a stop exits at once.
 
 Exit status:
   0  the command ended in "Complete!" (detect: a chip was found; verify: the
@@ -183,8 +184,8 @@ Exit status:
      (when ports were refused for lack of permission, the message says which
      and how to get it)
   5  the serial port failed while the programmer was in use
-  130, 143
-     stopped by Ctrl+C (SIGINT) or SIGTERM: 128 + the signal's number
+  130, 143, 129
+     stopped by Ctrl+C (SIGINT), SIGTERM or SIGHUP: 128 + the signal's number
      ("Stopped!" on stderr; a read saves nothing)
 )";
 }

@@ -68,6 +68,14 @@ std::string Hex(unsigned value, int digits) {
     return buf;
 }
 
+// Everything that `from` holds; false (errno set) when it cannot be read.
+bool ReadStream(std::FILE* from, std::string& text) {
+    char buf[8192];
+    std::size_t n = 0;
+    while ((n = std::fread(buf, 1, sizeof buf, from)) > 0) text.append(buf, n);
+    return std::ferror(from) == 0;
+}
+
 // Copies everything from `from` to `to`; false (errno set) when either fails.
 bool CopyStream(std::FILE* from, std::FILE* to) {
     char buf[8192];
@@ -159,6 +167,8 @@ private:
                 return Fail(esNoProgrammer, e.what());
             }
         }
+        // From the first port on, a stop leaves the board at its prompt.
+        stop_signals::FinishPassOnStop();
         FLink = std::make_unique<TProgrammerLink>(FView);
         if (FTrace) FLink->SetLineTrace(FTrace);
         // A port the user named is greeted even when busy or excluded.
@@ -289,43 +299,27 @@ private:
         FLink->PollProgrammer(stop_signals::Token());
     }
 
-    // Reads the file before the programmer is looked for, so that a file that
-    // is missing, malformed or empty is reported at once; the link loads it
-    // again at the chip's size.
-    int CheckSourceFile(const char* noData) {
-        if (StdStream()) {
-            if (int status = CopyStdin(); status != esComplete) return status;
-            // Ctrl+C while the text was coming in: the board is not touched.
-            if (int signal = stop_signals::Taken()) return Fail(StoppedStatus(signal), kStopped);
-        }
+    // Reads the file, once (a pipe or a terminal can be read only once),
+    // before the programmer is looked for, so that a file that is missing,
+    // malformed or empty is reported at once. The link fits the image to the
+    // chip's size.
+    int LoadSourceFile(const char* noData) {
         try {
-            THexFile image;
-            image.SetMemSize(0xFFFF);
-            image.LoadHex(FFile);
-            if (TProgrammerLink::LastDataIndex(image) < 0) {
+            FImage.SetMemSize(0xFFFF);
+            if (StdStream()) {
+                std::string text;
+                if (!ReadStream(stdin, text)) {
+                    return Fail(esBadFile, "standard input: " + std::string(std::strerror(errno)));
+                }
+                FImage.LoadHexText(text);
+            } else {
+                FImage.LoadHex(FFile);
+            }
+            if (TProgrammerLink::LastDataIndex(FImage) < 0) {
                 return Fail(esBadFile, FileLabel() + ": " + noData);
             }
         } catch (const Exception& e) {
             return Fail(esBadFile, FileLabel() + ": " + e.what());
-        }
-        return esComplete;
-    }
-
-    // The HEX text from standard input into a file of our own, which the
-    // link loads like any other.
-    int CopyStdin() {
-        try {
-            FScratch.emplace();
-        } catch (const std::exception& e) {
-            return Fail(esBadFile, e.what());
-        }
-        FFile = FScratch->File("stdin.hex");
-        std::FILE* copy = std::fopen(FFile.c_str(), "wb");
-        if (copy == nullptr) return Fail(esBadFile, FFile + ": " + std::strerror(errno));
-        const bool copied = CopyStream(stdin, copy);
-        const int error = errno;
-        if (std::fclose(copy) != 0 || !copied) {
-            return Fail(esBadFile, "standard input: " + std::string(std::strerror(error)));
         }
         return esComplete;
     }
@@ -385,10 +379,9 @@ private:
     }
 
     int Program() {
-        if (int status = CheckSourceFile("No data to program!"); status != esComplete)
-            return status;
+        if (int status = LoadSourceFile("No data to program!"); status != esComplete) return status;
         if (int status = Detect(); status != esComplete) return status;
-        return RunWorkflow([this] { FLink->ProgramFromFile(FFile, stop_signals::Token()); });
+        return RunWorkflow([this] { FLink->ProgramFromImage(FImage, stop_signals::Token()); });
     }
 
     int Read() {
@@ -407,9 +400,9 @@ private:
     }
 
     int Verify() {
-        if (int status = CheckSourceFile("No data to verify!"); status != esComplete) return status;
+        if (int status = LoadSourceFile("No data to verify!"); status != esComplete) return status;
         if (int status = Detect(); status != esComplete) return status;
-        return RunWorkflow([this] { FLink->VerifyWithFile(FFile, stop_signals::Token()); },
+        return RunWorkflow([this] { FLink->VerifyWithImage(FImage, stop_signals::Token()); },
                            [this] { ShowDifferences(); });
     }
 
@@ -462,10 +455,12 @@ private:
     std::FILE* FErr;
     std::FILE* FStatusOut;  // status texts and the detect result
     TTerminalView FView;
-    // The HEX file the link reads or writes: the one named, or the copy of
-    // standard input or the read-back for standard output in FScratch.
+    // The HEX file named; for a read to standard output the read-back in
+    // FScratch.
     std::string FFile;
     std::optional<TScratchDir> FScratch;
+    // What program and verify load, before any port is opened.
+    THexFile FImage;
     std::shared_ptr<TLineTrace> FTrace;
     bool FBusy = false;
     // Set once a port error is on stderr. Declared before the link, which

@@ -2,13 +2,14 @@
 
 #include <string>
 
+#include "ScratchDir.h"
+
 namespace corvane::cli {
 
 // A device map of one entry, private to this process: while it lives,
-// CORVANE_SERIALCOMM names a temporary directory whose only entry points at
+// CORVANE_SERIALCOMM names a scratch directory whose only entry points at
 // `port`, so the link's scan greets that port and no other. Removed (and the
-// variable put back) when it goes, also when the process is ended by SIGINT,
-// SIGTERM or SIGHUP meanwhile.
+// variable put back) when it goes.
 class TSinglePortMap {
 public:
     // Raises std::system_error when the directory or the entry cannot be made.
@@ -17,10 +18,10 @@ public:
     TSinglePortMap(const TSinglePortMap&) = delete;
     TSinglePortMap& operator=(const TSinglePortMap&) = delete;
 
-    const std::string& Dir() const { return FDir; }
+    const std::string& Dir() const { return FDir.Path(); }
 
 private:
-    std::string FDir;
+    TScratchDir FDir;
     bool FHadOverride = false;
     std::string FOldOverride;
 };

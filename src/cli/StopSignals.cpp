@@ -18,43 +18,74 @@ namespace {
 std::atomic<int> gTaken{0};
 std::mutex gMutex;
 std::condition_variable gSignalled;
+bool gFinishPass = false;  // guarded by gMutex
 // The stop of every command of this run.
 std::stop_source gStop;
+int gErrFd = -1;
+void (*gAtExit)() = nullptr;
 
-void Say(int fd, const char* text) {
-    [[maybe_unused]] ssize_t n = ::write(fd, text, std::strlen(text));
+// A notice on stderr; a terminal that is gone (EIO) or a reader that went
+// away (EPIPE) changes nothing.
+void Say(const char* text) {
+    [[maybe_unused]] ssize_t n = ::write(gErrFd, text, std::strlen(text));
 }
 
-void Watch(sigset_t signals, int errFd) {
+[[noreturn]] void ExitAtOnce(int signal) {
+    if (gAtExit != nullptr) gAtExit();
+    _exit(StoppedStatus(signal));
+}
+
+bool IsHangUp(int signal) {
+    return signal == SIGHUP;
+}
+
+// What a signal does; called for each on the signal thread.
+void Take(int signal) {
+    std::unique_lock lock(gMutex);
+    int none = 0;
+    if (gTaken.compare_exchange_strong(none, signal)) {
+        // Held until the program has ended: no port is opened meanwhile.
+        if (!gFinishPass) ExitAtOnce(signal);
+        Say("corvane-cli: Stopping... finishing the board's pass (Ctrl+C again exits at once)\n");
+        // Taken() is set under the mutex that the sleeper checks it under: no
+        // wake-up is lost.
+        lock.unlock();
+        gStop.request_stop();
+        gSignalled.notify_all();
+        return;
+    }
+    if (IsHangUp(signal)) return;
+    Say("corvane-cli: exiting at once: the programmer board may need a reset\n");
+    ExitAtOnce(signal);
+}
+
+void Watch(sigset_t signals) {
     for (;;) {
         int signal = 0;
-        if (sigwait(&signals, &signal) != 0) continue;
-        int none = 0;
-        if (!gTaken.compare_exchange_strong(none, signal)) {
-            Say(errFd, "corvane-cli: exiting at once: the programmer board may need a reset\n");
-            _exit(StoppedStatus(signal));
-        }
-        Say(errFd,
-            "corvane-cli: stopping: the programmer's pass is finished first "
-            "(Ctrl+C again exits at once)\n");
-        gStop.request_stop();
-        {
-            // The sleeper checks Taken() under the mutex: no wake-up is lost.
-            std::lock_guard lock(gMutex);
-        }
-        gSignalled.notify_all();
+        if (sigwait(&signals, &signal) == 0) Take(signal);
     }
 }
 
 }  // namespace
 
-void Install(int errFd) {
+void Install(int errFd, void (*atExit)()) {
+    gErrFd = errFd;
+    gAtExit = atExit;
     sigset_t signals;
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    std::thread(Watch, signals, errFd).detach();
+    // A reader that went away is no reason to stop in the middle of a write
+    // pass: a write to it fails with EPIPE, which the program passes over.
+    signal(SIGPIPE, SIG_IGN);
+    std::thread(Watch, signals).detach();
+}
+
+void FinishPassOnStop() {
+    std::lock_guard lock(gMutex);
+    gFinishPass = true;
 }
 
 int Taken() {

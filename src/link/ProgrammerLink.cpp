@@ -732,12 +732,35 @@ void TProgrammerLink::EndWorkflow(const char* failureText) {
     ShowStatus(StopRequested() ? kStopped : failureText);
 }
 
+THexFile TProgrammerLink::LoadAtChipSize(const std::string& fileName) const {
+    THexFile image;
+    image.SetMemSize(FSourceImage.MemSize());
+    image.LoadHex(fileName);
+    return image;
+}
+
+void TProgrammerLink::TakeSourceImage(const THexFile& image) {
+    THexFile fitted;
+    fitted.SetMemSize(FSourceImage.MemSize());
+    fitted.Clear();
+    const auto& data = image.Data();
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        if (data[i] != 0xFF) fitted.SetByte(static_cast<std::uint16_t>(i), data[i]);
+    }
+    FSourceImage = std::move(fitted);
+}
+
 void TProgrammerLink::ProgramFromFile(const std::string& fileName, std::stop_token stop) {
+    TCommand command(*this, stop);
+    TIdleGuard idle(*this);
+    ProgramFromImage(LoadAtChipSize(fileName), std::move(stop));
+}
+
+void TProgrammerLink::ProgramFromImage(const THexFile& image, std::stop_token stop) {
     TCommand command(*this, std::move(stop));
     TIdleGuard idle(*this);
-    // A file that cannot be read or does not fit the chip raises here, before
-    // the chip is touched.
-    FSourceImage.LoadHex(fileName);
+    // A file that does not fit the chip raises here, before the chip is touched.
+    TakeSourceImage(image);
     FView.RepaintWindow();
     const int last = LastDataIndex(FSourceImage);
     if (last < 0) {
@@ -796,12 +819,18 @@ std::uint16_t TProgrammerLink::WholeChipCount() const {
 }
 
 void TProgrammerLink::VerifyWithFile(const std::string& fileName, std::stop_token stop) {
+    TCommand command(*this, stop);
+    TIdleGuard idle(*this);
+    FCheckedCount = 0;
+    VerifyWithImage(LoadAtChipSize(fileName), std::move(stop));
+}
+
+void TProgrammerLink::VerifyWithImage(const THexFile& image, std::stop_token stop) {
     TCommand command(*this, std::move(stop));
     TIdleGuard idle(*this);
     FCheckedCount = 0;
-    // A file that cannot be read or does not fit the chip raises here, before
-    // anything is sent.
-    FSourceImage.LoadHex(fileName);
+    // A file that does not fit the chip raises here, before anything is sent.
+    TakeSourceImage(image);
     const int last = LastDataIndex(FSourceImage);
     if (last < 0) {
         ShowStatus("No data to verify!");

@@ -86,6 +86,11 @@ public:
 
     // The Send workflow: file into the chip; the outcome is the status line.
     void ProgramFromFile(const std::string& fileName, std::stop_token stop = {});
+    // The Send workflow for an image loaded before (a file that can be read
+    // only once). A byte beyond the chip's code memory that is not 0xFF raises
+    // EHexFile, as loading the file at the chip's size does, before the chip
+    // is touched.
+    void ProgramFromImage(const THexFile& image, std::stop_token stop = {});
     // The Read workflow: the chip's code memory into a HEX file.
     void ReadToFile(const std::string& fileName, std::stop_token stop = {});
     // Compares the chip with a HEX file over the file's data (up to its last
@@ -93,6 +98,8 @@ public:
     // never erases or writes. "Complete!" when equal; "Verify Failed!" when a
     // byte differs (both images then hold what was compared).
     void VerifyWithFile(const std::string& fileName, std::stop_token stop = {});
+    // VerifyWithFile for an image loaded before, fitted as ProgramFromImage does.
+    void VerifyWithImage(const THexFile& image, std::stop_token stop = {});
     // The Send's erase alone, with its status texts and attempts.
     void EraseOnly(std::stop_token stop = {});
     // Reads the whole code memory into the read image: "Complete!" when every
@@ -139,6 +146,10 @@ private:
     class TCommand;
 
     void ShowStatus(const std::string& text);
+    // A HEX file loaded at the chip's size.
+    THexFile LoadAtChipSize(const std::string& fileName) const;
+    // `image` into the source image at the chip's size (see ProgramFromImage).
+    void TakeSourceImage(const THexFile& image);
     // A stop requested and not held off by a TNoStop scope.
     bool Stopping() const;
     // Waits for input for up to `ms`, in slices short enough to notice a stop.

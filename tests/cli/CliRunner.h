@@ -34,6 +34,27 @@ inline std::string ReadFile(const std::string& path) {
     return text.str();
 }
 
+// The test's environment, changed by `env` (an empty value removes the variable).
+inline std::vector<std::string> EnvironmentWith(const std::map<std::string, std::string>& env) {
+    std::vector<std::string> envText;
+    for (char** e = environ; *e != nullptr; ++e) {
+        std::string entry = *e;
+        if (!env.contains(entry.substr(0, entry.find('=')))) envText.push_back(entry);
+    }
+    for (const auto& [name, value] : env) {
+        if (!value.empty()) envText.push_back(name + "=" + value);
+    }
+    return envText;
+}
+
+// An argv or envp for `texts`, which must outlive it.
+inline std::vector<char*> Pointers(std::vector<std::string>& texts) {
+    std::vector<char*> pointers;
+    for (auto& text : texts) pointers.push_back(text.data());
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
 // What a run of the program gave.
 struct CliResult {
     int status = -1;  // exit status; 128 + N for a signal N
@@ -59,24 +80,12 @@ inline CliResult RunCli(const std::vector<std::string>& args,
                         const std::string& scratchDir, const CliStreams& streams,
                         const std::vector<std::string>& wrapper = {}) {
     const bool onTerminal = streams.out == CliStreams::TOut::Terminal;
-    std::vector<std::string> envText;
-    for (char** e = environ; *e != nullptr; ++e) {
-        std::string entry = *e;
-        if (!env.contains(entry.substr(0, entry.find('=')))) envText.push_back(entry);
-    }
-    for (const auto& [name, value] : env) {
-        if (!value.empty()) envText.push_back(name + "=" + value);
-    }
-    std::vector<char*> envp;
-    for (auto& entry : envText) envp.push_back(entry.data());
-    envp.push_back(nullptr);
-
+    std::vector<std::string> envText = EnvironmentWith(env);
+    std::vector<char*> envp = Pointers(envText);
     std::vector<std::string> argText = wrapper;
     argText.push_back(CORVANE_CLI_PATH);
     argText.insert(argText.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& arg : argText) argv.push_back(arg.data());
-    argv.push_back(nullptr);
+    std::vector<char*> argv = Pointers(argText);
 
     const std::string outPath = scratchDir + "/cli.out";
     const std::string errPath = scratchDir + "/cli.err";

@@ -1,6 +1,7 @@
 // corvane-cli as a user or a script runs it: the real program against a
 // virtual programmer announced in a device map of the test's own.
 
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -694,6 +695,31 @@ TEST_F(CliTest, ProgramAndVerifyFromAPipe) {
     EXPECT_EQ(r.err, "corvane-cli: standard input: No data to verify!\n");
     EXPECT_TRUE(board->CommandLog().empty());
     EXPECT_FALSE(PrivateMapsLeft());
+}
+
+// Files that can be read only once: standard input named as a file (`cat
+// a.hex | corvane-cli program /dev/stdin`) and a named pipe.
+TEST_F(CliTest, ProgramAndVerifyAFileThatCanBeReadOnce) {
+    auto board = Board();
+    const auto data = Pattern(500);
+    const std::string text = ReadFile(HexFile("a.hex", data));
+    CliResult r = Cli({"program", "/dev/stdin"}, CliStreams{CliStreams::TOut::File, text});
+    ASSERT_EQ(r.status, esComplete) << r.err;
+    const auto flash = board->Flash();
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), flash.begin()));
+
+    const std::string fifo = FDir.File("fifo.hex");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    auto writer = std::async(std::launch::async, [&] {
+        // Blocks until the program opens the pipe for reading.
+        std::ofstream(fifo) << text;
+    });
+    r = Cli({"verify", fifo});
+    EXPECT_EQ(r.status, esComplete) << r.err;
+    // A reader of its own lets the writer go if the program never opened the pipe.
+    const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    writer.get();
+    close(reader);
 }
 
 // The bytes of a trace, one direction's in order.
