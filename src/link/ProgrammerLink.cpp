@@ -389,7 +389,10 @@ void TProgrammerLink::PollKnownChip() {
             IdentifyChip(greeting);
         } else if (!Stopping()) {
             // A greeting cut short by a stop tells nothing about the chip.
+            // Otherwise the programmer has gone, and its port is not kept
+            // from other programs.
             FChipKind = ckNone;
+            DropPort();
         }
     } catch (const std::exception&) {
         // The port failed under a known chip: the programmer has gone.
@@ -401,12 +404,15 @@ void TProgrammerLink::PollKnownChip() {
 void TProgrammerLink::ScanPorts() {
     bool opened = false;
     bool found = false;
-    FPortChecks = CheckPorts(FPortList, FPortScreen);
+    FPortChecks = ScreenPorts(FPortList, FPortScreen);
     for (TPortCheck& check : FPortChecks) {
         // Ports that are not to be disturbed are not there for the scan.
         if (check.Verdict != TPortVerdict::Scan) continue;
         const std::string& name = check.Port;
         if (Stopping()) break;
+        // Looked at now: the silent ports before this one took seconds.
+        CheckHolders(check, FPortScreen);
+        if (check.Verdict != TPortVerdict::Scan) continue;
         try {
             FComPort->SetPort(name);
             FComPort->OpenPort();
@@ -441,6 +447,8 @@ void TProgrammerLink::ScanPorts() {
             if (FTrace) FTrace->Note(name + ": " + e.what());
         }
     }
+    // A port stays open only while a programmer answers on it.
+    if (!found) DropPort();
     ShowStatus(opened ? "" : "Available port not found!");
     UpdatePortNotice(found);
 }

@@ -75,6 +75,25 @@ TEST_F(DiscoveryTest, ScanTriesPortsInOrderAndStopsAtTheProgrammer) {
     EXPECT_EQ(boards[0]->BytesReceived(), 1u);
 }
 
+TEST_F(DiscoveryTest, APollThatFindsNoProgrammerLeavesEveryPortClosed) {
+    auto board = StartBoard(map, "a");
+    sim::Faults silent;
+    silent.silent = true;
+    board->SetFaults(silent);
+    Poll();
+    EXPECT_EQ(board->BytesReceived(), 1u);
+    EXPECT_TRUE(test::PortIsFree(board->PortPath()));
+
+    // The same when the programmer of a known chip falls silent.
+    board->SetFaults({});
+    Poll();
+    ASSERT_EQ(link.ChipKind(), ck89C51);
+    board->SetFaults(silent);
+    Poll();
+    EXPECT_EQ(link.ChipKind(), ckNone);
+    EXPECT_TRUE(test::PortIsFree(board->PortPath()));
+}
+
 TEST_F(DiscoveryTest, OfTwoProgrammersTheFirstInSortedOrderWins) {
     std::vector<std::unique_ptr<sim::VirtualProgrammer>> boards;
     boards.push_back(StartBoard(map, "x", test::BoardWith(sim::ChipFromCode("55"))));

@@ -202,4 +202,17 @@ inline bool ProcessHolds(const std::string& path) {
     return false;
 }
 
+// Whether another opener gets the port now: the link's open is exclusive,
+// so a port the link holds is refused.
+inline bool PortIsFree(const std::string& path) {
+    TComPort other;
+    other.SetPort(path);
+    try {
+        other.OpenPort();
+    } catch (const EComPort&) {
+        return false;
+    }
+    return true;
+}
+
 }  // namespace corvane::test

@@ -90,6 +90,29 @@ TEST_F(PortScreenTest, ConsoleBusyAndExcludedPortsAreNeverOpened) {
     EXPECT_TRUE(view.notices.empty());  // nothing to explain
 }
 
+TEST_F(PortScreenTest, APortTakenWhileTheScanIsBusyWithTheOnesBeforeItIsLeftAlone) {
+    std::vector<std::unique_ptr<sim::VirtualProgrammer>> boards;
+    boards.push_back(StartBoard(map, "a"));
+    boards.push_back(StartBoard(map, "b"));
+    test::SortByPort(boards);
+    sim::Faults silent;
+    silent.silent = true;
+    boards[0]->SetFaults(silent);
+    std::unique_ptr<HeldOpen> terminalProgram;
+    view.onStatus = [&](const std::string& text) {
+        if (text == "Try to connect by : " + boards[0]->PortPath() && !terminalProgram) {
+            terminalProgram = std::make_unique<HeldOpen>(boards[1]->PortPath());
+        }
+    };
+
+    Poll();
+    EXPECT_EQ(Tried(), std::vector<std::string>{boards[0]->PortPath()});
+    EXPECT_EQ(boards[1]->BytesReceived(), 0u);
+    ASSERT_TRUE(terminalProgram);
+    EXPECT_EQ(link.PortChecks().at(1).Verdict, TPortVerdict::Busy);
+    EXPECT_EQ(link.PortChecks().at(1).Holders, std::vector<pid_t>{terminalProgram->Pid()});
+}
+
 TEST_F(PortScreenTest, WhenEveryPortIsLeftAloneTheStatusSaysNoPortAsBefore) {
     auto board = StartBoard(map, "a");
     HeldOpen terminalProgram(board->PortPath());
