@@ -13,6 +13,7 @@
 
 #include "LinkTestSupport.h"
 #include "PortUsers.h"
+#include "ProgrammerSearch.h"
 
 namespace corvane {
 namespace {
@@ -90,20 +91,19 @@ TEST_F(PortScreenTest, ConsoleBusyAndExcludedPortsAreNeverOpened) {
     EXPECT_TRUE(view.notices.empty());  // nothing to explain
 }
 
-TEST_F(PortScreenTest, APortTakenWhileTheScanIsBusyWithTheOnesBeforeItIsLeftAlone) {
+TEST_F(PortScreenTest, APortTakenAfterTheListWasScreenedIsLeftAlone) {
     std::vector<std::unique_ptr<sim::VirtualProgrammer>> boards;
     boards.push_back(StartBoard(map, "a"));
     boards.push_back(StartBoard(map, "b"));
     test::SortByPort(boards);
-    sim::Faults silent;
-    silent.silent = true;
-    boards[0]->SetFaults(silent);
+    // Another program takes the second port while the scan makes ready to
+    // greet it (the port objects are made after the screening).
     std::unique_ptr<HeldOpen> terminalProgram;
-    view.onStatus = [&](const std::string& text) {
-        if (text == "Try to connect by : " + boards[0]->PortPath() && !terminalProgram) {
-            terminalProgram = std::make_unique<HeldOpen>(boards[1]->PortPath());
-        }
-    };
+    int made = 0;
+    link.SetPortFactory([&] {
+        if (++made == 2) terminalProgram = std::make_unique<HeldOpen>(boards[1]->PortPath());
+        return MakeProgrammerPort();
+    });
 
     Poll();
     EXPECT_EQ(Tried(), std::vector<std::string>{boards[0]->PortPath()});
