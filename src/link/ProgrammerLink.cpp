@@ -462,6 +462,13 @@ void TProgrammerLink::ScanPorts() {
         ShowStatus("Try to connect by : " + port);
         FView.RepaintStatus();
     };
+    // Said for the first programmer in the list, the one the scan keeps.
+    bool identifying = false;
+    options.OnAnswered = [this, &identifying](const std::string&) {
+        if (std::exchange(identifying, true)) return;
+        ShowStatus("Identify target chip ...");
+        FView.RepaintStatus();
+    };
     TSearchResult result;
     {
         TStopFollower stop(*this);
@@ -475,8 +482,6 @@ void TProgrammerLink::ScanPorts() {
         for (std::size_t i = 1; i < result.Programmers.size(); ++i) {
             ClosePortQuietly(*result.Programmers[i].ComPort, FTrace.get());
         }
-        ShowStatus("Identify target chip ...");
-        FView.RepaintStatus();
         SetChipKind(result.Programmers.front().ChipKind);
     }
     ShowStatus(result.Opened ? "" : "Available port not found!");
@@ -513,7 +518,7 @@ void TProgrammerLink::DropPort() {
     ClosePortQuietly(*FComPort, FTrace.get());
 }
 
-bool TProgrammerLink::Greet(std::stop_token stop) {
+bool TProgrammerLink::Greet(std::stop_token stop, const std::function<void()>& answered) {
     FStopRequested.store(false, std::memory_order_relaxed);
     const std::stop_callback onStop(stop, [this] { RequestStop(); });
     TIdleGuard idle(*this);
@@ -521,6 +526,7 @@ bool TProgrammerLink::Greet(std::stop_token stop) {
     std::string greeting;
     Exchange('\r', kPrompt, greeting, 500);
     if (!Contains(greeting, kKeyword)) return false;
+    if (answered) answered();
     IdentifyChip(greeting);
     return !StopRequested();
 }

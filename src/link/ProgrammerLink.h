@@ -85,9 +85,9 @@ public:
     // list that answers; the others' ports are closed again.
     void PollProgrammer();
     // What the scan does on each port, on the open port: greets it and, when
-    // a programmer answers, identifies the chip. Whether one answered (and
-    // was not cut short by a stop).
-    bool Greet(std::stop_token stop = {});
+    // a programmer answers, tells `answered` and identifies the chip. Whether
+    // one answered (and was not cut short by a stop).
+    bool Greet(std::stop_token stop = {}, const std::function<void()>& answered = {});
     // Sets the chip kind from the programmer's greeting or its 'p' answer.
     void IdentifyChip(const std::string& greeting);
 

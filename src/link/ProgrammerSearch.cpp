@@ -15,7 +15,7 @@ namespace corvane {
 namespace {
 
 // One port of the search, worked on by its thread. What the calling thread
-// reads while the thread runs (whether the port is open yet) passes the
+// reads while the thread runs (how far the port has come) passes the
 // search's mutex; the rest is read after the join.
 struct TProbe {
     TPortCheck* Check = nullptr;
@@ -23,7 +23,9 @@ struct TProbe {
     std::shared_ptr<TLineTrace> Trace;
     bool OpenKnown = false;
     bool Opened = false;
-    bool Answered = false;
+    bool GreetingKnown = false;
+    bool Greeted = false;  // a programmer answered the greeting
+    bool Found = false;    // ... and its chip query ended without a stop
     TChipKind ChipKind = ckNone;
 };
 
@@ -34,23 +36,38 @@ public:
 
     void Run(TProbe& probe) noexcept {
         const bool opened = Open(probe);
-        {
-            std::lock_guard lock(FMutex);
+        Mark([&] {
             probe.OpenKnown = true;
             probe.Opened = opened;
-        }
-        FChanged.notify_all();
+        });
         if (opened) Greet(probe);
+        Mark([&] { probe.GreetingKnown = true; });
     }
 
-    // Waits until the port has been opened or refused.
+    // Waits until the port has been opened or refused; whether it opened.
     bool AwaitOpen(const TProbe& probe) {
         std::unique_lock lock(FMutex);
         FChanged.wait(lock, [&probe] { return probe.OpenKnown; });
         return probe.Opened;
     }
+    // Waits until the port's greeting was answered or has failed; whether a
+    // programmer answered.
+    bool AwaitGreeting(const TProbe& probe) {
+        std::unique_lock lock(FMutex);
+        FChanged.wait(lock, [&probe] { return probe.GreetingKnown; });
+        return probe.Greeted;
+    }
 
 private:
+    template <typename TChange>
+    void Mark(TChange change) {
+        {
+            std::lock_guard lock(FMutex);
+            change();
+        }
+        FChanged.notify_all();
+    }
+
     bool Open(TProbe& probe) noexcept {
         TPortCheck& check = *probe.Check;
         TLineTrace* trace = probe.Trace.get();
@@ -84,7 +101,12 @@ private:
             TProgrammerLink link(view, std::move(probe.Port));
             link.SetLineTrace(probe.Trace);
             try {
-                probe.Answered = link.Greet(FStop);
+                probe.Found = link.Greet(FStop, [&] {
+                    Mark([&] {
+                        probe.GreetingKnown = true;
+                        probe.Greeted = true;
+                    });
+                });
                 probe.ChipKind = link.ChipKind();
             } catch (const std::exception& e) {
                 // Gone or failing: no programmer to keep here.
@@ -93,7 +115,7 @@ private:
             probe.Port = link.ReleasePort();
         } catch (...) {
             // Out of memory: the port (if it is still ours) is closed as silent.
-            probe.Answered = false;
+            probe.Found = false;
         }
     }
 
@@ -159,6 +181,11 @@ TSearchResult FindProgrammers(const std::vector<std::string>& ports, const TSear
                 result.Opened = true;
                 if (options.OnOpened) options.OnOpened(probe.Check->Port);
             }
+            for (const TProbe& probe : probes) {
+                if (search.AwaitGreeting(probe) && options.OnAnswered) {
+                    options.OnAnswered(probe.Check->Port);
+                }
+            }
         } catch (...) {
             abort.request_stop();
             throw;  // the threads are joined on the way out
@@ -170,7 +197,7 @@ TSearchResult FindProgrammers(const std::vector<std::string>& ports, const TSear
         if (options.Trace) options.Trace->Append(*probe.Trace);
     }
     for (TProbe& probe : probes) {
-        if (probe.Answered && !stopped) {
+        if (probe.Found && !stopped) {
             result.Programmers.push_back(
                 {probe.Check->Port, probe.ChipKind, std::move(probe.Port)});
         } else if (probe.Port) {

@@ -46,6 +46,10 @@ struct TSearchOptions {
     // Told on the calling thread, in the order of the list, of each port as
     // soon as it (and every port before it) has been opened or refused.
     std::function<void(const std::string& port)> OnOpened;
+    // Then told in the same way of each port where a programmer answered the
+    // greeting, once the greetings of the ports before it have ended; its
+    // chip may still be being asked for.
+    std::function<void(const std::string& port)> OnAnswered;
 };
 
 // Greets `ports` (the system's list, in its order) and returns once each has

@@ -56,12 +56,14 @@ TEST(ProgrammerSearch, SilentPortsAreGreetedTogetherAndEveryBoardIsFoundInListOr
     ListSerialPorts(ports);
     ASSERT_EQ(ports, names);
 
-    std::vector<std::string> opened;
+    std::vector<std::string> opened, answered;
     TSearchOptions options;
     options.OnOpened = [&opened](const std::string& port) { opened.push_back(port); };
+    options.OnAnswered = [&answered](const std::string& port) { answered.push_back(port); };
     const TSearchResult result = FindProgrammers(ports, options);
     EXPECT_TRUE(result.Opened);
     EXPECT_EQ(opened, names);
+    EXPECT_EQ(answered, (std::vector<std::string>{names[0], names[2], names[4]}));
 
     const struct {
         std::string port;
