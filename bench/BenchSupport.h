@@ -30,23 +30,11 @@ inline double ThreadCpuSeconds() {
 }
 
 // A front end without a screen: options all off, a message box goes to stderr.
-class TQuietView : public IProgrammerView {
+class TQuietView : public TSilentView {
 public:
-    void ShowStatus(const std::string&) override {}
-    void RepaintStatus() override {}
-    void RepaintWindow() override {}
-    void SetProgressRange(int, int) override {}
-    void SetProgressPosition(int) override {}
     void ShowMessage(const std::string& text) override {
         std::fprintf(stderr, "message box: %s\n", text.c_str());
     }
-    void ShowWaitCursor() override {}
-    void RestoreCursor() override {}
-    void SetPollTimerEnabled(bool) override {}
-    bool FastVerifyEnabled() const override { return false; }
-    bool FastVerifyChecked() const override { return false; }
-    bool LockChecked() const override { return false; }
-    int MemSizeIndex() const override { return 0; }
 };
 
 }  // namespace corvane::bench

@@ -97,20 +97,13 @@ private:
     bool FOpen = false;
 };
 
-class QuietView : public IProgrammerView {
+class QuietView : public TSilentView {
 public:
     explicit QuietView(std::uint8_t options) : FOptions(options) {}
-    void ShowStatus(const std::string&) override {}
-    void RepaintStatus() override {}
-    void RepaintWindow() override {}
-    void SetProgressRange(int, int) override {}
-    void SetProgressPosition(int) override {}
-    void ShowMessage(const std::string&) override {}
     void ShowWaitCursor() override { ++FCursorDepth; }
     void RestoreCursor() override {
         if (--FCursorDepth < 0) __builtin_trap();
     }
-    void SetPollTimerEnabled(bool) override {}
     bool FastVerifyEnabled() const override { return true; }
     bool FastVerifyChecked() const override { return FOptions & 1; }
     bool LockChecked() const override { return FOptions & 2; }
@@ -159,10 +152,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     QuietView view(data[0]);
-    auto port = std::make_unique<TComPort>(std::make_unique<ScriptDevice>(std::move(chunks)));
-    TProgrammerLink::ApplyProgrammerSettings(*port);
-    port->SetEvents(TComEvents{});
-    TProgrammerLink link(view, std::move(port));
+    TProgrammerLink link(view);
+    // The search greets the map's one port on the scripted line; the port
+    // is no device of the system, so the screening is off.
+    link.SetPortFactory([&chunks] {
+        auto port = std::make_unique<TComPort>(std::make_unique<ScriptDevice>(std::move(chunks)));
+        TProgrammerLink::ApplyProgrammerSettings(*port);
+        port->SetEvents(TComEvents{});
+        return port;
+    });
+    TPortScreen screen;
+    screen.Enabled = false;
+    link.SetPortScreen(screen);
     link.SetCommandPause(std::chrono::milliseconds(0));
 
     link.PollProgrammer();

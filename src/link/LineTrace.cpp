@@ -28,8 +28,32 @@ TLineTrace::TLineTrace(std::FILE* file) : FFile(file), FStart(Clock::now()) {
         FFile);
 }
 
+TLineTrace::TLineTrace(Clock::time_point start) : FFile(nullptr), FStart(start) {}
+
 TLineTrace::~TLineTrace() {
-    std::fclose(FFile);
+    if (FFile != nullptr) std::fclose(FFile);
+}
+
+std::shared_ptr<TLineTrace> TLineTrace::Section() const {
+    return std::shared_ptr<TLineTrace>(new TLineTrace(FStart));
+}
+
+void TLineTrace::Append(TLineTrace& section) {
+    std::string held;
+    {
+        std::lock_guard lock(section.FMutex);
+        held.swap(section.FHeld);
+    }
+    std::lock_guard lock(FMutex);
+    Write(held.c_str());
+}
+
+void TLineTrace::Write(const char* text) {
+    if (FFile != nullptr) {
+        std::fputs(text, FFile);
+    } else {
+        FHeld += text;
+    }
 }
 
 std::shared_ptr<TLineTrace> TLineTrace::Open(const std::string& path) {
@@ -51,7 +75,10 @@ double TLineTrace::Millis() const {
 }
 
 void TLineTrace::Line(const char* direction, std::uint8_t byte, double ms) {
-    std::fprintf(FFile, "%10.3f %s %02X %s\n", ms, direction, byte, CharacterName(byte).c_str());
+    char line[64];
+    std::snprintf(line, sizeof line, "%10.3f %s %02X %s\n", ms, direction, byte,
+                  CharacterName(byte).c_str());
+    Write(line);
 }
 
 void TLineTrace::Sent(std::uint8_t byte) {
@@ -67,8 +94,10 @@ void TLineTrace::Received(const void* data, std::size_t count) {
 }
 
 void TLineTrace::Note(const std::string& text) {
+    char time[32];
+    std::snprintf(time, sizeof time, "# %10.3f ", Millis());
     std::lock_guard lock(FMutex);
-    std::fprintf(FFile, "# %10.3f %s\n", Millis(), text.c_str());
+    Write((time + text + "\n").c_str());
 }
 
 void SetDefaultLineTrace(std::shared_ptr<TLineTrace> trace) {

@@ -23,7 +23,8 @@ namespace corvane {
 // to host), two hexadecimal digits, and the character (a printable one as it
 // is, a control character by its name such as CR, XON or XOFF, SP for the
 // blank, DEL, and -- above 0x7F). A received byte carries the time the host read
-// it. Lines are written as they happen, so a trace survives a hang or a kill.
+// it. Lines are written as they happen, so a trace survives a hang or a kill
+// (those of the ports that a search greets at once come when it ends).
 class TLineTrace {
 public:
     // Takes `file` (closed when the trace goes) and writes the header.
@@ -36,6 +37,13 @@ public:
     // cannot.
     static std::shared_ptr<TLineTrace> Open(const std::string& path);
 
+    // A trace for one thread's share of work done at once on several ports
+    // (the search greets them together): its lines carry this trace's times
+    // and are kept until Append adds them here in one piece, so that each
+    // port's lines stay together.
+    std::shared_ptr<TLineTrace> Section() const;
+    void Append(TLineTrace& section);
+
     void Sent(std::uint8_t byte);
     void Received(const void* data, std::size_t count);
     // An event on the line (port opened, closed, purged), as a comment.
@@ -46,11 +54,15 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
+    // A section of the trace that began at `start`.
+    explicit TLineTrace(Clock::time_point start);
     void Line(const char* direction, std::uint8_t byte, double ms);
+    void Write(const char* text);
     double Millis() const;
 
     std::mutex FMutex;  // a trace may be shared by links on different threads
-    std::FILE* FFile;
+    std::FILE* FFile;   // none for a section
+    std::string FHeld;  // a section's lines
     Clock::time_point FStart;
 };
 

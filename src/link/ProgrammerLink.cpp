@@ -1,11 +1,14 @@
 #include "ProgrammerLink.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <mutex>
+#include <system_error>
 #include <thread>
 #include <utility>
+
+#include "ProgrammerSearch.h"
 
 namespace corvane {
 
@@ -131,10 +134,20 @@ private:
 
 TProgrammerLink::TProgrammerLink(IProgrammerView& view, std::unique_ptr<TComPort> port)
     : FView(view), FComPort(std::move(port)), FTrace(DefaultLineTrace()) {
-    if (!FComPort) {
-        FComPort = std::make_unique<TComPort>();
-        ApplyProgrammerSettings(*FComPort);
-    }
+    if (!FComPort) FComPort = MakeProgrammerPort();
+}
+
+std::unique_ptr<TComPort> TProgrammerLink::ReleasePort() {
+    std::unique_ptr<TComPort> port = std::move(FComPort);
+    FComPort = MakeProgrammerPort();
+    return port;
+}
+
+std::unique_ptr<TComPort> TProgrammerLink::MakePort() const {
+    if (FPortFactory) return FPortFactory();
+    std::unique_ptr<TComPort> port = MakeProgrammerPort();
+    port->SetDispatcher(FComPort->Dispatcher());
+    return port;
 }
 
 TProgrammerLink::~TProgrammerLink() {
@@ -428,7 +441,10 @@ void TProgrammerLink::PollKnownChip() {
             IdentifyChip(greeting);
         } else if (!Stopping()) {
             // A greeting cut short by a stop tells nothing about the chip.
+            // Otherwise the programmer has gone, and its port is not kept
+            // from other programs.
             FChipKind = ckNone;
+            DropPort();
         }
     } catch (const std::exception&) {
         // The port failed under a known chip: the programmer has gone.
@@ -438,50 +454,59 @@ void TProgrammerLink::PollKnownChip() {
 }
 
 void TProgrammerLink::ScanPorts() {
-    bool opened = false;
-    bool found = false;
-    FPortChecks = CheckPorts(FPortList, FPortScreen);
-    for (TPortCheck& check : FPortChecks) {
-        // Ports that are not to be disturbed are not there for the scan.
-        if (check.Verdict != TPortVerdict::Scan) continue;
-        const std::string& name = check.Port;
-        if (Stopping()) break;
+    // The search opens ports of its own: the one held so far (a programmer
+    // that named no known chip) is given up first.
+    DropPort();
+    std::vector<std::string> ports = FPortList;
+    FinishPassLeftOpen(ports);
+
+    TSearchOptions options;
+    options.Screen = FPortScreen;
+    options.Trace = FTrace;
+    options.MakePort = [this] { return MakePort(); };
+    options.OnOpened = [this](const std::string& port) {
+        ShowStatus("Try to connect by : " + port);
+        FView.RepaintStatus();
+    };
+    // Said for the first programmer in the list, the one the scan keeps.
+    bool identifying = false;
+    options.OnAnswered = [this, &identifying](const std::string&) {
+        if (std::exchange(identifying, true)) return;
+        ShowStatus("Identify target chip ...");
+        FView.RepaintStatus();
+    };
+    TSearchResult result = FindProgrammers(ports, options, FStop);
+    FPortChecks = std::move(result.Checks);
+    const bool found = !result.Programmers.empty();
+    if (found) {
+        // The first in the list is the programmer; the others are let go.
+        FComPort = std::move(result.Programmers.front().ComPort);
+        for (std::size_t i = 1; i < result.Programmers.size(); ++i) {
+            ClosePortQuietly(*result.Programmers[i].ComPort, FTrace.get());
+        }
+        SetChipKind(result.Programmers.front().ChipKind);
+    }
+    ShowStatus(result.Opened ? "" : "Available port not found!");
+    UpdatePortNotice(found);
+}
+
+void TProgrammerLink::FinishPassLeftOpen(std::vector<std::string>& ports) {
+    if (FPass == TPass::None) return;
+    const auto at = std::find(ports.begin(), ports.end(), FBoardPort);
+    if (at == ports.end()) return;
+    if (CheckPorts({FBoardPort}, FPortScreen).front().Verdict == TPortVerdict::Scan) {
         try {
-            FComPort->SetPort(name);
+            FComPort->SetPort(FBoardPort);
             FComPort->OpenPort();
             if (FTrace) FTrace->Note("open " + FComPort->Port());
             PurgePort();
-            opened = true;
-            ShowStatus("Try to connect by : " + FComPort->Port());
-            FView.RepaintStatus();
-            std::string greeting;
-            Exchange('\r', kPrompt, greeting, 500);
-            if (Contains(greeting, kKeyword)) {
-                found = true;
-                ShowStatus("Identify target chip ...");
-                FView.RepaintStatus();
-                IdentifyChip(greeting);
-                break;
-            }
-        } catch (const EComPort& e) {
-            if (FTrace) FTrace->Note(name + ": " + e.what());
-            // Kept so that a front end can say why no port could be opened.
-            if (e.ErrorCode() == errOpenPort && !FComPort->Connected()) {
-                if (IsPermissionError(e.SystemErrorCode())) {
-                    check.Verdict = TPortVerdict::NoPermission;
-                    check.Error = e.SystemErrorCode();
-                } else if (e.SystemErrorCode() == EBUSY) {
-                    check.Verdict = TPortVerdict::Busy;
-                    check.Error = EBUSY;
-                }
-            }
+            SettleBoard();
         } catch (const std::exception& e) {
-            // A port that is held elsewhere, gone or silent: try the next one.
-            if (FTrace) FTrace->Note(name + ": " + e.what());
+            if (FTrace) FTrace->Note(FBoardPort + ": " + e.what());
         }
+        DropPort();
     }
-    ShowStatus(opened ? "" : "Available port not found!");
-    UpdatePortNotice(found);
+    if (FPass != TPass::None) ports.erase(at);
 }
 
 void TProgrammerLink::UpdatePortNotice(bool programmerFound) {
@@ -492,13 +517,19 @@ void TProgrammerLink::UpdatePortNotice(bool programmerFound) {
 }
 
 void TProgrammerLink::DropPort() {
-    // The component closes the port also when a device that has gone refuses
-    // part of the close; what it reports then is of no further use here.
-    if (FTrace && FComPort->Connected()) FTrace->Note("close " + FComPort->Port());
-    try {
-        FComPort->ClosePort();
-    } catch (const std::exception&) {
-    }
+    ClosePortQuietly(*FComPort, FTrace.get());
+}
+
+bool TProgrammerLink::Greet(std::stop_token stop, const std::function<void()>& answered) {
+    TCommand command(*this, std::move(stop));
+    TIdleGuard idle(*this);
+    PurgePort();
+    std::string greeting;
+    Exchange('\r', kPrompt, greeting, 500);
+    if (!Contains(greeting, kKeyword)) return false;
+    if (answered) answered();
+    IdentifyChip(greeting);
+    return !StopRequested();
 }
 
 void TProgrammerLink::IdentifyChip(const std::string& greeting) {

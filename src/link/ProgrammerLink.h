@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <stop_token>
 #include <string>
@@ -32,7 +33,8 @@ namespace corvane {
 // board is back at its prompt whenever the link is idle.
 class TProgrammerLink {
 public:
-    // nullptr: a TComPort with the programmer's line settings.
+    // nullptr: a TComPort with the programmer's line settings. A port that
+    // the search found (ProgrammerSearch.h) is taken over as it is, open.
     explicit TProgrammerLink(IProgrammerView& view, std::unique_ptr<TComPort> port = nullptr);
     ~TProgrammerLink();
     TProgrammerLink(const TProgrammerLink&) = delete;
@@ -43,6 +45,15 @@ public:
     THexFile& SourceImage() { return FSourceImage; }
     THexFile& ReadImage() { return FReadImage; }
     const std::vector<std::string>& PortList() const { return FPortList; }
+    // Hands the port over, open or not; the link is left with a closed one.
+    std::unique_ptr<TComPort> ReleasePort();
+
+    // Makes the port objects that a scan greets, one per port, and keeps the
+    // one where it finds the programmer as ComPort(). Unset: a TComPort with
+    // the programmer's line settings and the dispatcher of ComPort(), which
+    // is served by the thread that drives the link.
+    using TPortFactory = std::function<std::unique_ptr<TComPort>()>;
+    void SetPortFactory(TPortFactory factory) { FPortFactory = std::move(factory); }
 
     // Which listed ports a scan opens (see PortScreen.h); by default the
     // system's consoles, ports held by other processes and ports that the
@@ -69,8 +80,14 @@ public:
 
     // One poll cycle: re-greets the programmer of a known chip or scans the
     // listed ports for one. Switches the timer off while it runs and always on
-    // again afterwards; never lets an exception out.
+    // again afterwards; never lets an exception out. The scan greets every
+    // port it may open at once (FindProgrammers) and keeps the first in the
+    // list that answers; the others' ports are closed again.
     void PollProgrammer(std::stop_token stop = {});
+    // What the scan does on each port, on the open port: greets it and, when
+    // a programmer answers, tells `answered` and identifies the chip. Whether
+    // one answered (and was not cut short by a stop).
+    bool Greet(std::stop_token stop = {}, const std::function<void()>& answered = {});
     // Sets the chip kind from the programmer's greeting or its 'p' answer.
     void IdentifyChip(const std::string& greeting);
 
@@ -187,6 +204,11 @@ private:
     std::uint16_t WholeChipCount() const;
     void PollKnownChip();
     void ScanPorts();
+    // A pass that a failed port left open is finished before the scan can
+    // greet its board (the greeting would be taken as data); while it cannot
+    // be, that port is taken out of `ports`.
+    void FinishPassLeftOpen(std::vector<std::string>& ports);
+    std::unique_ptr<TComPort> MakePort() const;
     // Closes the port after a failure on it, also when the close fails partway.
     void DropPort();
     // Tells the view of a changed port notice after a scan.
@@ -194,6 +216,7 @@ private:
 
     IProgrammerView& FView;
     std::unique_ptr<TComPort> FComPort;
+    TPortFactory FPortFactory;
     TChipKind FChipKind = ckNone;
     THexFile FReadImage;
     THexFile FSourceImage;

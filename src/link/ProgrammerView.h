@@ -30,4 +30,24 @@ public:
     virtual void ShowPortNotice(const std::string& /*text*/) {}
 };
 
+// A view that shows nothing and reads every option as off (and the first
+// memory-size item), for work that reports elsewhere: each port's greeting
+// in the search, benchmarks.
+class TSilentView : public IProgrammerView {
+public:
+    void ShowStatus(const std::string&) override {}
+    void RepaintStatus() override {}
+    void RepaintWindow() override {}
+    void SetProgressRange(int, int) override {}
+    void SetProgressPosition(int) override {}
+    void ShowMessage(const std::string&) override {}
+    void ShowWaitCursor() override {}
+    void RestoreCursor() override {}
+    void SetPollTimerEnabled(bool) override {}
+    bool FastVerifyEnabled() const override { return false; }
+    bool FastVerifyChecked() const override { return false; }
+    bool LockChecked() const override { return false; }
+    int MemSizeIndex() const override { return 0; }
+};
+
 }  // namespace corvane

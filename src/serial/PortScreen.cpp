@@ -136,8 +136,8 @@ bool IsPermissionError(int error) {
     return error == EACCES || error == EPERM;
 }
 
-std::vector<TPortCheck> CheckPorts(const std::vector<std::string>& ports, const TPortScreen& screen,
-                                   std::string* settingsProblem) {
+std::vector<TPortCheck> ScreenPorts(const std::vector<std::string>& ports,
+                                    const TPortScreen& screen, std::string* settingsProblem) {
     std::vector<TPortCheck> checks;
     checks.reserve(ports.size());
     for (const std::string& port : ports) checks.push_back({port, TPortVerdict::Scan, 0, {}});
@@ -153,7 +153,6 @@ std::vector<TPortCheck> CheckPorts(const std::vector<std::string>& ports, const 
     }
     const std::vector<std::string> consoles =
         screen.Consoles ? *screen.Consoles : device::ReadConsoleNames();
-    std::optional<device::TPortUsage> usage;
 
     for (TPortCheck& check : checks) {
         const std::string path = device::DevicePath(check.Port);
@@ -170,13 +169,34 @@ std::vector<TPortCheck> CheckPorts(const std::vector<std::string>& ports, const 
         } else if (faccessat(AT_FDCWD, path.c_str(), R_OK | W_OK, AT_EACCESS) != 0) {
             check.Verdict = TPortVerdict::NoPermission;
             check.Error = errno;
-        } else {
-            if (!usage) usage = device::TPortUsage::Take();
-            check.Holders = usage->Holders(st.st_rdev);
-            if (!check.Holders.empty()) check.Verdict = TPortVerdict::Busy;
         }
     }
     return checks;
+}
+
+namespace {
+
+void MarkHolders(TPortCheck& check, const TPortScreen& screen,
+                 std::optional<device::TPortUsage>& usage) {
+    if (!screen.Enabled || check.Verdict != TPortVerdict::Scan) return;
+    if (!usage) usage = device::TPortUsage::Take();
+    check.Holders = usage->Holders(device::DevicePath(check.Port));
+    if (!check.Holders.empty()) check.Verdict = TPortVerdict::Busy;
+}
+
+}  // namespace
+
+std::vector<TPortCheck> CheckPorts(const std::vector<std::string>& ports, const TPortScreen& screen,
+                                   std::string* settingsProblem) {
+    std::vector<TPortCheck> checks = ScreenPorts(ports, screen, settingsProblem);
+    std::optional<device::TPortUsage> usage;
+    for (TPortCheck& check : checks) MarkHolders(check, screen, usage);
+    return checks;
+}
+
+void CheckHolders(TPortCheck& check, const TPortScreen& screen) {
+    std::optional<device::TPortUsage> usage;
+    MarkHolders(check, screen, usage);
 }
 
 std::string VerdictText(const TPortCheck& check) {

@@ -71,6 +71,15 @@ struct TPortScreen {
 // problem is given in `settingsProblem` when asked for.
 std::vector<TPortCheck> CheckPorts(const std::vector<std::string>& ports, const TPortScreen& screen,
                                    std::string* settingsProblem = nullptr);
+// The same without the look at the other processes: a scan makes that for
+// each port just before it opens it (CheckHolders), since a port may be
+// taken by another program while the scan is busy with the ports before it.
+std::vector<TPortCheck> ScreenPorts(const std::vector<std::string>& ports,
+                                    const TPortScreen& screen,
+                                    std::string* settingsProblem = nullptr);
+// Looks now whether another process holds a port that the screening left to
+// the scan; if one does, the port is Busy, with its holders.
+void CheckHolders(TPortCheck& check, const TPortScreen& screen);
 
 // "scanned", "console", "busy (held by process 1234)", "excluded",
 // "no permission (Permission denied)", "not a terminal", "not there (...)".

@@ -73,8 +73,8 @@ TEST_F(WindowResponsiveTest, SendAndReadOfAFull89C55) {
 }
 
 // Four ports whose boards never answer and a board that greets but never
-// answers 'p': the poll spends half a second on each silent port and then
-// waits for the chip code. Closing the window meanwhile stops that wait and
+// answers 'p': the poll greets the five at once (half a second for the
+// silent ones) and then waits for the chip code. Closing the window meanwhile stops that wait and
 // ends the event loop, as it ends the program.
 TEST_F(WindowResponsiveTest, PollOverSilentPortsAndABoardThatNeverAnswersP) {
     sim::Faults silent;
@@ -106,7 +106,7 @@ TEST_F(WindowResponsiveTest, PollOverSilentPortsAndABoardThatNeverAnswersP) {
         },
         5000);
     EXPECT_TRUE(Form->Busy()) << "the poll still waits for 'p'";
-    EXPECT_GE(statuses.filter("Try to connect by : ").size(), 2)
+    EXPECT_GE(statuses.filter("Try to connect by : ").size(), 1)
         << statuses.join(" | ").toStdString();
 
     // Closed from the event loop, as the window manager's close button does;

@@ -21,9 +21,9 @@ protected:
     RecordingView view;
     TProgrammerLink link{view};
 
-    void Poll() {
+    void Poll(std::stop_token stop = {}) {
         view.Reset();
-        link.PollProgrammer();
+        link.PollProgrammer(std::move(stop));
         EXPECT_EQ(view.timerStates, kTimerOffThenOn);
     }
 };
@@ -42,11 +42,11 @@ TEST_F(DiscoveryTest, EmptyOrMissingMapMeansNoPort) {
     EXPECT_EQ(link.ChipKind(), ckNone);
 }
 
-TEST_F(DiscoveryTest, ScanTriesPortsInOrderAndStopsAtTheProgrammer) {
+TEST_F(DiscoveryTest, ScanGreetsEveryPortAndKeepsTheFirstProgrammerInTheList) {
     std::vector<std::unique_ptr<sim::VirtualProgrammer>> boards;
-    for (const char* entry : {"a", "b", "c"}) boards.push_back(StartBoard(map, entry));
+    for (const char* entry : {"a", "b", "c", "d"}) boards.push_back(StartBoard(map, entry));
     test::SortByPort(boards);
-    // The first and the last port are something else that never answers.
+    // The first and the third port are something else that never answers.
     sim::Faults silent;
     silent.silent = true;
     boards[0]->SetFaults(silent);
@@ -54,18 +54,22 @@ TEST_F(DiscoveryTest, ScanTriesPortsInOrderAndStopsAtTheProgrammer) {
     boards[1]->InsertChip(sim::ChipFromCode("52"));
 
     Poll();
-    ASSERT_EQ(link.PortList().size(), 3u);
+    ASSERT_EQ(link.PortList().size(), 4u);
     EXPECT_EQ(link.PortList()[1], boards[1]->PortPath());
-    EXPECT_EQ(view.statuses,
-              (std::vector<std::string>{"Try to connect by : " + boards[0]->PortPath(),
-                                        "Try to connect by : " + boards[1]->PortPath(),
-                                        "Identify target chip ...", ""}));
-    EXPECT_EQ(view.statusRepaints, 3);
+    std::vector<std::string> expected;
+    for (const auto& board : boards) expected.push_back("Try to connect by : " + board->PortPath());
+    expected.insert(expected.end(), {"Identify target chip ...", ""});
+    EXPECT_EQ(view.statuses, expected);
+    EXPECT_EQ(view.statusRepaints, 5);
     EXPECT_EQ(link.ChipKind(), ck89C52);
     EXPECT_EQ(link.SourceImage().MemSize(), 8192);
-    EXPECT_EQ(boards[2]->BytesReceived(), 0u);
-    EXPECT_EQ(boards[1]->CommandLog(), (std::vector<std::string>{"\r", "p"}));
     EXPECT_EQ(link.ComPort().Port(), boards[1]->PortPath());
+    // Every port was greeted; only the programmer's stays open.
+    for (std::size_t i = 0; i < boards.size(); ++i) {
+        EXPECT_EQ(boards[i]->BytesReceived(), i % 2 == 0 ? 1u : 2u) << i;
+        EXPECT_EQ(test::PortIsFree(boards[i]->PortPath()), i != 1) << i;
+    }
+    EXPECT_EQ(boards[3]->CommandLog(), (std::vector<std::string>{"\r", "p"}));
 
     // Known now: the next tick greets the same port again, without a word.
     Poll();
@@ -75,16 +79,39 @@ TEST_F(DiscoveryTest, ScanTriesPortsInOrderAndStopsAtTheProgrammer) {
     EXPECT_EQ(boards[0]->BytesReceived(), 1u);
 }
 
-TEST_F(DiscoveryTest, OfTwoProgrammersTheFirstInSortedOrderWins) {
-    std::vector<std::unique_ptr<sim::VirtualProgrammer>> boards;
-    boards.push_back(StartBoard(map, "x", test::BoardWith(sim::ChipFromCode("55"))));
-    boards.push_back(StartBoard(map, "y", test::BoardWith(sim::ChipFromCode("62"))));
-    test::SortByPort(boards);
-    const TChipKind expected = boards[0]->CurrentChip().code == "55" ? ck89C55 : ck89LV52;
-
+TEST_F(DiscoveryTest, APollThatFindsNoProgrammerLeavesEveryPortClosed) {
+    auto board = StartBoard(map, "a");
+    sim::Faults silent;
+    silent.silent = true;
+    board->SetFaults(silent);
     Poll();
-    EXPECT_EQ(link.ChipKind(), expected);
-    EXPECT_EQ(boards[1]->BytesReceived(), 0u);
+    EXPECT_EQ(board->BytesReceived(), 1u);
+    EXPECT_TRUE(test::PortIsFree(board->PortPath()));
+
+    // The same when the programmer of a known chip falls silent.
+    board->SetFaults({});
+    Poll();
+    ASSERT_EQ(link.ChipKind(), ck89C51);
+    board->SetFaults(silent);
+    Poll();
+    EXPECT_EQ(link.ChipKind(), ckNone);
+    EXPECT_TRUE(test::PortIsFree(board->PortPath()));
+}
+
+TEST_F(DiscoveryTest, AStopDuringTheScanReachesTheSearchAndKeepsNoPort) {
+    std::vector<std::unique_ptr<sim::VirtualProgrammer>> boards;
+    for (const char* entry : {"a", "b"}) boards.push_back(StartBoard(map, entry));
+    // The silent one keeps the search going for its greeting budget.
+    sim::Faults silent;
+    silent.silent = true;
+    boards[0]->SetFaults(silent);
+    std::stop_source stop;
+    view.onStatus = [&stop](const std::string& text) {
+        if (text.starts_with("Try to connect by : ")) stop.request_stop();
+    };
+    Poll(stop.get_token());
+    EXPECT_EQ(link.ChipKind(), ckNone);
+    for (const auto& board : boards) EXPECT_TRUE(test::PortIsFree(board->PortPath()));
 }
 
 TEST_F(DiscoveryTest, A2051GreetingNeedsNoQuery) {
@@ -193,10 +220,13 @@ TEST(DiscoveryWithFailingPort, APortThatCannotBeClosedInOrderIsReleasedAndScanne
     DeviceMap map;
     auto board = StartBoard(map, "prog", test::BoardWith(sim::ChipFromCode("52")));
     auto faults = std::make_shared<test::DeviceFaults>();
-    auto port = std::make_unique<TComPort>(std::make_unique<test::FailingDevice>(faults));
-    TProgrammerLink::ApplyProgrammerSettings(*port);
     RecordingView view;
-    TProgrammerLink link(view, std::move(port));
+    TProgrammerLink link(view);
+    link.SetPortFactory([faults] {
+        auto port = std::make_unique<TComPort>(std::make_unique<test::FailingDevice>(faults));
+        TProgrammerLink::ApplyProgrammerSettings(*port);
+        return port;
+    });
     link.PollProgrammer();
     ASSERT_EQ(link.ChipKind(), ck89C52);
 

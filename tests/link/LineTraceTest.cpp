@@ -69,12 +69,18 @@ TEST_F(LineTraceTest, ALinkRecordsIntoTheDefaultTraceAsItGoes) {
     EXPECT_EQ(trace.sent, "\rp");
     EXPECT_NE(trace.received.find("Yarv"), std::string::npos);
     EXPECT_EQ(trace.received.size(), boards[1]->BytesSent());
-    ASSERT_GE(trace.notes.size(), 4u);
-    // The port that could not be opened is named with the reason.
-    EXPECT_NE(trace.notes[2].find(boards[0]->PortPath() + ": Unable to open com port"),
-              std::string::npos)
+    ASSERT_GE(trace.notes.size(), 5u);
+    // The ports were greeted at once; their lines come port by port, in the
+    // order of the list. The port that could not be opened is named with
+    // the reason.
+    EXPECT_TRUE(
+        trace.notes[2].ends_with(" search: 2 ports greeted at once; the lines of each "
+                                 "follow in turn"))
         << trace.notes[2];
-    EXPECT_TRUE(trace.notes[3].ends_with(" open " + boards[1]->PortPath())) << trace.notes[3];
+    EXPECT_NE(trace.notes[3].find(boards[0]->PortPath() + ": Unable to open com port"),
+              std::string::npos)
+        << trace.notes[3];
+    EXPECT_TRUE(trace.notes[4].ends_with(" open " + boards[1]->PortPath())) << trace.notes[4];
 
     // A link told to trace nothing writes nothing more.
     const std::string before = test::ReadWholeFile(path);

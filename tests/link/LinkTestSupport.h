@@ -24,6 +24,7 @@
 #include "TempDir.h"
 #include "UHexFile.h"
 #include "VirtualProgrammer.h"
+#include "device/DeviceMap.h"
 
 namespace corvane::test {
 
@@ -35,6 +36,17 @@ public:
         setenv("CORVANE_SERIALCOMM", FDir.c_str(), 1);
     }
     const std::string& Dir() const { return FDir; }
+    // Lists `device` under a port name of the test's own (a link named
+    // `name` beside the map), so that the list's order (that of the port
+    // names) is the test's. Returns the port name.
+    std::string AddNamed(const std::string& name, const std::string& device) const {
+        const std::string port = FRoot.File(name);
+        std::filesystem::create_symlink(device, port);
+        if (int rc = device::AnnouncePort(FDir, name, port)) {
+            throw std::system_error(rc, std::generic_category(), "announce " + name);
+        }
+        return port;
+    }
     // Points the map at a directory that does not exist.
     void MakeMissing() {
         std::filesystem::remove_all(FDir);
@@ -200,6 +212,19 @@ inline bool ProcessHolds(const std::string& path) {
         if (std::filesystem::read_symlink(entry.path(), ignored) == path) return true;
     }
     return false;
+}
+
+// Whether another opener gets the port now: the link's open is exclusive,
+// so a port the link holds is refused.
+inline bool PortIsFree(const std::string& path) {
+    TComPort other;
+    other.SetPort(path);
+    try {
+        other.OpenPort();
+    } catch (const EComPort&) {
+        return false;
+    }
+    return true;
 }
 
 }  // namespace corvane::test

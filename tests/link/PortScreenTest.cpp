@@ -13,6 +13,7 @@
 
 #include "LinkTestSupport.h"
 #include "PortUsers.h"
+#include "ProgrammerSearch.h"
 
 namespace corvane {
 namespace {
@@ -88,6 +89,28 @@ TEST_F(PortScreenTest, ConsoleBusyAndExcludedPortsAreNeverOpened) {
     EXPECT_EQ(checks[2].Verdict, TPortVerdict::Excluded);
     EXPECT_EQ(checks[3].Verdict, TPortVerdict::Scan);
     EXPECT_TRUE(view.notices.empty());  // nothing to explain
+}
+
+TEST_F(PortScreenTest, APortTakenAfterTheListWasScreenedIsLeftAlone) {
+    std::vector<std::unique_ptr<sim::VirtualProgrammer>> boards;
+    boards.push_back(StartBoard(map, "a"));
+    boards.push_back(StartBoard(map, "b"));
+    test::SortByPort(boards);
+    // Another program takes the second port while the scan makes ready to
+    // greet it (the port objects are made after the screening).
+    std::unique_ptr<HeldOpen> terminalProgram;
+    int made = 0;
+    link.SetPortFactory([&] {
+        if (++made == 2) terminalProgram = std::make_unique<HeldOpen>(boards[1]->PortPath());
+        return MakeProgrammerPort();
+    });
+
+    Poll();
+    EXPECT_EQ(Tried(), std::vector<std::string>{boards[0]->PortPath()});
+    EXPECT_EQ(boards[1]->BytesReceived(), 0u);
+    ASSERT_TRUE(terminalProgram);
+    EXPECT_EQ(link.PortChecks().at(1).Verdict, TPortVerdict::Busy);
+    EXPECT_EQ(link.PortChecks().at(1).Holders, std::vector<pid_t>{terminalProgram->Pid()});
 }
 
 TEST_F(PortScreenTest, WhenEveryPortIsLeftAloneTheStatusSaysNoPortAsBefore) {
