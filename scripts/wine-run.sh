@@ -16,12 +16,12 @@ export WINEPREFIX=$prefix WINEARCH=win64 WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 keep_server_s=60
 
-remove_machine_ports() {
+machine_ports() {
   local link
   for link in "$WINEPREFIX"/dosdevices/com*; do
-    [[ -L $link ]] || continue
-    [[ $(readlink "$link") == /dev/pts/* ]] || rm -f "$link"
+    [[ -L $link && $(readlink "$link") != /dev/pts/* ]] && echo "$link"
   done
+  return 0
 }
 
 (
@@ -37,13 +37,15 @@ remove_machine_ports() {
   # (The server and Wine's own services outlive this script: they must not
   # hold the lock.)
   wineserver --persistent="$keep_server_s" 9>&- || rc=$?
-  if ((rc == 0)); then
-    # A new server: it has mapped the machine's ports again.
-    wine reg delete 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /va /f >/dev/null 2>&1 9>&- || true
-    remove_machine_ports
-  elif ((rc != 2)); then # 2: a server runs already
+  if ((rc != 0 && rc != 2)); then # 2: a server runs already
     echo "wine-run: wineserver failed ($rc)" >&2
     exit 1
+  fi
+  # A new server (this one, or one that another program started) has mapped
+  # the machine's ports again.
+  if ((rc == 0)) || [[ -n $(machine_ports) ]]; then
+    wine reg delete 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /va /f >/dev/null 2>&1 9>&- || true
+    machine_ports | xargs -r rm -f
   fi
 ) 9>"$prefix.lock"
 

@@ -1,17 +1,10 @@
 #include "SettingsStore.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
-#include <system_error>
 #include <utility>
 
 #include "SettingsText.h"
+#include "TextFile.h"
 
 namespace corvane {
 
@@ -26,30 +19,6 @@ std::string_view Trim(std::string_view s) {
     while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
     return s;
 }
-
-[[noreturn]] void RaiseFileError(int err) {
-    throw EInOutError(err, std::generic_category().message(err));
-}
-
-class TFd {
-public:
-    explicit TFd(int fd) : FFd(fd) {}
-    ~TFd() {
-        if (FFd >= 0) close(FFd);
-    }
-    TFd(const TFd&) = delete;
-    TFd& operator=(const TFd&) = delete;
-    int Get() const { return FFd; }
-    // Closes now, reporting the result, so that a failed close is not lost.
-    int Close() {
-        const int rc = close(FFd);
-        FFd = -1;
-        return rc;
-    }
-
-private:
-    int FFd;
-};
 
 // A name that reads back as written: no line breaks, no NUL, no blanks at
 // either end (they would be trimmed away on reading).
@@ -118,21 +87,7 @@ TIniFile::TIniFile(std::string FileName) : FFileName(std::move(FileName)) {
 
 void TIniFile::Reload() {
     std::string text;
-    TFd fd(open(FFileName.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.Get() < 0) {
-        if (errno != ENOENT) RaiseFileError(errno);
-    } else {
-        char buffer[8192];
-        for (;;) {
-            const ssize_t n = read(fd.Get(), buffer, sizeof buffer);
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                RaiseFileError(errno);
-            }
-            if (n == 0) break;
-            text.append(buffer, static_cast<std::size_t>(n));
-        }
-    }
+    ReadTextFile(FFileName, text);  // a file that does not exist reads as empty
     Parse(text);
 }
 
@@ -178,41 +133,7 @@ std::string TIniFile::Compose() const {
 }
 
 void TIniFile::UpdateFile() const {
-    // Replace the file the name leads to, not a symbolic link standing for it.
-    std::string target = FFileName;
-    if (char* resolved = realpath(FFileName.c_str(), nullptr)) {
-        target = resolved;
-        std::free(resolved);
-    }
-    struct stat old {};
-    const bool existed = stat(target.c_str(), &old) == 0;
-
-    const std::string text = Compose();
-    std::string temp;
-    int fdNumber = -1;
-    for (unsigned attempt = 0; fdNumber < 0; ++attempt) {
-        temp = target + ".tmp" + std::to_string(getpid()) + "." + std::to_string(attempt);
-        fdNumber = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fdNumber < 0 && (errno != EEXIST || attempt > 100)) RaiseFileError(errno);
-    }
-    TFd fd(fdNumber);
-    auto fail = [&temp](int err) {
-        unlink(temp.c_str());
-        RaiseFileError(err);
-    };
-    if (existed && fchmod(fd.Get(), old.st_mode & 07777) != 0) fail(errno);
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = write(fd.Get(), text.data() + done, text.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            fail(errno);
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    if (fsync(fd.Get()) != 0) fail(errno);
-    if (fd.Close() != 0) fail(errno);
-    if (rename(temp.c_str(), target.c_str()) != 0) fail(errno);
+    ReplaceTextFile(FFileName, Compose());
 }
 
 const TIniFile::TSection* TIniFile::FindSection(const std::string& Name) const {
