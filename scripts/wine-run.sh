@@ -29,14 +29,15 @@ machine_ports() {
   if [[ ! -e $WINEPREFIX/.corvane-prefix ]]; then
     rm -rf "$WINEPREFIX"
     mkdir -p "$WINEPREFIX"
-    wineboot --init >"$WINEPREFIX/.create.log" 2>&1 9>&-
-    wineserver --wait 9>&-
+    wineboot --init </dev/null >"$WINEPREFIX/.create.log" 2>&1 9>&-
+    wineserver --wait </dev/null >/dev/null 2>&1 9>&-
     touch "$WINEPREFIX/.corvane-prefix"
   fi
   rc=0
-  # (The server and Wine's own services outlive this script: they must not
-  # hold the lock.)
-  wineserver --persistent="$keep_server_s" 9>&- || rc=$?
+  # The server and Wine's own services outlive this script: they must hold
+  # neither the lock nor this script's output (whoever reads it would wait
+  # for them to end).
+  wineserver --persistent="$keep_server_s" </dev/null >/dev/null 2>&1 9>&- || rc=$?
   if ((rc != 0 && rc != 2)); then # 2: a server runs already
     echo "wine-run: wineserver failed ($rc)" >&2
     exit 1
@@ -44,7 +45,7 @@ machine_ports() {
   # A new server (this one, or one that another program started) has mapped
   # the machine's ports again.
   if ((rc == 0)) || [[ -n $(machine_ports) ]]; then
-    wine reg delete 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /va /f >/dev/null 2>&1 9>&- || true
+    wine reg delete 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /va /f </dev/null >/dev/null 2>&1 9>&- || true
     machine_ports | xargs -r rm -f
   fi
 ) 9>"$prefix.lock"
