@@ -33,8 +33,9 @@ public:
     // As the registry's own access object gives them: texts as REG_SZ,
     // numbers as REG_DWORD; "Failed to set data for '%s'" when a write is
     // refused, "Failed to get data for '%s'" for a number that is not there
-    // or does not fit 4 bytes, "Invalid data type for '%s'" for a value of
-    // the other kind. A text value that is not there reads as empty text.
+    // or whose data does not fit 4 bytes (a longer text too), "Invalid data
+    // type for '%s'" for a value of the other kind. A text value that is not
+    // there reads as empty text.
     void WriteString(const std::string& Name, const std::string& Value) override;
     void WriteInteger(const std::string& Name, std::int32_t Value) override;
     std::string ReadString(const std::string& Name) override;

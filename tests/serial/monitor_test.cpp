@@ -319,6 +319,9 @@ TEST(MonitorPty, RxCharFiresWhenDataArrivesNotWhileItWaits) {
 }
 
 TEST(MonitorPty, TxEmptyAfterSendingAndRx80FullWhenTheQueueFills) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Wine 8 reports neither event on a pseudo-terminal";
+#endif
     Pty pty;
     TComPort port;
     port.SetPort(pty.Path());

@@ -195,18 +195,28 @@ public:
     }
 
     int PurgeComm(std::uint32_t flags) override {
-        if ((flags & (kPurgeTxAbort | kPurgeRxAbort)) != 0) {
+        const std::uint32_t aborts = flags & (kPurgeTxAbort | kPurgeRxAbort);
+        if (aborts != 0) {
             {
                 std::lock_guard lock(FMutex);
                 ++FWaitInterrupts;
             }
-            // PurgeComm does not end a pending read everywhere (Wine's does
-            // not); cancelling does. A handle with nothing pending is fine.
+            // Outstanding requests are ended by cancelling them: Wine's
+            // PurgeComm does not end a pending read, and its abort discards
+            // the input as a clear would (Windows keeps it). A handle with
+            // nothing pending is fine.
             if (!CancelIoEx(FHandle, nullptr) && GetLastError() != ERROR_NOT_FOUND) {
                 return LastError();
             }
+            if (flags == aborts) {
+                // Nothing to discard: a look at the device tells whether it
+                // is still there.
+                std::lock_guard lock(FMutex);
+                std::uint32_t queued = 0;
+                return QueuedLocked(queued);
+            }
         }
-        if (!::PurgeComm(FHandle, flags)) return LastError();
+        if (!::PurgeComm(FHandle, flags & ~aborts)) return LastError();
         if ((flags & kPurgeRxClear) != 0) {
             std::lock_guard lock(FMutex);
             FLookAhead.clear();
