@@ -11,6 +11,12 @@
 #include <cstdint>
 #include <string>
 
+namespace corvane::testing {
+// Whether the test runs under Wine, whose serial ports do not do all that
+// Windows does (it tells, where a test leaves something out).
+bool UnderWine();
+}  // namespace corvane::testing
+
 #ifdef _WIN32
 
 namespace corvane::testing {
@@ -140,6 +146,10 @@ private:
 };
 
 using TempDir = corvane::test::TempDir;
+
+inline bool UnderWine() {
+    return false;
+}
 
 }  // namespace corvane::testing
 

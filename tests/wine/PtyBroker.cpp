@@ -24,15 +24,16 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <mutex>
-#include <set>
 #include <string>
 #include <thread>
 
 namespace {
 
 std::mutex gMutex;
-std::set<std::string> gLinks;
+// The links made, each with the connection that owns it now.
+std::map<std::string, unsigned> gLinks;
 volatile sig_atomic_t gStop = 0;
 
 void OnTerm(int) {
@@ -51,8 +52,9 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
 }
 
 // Maps the terminal as the first free COM port from COM10 on; a link left
-// by a broker that ended hard (its terminal is gone) is taken over.
-std::string MapPort(const std::string& dosdevices, const char* terminal) {
+// by a connection that has ended (its terminal is gone) is taken over.
+std::string MapPort(const std::string& dosdevices, const char* terminal, unsigned owner) {
+    std::lock_guard lock(gMutex);
     for (int n = 10; n < 256; ++n) {
         const std::string link = dosdevices + "/com" + std::to_string(n);
         if (symlink(terminal, link.c_str()) != 0) {
@@ -65,30 +67,33 @@ std::string MapPort(const std::string& dosdevices, const char* terminal) {
             unlink(link.c_str());
             if (symlink(terminal, link.c_str()) != 0) continue;
         }
-        std::lock_guard lock(gMutex);
-        gLinks.insert(link);
+        gLinks[link] = owner;
         return link;
     }
     return "";
 }
 
-void Unmap(const std::string& link) {
+// Removes the link unless another connection has taken it over.
+void Unmap(const std::string& link, unsigned owner) {
     std::lock_guard lock(gMutex);
-    if (gLinks.erase(link) != 0) unlink(link.c_str());
+    auto found = gLinks.find(link);
+    if (found == gLinks.end() || found->second != owner) return;
+    gLinks.erase(found);
+    unlink(link.c_str());
 }
 
-void Serve(int client, std::string dosdevices) {
+void Serve(int client, std::string dosdevices, unsigned owner) {
     int master = -1, slave = -1;
     char terminal[128];
     termios raw{};
     cfmakeraw(&raw);
+    // The terminal side stays open here as well, so that the controlling
+    // side reads nothing but data while the port is closed.
     if (openpty(&master, &slave, terminal, &raw, nullptr) != 0) {
         close(client);
         return;
     }
-    // Held open, so that the controlling side reads nothing but data while
-    // the port is closed.
-    const std::string link = MapPort(dosdevices, terminal);
+    const std::string link = MapPort(dosdevices, terminal, owner);
     const std::string name = link.empty() ? "" : "COM" + link.substr(link.rfind("com") + 3) + "\n";
     if (!name.empty() && WriteAll(client, name.data(), name.size())) {
         char buffer[4096];
@@ -110,7 +115,7 @@ void Serve(int client, std::string dosdevices) {
     }
     close(master);
     close(client);
-    if (!link.empty()) Unmap(link);
+    if (!link.empty()) Unmap(link, owner);
     close(slave);
 }
 
@@ -142,14 +147,15 @@ int main(int argc, char** argv) {
     std::printf("%u\n", ntohs(address.sin_port));
     std::fflush(stdout);
 
+    unsigned connections = 0;
     while (gStop == 0) {
         const int client = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
         if (client < 0) continue;  // EINTR from SIGTERM ends the loop
         const int one = 1;
         setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        std::thread(Serve, client, dosdevices).detach();
+        std::thread(Serve, client, dosdevices, ++connections).detach();
     }
     std::lock_guard lock(gMutex);
-    for (const std::string& link : gLinks) unlink(link.c_str());
+    for (const auto& entry : gLinks) unlink(entry.first.c_str());
     return 0;
 }
