@@ -1,17 +1,20 @@
 # Thin wrapper around CMake. `make test` is the one command that sets up,
-# builds and runs every test (plain and sanitizer builds) and builds a Release
-# configuration with Clang; `make run` starts the program, `make package` makes the .deb.
+# builds and runs every test (plain and sanitizer builds, and the Windows build
+# under Wine) and builds a Release configuration with Clang; `make run` starts
+# the program, `make package` makes the .deb, `make windows` cross-builds the
+# Qt-free core for Windows.
 JOBS    ?= $(shell nproc)
 BUILD   ?= build
 ASAN    ?= build-asan
 TSAN    ?= build-tsan
 CLANG   ?= build-clang
 PACKAGE ?= build-package
+WINDOWS ?= build-windows
 # The project's own builds treat warnings as errors; a plain `cmake` configure does not.
 CMAKE   := cmake -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_WERROR=ON
 CTEST   := ctest --output-on-failure -j $(JOBS) --timeout 300
 
-.PHONY: all setup build asan clang test run package bench fuzz tsan format clean
+.PHONY: all setup build asan clang windows windows-test test run package bench fuzz tsan format clean
 
 all: build
 
@@ -31,9 +34,20 @@ clang: setup
 	CC=clang CXX=clang++ cmake -G Ninja -S . -B $(CLANG) -DCMAKE_BUILD_TYPE=Release -DCORVANE_WERROR=ON
 	cmake --build $(CLANG) -j $(JOBS)
 
-test: build asan clang
+# With Debian's MinGW-w64, without the window and the virtual programmer.
+windows: setup
+	$(CMAKE) -S . -B $(WINDOWS) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+		-DCORVANE_APP=OFF -DCORVANE_BENCH=OFF
+	cmake --build $(WINDOWS) -j $(JOBS)
+
+# The Windows tests, run under Wine.
+windows-test: windows
+	cd $(WINDOWS) && $(CTEST)
+
+test: build asan clang windows
 	cd $(BUILD) && $(CTEST)
 	cd $(ASAN) && $(CTEST)
+	cd $(WINDOWS) && $(CTEST)
 
 # The Debian package, from a Release build: $(PACKAGE)/corvane_VERSION_ARCH.deb
 package: setup
@@ -62,4 +76,4 @@ format:
 	find src tests bench fuzz -name '*.cpp' -o -name '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(ASAN) $(TSAN) $(CLANG) $(PACKAGE) build-fuzz
+	rm -rf $(BUILD) $(ASAN) $(TSAN) $(CLANG) $(PACKAGE) $(WINDOWS) build-fuzz

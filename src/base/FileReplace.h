@@ -19,6 +19,6 @@ namespace corvane {
 // A file that is replaced keeps its mode; a new one gets the mode the
 // process's file mask gives it. Errors raise EInOutError with the system's
 // message.
-void ReplaceFile(const std::string& fileName, std::string_view text);
+void ReplaceFileContents(const std::string& fileName, std::string_view text);
 
 }  // namespace corvane

@@ -70,7 +70,7 @@ int CreateBeside(const std::string& target, mode_t mode, std::string& name) {
 
 }  // namespace
 
-void ReplaceFile(const std::string& fileName, std::string_view text) {
+void ReplaceFileContents(const std::string& fileName, std::string_view text) {
     const std::string target = LinkTarget(fileName);
     struct stat old {};
     const bool replacing = stat(target.c_str(), &old) == 0;

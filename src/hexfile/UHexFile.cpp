@@ -216,7 +216,7 @@ std::string THexFile::HexText(const std::string& timestamp) const {
 }
 
 bool THexFile::SaveHex(const std::string& FileName) const {
-    ReplaceFile(FileName, HexText(Timestamp()));
+    ReplaceFileContents(FileName, HexText(Timestamp()));
     return true;
 }
 

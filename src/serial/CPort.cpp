@@ -32,7 +32,7 @@ void FreeIoRequest(PIoRequest& Request) {
 // Construction and destruction
 
 TCustomComPort::TCustomComPort(std::unique_ptr<IComDevice> device)
-    : FDevice(device ? std::move(device) : device::MakePosixComDevice()),
+    : FDevice(device ? std::move(device) : device::MakeSystemComDevice()),
       FDispatcher(std::make_shared<TEventDispatcher>()) {
     FParity = std::make_unique<TComParity>(this);
     FFlowControl = std::make_unique<TComFlowControl>(this);

@@ -1,6 +1,5 @@
 #include "ComThread.h"
 
-#include <cerrno>
 #include <utility>
 
 namespace corvane {
@@ -94,7 +93,7 @@ void TComThread::Execute() {
             std::uint32_t mask = 0;
             // Stopped while it delivered (a handler closed, or reopened, the
             // port): no further wait on the device.
-            const int rc = FStopEvent.IsSet() ? ECANCELED : device.WaitCommEvent(mask, FStopEvent);
+            const int rc = FStopEvent.IsSet() ? 0 : device.WaitCommEvent(mask, FStopEvent);
             if (FStopEvent.IsSet()) {
                 stopped = true;
                 break;
@@ -102,7 +101,7 @@ void TComThread::Execute() {
             if (rc == 0) {
                 FFiredEvents = EventsFromEventMask(mask);
                 DeliverEvents();
-            } else if (rc != ECANCELED) {
+            } else if (device::ErrorKind(rc) != device::TErrorKind::Cancelled) {
                 break;  // a failed wait ends the loop
             }
             // An abort of outstanding requests drops the wake-up.

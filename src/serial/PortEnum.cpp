@@ -5,17 +5,16 @@
 
 #include "CPort.h"
 #include "DeviceMap.h"
-#include "SettingsText.h"
 
 namespace corvane {
 
 namespace {
 
-// Case-insensitive text order; names that differ only in letter case are
-// ordered by their bytes, so that the same map always gives the same list.
+// The system's order of names; names that it counts as equal are ordered by
+// their bytes, so that the same map always gives the same list.
 bool PortNameLess(const std::string& a, const std::string& b) {
-    const int folded = CompareText(a, b);
-    return folded != 0 ? folded < 0 : a < b;
+    const int order = device::ComparePortNames(a, b);
+    return order != 0 ? order < 0 : a < b;
 }
 
 }  // namespace

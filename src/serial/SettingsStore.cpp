@@ -1,15 +1,11 @@
 #include "SettingsStore.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <system_error>
 #include <utility>
 
 #include "FileReplace.h"
 #include "SettingsText.h"
+#include "TextFile.h"
 
 namespace corvane {
 
@@ -24,24 +20,6 @@ std::string_view Trim(std::string_view s) {
     while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
     return s;
 }
-
-[[noreturn]] void RaiseFileError(int err) {
-    throw EInOutError(err, std::generic_category().message(err));
-}
-
-class TFd {
-public:
-    explicit TFd(int fd) : FFd(fd) {}
-    ~TFd() {
-        if (FFd >= 0) close(FFd);
-    }
-    TFd(const TFd&) = delete;
-    TFd& operator=(const TFd&) = delete;
-    int Get() const { return FFd; }
-
-private:
-    int FFd;
-};
 
 // A name that reads back as written: no line breaks, no NUL, no blanks at
 // either end (they would be trimmed away on reading).
@@ -110,21 +88,7 @@ TIniFile::TIniFile(std::string FileName) : FFileName(std::move(FileName)) {
 
 void TIniFile::Reload() {
     std::string text;
-    TFd fd(open(FFileName.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.Get() < 0) {
-        if (errno != ENOENT) RaiseFileError(errno);
-    } else {
-        char buffer[8192];
-        for (;;) {
-            const ssize_t n = read(fd.Get(), buffer, sizeof buffer);
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                RaiseFileError(errno);
-            }
-            if (n == 0) break;
-            text.append(buffer, static_cast<std::size_t>(n));
-        }
-    }
+    ReadTextFile(FFileName, text);  // a file that does not exist reads as empty
     Parse(text);
 }
 
@@ -170,7 +134,7 @@ std::string TIniFile::Compose() const {
 }
 
 void TIniFile::UpdateFile() const {
-    ReplaceFile(FFileName, Compose());
+    ReplaceFileContents(FFileName, Compose());
 }
 
 const TIniFile::TSection* TIniFile::FindSection(const std::string& Name) const {

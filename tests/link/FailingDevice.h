@@ -19,7 +19,7 @@ struct DeviceFaults {
 class FailingDevice : public device::IComDevice {
 public:
     explicit FailingDevice(std::shared_ptr<DeviceFaults> faults)
-        : FFaults(std::move(faults)), FReal(device::MakePosixComDevice()) {}
+        : FFaults(std::move(faults)), FReal(device::MakeSystemComDevice()) {}
 
     int Open(const std::string& path) override { return FReal->Open(path); }
     bool IsOpen() const override { return FReal->IsOpen(); }

@@ -3,10 +3,6 @@
 // A device that records every call with its arguments and can fail any call
 // with a chosen error number; for the cases a real terminal cannot show.
 
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -26,6 +22,35 @@
 
 namespace corvane::testing {
 
+// Raised when something for the fake's event wait arrives; the wait also
+// ends when the port's stop signal is set (FakeKick_posix.cpp,
+// FakeKick_win.cpp).
+class FakeKick {
+public:
+    FakeKick();
+    ~FakeKick();
+    FakeKick(const FakeKick&) = delete;
+    FakeKick& operator=(const FakeKick&) = delete;
+    void Raise() const;
+    void WaitOrStop(const device::TStopSignal& stop) const;
+
+private:
+    std::intptr_t FWaitable;
+};
+
+// The system's number for a request that an abort ended.
+extern const int kCancelled;
+
+// What the platform puts before a port name to open its device, and a name
+// that already is a device's path (used as it is).
+#ifdef _WIN32
+inline const std::string kDevicePrefix = "\\\\.\\";
+inline const std::string kDevicePathName = "\\\\.\\COM12";
+#else
+inline const std::string kDevicePrefix = "/dev/";
+inline const std::string kDevicePathName = "/dev/pts/77";
+#endif
+
 // What the test sees of the fake: shared, so it outlives the port.
 struct FakeDeviceState {
     std::mutex Mutex;
@@ -44,10 +69,8 @@ struct FakeDeviceState {
     int Waits = 0;                     // WaitCommEvent calls so far
     std::condition_variable WaitsChanged;
     std::function<void()> OnWait;  // called as each wait begins (set before opening)
-    int EventFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    FakeKick Kicked;
     std::uint64_t AbortGeneration = 0;
-
-    ~FakeDeviceState() { close(EventFd); }
 
     void Fail(const std::string& call, int err) {
         std::lock_guard lock(Mutex);
@@ -68,10 +91,7 @@ struct FakeDeviceState {
         }
         Kick();
     }
-    void Kick() const {
-        std::uint64_t one = 1;
-        (void)!write(EventFd, &one, sizeof one);
-    }
+    void Kick() const { Kicked.Raise(); }
     void SetInput(const std::string& data) {
         std::lock_guard lock(Mutex);
         Input = data;
@@ -153,20 +173,17 @@ public:
         S->WaitsChanged.notify_all();
         if (S->OnWait) S->OnWait();
         for (;;) {
-            if (stop.IsSet()) return ECANCELED;
+            if (stop.IsSet()) return kCancelled;
             {
                 std::lock_guard lock(S->Mutex);
-                if (S->AbortGeneration != generation) return ECANCELED;
+                if (S->AbortGeneration != generation) return kCancelled;
                 if (!S->Events.empty()) {
                     mask = S->Events.front();
                     S->Events.pop_front();
                     return 0;
                 }
             }
-            pollfd fds[2] = {{stop.Fd(), POLLIN, 0}, {S->EventFd, POLLIN, 0}};
-            poll(fds, 2, -1);
-            std::uint64_t drained;
-            (void)!read(S->EventFd, &drained, sizeof drained);
+            S->Kicked.WaitOrStop(stop);
         }
     }
     int PurgeComm(std::uint32_t flags) override {

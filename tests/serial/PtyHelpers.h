@@ -2,6 +2,48 @@
 
 // Real pseudo-terminals for the port tests: the port opens the terminal side,
 // the test plays the far end on the controlling side.
+//
+// On Windows (under Wine) the terminal is a COM port of the Wine prefix, and
+// the far end is a connection to the harness's broker, which passes bytes
+// to and from the terminal's controlling side (tests/wine, PtyHelpers_win.cpp).
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace corvane::testing {
+// Whether the test runs under Wine, whose serial ports do not do all that
+// Windows does (it tells, where a test leaves something out).
+bool UnderWine();
+}  // namespace corvane::testing
+
+#ifdef _WIN32
+
+namespace corvane::testing {
+
+class Pty {
+public:
+    Pty();
+    ~Pty();
+    Pty(const Pty&) = delete;
+    Pty& operator=(const Pty&) = delete;
+
+    // The port's name (COM10).
+    const std::string& Path() const { return FPath; }
+    void Write(const std::string& data) const;
+    // Reads up to `count` bytes, waiting at most `timeoutMs` for all of them.
+    std::string Read(std::size_t count, int timeoutMs = 5000) const;
+    // The far end goes away (like a pulled USB adapter).
+    void CloseMaster();
+
+private:
+    std::uintptr_t FSocket;
+    std::string FPath;
+};
+
+}  // namespace corvane::testing
+
+#else
 
 #include <fcntl.h>
 #include <poll.h>
@@ -12,7 +54,6 @@
 #include <chrono>
 #include <filesystem>
 #include <stdexcept>
-#include <string>
 #include <thread>
 
 #include "TempDir.h"
@@ -106,4 +147,10 @@ private:
 
 using TempDir = corvane::test::TempDir;
 
+inline bool UnderWine() {
+    return false;
+}
+
 }  // namespace corvane::testing
+
+#endif

@@ -298,6 +298,9 @@ TEST(MonitorClose, CloseWhileAHandOverIsPending) {
 // Over a real pseudo-terminal: one receive-character event per arrival, not
 // one after another while the same data waits.
 TEST(MonitorPty, RxCharFiresWhenDataArrivesNotWhileItWaits) {
+    if (testing::UnderWine()) {
+        GTEST_SKIP() << "Wine 8 reports received characters again while they wait unread";
+    }
     Pty pty;
     TComPort port;
     port.SetPort(pty.Path());
@@ -319,6 +322,7 @@ TEST(MonitorPty, RxCharFiresWhenDataArrivesNotWhileItWaits) {
 }
 
 TEST(MonitorPty, TxEmptyAfterSendingAndRx80FullWhenTheQueueFills) {
+    if (testing::UnderWine()) GTEST_SKIP() << "Wine 8 reports neither event on a pseudo-terminal";
     Pty pty;
     TComPort port;
     port.SetPort(pty.Path());

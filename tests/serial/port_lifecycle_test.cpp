@@ -91,14 +91,14 @@ TEST_F(PortLifecycle, PortChangeWhileOpenReopensUnderTheNewName) {
     std::vector<std::string> expected = kCloseSequence;
     expected.insert(expected.end(), kOpenSequence.begin(), kOpenSequence.end());
     EXPECT_EQ(Log.Take(), expected);
-    EXPECT_EQ(State->Path, "/dev/com3");
+    EXPECT_EQ(State->Path, testing::kDevicePrefix + "com3");
     EXPECT_TRUE(Port->Connected());
 }
 
 TEST_F(PortLifecycle, AbsolutePortNamesAreUsedAsTheyAre) {
-    Port->SetPort("/dev/pts/77");
+    Port->SetPort(testing::kDevicePathName);
     Port->OpenPort();
-    EXPECT_EQ(State->Path, "/dev/pts/77");
+    EXPECT_EQ(State->Path, testing::kDevicePathName);
 }
 
 TEST_F(PortLifecycle, FailedOpenReportsTheSystemNumber) {
@@ -189,7 +189,7 @@ TEST_F(PortLifecycle, LoadingRecordsConnectedAndOpensAfterwards) {
     EXPECT_TRUE(State->TakeCalls().empty());
     Port->EndLoading();
     EXPECT_TRUE(Port->Connected());
-    EXPECT_EQ(State->Path, "/dev/COM7");
+    EXPECT_EQ(State->Path, testing::kDevicePrefix + "COM7");
     EXPECT_EQ(State->Dcb.BaudRate, 19200u);
 }
 

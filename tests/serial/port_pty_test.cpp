@@ -1,9 +1,11 @@
 // The port over real pseudo-terminals: the test plays the far end.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <fstream>
@@ -17,7 +19,6 @@ namespace corvane {
 namespace {
 
 using testing::Pty;
-using testing::TempDir;
 using Clock = std::chrono::steady_clock;
 
 // The main window's port on the pseudo-terminal, without event monitor.
@@ -75,6 +76,7 @@ TEST(PortPty, OpenSendReadAndClose) {
 }
 
 TEST(PortPty, SecondOpenerIsRefused) {
+    if (testing::UnderWine()) GTEST_SKIP() << "Wine lets a second opener have a held COM port";
     Pty pty;
     TComPort first;
     UseMainWindowPort(first, pty);
@@ -87,8 +89,9 @@ TEST(PortPty, SecondOpenerIsRefused) {
     EXPECT_FALSE(second.Connected());
 }
 
+#ifndef _WIN32
 TEST(PortPty, OnlyTerminalsAreOpenedAndNothingIsWrittenToOthers) {
-    TempDir dir;
+    testing::TempDir dir;
     const std::string file = dir.Path() + "/planted";
     std::ofstream(file) << "";
     const std::string fifo = dir.Path() + "/fifo";
@@ -107,6 +110,7 @@ TEST(PortPty, OnlyTerminalsAreOpenedAndNothingIsWrittenToOthers) {
     ASSERT_EQ(stat(file.c_str(), &st), 0);
     EXPECT_EQ(st.st_size, 0);
 }
+#endif
 
 TEST(PortPty, UnknownNameFailsWithTheSystemNumber) {
     TComPort port;
@@ -137,6 +141,44 @@ TEST(PortPty, OneByteReadWithTheMainWindowsTimeouts) {
     const auto took = std::chrono::duration<double>(Clock::now() - start).count();
     EXPECT_GT(took, 0.9);
     EXPECT_LT(took, 3.0);
+}
+
+// The device's read time-outs, with the bytes already queued when the read
+// is issued: the total is multiplier x count + constant; an interval ends a
+// read once that long passes after a byte; an all-ones interval with both
+// totals 0 returns at once with what is queued.
+TEST(PortPty, ReadTimeOutRules) {
+    struct Case {
+        const char* Name;
+        std::int32_t Interval, Multiplier, Constant, Count;
+        std::string Sent;
+        double AtLeast, Below;  // seconds
+    };
+    const Case cases[] = {
+        {"what came, after the total", 0, 50, 200, 4, "ab", 0.35, 2.0},
+        {"the count met ends it at once", 0, 50, 200, 2, "ab", 0.0, 0.5},
+        {"a pause after a byte ends it", 150, 0, 0, 8, "abc", 0.1, 2.0},
+        {"at once with what is queued", -1, 0, 0, 8, "xy", 0.0, 0.5},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        Pty pty;
+        TComPort port;
+        UseMainWindowPort(port, pty);
+        port.Timeouts().SetReadInterval(c.Interval);
+        port.Timeouts().SetReadTotalMultiplier(c.Multiplier);
+        port.Timeouts().SetReadTotalConstant(c.Constant);
+        port.OpenPort();
+        pty.Write(c.Sent);
+        AwaitQueued(port, static_cast<int>(c.Sent.size()));
+        std::string text;
+        const auto start = Clock::now();
+        EXPECT_EQ(port.ReadText(text, c.Count), static_cast<int>(c.Sent.size()));
+        const double took = std::chrono::duration<double>(Clock::now() - start).count();
+        EXPECT_EQ(text, c.Sent);
+        EXPECT_GE(took, c.AtLeast);
+        EXPECT_LT(took, c.Below);
+    }
 }
 
 TEST(PortPty, ReadWaitsForTheByteThatIsOnItsWay) {
@@ -193,13 +235,18 @@ TEST(PortPty, CustomRateAndLineSettingsAreAccepted) {
     port.Parity().SetBits(prEven);
     port.OpenPort();
     port.SetStopBits(sbTwoStopBits);
-    port.FlowControl().SetFlowControl(fcSoftware);
+    // (Wine 8 refuses XON/XOFF on a pseudo-terminal.)
+    if (!testing::UnderWine()) port.FlowControl().SetFlowControl(fcSoftware);
     port.Parity().SetBits(prSpace);
     EXPECT_TRUE(port.Connected());
     // Settings a line cannot take are refused by the device.
     int system = 0;
     EXPECT_EQ(ErrorOf([&] { port.SetCustomBaudRate(0); }, &system), errSetCommState);
+#ifdef _WIN32
+    EXPECT_EQ(system, 87);  // ERROR_INVALID_PARAMETER
+#else
     EXPECT_EQ(system, EINVAL);
+#endif
     EXPECT_TRUE(port.Connected());
 }
 
@@ -215,7 +262,11 @@ TEST(PortPty, CloseAfterTheFarEndHasGoneThenOpenAnother) {
     char c;
     EXPECT_EQ(ErrorOf([&] { port.ReadBytes(&c, 1); }), errReadFile);
     const int code = ErrorOf([&] { port.ClosePort(); });
-    EXPECT_EQ(code, errPurgeComm);  // raised once the port is closed
+    // Raised once the port is closed. (Under Wine the terminal whose far end
+    // has gone still takes requests.)
+    if (!testing::UnderWine()) {
+        EXPECT_EQ(code, errPurgeComm);
+    }
     EXPECT_FALSE(port.Connected());
     EXPECT_FALSE(port.MonitorRunning());
 

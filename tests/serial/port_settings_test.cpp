@@ -78,7 +78,7 @@ TEST(PortSettings, LineRecordForTheMainWindowsSettings) {
     // Queues first, then the line, then the time-outs.
     const auto calls = f.State->TakeCalls();
     ASSERT_GE(calls.size(), 4u);
-    EXPECT_EQ(calls[0], "Open(/dev/COM1)");
+    EXPECT_EQ(calls[0], "Open(" + testing::kDevicePrefix + "COM1)");
     EXPECT_EQ(calls[1], "SetupComm(4096,4096)");
     EXPECT_EQ(calls[2], "SetCommState");
     EXPECT_EQ(calls[3], "SetCommTimeouts");

@@ -1,20 +1,30 @@
-// The INI file and in-memory registry stores, and the port's settings
-// written into them and read back.
+// The INI file and registry stores (in memory, and on Windows the system's
+// registry), and the port's settings written into them and read back.
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
+#ifdef _WIN32
+#include <process.h>
+#else
 #include <sys/stat.h>
-#include <unistd.h>
+#endif
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "CPort.h"
 #include "SettingsStore.h"
 #include "SettingsText.h"
+#include "TempDir.h"
+#ifdef _WIN32
+#include "RegistryKey.h"
+#endif
 
 namespace corvane {
 namespace {
@@ -23,16 +33,11 @@ namespace fs = std::filesystem;
 
 class TempDir {
 public:
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "corvane-store-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        FPath = pattern;
-    }
-    ~TempDir() { fs::remove_all(FPath); }
     const fs::path& Path() const { return FPath; }
 
 private:
-    fs::path FPath;
+    test::TempDir FDir{"corvane-store"};
+    fs::path FPath{FDir.Path()};
 };
 
 std::string ReadFile(const fs::path& path) {
@@ -48,8 +53,53 @@ void WriteFile(const fs::path& path, const std::string& text) {
 
 std::vector<std::string> DirEntries(const fs::path& dir) {
     std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename());
+    for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
     return names;
+}
+
+// The registry stores, each with a fresh key: TMemoryRegistry, and on
+// Windows a key of the system's registry under HKEY_CURRENT_USER, removed
+// again afterwards.
+struct MemoryStore {
+    TMemoryRegistry Reg;
+    TRegistryAccess& Access() { return Reg; }
+    void MakeReadOnly() { Reg.SetReadOnly(true); }
+};
+
+#ifdef _WIN32
+struct SystemStore {
+    const std::string Path = "Software\\Corvane\\Tests\\" + std::to_string(_getpid());
+    TRegistryKey Key;
+    SystemStore() {
+        Key.DeleteKey(Path);  // left by a test that ended hard
+        if (!Key.OpenKey(Path, true)) throw std::runtime_error("cannot make " + Path);
+    }
+    ~SystemStore() {
+        Key.CloseKey();
+        Key.DeleteKey(Path);
+    }
+    TRegistryAccess& Access() { return Key; }
+    void MakeReadOnly() { Key.OpenKeyReadOnly(Path); }
+};
+using RegistryStores = ::testing::Types<MemoryStore, SystemStore>;
+#else
+using RegistryStores = ::testing::Types<MemoryStore>;
+#endif
+
+template <typename Store>
+class RegistryStore : public ::testing::Test {
+protected:
+    Store S;
+};
+TYPED_TEST_SUITE(RegistryStore, RegistryStores);
+
+std::string RegistryMessage(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (const ERegistryException& e) {
+        return e.Message();
+    }
+    return "no exception";
 }
 
 // ---------------------------------------------------------------------------
@@ -125,6 +175,13 @@ TEST(IniFile, RefusesTextThatWouldBreakTheFile) {
 }
 
 TEST(IniFile, FileErrorsAreRaisedAndLeaveTheObjectAsTheFileIs) {
+#ifdef _WIN32
+    const int kIsFolder = 5;  // ERROR_ACCESS_DENIED
+    const int kNoFolder = 3;  // ERROR_PATH_NOT_FOUND
+#else
+    const int kIsFolder = EISDIR;
+    const int kNoFolder = ENOENT;
+#endif
     TempDir tmp;
     // A folder where the file should be cannot be read as one.
     fs::create_directory(tmp.Path() / "dir.ini");
@@ -132,7 +189,7 @@ TEST(IniFile, FileErrorsAreRaisedAndLeaveTheObjectAsTheFileIs) {
         TIniFile ini((tmp.Path() / "dir.ini").string());
         FAIL() << "no exception";
     } catch (const EInOutError& e) {
-        EXPECT_EQ(e.ErrorCode(), EISDIR);
+        EXPECT_EQ(e.ErrorCode(), kIsFolder);
     }
 
     // A file in a folder that does not exist reads as empty, but cannot be written.
@@ -141,11 +198,12 @@ TEST(IniFile, FileErrorsAreRaisedAndLeaveTheObjectAsTheFileIs) {
         ini.WriteString("S", "k", "v");
         FAIL() << "no exception";
     } catch (const EInOutError& e) {
-        EXPECT_EQ(e.ErrorCode(), ENOENT);
+        EXPECT_EQ(e.ErrorCode(), kNoFolder);
     }
     EXPECT_FALSE(ini.SectionExists("S"));
 }
 
+#ifndef _WIN32
 TEST(IniFile, RewriteKeepsModeAndSymbolicLink) {
     TempDir tmp;
     const fs::path real = tmp.Path() / "real.ini";
@@ -168,44 +226,50 @@ TEST(IniFile, RewriteKeepsModeAndSymbolicLink) {
     ini.Reload();
     EXPECT_EQ(ini.ReadString("S", "k", ""), "3");
 }
+#endif
 
 // ---------------------------------------------------------------------------
 // TMemoryRegistry
 
-TEST(MemoryRegistry, TypedValuesAndThePlatformsMessages) {
-    TMemoryRegistry reg;
+TYPED_TEST(RegistryStore, TypedValuesAndThePlatformsMessages) {
+    TRegistryAccess& reg = this->S.Access();
     reg.WriteString("Port", "COM1");
     reg.WriteInteger("Buffer.InputSize", 4096);
     EXPECT_EQ(reg.ReadString("port"), "COM1");  // names ignore letter case
     EXPECT_EQ(reg.ReadInteger("Buffer.InputSize"), 4096);
     EXPECT_EQ(reg.ReadString("Absent"), "");
+
+    EXPECT_EQ(RegistryMessage([&] { reg.ReadInteger("Absent"); }),
+              "Failed to get data for 'Absent'");
+    // (A text of more than 4 bytes is no number's data at all on Windows:
+    // "Failed to get data"; a shorter one is of the wrong kind everywhere.)
+    reg.WriteString("Flag", "No");
+    EXPECT_EQ(RegistryMessage([&] { reg.ReadInteger("Flag"); }), "Invalid data type for 'Flag'");
+    EXPECT_EQ(RegistryMessage([&] { reg.ReadString("Buffer.InputSize"); }),
+              "Invalid data type for 'Buffer.InputSize'");
+    EXPECT_EQ(RegistryMessage([&] { reg.WriteString(std::string(16384, 'n'), "x"); }),
+              "Failed to set data for '" + std::string(16384, 'n') + "'");
+
+    // A value changes kind when written as the other kind.
+    reg.WriteInteger("PORT", 3);
+    EXPECT_EQ(reg.ReadInteger("Port"), 3);
+
+    this->S.MakeReadOnly();
+    EXPECT_EQ(RegistryMessage([&] { this->S.Access().WriteString("Port", "COM2"); }),
+              "Failed to set data for 'Port'");
+    EXPECT_EQ(this->S.Access().ReadInteger("Port"), 3);
+}
+
+TEST(MemoryRegistry, KindsAndOrderOfTheValues) {
+    TMemoryRegistry reg;
+    reg.WriteString("Port", "COM1");
+    reg.WriteInteger("Buffer.InputSize", 4096);
     EXPECT_EQ(reg.GetDataType("Port"), rdString);
     EXPECT_EQ(reg.GetDataType("Buffer.InputSize"), rdInteger);
     EXPECT_EQ(reg.GetDataType("Absent"), rdUnknown);
-
-    auto message = [](auto&& call) -> std::string {
-        try {
-            call();
-        } catch (const ERegistryException& e) {
-            return e.Message();
-        }
-        return "no exception";
-    };
-    EXPECT_EQ(message([&] { reg.ReadInteger("Absent"); }), "Failed to get data for 'Absent'");
-    EXPECT_EQ(message([&] { reg.ReadInteger("Port"); }), "Invalid data type for 'Port'");
-    EXPECT_EQ(message([&] { reg.ReadString("Buffer.InputSize"); }),
-              "Invalid data type for 'Buffer.InputSize'");
-    EXPECT_EQ(message([&] { reg.WriteString(std::string(16384, 'n'), "x"); }),
-              "Failed to set data for '" + std::string(16384, 'n') + "'");
-
-    // A value changes kind when written as the other kind, and keeps its place.
+    // A value written as the other kind keeps its place.
     reg.WriteInteger("PORT", 3);
-    EXPECT_EQ(reg.ReadInteger("Port"), 3);
     EXPECT_EQ(reg.GetValueNames(), (std::vector<std::string>{"Port", "Buffer.InputSize"}));
-
-    reg.SetReadOnly(true);
-    EXPECT_EQ(message([&] { reg.WriteString("Port", "COM2"); }), "Failed to set data for 'Port'");
-    EXPECT_EQ(reg.ReadInteger("Port"), 3);
 }
 
 // ---------------------------------------------------------------------------
@@ -338,15 +402,25 @@ TEST(PortStorage, EveryGroupRoundTripsThroughAnIniFile) {
     EXPECT_EQ(Describe(target), Describe(source));
 }
 
-TEST(PortStorage, EveryGroupRoundTripsThroughTheRegistry) {
+TEST(PortStorage, EveryGroupIsWrittenToTheRegistryInOrder) {
     TComPort source;
     ChangeEverything(source);
     TMemoryRegistry reg;
     source.WriteSettingsToRegistry(reg);
     EXPECT_EQ(reg.GetValueNames(), kAllKeysInOrder);
-    EXPECT_EQ(reg.GetDataType("CustomBaudRate"), rdInteger);
-    EXPECT_EQ(reg.GetDataType("Timeouts.WriteTotalConstant"), rdInteger);
-    EXPECT_EQ(reg.GetDataType("FlowControl.XonChar"), rdString);
+}
+
+TYPED_TEST(RegistryStore, EveryGroupRoundTripsThroughTheRegistry) {
+    TRegistryAccess& reg = this->S.Access();
+    TComPort source;
+    ChangeEverything(source);
+    source.WriteSettingsToRegistry(reg);
+    // Numbers as numbers, texts as texts.
+    EXPECT_EQ(reg.ReadInteger("CustomBaudRate"), 31250);
+    EXPECT_EQ(reg.ReadInteger("Timeouts.WriteTotalConstant"), -1);
+    EXPECT_EQ(reg.ReadString("FlowControl.XonChar"), "#");
+    EXPECT_EQ(RegistryMessage([&] { reg.ReadString("Buffer.OutputSize"); }),
+              "Invalid data type for 'Buffer.OutputSize'");
 
     TComPort target;
     target.SetStoredSettings(kAllGroups);
@@ -427,8 +501,7 @@ TEST(PortStorage, UnknownSummaryChangesNoFlowControlField) {
     }
 }
 
-TEST(PortStorage, RegistryWithoutValuesGivesTheTableDefaultsThenStopsAtAMissingNumber) {
-    TMemoryRegistry reg;
+TYPED_TEST(RegistryStore, WithoutValuesGivesTheTableDefaultsThenStopsAtAMissingNumber) {
     TComPort port;
     port.SetStoredSettings({ssBasic, ssOthers, ssParity, ssBuffer});
     port.SetBaudRate(br110);
@@ -438,7 +511,7 @@ TEST(PortStorage, RegistryWithoutValuesGivesTheTableDefaultsThenStopsAtAMissingN
     port.Parity().SetReplaceChar('r');
     port.Buffer().SetInputSize(100);
     try {
-        port.ReadSettingsFromRegistry(reg);
+        port.ReadSettingsFromRegistry(this->S.Access());
         FAIL() << "no exception";
     } catch (const ERegistryException& e) {
         EXPECT_EQ(e.Message(), "Failed to get data for 'Buffer.OutputSize'");
@@ -452,16 +525,16 @@ TEST(PortStorage, RegistryWithoutValuesGivesTheTableDefaultsThenStopsAtAMissingN
     EXPECT_EQ(port.Buffer().InputSize(), 100);  // after the failing key: untouched
 }
 
-TEST(PortStorage, RefusedWriteStopsAtTheFirstKey) {
-    TMemoryRegistry reg(true);
+TYPED_TEST(RegistryStore, RefusedWriteStopsAtTheFirstKey) {
+    this->S.MakeReadOnly();
     TComPort port;
     try {
-        port.WriteSettingsToRegistry(reg);
+        port.WriteSettingsToRegistry(this->S.Access());
         FAIL() << "no exception";
     } catch (const ERegistryException& e) {
         EXPECT_EQ(e.Message(), "Failed to set data for 'Port'");
     }
-    EXPECT_TRUE(reg.GetValueNames().empty());
+    EXPECT_EQ(this->S.Access().ReadString("Port"), "");
 }
 
 }  // namespace

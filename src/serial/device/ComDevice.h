@@ -9,8 +9,12 @@
 // The device layer under the serial port component: one small interface with
 // the operations the component needs, each giving what the matching Windows
 // communications call gives. Every operation returns 0 on success or the
-// system error number (errno) on failure, which the component puts into its
-// exception where the failing call is named.
+// system error number on failure (errno here, the Win32 error number on
+// Windows), which the component puts into its exception where the failing
+// call is named.
+//
+// Each platform has its backend in a file of its own (ComDevice_posix.cpp,
+// ComDevice_win.cpp); everything declared here is defined there.
 namespace corvane::device {
 
 // The line-settings record, laid out as the Windows DCB (28 bytes).
@@ -113,17 +117,29 @@ public:
 
     void Set();
     bool IsSet() const;
-    // Readable (poll) once set.
-    int Fd() const { return FFd; }
+    // What a wait of this platform watches: a descriptor that turns readable
+    // once set (POSIX), or an event object's handle (Windows).
+    std::intptr_t Waitable() const { return FWaitable; }
     // The system error number when it could not be made (a wait could
     // never be woken by it), else 0.
     int Error() const { return FError; }
 
 private:
-    int FFd;
+    std::intptr_t FWaitable;
     int FError = 0;
     std::atomic<bool> FSet{false};
 };
+
+// What the component and the link act on in a device's error numbers.
+enum class TErrorKind : std::uint8_t {
+    Other,
+    Busy,          // another program holds the port
+    Absent,        // no such device
+    NoPermission,  // this user may not open it
+    Cancelled,     // an abort of outstanding requests ended the call
+    Gone           // the device went away while open
+};
+TErrorKind ErrorKind(int error);
 
 // One read, as the time-out rules see it. The device keeps the read's
 // progress here from the moment it is issued until it completes; the bytes
@@ -136,9 +152,10 @@ struct TReadOp {
     bool Complete = true;  // a read that was never issued counts as complete
     int Error = 0;         // errno of a read that ended in failure
     // Device bookkeeping: the time-outs in force when the read was issued,
-    // and what an abort of outstanding requests signals.
+    // and the backend's own record of the request (what an abort signals,
+    // or the system's request block), kept until the read completes.
     TCommTimeouts Timeouts{};
-    std::shared_ptr<void> AbortToken;
+    std::shared_ptr<void> DeviceState;
     std::chrono::steady_clock::time_point Start{};
     std::chrono::steady_clock::time_point LastByte{};
 };
@@ -185,10 +202,12 @@ public:
     virtual int WaitForInput(int timeoutMs, bool& pending) = 0;
 };
 
-// The backend for serial devices and pseudo-terminals of this system.
-std::unique_ptr<IComDevice> MakePosixComDevice();
+// The backend for this system's serial ports.
+std::unique_ptr<IComDevice> MakeSystemComDevice();
 
-// An absolute path is used as it is; any other name is a device under /dev.
+// The path under which the system opens a port: on POSIX an absolute path is
+// used as it is and any other name is a device under /dev; on Windows a name
+// is prefixed with \\.\ (COM12 opens \\.\COM12), unless it has it already.
 std::string DevicePath(const std::string& portName);
 
 }  // namespace corvane::device

@@ -5,17 +5,29 @@
 
 // The system's list of serial ports on this platform.
 //
-// Normally it is the hardware ports that sysfs lists (as /dev/NAME) together
-// with the entries of the runtime directory, where virtual programmers
-// announce their ports. With CORVANE_SERIALCOMM set to a directory, that
-// directory alone is the map.
+// On Windows it is the registry key HKEY_LOCAL_MACHINE\HARDWARE\DEVICEMAP\SERIALCOMM:
+// each value's data is a port name (DeviceMap_win.cpp).
 //
-// An entry of a map directory is a symbolic link: its name is the entry's
-// name, its target (as readlink gives it) is the port name.
+// On Linux (DeviceMap_posix.cpp) it is normally the hardware ports that sysfs
+// lists (as /dev/NAME) together with the entries of the runtime directory,
+// where virtual programmers announce their ports. With CORVANE_SERIALCOMM set
+// to a directory, that directory alone is the map. An entry of a map
+// directory is a symbolic link: its name is the entry's name, its target (as
+// readlink gives it) is the port name. The map directories are Linux's only:
+// the functions that name them are not there on Windows.
 namespace corvane::device {
 
 // Longest port name an entry may hold, terminating NUL included.
 inline constexpr std::size_t kMaxPortName = 256;
+
+// Reads the port names of the map, unsorted. Returns 0, or the system error
+// number (the registry's result code on Windows) when the map cannot be read
+// or an entry does not fit; `ports` is only written on success.
+int ReadDeviceMap(std::vector<std::string>& ports);
+
+// The system's order of port names: as text, without regard to letter case
+// (COM10 before COM2, com3 between COM2 and COM4). Negative, 0 or positive.
+int ComparePortNames(const std::string& a, const std::string& b);
 
 // $XDG_RUNTIME_DIR/corvane/serialcomm, or, without a runtime directory,
 // corvane-UID/serialcomm in the temporary folder ($TMPDIR or /tmp). That
@@ -30,11 +42,6 @@ std::string OverrideMapDirectory();
 // Where a virtual programmer announces its port: the override when set,
 // otherwise the runtime directory.
 std::string AnnounceDirectory();
-
-// Reads the port names of the map, unsorted. Returns 0, or the system error
-// number when the map cannot be read or an entry does not fit; `ports` is
-// only written on success.
-int ReadDeviceMap(std::vector<std::string>& ports);
 
 // Reads the entries of one map directory, appending their port names. A
 // directory that does not exist is an error (ENOENT) unless `missingIsEmpty`.

@@ -1,4 +1,4 @@
-// The device layer for serial devices and pseudo-terminals of this system.
+// The device layer for the serial devices and pseudo-terminals of Linux.
 //
 // termios2 (for any bit rate) comes from the kernel's own header, so this
 // file uses ioctl throughout and never includes <termios.h>.
@@ -32,18 +32,19 @@ namespace corvane::device {
 // ---------------------------------------------------------------------------
 // TStopSignal
 
-TStopSignal::TStopSignal() : FFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
-    if (FFd < 0) FError = errno;
+// An eventfd, readable once set.
+TStopSignal::TStopSignal() : FWaitable(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+    if (FWaitable < 0) FError = errno;
 }
 
 TStopSignal::~TStopSignal() {
-    if (FFd >= 0) close(FFd);
+    if (FWaitable >= 0) close(static_cast<int>(FWaitable));
 }
 
 void TStopSignal::Set() {
     FSet.store(true);
     std::uint64_t one = 1;
-    if (FFd >= 0) (void)!write(FFd, &one, sizeof one);
+    if (FWaitable >= 0) (void)!write(static_cast<int>(FWaitable), &one, sizeof one);
 }
 
 bool TStopSignal::IsSet() const {
@@ -55,6 +56,26 @@ bool TStopSignal::IsSet() const {
 std::string DevicePath(const std::string& portName) {
     if (!portName.empty() && portName[0] == '/') return portName;
     return "/dev/" + portName;
+}
+
+TErrorKind ErrorKind(int error) {
+    switch (error) {
+        case EBUSY:
+            return TErrorKind::Busy;
+        case ENOENT:
+            return TErrorKind::Absent;
+        case EACCES:
+        case EPERM:
+            return TErrorKind::NoPermission;
+        case ECANCELED:
+            return TErrorKind::Cancelled;
+        case EIO:
+        case ENXIO:
+        case ENODEV:
+            return TErrorKind::Gone;
+        default:
+            return TErrorKind::Other;
+    }
 }
 
 namespace {
@@ -330,7 +351,7 @@ public:
                 return 0;
             }
             pollfd fds[4] = {{ep, POLLIN, 0},
-                             {stop.Fd(), POLLIN, 0},
+                             {static_cast<int>(stop.Waitable()), POLLIN, 0},
                              {abort->Fd, POLLIN, 0},
                              {FKickFd, POLLIN, 0}};
             int rc = poll(fds, 4, lookAgain ? kLinePollMs : -1);
@@ -442,7 +463,7 @@ public:
             std::lock_guard lock(FMutex);
             if (FFd < 0) return EBADF;
             op.Timeouts = FTimeouts;
-            op.AbortToken = FAbort;
+            op.DeviceState = FAbort;
         }
         op.Issued = true;
         op.Complete = false;
@@ -466,7 +487,7 @@ public:
 
     int CompleteRead(TReadOp& op) override {
         if (op.Complete) return op.Error;
-        auto* abort = static_cast<TAbortEvent*>(op.AbortToken.get());
+        auto* abort = static_cast<TAbortEvent*>(op.DeviceState.get());
         const TCommTimeouts& t = op.Timeouts;
         const bool hasTotal = t.ReadTotalTimeoutMultiplier != 0 || t.ReadTotalTimeoutConstant != 0;
         Clock::time_point total = Clock::time_point::max();
@@ -545,7 +566,7 @@ private:
     static int Finish(TReadOp& op, int err) {
         op.Complete = true;
         op.Error = err;
-        op.AbortToken.reset();
+        op.DeviceState.reset();
         return err;
     }
 
@@ -831,7 +852,7 @@ private:
 
 }  // namespace
 
-std::unique_ptr<IComDevice> MakePosixComDevice() {
+std::unique_ptr<IComDevice> MakeSystemComDevice() {
     return std::make_unique<TPosixComDevice>();
 }
 

@@ -1,9 +1,8 @@
-#include "DeviceMap.h"
-
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +11,8 @@
 #include <memory>
 #include <mutex>
 #include <set>
+
+#include "DeviceMap.h"
 
 namespace corvane::device {
 
@@ -177,6 +178,19 @@ int ReadDeviceMap(std::vector<std::string>& ports) {
     }
     ports = std::move(found);
     return 0;
+}
+
+int ComparePortNames(const std::string& a, const std::string& b) {
+    // Letters a to z fold to upper case; every other byte is itself.
+    auto upper = [](char c) {
+        const auto u = static_cast<unsigned char>(c);
+        return u >= 'a' && u <= 'z' ? u - ('a' - 'A') : u;
+    };
+    const std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        if (upper(a[i]) != upper(b[i])) return upper(a[i]) < upper(b[i]) ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
 int AnnouncePort(const std::string& dir, const std::string& name, const std::string& portPath) {

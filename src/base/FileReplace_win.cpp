@@ -1,0 +1,91 @@
+#include <windows.h>
+
+#include <algorithm>
+#include <string>
+#include <string_view>
+
+#include "Exception.h"
+#include "FileReplace.h"
+
+namespace corvane {
+
+namespace {
+
+// The system's own text for a Win32 error number.
+std::string SystemErrorText(DWORD err) {
+    char* buffer = nullptr;
+    const DWORD n = FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, err, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
+    std::string text =
+        n > 0 && buffer != nullptr ? std::string(buffer, n) : "System error " + std::to_string(err);
+    LocalFree(buffer);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '.')) {
+        text.pop_back();
+    }
+    return text;
+}
+
+[[noreturn]] void RaiseFileError(DWORD err) {
+    throw EInOutError(static_cast<int>(err), SystemErrorText(err));
+}
+
+class THandle {
+public:
+    explicit THandle(HANDLE handle) : FHandle(handle) {}
+    ~THandle() {
+        if (FHandle != INVALID_HANDLE_VALUE) CloseHandle(FHandle);
+    }
+    THandle(const THandle&) = delete;
+    THandle& operator=(const THandle&) = delete;
+    HANDLE Get() const { return FHandle; }
+    // Closes now, reporting the result, so that a failed close is not lost.
+    bool Close() {
+        const bool ok = CloseHandle(FHandle) != 0;
+        FHandle = INVALID_HANDLE_VALUE;
+        return ok;
+    }
+
+private:
+    HANDLE FHandle;
+};
+
+}  // namespace
+
+void ReplaceFileContents(const std::string& fileName, std::string_view text) {
+    const bool existed = GetFileAttributesA(fileName.c_str()) != INVALID_FILE_ATTRIBUTES;
+    std::string temp;
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    for (unsigned attempt = 0; handle == INVALID_HANDLE_VALUE; ++attempt) {
+        temp = fileName + ".tmp" + std::to_string(GetCurrentProcessId()) + "." +
+               std::to_string(attempt);
+        handle = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) {
+            const DWORD err = GetLastError();
+            if (err != ERROR_FILE_EXISTS || attempt > 100) RaiseFileError(err);
+        }
+    }
+    THandle file(handle);
+    auto fail = [&temp](DWORD err) {
+        DeleteFileA(temp.c_str());
+        RaiseFileError(err);
+    };
+    std::size_t done = 0;
+    while (done < text.size()) {
+        DWORD n = 0;
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(text.size() - done, 1 << 20));
+        if (!WriteFile(file.Get(), text.data() + done, chunk, &n, nullptr)) fail(GetLastError());
+        done += n;
+    }
+    if (!FlushFileBuffers(file.Get())) fail(GetLastError());
+    if (!file.Close()) fail(GetLastError());
+    // ReplaceFile keeps the old file's attributes and security on the new one.
+    const bool replaced =
+        existed ? ReplaceFileA(fileName.c_str(), temp.c_str(), nullptr,
+                               REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != 0
+                : MoveFileExA(temp.c_str(), fileName.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+    if (!replaced) fail(GetLastError());
+}
+
+}  // namespace corvane

@@ -1,0 +1,51 @@
+// The system's list of serial ports on Windows: the values of the registry
+// key HKEY_LOCAL_MACHINE\HARDWARE\DEVICEMAP\SERIALCOMM, whose data are the
+// port names (the value names are the drivers' device names, not used).
+
+#include <windows.h>
+
+#include "DeviceMap.h"
+
+namespace corvane::device {
+
+namespace {
+
+struct TKeyCloser {
+    HKEY Key;
+    ~TKeyCloser() { RegCloseKey(Key); }
+};
+
+}  // namespace
+
+int ReadDeviceMap(std::vector<std::string>& ports) {
+    HKEY key = nullptr;
+    LSTATUS rc =
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key);
+    if (rc != ERROR_SUCCESS) return static_cast<int>(rc);
+    const TKeyCloser closer{key};
+    std::vector<std::string> found;
+    for (DWORD index = 0;; ++index) {
+        char name[kMaxPortName];
+        char data[kMaxPortName + 1] = {};  // room for a NUL after data that has none
+        DWORD nameLength = sizeof name;
+        DWORD dataLength = kMaxPortName;
+        DWORD type = 0;
+        rc = RegEnumValueA(key, index, name, &nameLength, nullptr, &type,
+                           reinterpret_cast<BYTE*>(data), &dataLength);
+        if (rc == ERROR_NO_MORE_ITEMS) break;
+        // A name or data that does not fit fails the whole listing.
+        if (rc != ERROR_SUCCESS) return static_cast<int>(rc);
+        found.emplace_back(data);  // the text up to its terminating NUL
+    }
+    ports = std::move(found);
+    return 0;
+}
+
+int ComparePortNames(const std::string& a, const std::string& b) {
+    // CSTR_LESS_THAN, CSTR_EQUAL, CSTR_GREATER_THAN are 1, 2, 3.
+    return CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a.c_str(),
+                          static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size())) -
+           CSTR_EQUAL;
+}
+
+}  // namespace corvane::device
