@@ -19,6 +19,10 @@ _corvane_cli()
             COMPREPLY=($(compgen -W '2K 4K' -- "$cur"))
             return
             ;;
+        --count | --timeout)
+            # A number: nothing to offer.
+            return
+            ;;
     esac
     $split && return
 
@@ -31,7 +35,7 @@ _corvane_cli()
     local i command=
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
-            --port | --size | --trace) ((i++)) ;;
+            --port | --size | --trace | --count | --timeout) ((i++)) ;;
             -*) ;;
             *)
                 command=${words[i]}

@@ -1,5 +1,8 @@
 #include "CliOptions.h"
 
+#include <exception>
+#include <string>
+
 namespace corvane::cli {
 
 namespace {
@@ -8,6 +11,34 @@ int ParseSize(const std::string& text) {
     if (text == "2K" || text == "2k" || text == "2KB") return 0;
     if (text == "4K" || text == "4k" || text == "4KB") return 1;
     throw EUsage("--size takes 2K or 4K, not '" + text + "'");
+}
+
+int ParseCount(const std::string& text) {
+    std::size_t used = 0;
+    int count = 0;
+    try {
+        count = std::stoi(text, &used);
+    } catch (const std::exception&) {
+        used = 0;
+    }
+    if (used == 0 || used != text.size() || count < 1) {
+        throw EUsage("--count takes a number of programmers, not '" + text + "'");
+    }
+    return count;
+}
+
+double ParseSeconds(const std::string& text) {
+    std::size_t used = 0;
+    double seconds = 0;
+    try {
+        seconds = std::stod(text, &used);
+    } catch (const std::exception&) {
+        used = 0;
+    }
+    if (used == 0 || used != text.size() || !(seconds > 0) || seconds > 1e6) {
+        throw EUsage("--timeout takes seconds, not '" + text + "'");
+    }
+    return seconds;
 }
 
 TCommand ParseCommand(const std::string& word) {
@@ -70,6 +101,13 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& args) {
         } else if (name == "--size") {
             options.memSizeIndex = ParseSize(takeValue());
             options.sizeGiven = true;
+        } else if (name == "--all") {
+            noValue();
+            options.all = true;
+        } else if (name == "--count") {
+            options.count = ParseCount(takeValue());
+        } else if (name == "--timeout") {
+            options.timeout = ParseSeconds(takeValue());
         } else if (name == "--port") {
             options.port = takeValue();
             if (options.port.empty()) throw EUsage("--port needs a path");
@@ -109,6 +147,19 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& args) {
     if (options.command == TCommand::Ports && !options.port.empty()) {
         throw EUsage("--port does not belong to the ports command");
     }
+    if (options.all) {
+        if (options.command == TCommand::Read) {
+            throw EUsage("read --all: one file cannot hold many chips");
+        }
+        if (options.command == TCommand::Detect || options.command == TCommand::Ports) {
+            throw EUsage("--all belongs to program, verify, erase and blank-check");
+        }
+        if (!options.port.empty()) throw EUsage("--all greets every port; --port names one");
+    }
+    if (options.count > 0 && !options.all) throw EUsage("--count belongs to --all");
+    if (options.timeout > 0 && options.count == 0) {
+        throw EUsage("--timeout bounds the wait of --count");
+    }
     return options;
 }
 
@@ -119,6 +170,8 @@ std::string UsageText() {
        corvane-cli [OPTION]... verify FILE.hex [--size 2K|4K]
        corvane-cli [OPTION]... erase [--size 2K|4K]
        corvane-cli [OPTION]... blank-check [--size 2K|4K]
+       corvane-cli [OPTION]... --all [--count N [--timeout S]] program|verify FILE.hex
+       corvane-cli [OPTION]... --all [--count N [--timeout S]] erase|blank-check
        corvane-cli ports
 Programs 89-series 8051 flash chips through a programmer board on a serial
 port, without a window. The programmer is found as the window finds it: every
@@ -150,12 +203,27 @@ Options:
   --trace FILE       write every byte sent to and received from the
                      programmer into FILE, one line each: milliseconds since
                      the start, TX or RX, the byte in hex, its character
+  --all              run the command on every programmer that answers, each
+                     board on its own thread with its own port, the HEX
+                     file read once (program, verify, erase, blank-check)
+  --count N          with --all: greet the ports once a second until at
+                     least N programmers with a chip answer, then start
+  --timeout S        give up that wait after S seconds (exit status 4)
   -q, --quiet        print no status texts and no progress
   -h, --help         show this text
   --version          show the version
 
 Status texts go to standard output as they change; on a terminal a progress
 bar shows bytes done, total and rate. Errors go to standard error.
+
+With --all a terminal shows one line per board (port, chip, step, bytes done,
+rate), redrawn in place; otherwise each step is a line of its own that begins
+with the board's port. At the end a table gives each board's port, chip,
+result ("Complete!", the failure text, or "Stopped!"), time and, for program
+and verify, the file's checksum as the board's checksum command gives it.
+A board that fails ends on its own while the others go on. --trace FILE then
+records the search into FILE and each board into FILE.PORT (the port's name
+with each '/' made '_').
 
 The search leaves alone the system's consoles, ports that another process
 holds open and the ports that $XDG_CONFIG_HOME/corvane/corvane.ini excludes
@@ -167,7 +235,8 @@ the pass is finished first (0xFF, which leaves an erased cell as it is, for
 each byte still to write; the rest of a read-back read and dropped): the board
 is left at its prompt, ready for the next run. That takes as long as the rest
 of the pass would have. A second Ctrl+C exits at once; the board may then need
-a reset. Before any port is opened, a stop exits at once.
+a reset. Before any port is opened, a stop exits at once. With --all the stop
+reaches every board, and each finishes its pass.
 
 Exit status:
   0  the command ended in "Complete!" (detect: a chip was found; verify: the
@@ -187,6 +256,10 @@ Exit status:
   130, 143, 129
      stopped by Ctrl+C (SIGINT), SIGTERM or SIGHUP: 128 + the signal's number
      ("Stopped!" on stderr; a read saves nothing)
+With --all: 0 when every board ended in "Complete!", otherwise the highest of
+the boards' statuses (1, 3, 4 for a socket without a known chip, 5, or the
+stop's 130, 143 or 129); 4 also when no programmer answered, or fewer than
+--count before --timeout ran out.
 )";
 }
 

@@ -34,6 +34,10 @@ struct TCliOptions {
     bool sizeGiven = false;
     int memSizeIndex = 0;  // 0 = 2 KB, 1 = 4 KB (the "Code Memory" of a 2051/4051)
     bool quiet = false;
+    // --all: every programmer that answers, each board on its own thread.
+    bool all = false;
+    int count = 0;       // --count: wait until this many answer (0: do not wait)
+    double timeout = 0;  // --timeout: seconds that bound that wait (0: none)
     bool help = false;
     bool version = false;
 };

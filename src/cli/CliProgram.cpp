@@ -18,6 +18,7 @@
 #include "CliOptions.h"
 #include "Exception.h"
 #include "LineTrace.h"
+#include "MultiBoard.h"
 #include "PortEnum.h"
 #include "PortMap.h"
 #include "PortScreen.h"
@@ -97,7 +98,8 @@ public:
           FStatusOut(HexToStdout() ? err : out),
           FView(FStatusOut, err, HexToStdout() ? isatty(fileno(err)) != 0 : terminal,
                 options.quiet),
-          FFile(options.file) {
+          FFile(options.file),
+          FTerminal(terminal) {
         FView.SetFastVerifyChecked(options.fastVerify);
         FView.SetLockChecked(options.lock);
         FView.SetMemSizeIndex(options.memSizeIndex);
@@ -293,6 +295,18 @@ private:
         return esComplete;
     }
 
+    // The command on every programmer that answers (--all).
+    int RunOnAll() {
+        TMultiBoardRun run;
+        run.Options = &FOptions;
+        run.Image = &FImage;
+        run.Trace = FTrace;
+        run.Out = FStatusOut;
+        run.Err = FErr;
+        run.Terminal = FTerminal;
+        return RunOnEveryBoard(run);
+    }
+
     void Poll() {
         if (FBusy || !FView.PollTimerEnabled()) return;
         TBusyScope busy(FBusy);
@@ -380,6 +394,7 @@ private:
 
     int Program() {
         if (int status = LoadSourceFile("No data to program!"); status != esComplete) return status;
+        if (FOptions.all) return RunOnAll();
         if (int status = Detect(); status != esComplete) return status;
         return RunWorkflow([this] { FLink->ProgramFromImage(FImage, stop_signals::Token()); });
     }
@@ -401,6 +416,7 @@ private:
 
     int Verify() {
         if (int status = LoadSourceFile("No data to verify!"); status != esComplete) return status;
+        if (FOptions.all) return RunOnAll();
         if (int status = Detect(); status != esComplete) return status;
         return RunWorkflow([this] { FLink->VerifyWithImage(FImage, stop_signals::Token()); },
                            [this] { ShowDifferences(); });
@@ -428,11 +444,13 @@ private:
     }
 
     int Erase() {
+        if (FOptions.all) return RunOnAll();
         if (int status = Detect(); status != esComplete) return status;
         return RunWorkflow([this] { FLink->EraseOnly(stop_signals::Token()); });
     }
 
     int BlankCheck() {
+        if (FOptions.all) return RunOnAll();
         if (int status = Detect(); status != esComplete) return status;
         return RunWorkflow([this] { FLink->BlankCheck(stop_signals::Token()); },
                            [this] { ShowFirstNotBlank(); });
@@ -459,6 +477,7 @@ private:
     // FScratch.
     std::string FFile;
     std::optional<TScratchDir> FScratch;
+    bool FTerminal;  // standard output is a terminal
     // What program and verify load, before any port is opened.
     THexFile FImage;
     std::shared_ptr<TLineTrace> FTrace;

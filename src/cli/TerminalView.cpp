@@ -18,7 +18,9 @@ double Seconds(std::chrono::steady_clock::duration d) {
     return std::chrono::duration<double>(d).count();
 }
 
-std::string Rate(int bytes, double seconds) {
+}  // namespace
+
+std::string RateText(int bytes, double seconds) {
     char buf[32];
     if (seconds <= 0) return "- B/s";
     const double rate = bytes / seconds;
@@ -29,8 +31,6 @@ std::string Rate(int bytes, double seconds) {
     }
     return buf;
 }
-
-}  // namespace
 
 std::string Printable(const std::string& text) {
     std::string out;
@@ -101,7 +101,7 @@ void TTerminalView::FinishPass() {
         std::fputc('\n', FOut);
     } else {
         std::fprintf(FOut, "%d of %d bytes in %.2f s (%s)\n", FDone, FTotal, seconds,
-                     Rate(FDone, seconds).c_str());
+                     RateText(FDone, seconds).c_str());
     }
     std::fflush(FOut);
 }
@@ -115,9 +115,9 @@ void TTerminalView::ShowMessage(const std::string& text) {
     std::fflush(FErr);
 }
 
-int TTerminalView::TerminalWidth() const {
+int TerminalColumns(std::FILE* stream) {
     winsize size{};
-    if (ioctl(fileno(FOut), TIOCGWINSZ, &size) == 0 && size.ws_col >= 40) return size.ws_col;
+    if (ioctl(fileno(stream), TIOCGWINSZ, &size) == 0 && size.ws_col >= 40) return size.ws_col;
     return 80;
 }
 
@@ -131,8 +131,9 @@ void TTerminalView::DrawBar(bool force) {
     const int totalDigits = static_cast<int>(std::to_string(FTotal).size());
     char figures[96];
     std::snprintf(figures, sizeof figures, " %*d/%d bytes  %10s", totalDigits, FDone, FTotal,
-                  Rate(FDone, Seconds(now - FPassStart)).c_str());
-    const int width = std::max(10, TerminalWidth() - static_cast<int>(std::strlen(figures)) - 3);
+                  RateText(FDone, Seconds(now - FPassStart)).c_str());
+    const int width =
+        std::max(10, TerminalColumns(FOut) - static_cast<int>(std::strlen(figures)) - 3);
     const int filled =
         FTotal > 0 ? static_cast<int>(static_cast<long long>(width) * FDone / FTotal) : 0;
     std::string bar = "\r[";

@@ -52,7 +52,6 @@ private:
     using Clock = std::chrono::steady_clock;
 
     void DrawBar(bool force);
-    int TerminalWidth() const;
 
     // The status text shown last (empty ones included): a text that repeats
     // it does not change the status line and is not printed again.
@@ -80,5 +79,11 @@ private:
 
 // A text for a terminal line: bytes below 0x20 and above 0x7E as \xNN.
 std::string Printable(const std::string& text);
+
+// The rate of a pass, such as "285 B/s" or "11.2 KB/s" ("- B/s" for no time).
+std::string RateText(int bytes, double seconds);
+
+// The width of the terminal that `stream` writes to (80 when it says none).
+int TerminalColumns(std::FILE* stream);
 
 }  // namespace corvane::cli

@@ -62,6 +62,12 @@ std::shared_ptr<TLineTrace> TLineTrace::Open(const std::string& path) {
     return std::make_shared<TLineTrace>(file);
 }
 
+std::shared_ptr<TLineTrace> TLineTrace::Sibling(const std::string& path) const {
+    std::shared_ptr<TLineTrace> trace = Open(path);
+    trace->FStart = FStart;
+    return trace;
+}
+
 std::string TLineTrace::CharacterName(std::uint8_t byte) {
     if (byte < 32) return kControlNames[byte];
     if (byte == ' ') return "SP";

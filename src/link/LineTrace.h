@@ -36,6 +36,10 @@ public:
     // Creates or empties the file at `path`. Raises std::system_error when it
     // cannot.
     static std::shared_ptr<TLineTrace> Open(const std::string& path);
+    // Open for a trace in a file of its own that keeps this trace's clock,
+    // so that the times of the two files can be laid side by side (one file
+    // for each board of a run on several).
+    std::shared_ptr<TLineTrace> Sibling(const std::string& path) const;
 
     // A trace for one thread's share of work done at once on several ports
     // (the search greets them together): its lines carry this trace's times

@@ -11,9 +11,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -194,6 +196,142 @@ inline CliResult RunCli(const std::vector<std::string>& args,
     CliStreams streams;
     if (onTerminal) streams.out = CliStreams::TOut::Terminal;
     return RunCli(args, env, scratchDir, streams, wrapper);
+}
+
+// corvane-cli started in the background: standard output and error in
+// files, or on a pseudo-terminal that is the controlling terminal of a session
+// of its own (as a terminal window or an ssh connection gives one).
+class CliProcess {
+public:
+    CliProcess(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
+               const std::string& dir, bool onTerminal)
+        : FOut(dir + "/bg.out"), FErr(dir + "/bg.err") {
+        std::vector<std::string> envText = EnvironmentWith(env);
+        std::vector<char*> envp = Pointers(envText);
+        std::vector<std::string> argText{CORVANE_CLI_PATH};
+        argText.insert(argText.end(), args.begin(), args.end());
+        std::vector<char*> argv = Pointers(argText);
+
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        int slave = -1;
+        if (onTerminal) {
+            char name[128];
+            if (openpty(&FMaster, &slave, nullptr, nullptr, nullptr) != 0 ||
+                ptsname_r(FMaster, name, sizeof name) != 0) {
+                throw std::system_error(errno, std::generic_category(), "openpty");
+            }
+            // Opened by the leader of a new session, the terminal becomes its
+            // controlling terminal.
+            posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+            posix_spawn_file_actions_addclose(&actions, FMaster);
+            posix_spawn_file_actions_addclose(&actions, slave);
+            posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, name, O_RDWR, 0);
+            posix_spawn_file_actions_adddup2(&actions, STDIN_FILENO, STDOUT_FILENO);
+            posix_spawn_file_actions_adddup2(&actions, STDIN_FILENO, STDERR_FILENO);
+        } else {
+            posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+            posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, FOut.c_str(),
+                                             O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, FErr.c_str(),
+                                             O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        }
+        const int rc = posix_spawn(&FPid, argv[0], &actions, &attributes, argv.data(), envp.data());
+        posix_spawn_file_actions_destroy(&actions);
+        posix_spawnattr_destroy(&attributes);
+        if (slave >= 0) close(slave);
+        if (rc != 0) throw std::system_error(rc, std::generic_category(), "posix_spawn");
+        if (FMaster >= 0) fcntl(FMaster, F_SETFL, O_NONBLOCK);
+    }
+    ~CliProcess() {
+        if (FPid > 0) {
+            kill(FPid, SIGKILL);
+            Wait();
+        }
+        HangUp();
+    }
+    CliProcess(const CliProcess&) = delete;
+    CliProcess& operator=(const CliProcess&) = delete;
+
+    void Signal(int signal) { kill(FPid, signal); }
+    std::string ErrSoFar() const { return ReadFile(FErr); }
+
+    // The terminal: what the program wrote so far is read (so that it never
+    // waits on a full terminal), keys are typed, the terminal is closed.
+    void ReadTerminal() {
+        char buf[4096];
+        ssize_t n = 0;
+        while (FMaster >= 0 && (n = read(FMaster, buf, sizeof buf)) > 0) {
+            FTerminal.append(buf, static_cast<std::size_t>(n));
+        }
+    }
+    void Type(const std::string& keys) {
+        ASSERT_EQ(write(FMaster, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+    }
+    void HangUp() {
+        if (FMaster >= 0) close(FMaster);
+        FMaster = -1;
+    }
+
+    // Whether the program takes Ctrl+C itself by now.
+    bool TakesSignals() const {
+        std::ifstream status("/proc/" + std::to_string(FPid) + "/status");
+        for (std::string line; std::getline(status, line);) {
+            if (line.starts_with("SigBlk:") &&
+                (std::stoull(line.substr(7), nullptr, 16) & (1ULL << (SIGINT - 1))) != 0) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // Whether the program has ended (Wait then gives how).
+    bool Ended() {
+        if (!FEnded) FEnded = waitpid(FPid, &FWaitStatus, WNOHANG) == FPid;
+        return FEnded;
+    }
+
+    // Output and error are one on a terminal.
+    CliResult Wait() {
+        while (!FEnded && waitpid(FPid, &FWaitStatus, 0) < 0 && errno == EINTR) {
+        }
+        FPid = -1;
+        FEnded = false;
+        CliResult result;
+        result.status =
+            WIFEXITED(FWaitStatus) ? WEXITSTATUS(FWaitStatus) : 128 + WTERMSIG(FWaitStatus);
+        if (FMaster >= 0) {
+            // Everything the program wrote, up to the end of the terminal (EIO).
+            fcntl(FMaster, F_SETFL, 0);
+            ReadTerminal();
+            result.out = FTerminal;
+            return result;
+        }
+        result.out = ReadFile(FOut);
+        result.err = ReadFile(FErr);
+        return result;
+    }
+
+private:
+    std::string FOut, FErr;
+    std::string FTerminal;
+    int FMaster = -1;
+    pid_t FPid = -1;
+    bool FEnded = false;
+    int FWaitStatus = 0;
+};
+
+// Waits until `condition` holds; false when it did not within `timeout`.
+template <typename TCondition>
+bool WaitFor(TCondition condition, std::chrono::seconds timeout = std::chrono::seconds(60)) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
 }
 
 }  // namespace corvane::test

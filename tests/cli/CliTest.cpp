@@ -19,8 +19,8 @@
 #include <sstream>
 #include <thread>
 
+#include "CliFixture.h"
 #include "CliOptions.h"
-#include "CliRunner.h"
 #include "PortUsers.h"
 #include "UHexFile.h"
 #include "VirtualProgrammer.h"
@@ -35,87 +35,6 @@ using cli::esNoProgrammer;
 using cli::esUsage;
 using testing::HasSubstr;
 using testing::Not;
-
-// Bytes that are never 0xFF, so the whole run is written.
-std::vector<std::uint8_t> Pattern(std::size_t count, unsigned seed = 3) {
-    std::vector<std::uint8_t> bytes(count);
-    for (std::size_t i = 0; i < count; ++i)
-        bytes[i] = static_cast<std::uint8_t>((i * 7 + seed) % 255);
-    return bytes;
-}
-
-sim::BoardOptions WithChip(const sim::Chip& chip) {
-    sim::BoardOptions options;
-    options.chip = chip;
-    return options;
-}
-
-bool Logged(const sim::VirtualProgrammer& board, const std::string& entry) {
-    const auto log = board.CommandLog();
-    return std::find(log.begin(), log.end(), entry) != log.end();
-}
-
-class CliTest : public testing::Test {
-protected:
-    void SetUp() override {
-        std::filesystem::create_directory(FMap);
-        std::filesystem::create_directory(FTmp);
-    }
-
-    std::unique_ptr<sim::VirtualProgrammer> Board(sim::BoardOptions options = {},
-                                                  const std::string& entry = "board") {
-        auto board = std::make_unique<sim::VirtualProgrammer>(std::move(options));
-        board->Start();
-        board->Announce(FMap, entry);
-        return board;
-    }
-
-    // The test's own device map, temporary folder and settings folder.
-    std::map<std::string, std::string> Env() const {
-        return {{"CORVANE_SERIALCOMM", FMap}, {"TMPDIR", FTmp}, {"XDG_CONFIG_HOME", FConfig}};
-    }
-
-    CliResult Cli(const std::vector<std::string>& args, bool onTerminal = false) {
-        return RunCli(args, Env(), FDir.Path(), onTerminal);
-    }
-    CliResult Cli(const std::vector<std::string>& args, const CliStreams& streams) {
-        return RunCli(args, Env(), FDir.Path(), streams);
-    }
-
-    // The board answers at its prompt: a detect finds it.
-    void ExpectBoardAtItsPrompt() {
-        CliResult r = Cli({"detect", "-q"});
-        EXPECT_EQ(r.status, esComplete) << "detect after: " << r.err;
-    }
-
-    // A HEX file holding `bytes` from `base`, the rest of a `size` image blank.
-    std::string HexFile(const std::string& name, const std::vector<std::uint8_t>& bytes,
-                        std::uint16_t base = 0, std::uint16_t size = 4096) {
-        THexFile image;
-        image.SetMemSize(size);
-        image.Clear();
-        for (std::size_t i = 0; i < bytes.size(); ++i) {
-            image.SetByte(static_cast<std::uint16_t>(base + i), bytes[i]);
-        }
-        const std::string path = FDir.File(name);
-        image.SaveHex(path);
-        return path;
-    }
-
-    std::vector<std::uint8_t> LoadFile(const std::string& path, std::uint16_t size) {
-        THexFile image;
-        image.SetMemSize(size);
-        image.LoadHex(path);
-        return image.Data();
-    }
-
-    bool PrivateMapsLeft() const { return !std::filesystem::is_empty(FTmp); }
-
-    TempDir FDir;
-    std::string FMap = FDir.File("serialcomm");
-    std::string FTmp = FDir.File("tmp");
-    std::string FConfig = FDir.File("config");
-};
 
 TEST_F(CliTest, DetectPrintsChipAndPort) {
     auto board = Board();
@@ -508,22 +427,30 @@ TEST_F(CliTest, APortRefusedForLackOfPermissionIsExplained) {
 }
 
 TEST_F(CliTest, UsageErrorsHelpAndVersion) {
-    for (const std::vector<std::string>& args : {std::vector<std::string>{},
-                                                 {"flash"},
-                                                 {"program"},
-                                                 {"read", "a.hex", "b.hex"},
-                                                 {"program", "a.hex", "--size", "3K"},
-                                                 {"read", "a.hex", "--lock"},
-                                                 {"detect", "--bogus"},
-                                                 {"detect", "--size", "2K"},
-                                                 {"detect", "--port"},
-                                                 {"verify"},
-                                                 {"erase", "a.hex"},
-                                                 {"blank-check", "--lock"},
-                                                 {"verify", "a.hex", "--fast-verify"},
-                                                 {"detect", "--trace"},
-                                                 {"detect", "--trace", "-"},
-                                                 {"read", "a.hex", "--trace", "a.hex"}}) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{},
+          {"flash"},
+          {"program"},
+          {"read", "a.hex", "b.hex"},
+          {"program", "a.hex", "--size", "3K"},
+          {"read", "a.hex", "--lock"},
+          {"detect", "--bogus"},
+          {"detect", "--size", "2K"},
+          {"detect", "--port"},
+          {"verify"},
+          {"erase", "a.hex"},
+          {"blank-check", "--lock"},
+          {"verify", "a.hex", "--fast-verify"},
+          {"detect", "--trace"},
+          {"detect", "--trace", "-"},
+          {"read", "a.hex", "--trace", "a.hex"},
+          {"read", "a.hex", "--all"},
+          {"detect", "--all"},
+          {"erase", "--all", "--port", "/dev/null"},
+          {"erase", "--count", "2"},
+          {"erase", "--all", "--count", "0"},
+          {"erase", "--all", "--timeout", "5"},
+          {"erase", "--all", "--count", "2", "--timeout", "x"}}) {
         CliResult r = Cli(args);
         EXPECT_EQ(r.status, esUsage) << testing::PrintToString(args);
         EXPECT_THAT(r.err, HasSubstr("Try 'corvane-cli --help'."));
@@ -534,7 +461,8 @@ TEST_F(CliTest, UsageErrorsHelpAndVersion) {
     EXPECT_THAT(r.out, HasSubstr("Exit status:"));
     EXPECT_THAT(r.out, HasSubstr("program FILE.hex [--fast-verify] [--lock] [--size 2K|4K]"));
     for (const char* line :
-         {"verify FILE.hex", "erase", "blank-check", "--trace FILE", "\"Not Blank!\""}) {
+         {"verify FILE.hex", "erase", "blank-check", "--trace FILE", "\"Not Blank!\"", "--all",
+          "--count N", "--timeout S", "the highest of\nthe boards' statuses"}) {
         EXPECT_THAT(r.out, HasSubstr(line));
     }
     r = Cli({"--version"});

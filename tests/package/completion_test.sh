@@ -78,6 +78,11 @@ expect "corvane-cli erase "
 expect "corvane-cli --port /dev/null -q program " blink.hex CHIP.HEX images
 expect "corvane-cli detect "
 expect "corvane-cli detect b"
+expect_some "corvane-cli --" --all --count --timeout
+expect "corvane-cli --all --count "
+expect "corvane-cli --all --count 4 --timeout 30 pro" program
+expect "corvane-cli --all --timeout 3"
+expect "corvane-cli --all program " blink.hex CHIP.HEX images
 
 ((failures == 0)) && echo "ok"
 exit $((failures > 0))

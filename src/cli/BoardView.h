@@ -1,0 +1,125 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "ProgrammerView.h"
+
+// What the user sees of a run on several programmer boards at once (--all):
+// on a terminal one line per board (port, chip, step, bytes, rate) redrawn in
+// place, otherwise one line for each step of each board, beginning with its
+// port; at the end a table with a row for each board.
+namespace corvane::cli {
+
+// A board's row of the summary table.
+struct TBoardRow {
+    std::string Port;
+    std::string Chip;
+    std::string Result;  // "Complete!", the failure text or "Stopped!"
+    double Seconds = -1;  // below 0: the board was not worked on
+    std::string Checksum;  // program and verify: the file's, as the board's 'c' gives it
+};
+
+// The output that the boards' views share; called from the boards' threads.
+class TBoardsDisplay {
+public:
+    TBoardsDisplay(std::FILE* out, std::FILE* err, bool terminal, bool quiet);
+    TBoardsDisplay(const TBoardsDisplay&) = delete;
+    TBoardsDisplay& operator=(const TBoardsDisplay&) = delete;
+
+    // A board's line, before any board starts; its number for the calls below.
+    std::size_t Add(const std::string& port, const std::string& chip);
+
+    // A status text of a board.
+    void Step(std::size_t board, const std::string& text);
+    // How far a board's write or read pass has come, `seconds` into it.
+    void Progress(std::size_t board, int done, int total, double seconds);
+    void PassEnded(std::size_t board, int done, int total, double seconds);
+    // A message of a board's link (where the window shows a message box).
+    void Message(std::size_t board, const std::string& text);
+
+    // Once every board has ended: the lines drawn one last time, then the
+    // messages held back meanwhile (they would tear a terminal's lines).
+    void Finish();
+    // The table; the checksum column only when `checksums`.
+    void Summary(const std::vector<TBoardRow>& rows, bool checksums);
+
+private:
+    struct TLine {
+        std::string Port;
+        std::string Chip;
+        std::string Step;
+        bool Pass = false;  // the figures below belong to the step
+        int Done = 0;
+        int Total = 0;
+        double Seconds = 0;
+    };
+
+    // The lock is held for these.
+    std::string LineText(const TLine& line) const;
+    void Redraw(bool force);
+
+    std::mutex FMutex;
+    std::FILE* FOut;
+    std::FILE* FErr;
+    bool FTerminal;
+    bool FQuiet;
+    std::vector<TLine> FLines;
+    std::size_t FPortWidth = 0;
+    std::size_t FChipWidth = 0;
+    std::size_t FDrawn = 0;  // lines on the terminal that a redraw goes back over
+    std::chrono::steady_clock::time_point FLastDraw{};
+    std::vector<std::string> FHeldMessages;
+};
+
+// The programmer link's view of one board of such a run: option states as
+// the command line gave them, status texts and passes to the display.
+class TBoardView : public IProgrammerView {
+public:
+    TBoardView(TBoardsDisplay& display, std::size_t board) : FDisplay(display), FBoard(board) {}
+
+    void SetFastVerifyEnabled(bool enabled) { FFastVerifyEnabled = enabled; }
+    void SetFastVerifyChecked(bool checked) { FFastVerifyChecked = checked; }
+    void SetLockChecked(bool checked) { FLockChecked = checked; }
+    void SetMemSizeIndex(int index) { FMemSizeIndex = index; }
+
+    // Ends a pass still open (at the end of the workflow).
+    void FinishPass();
+
+    void ShowStatus(const std::string& text) override;
+    void RepaintStatus() override {}
+    void RepaintWindow() override {}
+    void SetProgressRange(int min, int max) override;
+    void SetProgressPosition(int /*position*/) override {}
+    void ShowMessage(const std::string& text) override;
+    void ShowWaitCursor() override {}
+    void RestoreCursor() override {}
+    void SetPollTimerEnabled(bool /*enabled*/) override {}
+    bool FastVerifyEnabled() const override { return FFastVerifyEnabled; }
+    bool FastVerifyChecked() const override { return FFastVerifyChecked; }
+    bool LockChecked() const override { return FLockChecked; }
+    int MemSizeIndex() const override { return FMemSizeIndex; }
+    void PassProgress(int done, int total) override;
+
+private:
+    using Clock = std::chrono::steady_clock;
+    double PassSeconds() const;
+
+    TBoardsDisplay& FDisplay;
+    std::size_t FBoard;
+    bool FFastVerifyEnabled = true;
+    bool FFastVerifyChecked = false;
+    bool FLockChecked = false;
+    int FMemSizeIndex = 0;
+    std::string FLastStatus;
+    bool FPassOpen = false;
+    int FDone = 0;
+    int FTotal = 0;
+    Clock::time_point FPassStart{};
+};
+
+}  // namespace corvane::cli
