@@ -10,8 +10,10 @@ TSAN    ?= build-tsan
 CLANG   ?= build-clang
 PACKAGE ?= build-package
 WINDOWS ?= build-windows
+# Rebuilds of the five configurations reuse what ccache has compiled before.
+LAUNCHER := $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 # The project's own builds treat warnings as errors; a plain `cmake` configure does not.
-CMAKE   := cmake -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_WERROR=ON
+CMAKE   := cmake -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_WERROR=ON $(LAUNCHER)
 CTEST   := ctest --output-on-failure -j $(JOBS) --timeout 300
 
 .PHONY: all setup build asan clang windows windows-test test run package bench fuzz tsan format clean
@@ -31,7 +33,7 @@ asan: setup
 
 # A Release build with the other compiler: warnings that only Clang or -O3 shows.
 clang: setup
-	CC=clang CXX=clang++ cmake -G Ninja -S . -B $(CLANG) -DCMAKE_BUILD_TYPE=Release -DCORVANE_WERROR=ON
+	CC=clang CXX=clang++ cmake -G Ninja -S . -B $(CLANG) -DCMAKE_BUILD_TYPE=Release -DCORVANE_WERROR=ON $(LAUNCHER)
 	cmake --build $(CLANG) -j $(JOBS)
 
 # With Debian's MinGW-w64, without the window and the virtual programmer.

@@ -5,7 +5,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential make cmake ninja-build pkg-config
+  build-essential make cmake ninja-build pkg-config ccache
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-dev clang-format
   qt6-base-dev qt6-base-dev-tools libgl-dev
