@@ -1,8 +1,5 @@
 #include "CliProgram.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -16,6 +13,7 @@
 
 #include "CPort.h"
 #include "CliOptions.h"
+#include "Console.h"
 #include "Exception.h"
 #include "LineTrace.h"
 #include "MultiBoard.h"
@@ -58,11 +56,6 @@ private:
     bool& FBusy;
 };
 
-std::string PortPathOf(const std::string& name) {
-    // A port name that is not a path names a device under /dev.
-    return !name.empty() && name[0] == '/' ? name : "/dev/" + name;
-}
-
 std::string Hex(unsigned value, int digits) {
     char buf[16];
     std::snprintf(buf, sizeof buf, "%0*X", digits, value);
@@ -96,7 +89,7 @@ public:
           // When the HEX text goes to standard output, the status texts and
           // the progress go to standard error.
           FStatusOut(HexToStdout() ? err : out),
-          FView(FStatusOut, err, HexToStdout() ? isatty(fileno(err)) != 0 : terminal,
+          FView(FStatusOut, err, HexToStdout() ? console::IsTerminal(err) : terminal,
                 options.quiet),
           FFile(options.file),
           FTerminal(terminal) {
@@ -226,14 +219,7 @@ private:
                     (list.empty() ? "" : "no programmer answered on " + list + "\n") + advice);
             }
             if (!list.empty()) return Fail(esNoProgrammer, "no programmer answered on " + list);
-            if (!FOptions.port.empty()) {
-                struct stat st {};
-                const std::string path = PortPathOf(FOptions.port);
-                const std::string why = stat(path.c_str(), &st) != 0
-                                            ? std::strerror(errno)
-                                            : "cannot be opened as a serial port";
-                return Fail(esNoProgrammer, path + ": " + why);
-            }
+            if (!FOptions.port.empty()) return Fail(esNoProgrammer, PortProblem(FOptions.port));
             std::string why = FLink->LastStatus().empty()
                                   ? std::string("no serial port could be opened")
                                   : FLink->LastStatus();
@@ -322,6 +308,7 @@ private:
             FImage.SetMemSize(0xFFFF);
             if (StdStream()) {
                 std::string text;
+                console::UseBinaryMode(stdin);
                 if (!ReadStream(stdin, text)) {
                     return Fail(esBadFile, "standard input: " + std::string(std::strerror(errno)));
                 }
@@ -356,8 +343,8 @@ private:
         std::error_code ec;
         if (fs::is_directory(path, ec)) return Fail(esBadFile, FOptions.file + ": Is a directory");
         const fs::path dir = path.has_parent_path() ? path.parent_path() : fs::path(".");
-        if (access(dir.c_str(), W_OK | X_OK) != 0) {
-            return Fail(esBadFile, FOptions.file + ": " + std::strerror(errno));
+        if (const std::string problem = DirWriteProblem(dir.string()); !problem.empty()) {
+            return Fail(esBadFile, FOptions.file + ": " + problem);
         }
         return esComplete;
     }
@@ -406,6 +393,7 @@ private:
         if (status != esComplete || !HexToStdout()) return status;
         std::FILE* saved = std::fopen(FFile.c_str(), "rb");
         if (saved == nullptr) return Fail(esBadFile, FFile + ": " + std::strerror(errno));
+        console::UseBinaryMode(FOut);
         const bool copied = CopyStream(saved, FOut);
         const int error = errno;
         std::fclose(saved);

@@ -1,9 +1,6 @@
 #include "ScratchDir.h"
 
-#include <stdlib.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <filesystem>
 #include <mutex>
 #include <system_error>
@@ -24,14 +21,9 @@ void Remove(const std::string& dir) {
 }  // namespace
 
 TScratchDir::TScratchDir() {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern =
-        std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/corvane-cli-XXXXXX";
+    // Listed as soon as it exists, for a program that ends at once.
     std::lock_guard lock(gMutex);
-    if (mkdtemp(pattern.data()) == nullptr) {
-        throw std::system_error(errno, std::generic_category(), "mkdtemp " + pattern);
-    }
-    FDir = pattern;
+    FDir = MakePrivateDir();
     gDirs.push_back(FDir);
 }
 

@@ -1,19 +1,18 @@
 #include "StopSignals.h"
 
-#include <pthread.h>
-#include <signal.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <condition_variable>
-#include <cstring>
+#include <cstdlib>
 #include <mutex>
 #include <stop_token>
-#include <thread>
+
+#include "StopRequests.h"
 
 namespace corvane::cli::stop_signals {
 
 namespace {
+
+constexpr int kHangUp = 1;  // SIGHUP's number
 
 std::atomic<int> gTaken{0};
 std::mutex gMutex;
@@ -21,25 +20,22 @@ std::condition_variable gSignalled;
 bool gFinishPass = false;  // guarded by gMutex
 // The stop of every command of this run.
 std::stop_source gStop;
-int gErrFd = -1;
+std::FILE* gErr = nullptr;
 void (*gAtExit)() = nullptr;
 
-// A notice on stderr; a terminal that is gone (EIO) or a reader that went
-// away (EPIPE) changes nothing.
+// A notice on standard error; a terminal that is gone or a reader that went
+// away changes nothing.
 void Say(const char* text) {
-    [[maybe_unused]] ssize_t n = ::write(gErrFd, text, std::strlen(text));
+    std::fputs(text, gErr);
+    std::fflush(gErr);
 }
 
 [[noreturn]] void ExitAtOnce(int signal) {
     if (gAtExit != nullptr) gAtExit();
-    _exit(StoppedStatus(signal));
+    std::_Exit(StoppedStatus(signal));
 }
 
-bool IsHangUp(int signal) {
-    return signal == SIGHUP;
-}
-
-// What a signal does; called for each on the signal thread.
+// What a signal does; called for each on the requests' thread.
 void Take(int signal) {
     std::unique_lock lock(gMutex);
     int none = 0;
@@ -54,33 +50,19 @@ void Take(int signal) {
         gSignalled.notify_all();
         return;
     }
-    if (IsHangUp(signal)) return;
+    if (signal == kHangUp) return;
     Say("corvane-cli: exiting at once: the programmer board may need a reset\n");
     ExitAtOnce(signal);
 }
 
-void Watch(sigset_t signals) {
-    for (;;) {
-        int signal = 0;
-        if (sigwait(&signals, &signal) == 0) Take(signal);
-    }
-}
-
 }  // namespace
 
-void Install(int errFd, void (*atExit)()) {
-    gErrFd = errFd;
+void Install(std::FILE* err, void (*atExit)()) {
+    gErr = err;
     gAtExit = atExit;
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    sigaddset(&signals, SIGHUP);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    // A reader that went away is no reason to stop in the middle of a write
-    // pass: a write to it fails with EPIPE, which the program passes over.
-    signal(SIGPIPE, SIG_IGN);
-    std::thread(Watch, signals).detach();
+    // Taken until the program ends: never destroyed.
+    static auto* requests = new platform::TStopRequests();
+    requests->SetHandler([](int exitStatus) { Take(exitStatus - 128); });
 }
 
 void FinishPassOnStop() {

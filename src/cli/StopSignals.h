@@ -1,27 +1,28 @@
 #pragma once
 
 #include <chrono>
+#include <cstdio>
 #include <stop_token>
 
 namespace corvane::cli {
 
 // Ctrl+C (SIGINT), SIGTERM and SIGHUP (the terminal closed, the connection
-// lost) for the command line. Before a port may be opened nothing needs
-// finishing: a signal ends the program at once. After that the first signal
-// asks for a stop (Token()): the programmer link finishes or drains the
-// board's pass and leaves the board at its prompt, and the program then ends
-// as stopped. A second signal ends the program at once, saying that the board
-// may need a reset; a SIGHUP that repeats is the system telling again, not the
-// user, and changes nothing. The signals are taken by a thread of their own
-// (blocked everywhere else), so no system call of the port is ever
-// interrupted by them.
+// lost) for the command line; on Windows Ctrl+C, Ctrl+Break and a closed
+// console window, which stand for SIGINT, SIGINT and SIGHUP. Before a port
+// may be opened nothing needs finishing: a signal ends the program at once.
+// After that the first signal asks for a stop (Token()): the programmer link
+// finishes or drains the board's pass and leaves the board at its prompt,
+// and the program then ends as stopped. A second signal ends the program at
+// once, saying that the board may need a reset; a SIGHUP that repeats is the
+// system telling again, not the user, and changes nothing. The signals are
+// taken by a thread of their own (blocked everywhere else), so no system call
+// of the port is ever interrupted by them (platform::TStopRequests).
 namespace stop_signals {
 
-// Blocks the signals in the calling thread, and so in every thread started
-// from it afterwards, and starts the thread that takes them; ignores SIGPIPE. Call it before
-// any other thread is started. `errFd` gets the notices; `atExit` runs before
+// Takes the signals from now on, on a thread of their own: call it before
+// any other thread is started. `err` gets the notices; `atExit` runs before
 // the program ends at once (it removes the scratch directories).
-void Install(int errFd, void (*atExit)());
+void Install(std::FILE* err, void (*atExit)());
 
 // From now on a first signal asks for a stop instead of ending the program:
 // call it before a port is opened.

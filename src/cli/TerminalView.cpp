@@ -1,11 +1,10 @@
 #include "TerminalView.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
 #include <string>
+
+#include "Console.h"
 
 namespace corvane::cli {
 
@@ -48,7 +47,11 @@ std::string Printable(const std::string& text) {
 }
 
 TTerminalView::TTerminalView(std::FILE* out, std::FILE* err, bool terminal, bool quiet)
-    : FOut(out), FErr(err), FTerminal(terminal), FQuiet(quiet) {}
+    : FOut(out),
+      FErr(err),
+      FTerminal(terminal),
+      FQuiet(quiet),
+      FLineEraser(terminal ? console::LineEraser(out) : std::string()) {}
 
 void TTerminalView::ShowStatus(const std::string& text) {
     FinishPass();
@@ -116,9 +119,8 @@ void TTerminalView::ShowMessage(const std::string& text) {
 }
 
 int TerminalColumns(std::FILE* stream) {
-    winsize size{};
-    if (ioctl(fileno(stream), TIOCGWINSZ, &size) == 0 && size.ws_col >= 40) return size.ws_col;
-    return 80;
+    const int columns = console::Columns(stream);
+    return columns >= 40 ? columns : 80;
 }
 
 void TTerminalView::DrawBar(bool force) {
@@ -141,7 +143,7 @@ void TTerminalView::DrawBar(bool force) {
     bar.append(static_cast<std::size_t>(width - filled), '.');
     bar += ']';
     bar += figures;
-    bar += "\x1b[K";
+    bar += FLineEraser;
     std::fputs(bar.c_str(), FOut);
     std::fflush(FOut);
 }

@@ -61,6 +61,8 @@ private:
     std::FILE* FErr;
     bool FTerminal;
     bool FQuiet;
+    // Erases what a longer line before left to the right of the bar.
+    std::string FLineEraser;
 
     bool FFastVerifyEnabled = true;
     bool FFastVerifyChecked = false;

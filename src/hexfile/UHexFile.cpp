@@ -1,17 +1,13 @@
 #include "UHexFile.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
 #include <new>
 #include <optional>
 #include <string_view>
 
 #include "FileReplace.h"
+#include "TextFile.h"
 
 namespace corvane {
 
@@ -25,10 +21,6 @@ std::string Format(const char* pattern, unsigned long a) {
 
 [[noreturn]] void RaiseLine(const char* pattern, unsigned line) {
     throw EHexFile(Format(pattern, line));
-}
-
-[[noreturn]] void RaiseSystem(int err) {
-    throw EInOutError(err, std::strerror(err));
 }
 
 // A field converted on its own as a hexadecimal number; nullopt when it is
@@ -68,26 +60,6 @@ std::string Timestamp() {
     char buf[32];
     std::strftime(buf, sizeof buf, "%d/%m/%y %H:%M:%S", &local);
     return buf;
-}
-
-std::string ReadWholeFile(const std::string& fileName) {
-    int fd = open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) RaiseSystem(errno);
-    std::string text;
-    char buf[65536];
-    for (;;) {
-        ssize_t n = read(fd, buf, sizeof buf);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            int err = errno;
-            close(fd);
-            RaiseSystem(err);
-        }
-        if (n == 0) break;
-        text.append(buf, static_cast<std::size_t>(n));
-    }
-    close(fd);
-    return text;
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 #include "ProgrammerSearch.h"
 
-#include <cerrno>
 #include <condition_variable>
 #include <exception>
 #include <mutex>
@@ -9,6 +8,7 @@
 #include <utility>
 
 #include "ProgrammerLink.h"
+#include "device/ComDevice.h"
 
 namespace corvane {
 
@@ -82,12 +82,21 @@ private:
         } catch (const EComPort& e) {
             if (trace) trace->Note(check.Port + ": " + e.what());
             // Kept so that a front end can say why no port could be opened.
-            if (e.ErrorCode() == errOpenPort && IsPermissionError(e.SystemErrorCode())) {
-                check.Verdict = TPortVerdict::NoPermission;
-                check.Error = e.SystemErrorCode();
-            } else if (e.ErrorCode() == errOpenPort && e.SystemErrorCode() == EBUSY) {
-                check.Verdict = TPortVerdict::Busy;
-                check.Error = EBUSY;
+            // Windows refuses a port that another program holds with access
+            // denied: busy, as on Linux.
+            if (e.ErrorCode() == errOpenPort) {
+                switch (device::ErrorKind(e.SystemErrorCode())) {
+                    case device::TErrorKind::NoPermission:
+                        check.Verdict = TPortVerdict::NoPermission;
+                        check.Error = e.SystemErrorCode();
+                        break;
+                    case device::TErrorKind::Busy:
+                        check.Verdict = TPortVerdict::Busy;
+                        check.Error = e.SystemErrorCode();
+                        break;
+                    default:
+                        break;
+                }
             }
         } catch (const std::exception& e) {
             if (trace) trace->Note(check.Port + ": " + e.what());

@@ -11,7 +11,10 @@ namespace corvane::platform {
 // object lives, each request is handed to the handler on a thread of the
 // object's own (never in a signal handler), with the exit status it stands
 // for (128 + the signal's number: 143, 129, 130), instead of ending the
-// program. One object at a time.
+// program. One object at a time. On Windows a closed console, a logoff or a
+// shutdown ends the process as soon as the system's call returns: that
+// thread is held until the program ends, or the system's time (some seconds)
+// is up.
 class TStopRequests {
 public:
     using THandler = std::function<void(int exitStatus)>;

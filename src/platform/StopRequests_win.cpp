@@ -10,10 +10,17 @@ namespace {
 // The relay that the console's control handler reaches (one object at a time).
 TRequestRelay* gRelay = nullptr;
 
+// After a closed console, a logoff or a shutdown the system ends the process
+// as soon as the handler returns, or when its time is up (some seconds),
+// whatever the program does. The handler's thread therefore stays here: the
+// program's own end (its exit) ends it, so that the work in hand can finish
+// within the time the system gives.
+[[noreturn]] void HoldUntilTheEnd() {
+    for (;;) Sleep(INFINITE);
+}
+
 // The system calls this on a thread of its own. Ctrl+C and Ctrl+Break stand
 // for SIGINT, a closed console for SIGHUP, a logoff or shutdown for SIGTERM.
-// After the last three the system ends the process itself a few seconds
-// after this returns, whatever the window does.
 BOOL WINAPI OnControl(DWORD event) {
     if (gRelay == nullptr) return FALSE;
     switch (event) {
@@ -23,11 +30,11 @@ BOOL WINAPI OnControl(DWORD event) {
             return TRUE;
         case CTRL_CLOSE_EVENT:
             gRelay->Request(128 + 1);
-            return TRUE;
+            HoldUntilTheEnd();
         case CTRL_LOGOFF_EVENT:
         case CTRL_SHUTDOWN_EVENT:
             gRelay->Request(128 + 15);
-            return TRUE;
+            HoldUntilTheEnd();
         default:
             return FALSE;
     }

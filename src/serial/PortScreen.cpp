@@ -132,10 +132,6 @@ TPortRules LoadPortRules(const std::string& fileName) {
     return rules;
 }
 
-bool IsPermissionError(int error) {
-    return error == EACCES || error == EPERM;
-}
-
 std::vector<TPortCheck> ScreenPorts(const std::vector<std::string>& ports,
                                     const TPortScreen& screen, std::string* settingsProblem) {
     std::vector<TPortCheck> checks;

@@ -90,8 +90,4 @@ std::string VerdictText(const TPortCheck& check);
 // then logging in again). Empty when `refused` holds no such port.
 std::string PermissionAdvice(const std::vector<TPortCheck>& refused);
 
-// Whether an open that failed with this error number was refused for lack
-// of permission.
-bool IsPermissionError(int error);
-
 }  // namespace corvane

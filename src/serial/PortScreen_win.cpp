@@ -81,11 +81,6 @@ TPortRules LoadPortRules(const std::string& fileName) {
     return rules;
 }
 
-bool IsPermissionError(int /*error*/) {
-    // Access denied means that another program holds the port.
-    return false;
-}
-
 std::vector<TPortCheck> ScreenPorts(const std::vector<std::string>& ports,
                                     const TPortScreen& screen, std::string* settingsProblem) {
     std::vector<TPortCheck> checks;

@@ -45,7 +45,7 @@ root=$tmp/root
 dpkg-deb -x "$deb" "$root"
 programs=(corvane-cli corvane-sim)
 [[ $window == 1 ]] && programs=(corvane "${programs[@]}")
-expected=(usr/share/bash-completion/completions/corvane-cli)
+expected=(usr/share/bash-completion/completions/corvane-cli usr/share/doc/corvane/copyright)
 for p in "${programs[@]}"; do expected+=("usr/bin/$p" "usr/share/man/man1/$p.1.gz"); done
 [[ $window == 1 ]] && expected+=(usr/share/applications/corvane.desktop
                                 usr/share/icons/hicolor/scalable/apps/corvane.svg)
@@ -61,6 +61,7 @@ done
 for command in detect program read; do
   zcat "$root/usr/share/man/man1/corvane-cli.1.gz" | grep -q "$command" || fail "corvane-cli.1 lacks $command"
 done
+grep -qx 'License: Expat' "$root/usr/share/doc/corvane/copyright" || fail "copyright: no licence"
 if [[ $window == 1 ]]; then
   desktop-file-validate "$root/usr/share/applications/corvane.desktop" || fail "desktop entry"
   grep -qx "Exec=corvane" "$root/usr/share/applications/corvane.desktop" || fail "Exec"

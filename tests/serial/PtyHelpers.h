@@ -11,11 +11,7 @@
 #include <cstdint>
 #include <string>
 
-namespace corvane::testing {
-// Whether the test runs under Wine, whose serial ports do not do all that
-// Windows does (it tells, where a test leaves something out).
-bool UnderWine();
-}  // namespace corvane::testing
+#include "UnderWine.h"
 
 #ifdef _WIN32
 
@@ -146,10 +142,6 @@ private:
 };
 
 using TempDir = corvane::test::TempDir;
-
-inline bool UnderWine() {
-    return false;
-}
 
 }  // namespace corvane::testing
 

@@ -32,11 +32,6 @@ sockaddr_in BrokerAddress() {
 
 }  // namespace
 
-bool UnderWine() {
-    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
-
 Pty::Pty() : FSocket(static_cast<std::uintptr_t>(INVALID_SOCKET)) {
     static const bool started = [] {
         WSADATA data;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,11 @@ namespace corvane::device {
 
 // Longest port name an entry may hold, terminating NUL included.
 inline constexpr std::size_t kMaxPortName = 256;
+
+// Windows: while set, this process's map is `ports` (names as they are,
+// such as COM7 or \\.\COM12) instead of the registry's; nullopt gives the
+// registry's again. Linux sets a map of its own with CORVANE_SERIALCOMM.
+void SetProcessMap(std::optional<std::vector<std::string>> ports);
 
 // Reads the port names of the map, unsorted. Returns 0, or the system error
 // number (the registry's result code on Windows) when the map cannot be read

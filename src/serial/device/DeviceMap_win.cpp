@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <mutex>
+
 #include "DeviceMap.h"
 
 namespace corvane::device {
@@ -15,9 +17,24 @@ struct TKeyCloser {
     ~TKeyCloser() { RegCloseKey(Key); }
 };
 
+std::mutex gMutex;
+std::optional<std::vector<std::string>> gProcessMap;  // guarded by gMutex
+
 }  // namespace
 
+void SetProcessMap(std::optional<std::vector<std::string>> ports) {
+    std::lock_guard lock(gMutex);
+    gProcessMap = std::move(ports);
+}
+
 int ReadDeviceMap(std::vector<std::string>& ports) {
+    {
+        std::lock_guard lock(gMutex);
+        if (gProcessMap) {
+            ports = *gProcessMap;
+            return 0;
+        }
+    }
     HKEY key = nullptr;
     LSTATUS rc =
         RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key);

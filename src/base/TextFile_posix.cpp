@@ -29,13 +29,12 @@ private:
     int FFd;
 };
 
-}  // namespace
-
-bool ReadTextFile(const std::string& FileName, std::string& Text) {
-    Text.clear();
-    TFd fd(open(FileName.c_str(), O_RDONLY | O_CLOEXEC));
+// The file's contents; false when it does not exist and that is no error.
+bool Read(const std::string& fileName, std::string& text, bool missingIsError) {
+    text.clear();
+    TFd fd(open(fileName.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.Get() < 0) {
-        if (errno == ENOENT) return false;
+        if (errno == ENOENT && !missingIsError) return false;
         RaiseFileError(errno);
     }
     char buffer[8192];
@@ -46,9 +45,21 @@ bool ReadTextFile(const std::string& FileName, std::string& Text) {
             RaiseFileError(errno);
         }
         if (n == 0) break;
-        Text.append(buffer, static_cast<std::size_t>(n));
+        text.append(buffer, static_cast<std::size_t>(n));
     }
     return true;
+}
+
+}  // namespace
+
+bool ReadTextFile(const std::string& FileName, std::string& Text) {
+    return Read(FileName, Text, false);
+}
+
+std::string ReadWholeFile(const std::string& fileName) {
+    std::string text;
+    Read(fileName, text, true);
+    return text;
 }
 
 }  // namespace corvane

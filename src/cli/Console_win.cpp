@@ -1,0 +1,51 @@
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include "Console.h"
+
+namespace corvane::cli::console {
+
+namespace {
+
+HANDLE HandleOf(std::FILE* stream) {
+    return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+}
+
+}  // namespace
+
+void PrepareStandardStreams() {
+    // The C library here buffers "line buffered" streams fully.
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
+}
+
+bool IsTerminal(std::FILE* stream) {
+    // A console, not just any character device (NUL is one too).
+    DWORD mode = 0;
+    return GetConsoleMode(HandleOf(stream), &mode) != 0;
+}
+
+int Columns(std::FILE* stream) {
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (!GetConsoleScreenBufferInfo(HandleOf(stream), &info)) return 0;
+    return info.srWindow.Right - info.srWindow.Left + 1;
+}
+
+std::string LineEraser(std::FILE* stream) {
+    // Consoles take ANSI sequences once asked to (Windows 10 on).
+    const HANDLE console = HandleOf(stream);
+    DWORD mode = 0;
+    if (!GetConsoleMode(console, &mode)) return "";
+    if ((mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0 ||
+        SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING)) {
+        return "\x1b[K";
+    }
+    return "";
+}
+
+void UseBinaryMode(std::FILE* stream) {
+    std::fflush(stream);
+    _setmode(_fileno(stream), _O_BINARY);
+}
+
+}  // namespace corvane::cli::console
