@@ -15,11 +15,18 @@ namespace {
 constexpr int kHangUp = 1;  // SIGHUP's number
 
 std::atomic<int> gTaken{0};
-std::mutex gMutex;
-std::condition_variable gSignalled;
-bool gFinishPass = false;  // guarded by gMutex
-// The stop of every command of this run.
-std::stop_source gStop;
+struct TState {
+    std::mutex Mutex;
+    std::condition_variable Signalled;
+    bool FinishPass = false;  // guarded by Mutex
+    // The stop of every command of this run.
+    std::stop_source Stop;
+};
+// The requests' thread may reach it while the program exits: never destroyed.
+TState& State() {
+    static auto* state = new TState();
+    return *state;
+}
 std::FILE* gErr = nullptr;
 void (*gAtExit)() = nullptr;
 
@@ -37,17 +44,17 @@ void Say(const char* text) {
 
 // What a signal does; called for each on the requests' thread.
 void Take(int signal) {
-    std::unique_lock lock(gMutex);
+    std::unique_lock lock(State().Mutex);
     int none = 0;
     if (gTaken.compare_exchange_strong(none, signal)) {
         // Held until the program has ended: no port is opened meanwhile.
-        if (!gFinishPass) ExitAtOnce(signal);
+        if (!State().FinishPass) ExitAtOnce(signal);
         Say("corvane-cli: Stopping... finishing the board's pass (Ctrl+C again exits at once)\n");
         // Taken() is set under the mutex that the sleeper checks it under: no
         // wake-up is lost.
         lock.unlock();
-        gStop.request_stop();
-        gSignalled.notify_all();
+        State().Stop.request_stop();
+        State().Signalled.notify_all();
         return;
     }
     if (signal == kHangUp) return;
@@ -66,8 +73,8 @@ void Install(std::FILE* err, void (*atExit)()) {
 }
 
 void FinishPassOnStop() {
-    std::lock_guard lock(gMutex);
-    gFinishPass = true;
+    std::lock_guard lock(State().Mutex);
+    State().FinishPass = true;
 }
 
 int Taken() {
@@ -75,12 +82,12 @@ int Taken() {
 }
 
 std::stop_token Token() {
-    return gStop.get_token();
+    return State().Stop.get_token();
 }
 
 void SleepUnlessTaken(std::chrono::milliseconds duration) {
-    std::unique_lock lock(gMutex);
-    gSignalled.wait_for(lock, duration, [] { return Taken() != 0; });
+    std::unique_lock lock(State().Mutex);
+    State().Signalled.wait_for(lock, duration, [] { return Taken() != 0; });
 }
 
 }  // namespace corvane::cli::stop_signals
