@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "Console.h"
 #include "TerminalView.h"
 
 namespace corvane::cli {
@@ -20,7 +21,8 @@ std::string Padded(const std::string& text, std::size_t width) {
 }  // namespace
 
 TBoardsDisplay::TBoardsDisplay(std::FILE* out, std::FILE* err, bool terminal, bool quiet)
-    : FOut(out), FErr(err), FTerminal(terminal), FQuiet(quiet) {}
+    // Redrawn in place only where the terminal moves the cursor up.
+    : FOut(out), FErr(err), FTerminal(terminal && console::TakesEscapes(out)), FQuiet(quiet) {}
 
 std::size_t TBoardsDisplay::Add(const std::string& port, const std::string& chip) {
     std::lock_guard lock(FMutex);

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdio>
-#include <string>
 
 // What corvane-cli needs of the terminal and of the standard streams, one
 // source per system (Console_posix.cpp, Console_win.cpp).
@@ -19,9 +18,10 @@ bool IsTerminal(std::FILE* stream);
 // The width of the terminal `stream` in columns; 0 when it is not known.
 int Columns(std::FILE* stream);
 
-// What erases the rest of the line on the terminal `stream` (an ANSI
-// sequence), or nothing where the terminal does not take it.
-std::string LineEraser(std::FILE* stream);
+// Whether the terminal `stream` acts on ANSI escape sequences (the bar's
+// "erase the rest of the line", the board lines' "cursor up"); on Windows
+// the console is asked to, which consoles of Windows 10 and later do.
+bool TakesEscapes(std::FILE* stream);
 
 // `stream` passes bytes as they are: no CR added before a line feed, none
 // taken away, no end at Ctrl+Z (a HEX file's CR LF stays as it is).

@@ -21,8 +21,8 @@ int Columns(std::FILE* stream) {
     return ioctl(fileno(stream), TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
 }
 
-std::string LineEraser(std::FILE* /*stream*/) {
-    return "\x1b[K";
+bool TakesEscapes(std::FILE* /*stream*/) {
+    return true;
 }
 
 void UseBinaryMode(std::FILE* /*stream*/) {

@@ -31,16 +31,12 @@ int Columns(std::FILE* stream) {
     return info.srWindow.Right - info.srWindow.Left + 1;
 }
 
-std::string LineEraser(std::FILE* stream) {
-    // Consoles take ANSI sequences once asked to (Windows 10 on).
+bool TakesEscapes(std::FILE* stream) {
     const HANDLE console = HandleOf(stream);
     DWORD mode = 0;
-    if (!GetConsoleMode(console, &mode)) return "";
-    if ((mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0 ||
-        SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING)) {
-        return "\x1b[K";
-    }
-    return "";
+    if (!GetConsoleMode(console, &mode)) return false;
+    return (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0 ||
+           SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }
 
 void UseBinaryMode(std::FILE* stream) {

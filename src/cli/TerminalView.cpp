@@ -51,7 +51,7 @@ TTerminalView::TTerminalView(std::FILE* out, std::FILE* err, bool terminal, bool
       FErr(err),
       FTerminal(terminal),
       FQuiet(quiet),
-      FLineEraser(terminal ? console::LineEraser(out) : std::string()) {}
+      FLineEraser(terminal && console::TakesEscapes(out) ? "\x1b[K" : "") {}
 
 void TTerminalView::ShowStatus(const std::string& text) {
     FinishPass();

@@ -3,10 +3,10 @@
 # on a pseudo-terminal that the Wine prefix has as COM5, listed in the
 # registry beside two ports that are not there:
 #   wine_cli_test.sh WINE_RUN PREFIX CLI_EXE CTRL_C_EXE SIM PRELOAD
-# ports, detect, program, verify and read right to the byte, through files
-# and the standard streams; Ctrl+C during a write pass; what the board holds
-# at the end against a last read-back. PRELOAD gives Wine modem lines on the
-# pseudo-terminal.
+# ports, detect, program, verify (also --all) and read right to the byte,
+# through files and the standard streams; Ctrl+C during a write pass; what
+# the board holds at the end against a last read-back. PRELOAD gives Wine
+# modem lines on the pseudo-terminal.
 set -euo pipefail
 
 wine_run=$1 prefix=$2 cli_exe=$3 ctrl_c_exe=$4 sim=$5 preload=$6
@@ -119,6 +119,10 @@ rc=0
 wine "$cli_exe" read - >C.hex 2>err || rc=$?
 expect 0 "read -"
 same_records B.hex C.hex || fail "read -: standard output holds other bytes than B.hex"
+
+# Every board that answers (here the one), on a thread of its own.
+cli verify --all A.hex
+expect 0 "verify --all"
 
 # Ctrl+C in the console once the progress bar there shows 300 bytes written:
 # the pass is finished, the program ends as stopped, and the board answers
