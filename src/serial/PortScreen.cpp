@@ -22,22 +22,6 @@ namespace corvane {
 
 namespace {
 
-constexpr const char* kSection = "Ports";
-
-std::vector<std::string> SplitEntries(const std::string& text) {
-    std::vector<std::string> entries;
-    std::string entry;
-    for (char c : text + ' ') {
-        if (c == ' ' || c == '\t' || c == ',') {
-            if (!entry.empty()) entries.push_back(std::move(entry));
-            entry.clear();
-        } else {
-            entry += c;
-        }
-    }
-    return entries;
-}
-
 bool HasPattern(const std::string& entry) {
     return entry.find_first_of("*?[") != std::string::npos;
 }
@@ -122,14 +106,6 @@ std::string PortSettingsFile() {
         }
     }
     return dir + "/.config/corvane/corvane.ini";
-}
-
-TPortRules LoadPortRules(const std::string& fileName) {
-    TIniFile file(fileName);
-    TPortRules rules;
-    rules.ScanOnly = SplitEntries(file.ReadString(kSection, "ScanOnly", ""));
-    rules.NeverScan = SplitEntries(file.ReadString(kSection, "NeverScan", ""));
-    return rules;
 }
 
 std::vector<TPortCheck> ScreenPorts(const std::vector<std::string>& ports,

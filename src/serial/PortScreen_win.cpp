@@ -19,22 +19,6 @@ namespace corvane {
 
 namespace {
 
-constexpr const char* kSection = "Ports";
-
-std::vector<std::string> SplitEntries(const std::string& text) {
-    std::vector<std::string> entries;
-    std::string entry;
-    for (char c : text + ' ') {
-        if (c == ' ' || c == '\t' || c == ',') {
-            if (!entry.empty()) entries.push_back(std::move(entry));
-            entry.clear();
-        } else {
-            entry += c;
-        }
-    }
-    return entries;
-}
-
 char Upper(char c) {
     return c >= 'a' && c <= 'z' ? static_cast<char>(c - ('a' - 'A')) : c;
 }
@@ -71,14 +55,6 @@ std::string PortSettingsFile() {
     const char* appData = std::getenv("APPDATA");
     const std::string dir = appData != nullptr && appData[0] != '\0' ? appData : ".";
     return dir + "\\corvane\\corvane.ini";
-}
-
-TPortRules LoadPortRules(const std::string& fileName) {
-    TIniFile file(fileName);
-    TPortRules rules;
-    rules.ScanOnly = SplitEntries(file.ReadString(kSection, "ScanOnly", ""));
-    rules.NeverScan = SplitEntries(file.ReadString(kSection, "NeverScan", ""));
-    return rules;
 }
 
 std::vector<TPortCheck> ScreenPorts(const std::vector<std::string>& ports,
