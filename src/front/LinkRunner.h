@@ -128,9 +128,9 @@ private:
 
     mutable std::mutex FLock;
     std::condition_variable FChanged;
-    std::deque<TCommand> FCommands;  // under FLock
-    bool FQuit = false;              // under FLock
-    TWatch FWatch;                   // under FLock
+    std::deque<TCommand> FCommands;        // under FLock
+    bool FQuit = false;                    // under FLock
+    std::shared_ptr<const TWatch> FWatch;  // under FLock
     // The stops of the commands queued and not yet ended, oldest first (GUI thread).
     std::deque<std::stop_source> FStops;
     std::jthread FThread;

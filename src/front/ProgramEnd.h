@@ -11,8 +11,7 @@ class TWindowRules;
 // signal's number). From now on a request ends the program at once; work the
 // window abandoned (closed twice) ends it at once too, without waiting for the
 // worker, which may still be on the line.
-int FinishProgram(const TWindowRules& rules, int loopStatus,
-                  platform::TStopRequests& requests);
+int FinishProgram(const TWindowRules& rules, int loopStatus, platform::TStopRequests& requests);
 
 // Ends the process now with `status`, output flushed, no destructor run.
 [[noreturn]] void EndAtOnce(int status);

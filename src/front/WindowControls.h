@@ -15,7 +15,9 @@ enum class TLabelColour { Normal, Alert };
 // The main window's widgets and dialogs, as the window's rules (WindowRules.h)
 // drive them. Each toolkit implements this over its own controls; the rules
 // decide what to show and when, the toolkit only shows it. Every call comes
-// on the GUI thread. Texts are UTF-8 unless said otherwise.
+// on the GUI thread. Texts are UTF-8 unless said otherwise. (The names differ
+// from those of IProgrammerView, the link's reports, which the rules take and
+// turn into these calls: a window may implement both.)
 //
 // The controls as the window starts (before the rules touch them): the label
 // empty with its top at 15, Send and Read disabled, the size choice hidden
@@ -50,14 +52,14 @@ public:
     virtual void SetStatusNotice(const std::string& notice) = 0;
     // Paint the status line, or the whole window, now (not at the next idle
     // moment of the event loop).
-    virtual void RepaintStatus() = 0;
-    virtual void RepaintWindow() = 0;
+    virtual void RepaintStatusLine() = 0;
+    virtual void RepaintWholeWindow() = 0;
 
     // pbLoading. The rules give only ranges with max > min, and hold back a
     // position that would not move the filled part by a pixel of this width.
-    virtual void SetProgressRange(int min, int max) = 0;
-    virtual void SetProgressPosition(int position) = 0;
-    virtual int ProgressWidth() const = 0;
+    virtual void SetBarRange(int min, int max) = 0;
+    virtual void SetBarPosition(int position) = 0;
+    virtual int BarWidth() const = 0;
 
     // Timer1, whose ticks the toolkit hands to TWindowRules::Tick.
     virtual void SetPollTimerActive(bool active) = 0;
@@ -72,7 +74,7 @@ public:
     // Windows, the file system's bytes on Linux); nothing when cancelled.
     virtual std::optional<std::string> ChooseFile(TFileDialog kind) = 0;
     // A plain modal message box with an OK button (the link's messages).
-    virtual void ShowMessage(const std::string& text) = 0;
+    virtual void ShowMessageBox(const std::string& text) = 0;
     // The program's error box for an exception's message.
     virtual void ShowError(const std::string& message) = 0;
     // Closes the window as its close button does: the toolkit then asks

@@ -138,7 +138,8 @@ private:
     // what the link reports meanwhile shows when the work has ended.
     void StopWork();
     void SetStatusText(const std::string& text);
-    void SetBarPosition(int position);
+    // Gives the bar a position.
+    void MoveBar(int position);
     void PollEnded(TChipKind kind);
     void WorkflowEnded(const TWorkflowEnd& end);
 
