@@ -78,7 +78,7 @@ protected:
 
 // Escape says "Stopping..." at once and holds what the link says meanwhile;
 // the Send ends "Stopped!". The stop was that Send's own: the next Send runs
-// to its end.
+// to its end, with the options ticked when it was clicked.
 TEST_F(WindowBoardTest, EscapeStopsTheSendUnderWayOnly) {
     HoldAtWritePosition(100);
     Rules->SendClicked();
@@ -93,11 +93,15 @@ TEST_F(WindowBoardTest, EscapeStopsTheSendUnderWayOnly) {
     EXPECT_FALSE(Controls.WaitCursor);
     EXPECT_TRUE(Controls.Timer);
 
+    // The options are those of the click.
     Rules->Runner().SetWatch({});
+    Controls.LockTicked = true;
     Rules->SendClicked();
+    Controls.LockTicked = false;
     ASSERT_TRUE(WaitIdle());
     EXPECT_EQ(Controls.Status, "Complete!");
     EXPECT_TRUE(FlashHoldsTheFile());
+    EXPECT_TRUE(Board->Locked());
     EXPECT_TRUE(Controls.Errors.empty());
 }
 
