@@ -65,6 +65,8 @@ public:
             FPendingPosition = position;
             return;
         }
+        // Going back (the end of a pass): the bar first shows how far it got.
+        if (FPendingPosition && position < *FPendingPosition) FlushProgress();
         FPendingPosition.reset();
         FShownPosition = position;
         FLastProgress = now;
