@@ -22,6 +22,7 @@
 #include "PortScreen.h"
 #include "ProgrammerLink.h"
 #include "ScratchDir.h"
+#include "Station.h"
 #include "StopSignals.h"
 #include "TerminalView.h"
 #include "UHexFile.h"
@@ -124,6 +125,8 @@ public:
                 return BlankCheck();
             case TCommand::Ports:
                 return Ports();
+            case TCommand::Station:
+                return Station();
             case TCommand::None:
                 break;
         }
@@ -400,6 +403,18 @@ private:
         if (!copied)
             return Fail(esBadFile, "standard output: " + std::string(std::strerror(error)));
         return esComplete;
+    }
+
+    // A production station: every chip seated on any programmer, in a loop.
+    int Station() {
+        if (int status = LoadSourceFile("No data to program!"); status != esComplete) return status;
+        TStationRun run;
+        run.Options = &FOptions;
+        run.Image = &FImage;
+        run.Out = FStatusOut;
+        run.Err = FErr;
+        run.Terminal = FTerminal;
+        return RunStation(run);
     }
 
     int Verify() {
