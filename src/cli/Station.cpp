@@ -167,10 +167,10 @@ private:
 
     bool Ending() const { return FEnd.stop_requested(); }
 
-    // Waits for `duration`, or less when the station ends.
-    void Pause(std::chrono::milliseconds duration) {
+    // Waits until `time`, or less when the station ends.
+    void PauseUntil(Clock::time_point time) {
         std::unique_lock lock(FMutex);
-        FWake.wait_for(lock, FEnd.get_token(), duration, [] { return false; });
+        FWake.wait_until(lock, FEnd.get_token(), time, [] { return false; });
     }
 
     // The serial number must fall in the chip's address space and, unless
@@ -215,7 +215,7 @@ private:
                     std::fflush(FRun.Out);
                 }
             }
-            Pause(kDiscoveryInterval);
+            PauseUntil(Clock::now() + kDiscoveryInterval);
         }
     }
 
@@ -289,8 +289,12 @@ private:
     // false when the station ends first or the board goes (`gone`).
     bool WaitForSocket(TProgrammerLink& link, std::size_t line, bool seated, TChipKind& kind,
                        bool& gone) {
+        // The greetings begin one interval apart, so a chip seated during one
+        // is found by the next at most an interval later.
+        auto next = Clock::now();
         for (;;) {
-            Pause(kSocketPoll);
+            next = std::max(next + kSocketPoll, Clock::now());
+            PauseUntil(next);
             if (Ending()) return false;
             std::optional<TChipKind> now;
             try {
