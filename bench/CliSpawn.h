@@ -9,9 +9,13 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
+
+#include "UHexFile.h"
 
 extern char** environ;
 
@@ -24,6 +28,28 @@ struct TTimes {
     double Seconds = 0;
     double CpuSeconds = 0;  // the program's own, user plus system
 };
+
+// A folder of the benchmark's own for its files; empty when none can be made.
+inline std::filesystem::path MakeBenchDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "corvane-bench-XXXXXX");
+    if (mkdtemp(pattern.data()) == nullptr) return {};
+    return pattern;
+}
+
+// `bytes` bytes that are never 0xFF, from address 0, saved as the Intel HEX
+// file `file`; they are returned.
+inline std::vector<std::uint8_t> SavePattern(unsigned bytes, const std::string& file) {
+    std::vector<std::uint8_t> data(bytes);
+    THexFile image;
+    image.SetMemSize(8192);
+    image.Clear();
+    for (unsigned i = 0; i < bytes; ++i) {
+        data[i] = static_cast<std::uint8_t>((i * 31 + 7) % 255);
+        image.SetByte(static_cast<std::uint16_t>(i), data[i]);
+    }
+    image.SaveHex(file);
+    return data;
+}
 
 // Starts corvane-cli with `args` on the device map `map` and the settings
 // folder `config`, its output and errors to `log`; -1 when it cannot.

@@ -20,7 +20,6 @@
 
 #include "CliSpawn.h"
 #include "DeviceMap.h"
-#include "UHexFile.h"
 #include "VirtualProgrammer.h"
 
 namespace {
@@ -40,20 +39,10 @@ double Median(std::vector<double> values) {
 int main(int argc, char** argv) {
     const unsigned bytes = std::clamp(argc > 1 ? std::atoi(argv[1]) : 1024, 1, 8192);
     const unsigned rounds = std::max(argc > 2 ? std::atoi(argv[2]) : 3, 1);
-    std::string pattern = (std::filesystem::temp_directory_path() / "corvane-bench-XXXXXX");
-    if (mkdtemp(pattern.data()) == nullptr) return 2;
-    const std::filesystem::path dir = pattern;
-
-    std::vector<std::uint8_t> data(bytes);
-    THexFile image;
-    image.SetMemSize(8192);
-    image.Clear();
-    for (unsigned i = 0; i < bytes; ++i) {
-        data[i] = static_cast<std::uint8_t>((i * 31 + 7) % 255);  // never 0xFF
-        image.SetByte(static_cast<std::uint16_t>(i), data[i]);
-    }
+    const std::filesystem::path dir = MakeBenchDir();
+    if (dir.empty()) return 2;
     const std::string file = (dir / "image.hex").string();
-    image.SaveHex(file);
+    const std::vector<std::uint8_t> data = SavePattern(bytes, file);
 
     // Eight boards; the maps of 1, 4 and 8 hold the first of them.
     const std::vector<unsigned> counts{1, 4, 8};

@@ -28,7 +28,6 @@
 
 #include "CliSpawn.h"
 #include "DeviceMap.h"
-#include "UHexFile.h"
 #include "VirtualProgrammer.h"
 
 namespace {
@@ -81,20 +80,10 @@ bool WaitUntil(TCondition condition, std::chrono::seconds timeout = 120s) {
 int main(int argc, char** argv) {
     const unsigned bytes = std::clamp(argc > 1 ? std::atoi(argv[1]) : 2048, 1, 8192);
     const unsigned chips = std::max(argc > 2 ? std::atoi(argv[2]) : 3, 1);
-    std::string pattern = (std::filesystem::temp_directory_path() / "corvane-bench-XXXXXX");
-    if (mkdtemp(pattern.data()) == nullptr) return 2;
-    const std::filesystem::path dir = pattern;
-
-    std::vector<std::uint8_t> data(bytes);
-    THexFile image;
-    image.SetMemSize(8192);
-    image.Clear();
-    for (unsigned i = 0; i < bytes; ++i) {
-        data[i] = static_cast<std::uint8_t>((i * 31 + 7) % 255);  // never 0xFF
-        image.SetByte(static_cast<std::uint16_t>(i), data[i]);
-    }
+    const std::filesystem::path dir = MakeBenchDir();
+    if (dir.empty()) return 2;
     const std::string file = (dir / "image.hex").string();
-    image.SaveHex(file);
+    const std::vector<std::uint8_t> data = SavePattern(bytes, file);
 
     const auto map = dir / "map";
     std::filesystem::create_directories(map);
@@ -191,18 +180,21 @@ int main(int argc, char** argv) {
     const double latencyGoal = kPollSeconds + greeting;
     const double worst = latencies.empty() ? 0 : latencies.back();
     const double median = latencies.empty() ? 0 : latencies[latencies.size() / 2];
-    std::printf("corvane-cli station, %u bytes into %u 89C52 boards paced at 9600 baud, %u chips "
-                "each\n",
-                bytes, kBoards, chips);
+    std::printf(
+        "corvane-cli station, %u bytes into %u 89C52 boards paced at 9600 baud, %u chips "
+        "each\n",
+        bytes, kBoards, chips);
     std::printf("  4 x program --port   %6.1f s   %6.0f chips per hour\n", runsSeconds, runsRate);
-    std::printf("  station              %6.1f s   %6.0f chips per hour   (runs / station %.3f; "
-                "goal at most %.2f: %s)\n",
-                stationSeconds, stationRate, runsRate / stationRate, kGoal,
-                runsRate / stationRate <= kGoal ? "met" : "MISSED");
-    std::printf("  seating to erase     median %.0f ms, worst %.0f ms of %zu   (goal at most %.0f "
-                "ms: %s)\n",
-                median * 1e3, worst * 1e3, latencies.size(), latencyGoal * 1e3,
-                worst <= latencyGoal ? "met" : "MISSED");
+    std::printf(
+        "  station              %6.1f s   %6.0f chips per hour   (runs / station %.3f; "
+        "goal at most %.2f: %s)\n",
+        stationSeconds, stationRate, runsRate / stationRate, kGoal,
+        runsRate / stationRate <= kGoal ? "met" : "MISSED");
+    std::printf(
+        "  seating to erase     median %.0f ms, worst %.0f ms of %zu   (goal at most %.0f "
+        "ms: %s)\n",
+        median * 1e3, worst * 1e3, latencies.size(), latencyGoal * 1e3,
+        worst <= latencyGoal ? "met" : "MISSED");
     std::printf("  station cpu          %.2f s\n", stationEnd.CpuSeconds);
     if (ok) {
         std::error_code ignored;

@@ -284,8 +284,8 @@ private:
         return esComplete;
     }
 
-    // The command on every programmer that answers (--all).
-    int RunOnAll() {
+    // What the command runs on every programmer that answers with.
+    TMultiBoardRun BoardsRun() const {
         TMultiBoardRun run;
         run.Options = &FOptions;
         run.Image = &FImage;
@@ -293,8 +293,11 @@ private:
         run.Out = FStatusOut;
         run.Err = FErr;
         run.Terminal = FTerminal;
-        return RunOnEveryBoard(run);
+        return run;
     }
+
+    // The command on every programmer that answers (--all).
+    int RunOnAll() { return RunOnEveryBoard(BoardsRun()); }
 
     void Poll() {
         if (FBusy || !FView.PollTimerEnabled()) return;
@@ -408,13 +411,7 @@ private:
     // A production station: every chip seated on any programmer, in a loop.
     int Station() {
         if (int status = LoadSourceFile("No data to program!"); status != esComplete) return status;
-        TStationRun run;
-        run.Options = &FOptions;
-        run.Image = &FImage;
-        run.Out = FStatusOut;
-        run.Err = FErr;
-        run.Terminal = FTerminal;
-        return RunStation(run);
+        return RunStation(BoardsRun());
     }
 
     int Verify() {

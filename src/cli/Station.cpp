@@ -105,7 +105,7 @@ private:
 
 class TStation {
 public:
-    explicit TStation(const TStationRun& run)
+    explicit TStation(const TMultiBoardRun& run)
         : FRun(run),
           FOptions(*run.Options),
           FDisplay(run.Out, run.Err, run.Terminal, run.Options->quiet),
@@ -433,7 +433,7 @@ private:
         return FFailed > 0 ? esFailedStep : esComplete;
     }
 
-    const TStationRun& FRun;
+    const TMultiBoardRun& FRun;
     const TCliOptions& FOptions;
     TBoardsDisplay FDisplay;
     const std::string FChecksum;
@@ -457,7 +457,7 @@ private:
 
 }  // namespace
 
-int RunStation(const TStationRun& run) {
+int RunStation(const TMultiBoardRun& run) {
     TStation station(run);
     return station.Execute();
 }
