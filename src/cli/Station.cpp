@@ -19,12 +19,13 @@
 
 #include "BoardView.h"
 #include "CPort.h"
+#include "Discovery.h"
 #include "Exception.h"
+#include "ExitStatus.h"
 #include "MultiBoard.h"
 #include "PortEnum.h"
 #include "PortMap.h"
 #include "ProgrammerLink.h"
-#include "ProgrammerSearch.h"
 #include "SerialNumber.h"
 #include "StationLog.h"
 #include "StopSignals.h"
@@ -41,8 +42,6 @@ using Clock = std::chrono::steady_clock;
 constexpr std::chrono::milliseconds kSocketPoll(200);
 // The ports are greeted for programmers that appeared this often.
 constexpr std::chrono::milliseconds kDiscoveryInterval(1000);
-
-constexpr const char* kComplete = "Complete!";
 
 std::string Hex(unsigned value, int digits) {
     char buf[16];
@@ -358,9 +357,10 @@ private:
         // The chip is finished whatever comes meanwhile: a stop ends the
         // station after it.
         try {
-            link.ProgramFromImage(image);
-            row.Result = link.LastStatus();
-            row.Status = row.Result == kComplete ? esComplete : esFailedStep;
+            const TOutcome outcome = link.ProgramFromImage(image);
+            row.Result = outcome.Text;
+            // Not stopped by a signal: the chip is that of the station's log.
+            row.Status = ExitStatusFor(outcome, 0);
         } catch (const EComPort& e) {
             portFailed = true;
             gone = true;
