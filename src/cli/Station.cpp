@@ -19,6 +19,7 @@
 
 #include "BoardView.h"
 #include "CPort.h"
+#include "Console.h"
 #include "Discovery.h"
 #include "Exception.h"
 #include "ExitStatus.h"
@@ -87,8 +88,7 @@ private:
     void Start() {  // with the lock held
         if (std::exchange(FState->Started, true)) return;
         std::thread([state = FState] {
-            for (int c; (c = std::fgetc(stdin)) != EOF;) {
-                if (c != '\n') continue;
+            while (console::ReadInputLine()) {
                 std::lock_guard lock(state->Mutex);
                 ++state->Count;
                 state->Changed.notify_all();

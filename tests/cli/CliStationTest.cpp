@@ -202,6 +202,20 @@ TEST_F(CliStationTest, StopsFinishTheChipsAndTheSeriesGoesOnAfterAStart) {
     EXPECT_TRUE(Holds(board->Flash(), 0xFF0, {'0', '0', '0', '9'}));
 }
 
+// A 2051/4051 board greets as one with its socket empty: Enter starts each chip.
+TEST_F(CliStationTest, A2051BoardWaitsForEnterBeforeEachChip) {
+    auto board = Board(WithChip(sim::Chip2051(2048)));
+    CliStreams streams;
+    streams.input = "\n";
+    CliResult r = Cli({"station", FFile, "--log", FLog, "--chips", "1"}, streams);
+    EXPECT_EQ(r.status, cli::esComplete) << r.out << r.err;
+    EXPECT_THAT(r.out, HasSubstr(board->PortPath() +
+                                 ": no socket sensing: seat a chip, then press Enter\n"));
+    ASSERT_EQ(Rows().size(), 2u);
+    EXPECT_EQ(Rows()[1][cChip], "89C2051/4051");
+    EXPECT_TRUE(Holds(board->Flash(), 0, FData));
+}
+
 TEST_F(CliStationTest, NoChipIsTouchedWhenTheStartIsRefused) {
     auto board = Board();
     struct Case {
