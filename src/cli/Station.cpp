@@ -370,6 +370,7 @@ private:
             // The file or the serial number does not fit this chip.
             row.Result = e.what();
             row.Status = esBadFile;
+            FDisplay.Step(line, row.Result);
         } catch (const std::exception& e) {
             gone = true;
             row.Result = e.what();
