@@ -53,10 +53,11 @@ enum TColumn { cTime, cPort, cChip, cFile, cChecksum, cSerial, cResult, cStatus,
 
 class CliStationTest : public CliTest {
 protected:
-    std::unique_ptr<CliProcess> Station(const std::vector<std::string>& options) {
+    std::unique_ptr<CliProcess> Station(const std::vector<std::string>& options,
+                                        bool onTerminal = false) {
         std::vector<std::string> args{"station", FFile, "--log", FLog};
         args.insert(args.end(), options.begin(), options.end());
-        return std::make_unique<CliProcess>(args, Env(), FDir.Path(), false);
+        return std::make_unique<CliProcess>(args, Env(), FDir.Path(), onTerminal);
     }
     TRows Rows() const { return ReadCsv(ReadFile(FLog)); }
     // Waits until the log holds `rows` rows of chips.
@@ -200,6 +201,50 @@ TEST_F(CliStationTest, StopsFinishTheChipsAndTheSeriesGoesOnAfterAStart) {
     // The numbers the killed station handed out were never kept.
     EXPECT_EQ(serials, (std::vector<std::string>{"serial", "7", "8", "9"}));
     EXPECT_TRUE(Holds(board->Flash(), 0xFF0, {'0', '0', '0', '9'}));
+}
+
+TEST_F(CliStationTest, ABoardThatGoesIsReportedAndTakenOnAgainWhenItComesBack) {
+    auto stays = Board({}, "b0");
+    auto goes = Board({}, "b1");
+    auto station = Station({});
+    ASSERT_TRUE(WaitForRows(2)) << station->ErrSoFar();
+    const std::string oldPort = goes->PortPath();
+    goes->Unplug();
+    ASSERT_TRUE(WaitFor([&] {
+        return ReadFile(FDir.File("bg.out")).find(oldPort + ": programmer gone\n") !=
+               std::string::npos;
+    }));
+    Reseat(*stays);
+    ASSERT_TRUE(WaitForRows(3)) << station->ErrSoFar();
+    EXPECT_EQ(Rows().back()[cPort], stays->PortPath());
+    goes->Plug();  // with a blank chip of its kind
+    goes->SeatChip();
+    ASSERT_TRUE(WaitForRows(4)) << station->ErrSoFar();
+    EXPECT_EQ(Rows().back()[cPort], goes->PortPath());
+    station->Signal(SIGINT);
+    EXPECT_EQ(station->Wait().status, cli::esComplete);
+}
+
+// A line per board redrawn in place, the totals below, a bell for a failure.
+TEST_F(CliStationTest, ATerminalShowsTheBoardsAndTheTotals) {
+    sim::BoardOptions eraseFails;
+    eraseFails.faults.eraseFailures = 10;
+    auto good = Board({}, "b0");
+    auto bad = Board(eraseFails, "b1");
+    auto station = Station({}, true);
+    ASSERT_TRUE(WaitFor([&] {
+        station->ReadTerminal();
+        return Rows().size() == 3;
+    }));
+    station->Signal(SIGINT);
+    CliResult r = station->Wait();
+    EXPECT_EQ(r.status, cli::esFailedStep);
+    EXPECT_THAT(r.out, HasSubstr("\x1b[3A"));
+    EXPECT_THAT(r.out, HasSubstr("\a"));
+    EXPECT_THAT(r.out, testing::ContainsRegex("\r" + bad->PortPath() +
+                                              " +89C51  Erase Failed!  remove the chip"));
+    EXPECT_THAT(r.out, HasSubstr("\rgood 1  failed 1  "));
+    EXPECT_THAT(r.out, HasSubstr("1 good, 1 failed in "));
 }
 
 // A 2051/4051 board greets as one with its socket empty: Enter starts each chip.
