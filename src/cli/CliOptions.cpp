@@ -348,7 +348,7 @@ offset), port, chip, file, the file's checksum as the board's checksum
 command gives it, serial, result, status (as that chip alone would end the
 program) and seconds. With --serial the next number is kept in FILE.csv.serial
 beside the log, so a station started again continues the series; a chip that
-fails gives its number to the next one. Ctrl+C ends a station: every chip
+fails gives its number to the next one, and no number is given twice. Ctrl+C ends a station: every chip
 under way is finished first; the exit status is then 0 when every chip passed
 and 1 when any failed. A second Ctrl+C ends at once (130).
 

@@ -74,7 +74,7 @@ std::optional<std::uint64_t> ParseSerialValue(const std::string& text, std::uint
 }
 
 TSerialSeries::TSerialSeries(std::string stateFile, std::uint64_t start, std::uint64_t max)
-    : FStateFile(std::move(stateFile)), FMax(max), FNext(start), FKeptBelow(start) {
+    : FStateFile(std::move(stateFile)), FMax(max), FNext(start) {
     std::string text;
     try {
         if (ReadTextFile(FStateFile, text)) {
@@ -102,21 +102,22 @@ TSerialSeries::TSerialSeries(std::string stateFile, std::uint64_t start, std::ui
             // A start beyond the series begins a new one from there.
             if (next >= start) {
                 FNext = next;
-                FKeptBelow = next;
                 for (std::uint64_t n : givenBack) {
                     if (n >= start && n < next) FGivenBack.insert(n);
                 }
             }
         }
-        std::lock_guard lock(FMutex);
-        Save();
     } catch (const std::exception& e) {
         throw std::runtime_error(FStateFile + ": " + e.what());
     }
+    std::lock_guard lock(FMutex);
+    Save();
 }
 
 std::optional<std::uint64_t> TSerialSeries::Take() {
     std::lock_guard lock(FMutex);
+    const auto givenBack = FGivenBack;
+    const std::uint64_t next = FNext;
     std::uint64_t number = 0;
     if (!FGivenBack.empty()) {
         number = *FGivenBack.begin();
@@ -126,6 +127,13 @@ std::optional<std::uint64_t> TSerialSeries::Take() {
     } else {
         return std::nullopt;
     }
+    try {
+        Save();
+    } catch (...) {
+        FGivenBack = givenBack;
+        FNext = next;
+        throw;
+    }
     FOut.insert(number);
     return number;
 }
@@ -133,30 +141,24 @@ std::optional<std::uint64_t> TSerialSeries::Take() {
 void TSerialSeries::Passed(std::uint64_t number) {
     std::lock_guard lock(FMutex);
     FOut.erase(number);
-    if (number >= FKeptBelow) FKeptBelow = number + 1;
-    try {
-        Save();
-    } catch (const std::exception& e) {
-        throw std::runtime_error(FStateFile + ": " + e.what());
-    }
 }
 
 void TSerialSeries::GiveBack(std::uint64_t number) {
     std::lock_guard lock(FMutex);
-    if (FOut.erase(number) > 0) FGivenBack.insert(number);
+    if (FOut.erase(number) == 0) return;
+    FGivenBack.insert(number);
+    Save();
 }
 
 void TSerialSeries::Save() {
-    // Below the highest number kept, those not kept: given back, or out with
-    // a chip that may yet fail (a station ended meanwhile never kept them).
     std::string text = "# corvane-cli station: the serial numbers still to hand out\nnext " +
-                       std::to_string(FKeptBelow) + "\nfree";
-    std::set<std::uint64_t> notKept = FGivenBack;
-    notKept.insert(FOut.begin(), FOut.end());
-    for (std::uint64_t n : notKept) {
-        if (n < FKeptBelow) text += " " + std::to_string(n);
+                       std::to_string(FNext) + "\nfree";
+    for (std::uint64_t n : FGivenBack) text += " " + std::to_string(n);
+    try {
+        ReplaceFileContents(FStateFile, text + "\n");
+    } catch (const std::exception& e) {
+        throw std::runtime_error(FStateFile + ": " + e.what());
     }
-    ReplaceFileContents(FStateFile, text + "\n");
 }
 
 }  // namespace corvane::cli

@@ -34,10 +34,12 @@ std::optional<std::uint64_t> ParseSerialValue(const std::string& text, std::uint
 
 // The series: each number is handed out once, under a lock, to the board
 // that asks; a chip that passes keeps it, a chip that fails gives it back and
-// the next chip gets it. Its state (the next number and those below it given
-// back) is kept in a file, replaced whole after each chip that passes, so
-// that a station started again continues the series and never hands out a
-// number that a chip kept. Safe from any thread.
+// the next chip gets it. Its state (the next number and those given back) is
+// kept in a file, replaced whole each time a number is handed out (before the
+// chip is touched) or given back, so that a station started again continues
+// the series and never hands out a number twice: a number out with a chip
+// when the station ended abruptly may be in that chip, and is not handed out
+// again. Safe from any thread.
 class TSerialSeries {
 public:
     // Continues the series of `stateFile` when it exists and is not behind
@@ -46,18 +48,20 @@ public:
     // Raises std::runtime_error with the file's name and why.
     TSerialSeries(std::string stateFile, std::uint64_t start, std::uint64_t max);
 
-    // The next number for a chip; nothing when the series is used up.
+    // The next number for a chip; nothing when the series is used up. Raises
+    // std::runtime_error when the state file cannot be written (the number
+    // is then not handed out).
     std::optional<std::uint64_t> Take();
-    // The chip that got `number` passed: the state file is replaced; raises
-    // std::runtime_error when it cannot be.
+    // The chip that got `number` passed and keeps it.
     void Passed(std::uint64_t number);
-    // The chip that got `number` failed, or never was programmed.
+    // The chip that got `number` failed: the next chip gets it. Raises
+    // std::runtime_error when the state file cannot be written.
     void GiveBack(std::uint64_t number);
 
     const std::string& StateFile() const { return FStateFile; }
 
 private:
-    void Save();  // with the lock held
+    void Save();  // with the lock held; raises std::runtime_error
 
     std::mutex FMutex;
     std::string FStateFile;
@@ -65,7 +69,6 @@ private:
     std::uint64_t FNext = 0;  // the lowest number never handed out
     std::set<std::uint64_t> FGivenBack;
     std::set<std::uint64_t> FOut;  // handed out, the chip not yet done
-    std::uint64_t FKeptBelow = 0;  // every number a chip kept is below this
 };
 
 }  // namespace corvane::cli

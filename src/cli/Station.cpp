@@ -338,9 +338,13 @@ private:
         THexFile image = *FRun.Image;
         std::optional<std::uint64_t> serial;
         if (FSeries) {
-            serial = FSeries->Take();
+            try {
+                serial = FSeries->Take();
+            } catch (const std::exception& e) {
+                Fatal(line, e.what());
+            }
             if (!serial) {
-                FDisplay.Step(line, "no serial numbers left");
+                FDisplay.Step(line, Ending() ? "stopped" : "no serial numbers left");
                 Ended(false, false);
                 FEnd.request_stop();
                 return false;
@@ -380,22 +384,26 @@ private:
         row.Seconds = std::chrono::duration<double>(Clock::now() - start).count();
         const bool passed = row.Status == esComplete;
         try {
-            // The number is kept before the row is written: a crash between
-            // the two never hands it out again.
             if (serial && passed) FSeries->Passed(*serial);
             if (serial && !passed) FSeries->GiveBack(*serial);
             FLog->Append(row);
         } catch (const std::exception& e) {
-            FDisplay.Message(line, e.what());
-            std::lock_guard lock(FMutex);
-            FFatal = esBadFile;
-            FEnd.request_stop();
+            Fatal(line, e.what());
         }
         Ended(true, passed);
         if (!passed) FDisplay.Bell();
         if (gone) FDisplay.Step(line, row.Result + "  programmer gone");
         result = row.Result;
         return gone;
+    }
+
+    // The log or the serial numbers' state cannot be written: no chip starts
+    // after this one.
+    void Fatal(std::size_t line, const std::string& why) {
+        FDisplay.Message(line, why);
+        std::lock_guard lock(FMutex);
+        FFatal = esBadFile;
+        FEnd.request_stop();
     }
 
     // A chip under way has ended (`done`: programmed, passed or not).
