@@ -426,7 +426,8 @@ int main(int argc, char** argv) {
             line.append(buf, static_cast<std::size_t>(n));
             for (std::size_t end; (end = line.find('\n')) != std::string::npos;
                  line.erase(0, end + 1)) {
-                const std::string word = line.substr(0, line.find_last_not_of(" \r") + 1);
+                std::string word = line.substr(0, end);
+                word.erase(word.find_last_not_of(" \r") + 1);
                 if (word == "out" || word == "in") socket(word == "in");
             }
         }
