@@ -8,11 +8,7 @@
 // once take at most 1.05 times as long as one alone.
 //
 // bench_cli_program_all [bytes] [rounds]   (1,024 bytes, 3 rounds; medians)
-#include <fcntl.h>
-#include <spawn.h>
 #include <stdlib.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <chrono>
@@ -22,71 +18,16 @@
 #include <string>
 #include <vector>
 
+#include "CliSpawn.h"
 #include "DeviceMap.h"
-#include "UHexFile.h"
 #include "VirtualProgrammer.h"
-
-extern char** environ;
 
 namespace {
 
 using namespace corvane;
-using Clock = std::chrono::steady_clock;
+using namespace corvane::bench;
 
 constexpr double kGoal = 1.05;
-
-struct TTimes {
-    bool Ok = false;
-    double Seconds = 0;
-    double CpuSeconds = 0;
-};
-
-double Seconds(const timeval& tv) {
-    return static_cast<double>(tv.tv_sec) + static_cast<double>(tv.tv_usec) * 1e-6;
-}
-
-// Runs corvane-cli with `args` on the device map `map`, its output to `log`.
-TTimes RunCli(const std::vector<std::string>& args, const std::filesystem::path& map,
-              const std::filesystem::path& config, const std::filesystem::path& log) {
-    std::vector<std::string> argText{CORVANE_CLI_PATH};
-    argText.insert(argText.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : argText) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> envText;
-    for (char** e = environ; *e != nullptr; ++e) {
-        const std::string entry = *e;
-        if (!entry.starts_with("CORVANE_SERIALCOMM=") && !entry.starts_with("XDG_CONFIG_HOME=")) {
-            envText.push_back(entry);
-        }
-    }
-    envText.push_back("CORVANE_SERIALCOMM=" + map.string());
-    envText.push_back("XDG_CONFIG_HOME=" + config.string());
-    std::vector<char*> envp;
-    for (auto& e : envText) envp.push_back(e.data());
-    envp.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    TTimes times;
-    const auto start = Clock::now();
-    pid_t pid = 0;
-    const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) return times;
-    int status = 0;
-    rusage usage{};
-    while (wait4(pid, &status, 0, &usage) < 0) {
-    }
-    times.Seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    times.CpuSeconds = Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
-    times.Ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    return times;
-}
 
 double Median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
@@ -98,20 +39,10 @@ double Median(std::vector<double> values) {
 int main(int argc, char** argv) {
     const unsigned bytes = std::clamp(argc > 1 ? std::atoi(argv[1]) : 1024, 1, 8192);
     const unsigned rounds = std::max(argc > 2 ? std::atoi(argv[2]) : 3, 1);
-    std::string pattern = (std::filesystem::temp_directory_path() / "corvane-bench-XXXXXX");
-    if (mkdtemp(pattern.data()) == nullptr) return 2;
-    const std::filesystem::path dir = pattern;
-
-    std::vector<std::uint8_t> data(bytes);
-    THexFile image;
-    image.SetMemSize(8192);
-    image.Clear();
-    for (unsigned i = 0; i < bytes; ++i) {
-        data[i] = static_cast<std::uint8_t>((i * 31 + 7) % 255);  // never 0xFF
-        image.SetByte(static_cast<std::uint16_t>(i), data[i]);
-    }
+    const std::filesystem::path dir = MakeBenchDir();
+    if (dir.empty()) return 2;
     const std::string file = (dir / "image.hex").string();
-    image.SaveHex(file);
+    const std::vector<std::uint8_t> data = SavePattern(bytes, file);
 
     // Eight boards; the maps of 1, 4 and 8 hold the first of them.
     const std::vector<unsigned> counts{1, 4, 8};

@@ -8,18 +8,27 @@ _corvane_cli()
     _init_completion -s || return
 
     # Every command; ":hex" marks one that takes a HEX file.
-    local commands="detect program:hex read:hex verify:hex erase blank-check ports"
+    local commands="detect program:hex read:hex verify:hex erase blank-check station:hex ports"
 
     case $prev in
         --port | --trace)
             _filedir
             return
             ;;
+        --log)
+            _filedir csv
+            return
+            ;;
+        --serial-format)
+            COMPREPLY=($(compgen -W 'le16 be16 le32 be32 ascii:' -- "$cur"))
+            [[ $COMPREPLY == ascii: ]] && compopt -o nospace
+            return
+            ;;
         --size)
             COMPREPLY=($(compgen -W '2K 4K' -- "$cur"))
             return
             ;;
-        --count | --timeout)
+        --count | --timeout | --chips | --serial)
             # A number: nothing to offer.
             return
             ;;
@@ -35,7 +44,8 @@ _corvane_cli()
     local i command=
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
-            --port | --size | --trace | --count | --timeout) ((i++)) ;;
+            --port | --size | --trace | --count | --timeout | --chips | --serial | \
+                --serial-format | --log) ((i++)) ;;
             -*) ;;
             *)
                 command=${words[i]}

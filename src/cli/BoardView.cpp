@@ -34,6 +34,25 @@ std::size_t TBoardsDisplay::Add(const std::string& port, const std::string& chip
     return FLines.size() - 1;
 }
 
+void TBoardsDisplay::SetChip(std::size_t board, const std::string& chip) {
+    std::lock_guard lock(FMutex);
+    FLines[board].Chip = chip;
+    FChipWidth = std::max(FChipWidth, chip.size());
+}
+
+void TBoardsDisplay::SetFooter(const std::string& text) {
+    std::lock_guard lock(FMutex);
+    FFooter = text;
+    if (FTerminal && !FQuiet) Redraw(true);
+}
+
+void TBoardsDisplay::Bell() {
+    std::lock_guard lock(FMutex);
+    if (!FTerminal) return;
+    std::fputc('\a', FOut);
+    std::fflush(FOut);
+}
+
 void TBoardsDisplay::Step(std::size_t board, const std::string& text) {
     std::lock_guard lock(FMutex);
     TLine& line = FLines[board];
@@ -105,7 +124,8 @@ void TBoardsDisplay::Redraw(bool force) {
     std::string text;
     if (FDrawn > 0) text += "\x1b[" + std::to_string(FDrawn) + "A";
     for (const TLine& line : FLines) text += "\r" + LineText(line).substr(0, width) + "\x1b[K\n";
-    FDrawn = FLines.size();
+    if (!FFooter.empty()) text += "\r" + FFooter.substr(0, width) + "\x1b[K\n";
+    FDrawn = FLines.size() + (FFooter.empty() ? 0 : 1);
     std::fputs(text.c_str(), FOut);
     std::fflush(FOut);
 }

@@ -19,8 +19,8 @@ namespace corvane::cli {
 struct TBoardRow {
     std::string Port;
     std::string Chip;
-    std::string Result;  // "Complete!", the failure text or "Stopped!"
-    double Seconds = -1;  // below 0: the board was not worked on
+    std::string Result;    // "Complete!", the failure text or "Stopped!"
+    double Seconds = -1;   // below 0: the board was not worked on
     std::string Checksum;  // program and verify: the file's, as the board's 'c' gives it
 };
 
@@ -31,8 +31,15 @@ public:
     TBoardsDisplay(const TBoardsDisplay&) = delete;
     TBoardsDisplay& operator=(const TBoardsDisplay&) = delete;
 
-    // A board's line, before any board starts; its number for the calls below.
+    // A board's line (at the bottom, also while others run); its number for
+    // the calls below.
     std::size_t Add(const std::string& port, const std::string& chip);
+    // The chip a board's line names.
+    void SetChip(std::size_t board, const std::string& chip);
+    // On a terminal, a line below the boards' (the station's totals).
+    void SetFooter(const std::string& text);
+    // The terminal's bell (a chip failed); nothing without a terminal.
+    void Bell();
 
     // A status text of a board.
     void Step(std::size_t board, const std::string& text);
@@ -69,6 +76,7 @@ private:
     bool FTerminal;
     bool FQuiet;
     std::vector<TLine> FLines;
+    std::string FFooter;
     std::size_t FPortWidth = 0;
     std::size_t FChipWidth = 0;
     std::size_t FDrawn = 0;  // lines on the terminal that a redraw goes back over

@@ -1,6 +1,7 @@
 #include "CliOptions.h"
 
 #include <exception>
+#include <optional>
 #include <string>
 
 namespace corvane::cli {
@@ -13,7 +14,7 @@ int ParseSize(const std::string& text) {
     throw EUsage("--size takes 2K or 4K, not '" + text + "'");
 }
 
-int ParseCount(const std::string& text) {
+int ParseCount(const std::string& text, const std::string& option) {
     std::size_t used = 0;
     int count = 0;
     try {
@@ -22,7 +23,7 @@ int ParseCount(const std::string& text) {
         used = 0;
     }
     if (used == 0 || used != text.size() || count < 1) {
-        throw EUsage("--count takes a number of programmers, not '" + text + "'");
+        throw EUsage(option + " takes a number from 1, not '" + text + "'");
     }
     return count;
 }
@@ -41,6 +42,22 @@ double ParseSeconds(const std::string& text) {
     return seconds;
 }
 
+// ADDR=START of --serial, each in decimal or in hexadecimal with 0x.
+void ParseSerial(const std::string& text, TCliOptions& options) {
+    const auto eq = text.find('=');
+    const auto address =
+        eq == std::string::npos ? std::nullopt : ParseSerialValue(text.substr(0, eq), 0xFFFF);
+    const auto start =
+        eq == std::string::npos ? std::nullopt : ParseSerialValue(text.substr(eq + 1), 0xFFFFFFFF);
+    if (!address || !start) {
+        throw EUsage("--serial takes ADDR=START (decimal, or hexadecimal with 0x), not '" + text +
+                     "'");
+    }
+    options.serial = true;
+    options.serialAddress = static_cast<std::uint32_t>(*address);
+    options.serialStart = *start;
+}
+
 TCommand ParseCommand(const std::string& word) {
     if (word == "detect") return TCommand::Detect;
     if (word == "program") return TCommand::Program;
@@ -49,6 +66,7 @@ TCommand ParseCommand(const std::string& word) {
     if (word == "verify") return TCommand::Verify;
     if (word == "erase") return TCommand::Erase;
     if (word == "blank-check") return TCommand::BlankCheck;
+    if (word == "station") return TCommand::Station;
     throw EUsage("unknown command '" + word + "'");
 }
 
@@ -58,6 +76,8 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& args) {
     TCliOptions options;
     std::vector<std::string> words;
     bool optionsEnd = false;
+    bool formatGiven = false;
+    bool noBellGiven = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (optionsEnd || arg.size() < 2 || arg[0] != '-') {
@@ -105,9 +125,34 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& args) {
             noValue();
             options.all = true;
         } else if (name == "--count") {
-            options.count = ParseCount(takeValue());
+            options.count = ParseCount(takeValue(), "--count");
         } else if (name == "--timeout") {
             options.timeout = ParseSeconds(takeValue());
+        } else if (name == "--chips") {
+            options.chips = ParseCount(takeValue(), "--chips");
+        } else if (name == "--serial") {
+            ParseSerial(takeValue(), options);
+        } else if (name == "--serial-format") {
+            const std::string format = takeValue();
+            const auto parsed = ParseSerialFormat(format);
+            if (!parsed) {
+                throw EUsage("--serial-format takes le16, be16, le32, be32 or ascii:N, not '" +
+                             format + "'");
+            }
+            options.serialFormat = *parsed;
+            formatGiven = true;
+        } else if (name == "--serial-overwrite") {
+            noValue();
+            options.serialOverwrite = true;
+        } else if (name == "--log") {
+            options.log = takeValue();
+            if (options.log.empty() || options.log == kStdStream) {
+                throw EUsage("--log needs a file name");
+            }
+        } else if (name == "--no-bell") {
+            noValue();
+            options.bell = false;
+            noBellGiven = true;
         } else if (name == "--port") {
             options.port = takeValue();
             if (options.port.empty()) throw EUsage("--port needs a path");
@@ -125,15 +170,51 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& args) {
     if (words.empty()) throw EUsage("no command given");
     options.command = ParseCommand(words[0]);
     const bool takesFile = options.command == TCommand::Program ||
+                           options.command == TCommand::Station ||
                            options.command == TCommand::Read || options.command == TCommand::Verify;
     const std::size_t wanted = takesFile ? 2 : 1;
     if (words.size() < wanted) throw EUsage(words[0] + " needs a HEX file");
     if (words.size() > wanted) throw EUsage("unexpected argument '" + words[wanted] + "'");
     if (wanted == 2) options.file = words[1];
 
-    if (options.command != TCommand::Program && (options.fastVerify || options.lock)) {
+    const bool programs =
+        options.command == TCommand::Program || options.command == TCommand::Station;
+    if (!programs && (options.fastVerify || options.lock)) {
         throw EUsage(std::string(options.fastVerify ? "--fast-verify" : "--lock") +
-                     " belongs to the program command");
+                     " belongs to the program and station commands");
+    }
+    if (options.command != TCommand::Station) {
+        const char* stationOption = options.chips > 0         ? "--chips"
+                                    : options.serial          ? "--serial"
+                                    : formatGiven             ? "--serial-format"
+                                    : options.serialOverwrite ? "--serial-overwrite"
+                                    : !options.log.empty()    ? "--log"
+                                    : noBellGiven             ? "--no-bell"
+                                                              : nullptr;
+        if (stationOption != nullptr) {
+            throw EUsage(std::string(stationOption) + " belongs to the station command");
+        }
+    } else {
+        if (options.file == kStdStream) throw EUsage("station reads its HEX file from a file");
+        if (options.all) throw EUsage("station works on every programmer that answers already");
+        if (!options.trace.empty()) throw EUsage("--trace does not belong to the station command");
+        if (!options.serial && (formatGiven || options.serialOverwrite)) {
+            throw EUsage(std::string(formatGiven ? "--serial-format" : "--serial-overwrite") +
+                         " belongs to --serial");
+        }
+        if (options.serial && options.serialStart > options.serialFormat.Max()) {
+            throw EUsage("--serial: " + std::to_string(options.serialStart) +
+                         " does not fit the serial format (at most " +
+                         std::to_string(options.serialFormat.Max()) + ")");
+        }
+        if (options.serial &&
+            options.serialAddress + static_cast<std::uint32_t>(options.serialFormat.Width()) >
+                0x10000) {
+            throw EUsage("--serial: the number does not fit below address 10000 (hex)");
+        }
+        if (!options.log.empty() && options.log == options.file) {
+            throw EUsage("the log cannot go to the HEX file");
+        }
     }
     if (options.command == TCommand::Detect && options.sizeGiven) {
         throw EUsage("--size does not belong to the detect command");
@@ -172,6 +253,9 @@ std::string UsageText() {
        corvane-cli [OPTION]... blank-check [--size 2K|4K]
        corvane-cli [OPTION]... --all [--count N [--timeout S]] program|verify FILE.hex
        corvane-cli [OPTION]... --all [--count N [--timeout S]] erase|blank-check
+       corvane-cli [OPTION]... station FILE.hex [--chips N] [--serial ADDR=START
+                   [--serial-format F] [--serial-overwrite]] [--log FILE.csv]
+                   [--fast-verify] [--lock] [--size 2K|4K] [--no-bell]
        corvane-cli ports
 Programs 89-series 8051 flash chips through a programmer board on a serial
 port, without a window. The programmer is found as the window finds it: every
@@ -189,6 +273,9 @@ Commands:
 FILE.hex may be - : read writes the HEX text to standard output (the status
 texts then go to standard error), program and verify read it from standard
 input.
+  station FILE.hex   a production station: on every programmer that answers,
+                     program each chip seated, log it, wait until it is taken
+                     out, again; until Ctrl+C (see "Production" below)
   ports              list the system's serial ports and whether the search
                      greets each (if not, why: console, busy, excluded, no
                      permission, not a terminal)
@@ -209,6 +296,15 @@ Options:
   --count N          with --all: greet the ports once a second until at
                      least N programmers with a chip answer, then start
   --timeout S        give up that wait after S seconds (exit status 4)
+  --chips N          station: end after N good chips in all
+  --serial ADDR=START
+                     station: write a serial number into each chip at ADDR,
+                     from START upwards (decimal, or hexadecimal with 0x)
+  --serial-format F  le16 (default), be16, le32, be32, or ascii:N (N decimal
+                     digits with leading zeros)
+  --serial-overwrite let the number overwrite bytes that the file sets
+  --log FILE.csv     station: the log (default corvane-station.csv)
+  --no-bell          station: no bell on a chip that fails
   -q, --quiet        print no status texts and no progress
   -h, --help         show this text
   --version          show the version
@@ -237,6 +333,24 @@ is left at its prompt, ready for the next run. That takes as long as the rest
 of the pass would have. A second Ctrl+C exits at once; the board may then need
 a reset. Before any port is opened, a stop exits at once. With --all the stop
 reaches every board, and each finishes its pass.
+
+Production (station): the file is read and checked once. Each programmer
+that answers (--port: that one) is taken on, also when it appears later, and
+worked on by itself: it waits until its socket holds a known chip, programs
+it (erase, write, verify, --lock), then waits until the socket is empty, so a
+chip left in is never programmed twice. A 2051/4051 board cannot tell an
+empty socket: there the station asks for Enter before each chip. A board that
+goes away is reported and the others go on. A terminal shows a line per board
+and the totals (good, failed, chips per hour), with a bell on each failure;
+otherwise each event is a line of its own. The log gets one row per chip,
+flushed to the disk before the next chip starts: time (ISO 8601 with its
+offset), port, chip, file, the file's checksum as the board's checksum
+command gives it, serial, result, status (as that chip alone would end the
+program) and seconds. With --serial the next number is kept in FILE.csv.serial
+beside the log, so a station started again continues the series; a chip that
+fails gives its number to the next one, and no number is given twice. Ctrl+C ends a station: every chip
+under way is finished first; the exit status is then 0 when every chip passed
+and 1 when any failed. A second Ctrl+C ends at once (130).
 
 Exit status:
   0  the command ended in "Complete!" (detect: a chip was found; verify: the

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "SerialNumber.h"
 
 namespace corvane::cli {
 
@@ -18,11 +21,14 @@ enum TExitStatus : int {
     // A run stopped by a signal ends with StoppedStatus(signal) (StopSignals.h).
 };
 
-enum class TCommand { None, Detect, Program, Read, Verify, Erase, BlankCheck, Ports };
+enum class TCommand { None, Detect, Program, Read, Verify, Erase, BlankCheck, Ports, Station };
 
 // The FILE argument that stands for standard input (program, verify) or
 // standard output (read).
 inline constexpr const char* kStdStream = "-";
+
+// The station's log when --log names none, in the current folder.
+inline constexpr const char* kDefaultLog = "corvane-station.csv";
 
 struct TCliOptions {
     TCommand command = TCommand::None;
@@ -38,6 +44,15 @@ struct TCliOptions {
     bool all = false;
     int count = 0;       // --count: wait until this many answer (0: do not wait)
     double timeout = 0;  // --timeout: seconds that bound that wait (0: none)
+    // station: every chip seated on any programmer, until Ctrl+C.
+    int chips = 0;  // --chips: end after this many good chips (0: no end)
+    bool serial = false;
+    std::uint32_t serialAddress = 0;
+    std::uint64_t serialStart = 0;
+    TSerialFormat serialFormat;
+    bool serialOverwrite = false;
+    std::string log;  // --log (empty: kDefaultLog)
+    bool bell = true;
     bool help = false;
     bool version = false;
 };

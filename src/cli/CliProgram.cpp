@@ -23,6 +23,7 @@
 #include "PortScreen.h"
 #include "ProgrammerLink.h"
 #include "ScratchDir.h"
+#include "Station.h"
 #include "StopSignals.h"
 #include "TerminalView.h"
 #include "UHexFile.h"
@@ -123,6 +124,8 @@ public:
                 return BlankCheck();
             case TCommand::Ports:
                 return Ports();
+            case TCommand::Station:
+                return Station();
             case TCommand::None:
                 break;
         }
@@ -280,8 +283,8 @@ private:
         return esComplete;
     }
 
-    // The command on every programmer that answers (--all).
-    int RunOnAll() {
+    // What the command runs on every programmer that answers with.
+    TMultiBoardRun BoardsRun() const {
         TMultiBoardRun run;
         run.Options = &FOptions;
         run.Image = &FImage;
@@ -289,8 +292,11 @@ private:
         run.Out = FStatusOut;
         run.Err = FErr;
         run.Terminal = FTerminal;
-        return RunOnEveryBoard(run);
+        return run;
     }
+
+    // The command on every programmer that answers (--all).
+    int RunOnAll() { return RunOnEveryBoard(BoardsRun()); }
 
     void Poll() {
         if (FBusy || !FView.PollTimerEnabled()) return;
@@ -397,6 +403,12 @@ private:
         if (!copied)
             return Fail(esBadFile, "standard output: " + std::string(std::strerror(error)));
         return esComplete;
+    }
+
+    // A production station: every chip seated on any programmer, in a loop.
+    int Station() {
+        if (int status = LoadSourceFile("No data to program!"); status != esComplete) return status;
+        return RunStation(BoardsRun());
     }
 
     int Verify() {

@@ -27,4 +27,9 @@ bool TakesEscapes(std::FILE* stream);
 // taken away, no end at Ctrl+Z (a HEX file's CR LF stays as it is).
 void UseBinaryMode(std::FILE* stream);
 
+// Waits for the next line on standard input, read past the standard
+// streams' buffer (a thread blocked here holds no lock that the program's
+// end needs); false when the input has ended or failed.
+bool ReadInputLine();
+
 }  // namespace corvane::cli::console

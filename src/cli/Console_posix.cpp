@@ -2,6 +2,8 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include "Console.h"
 
 namespace corvane::cli::console {
@@ -27,6 +29,15 @@ bool TakesEscapes(std::FILE* /*stream*/) {
 
 void UseBinaryMode(std::FILE* /*stream*/) {
     // Every stream is binary here.
+}
+
+bool ReadInputLine() {
+    for (char c = 0;;) {
+        const ssize_t n = read(STDIN_FILENO, &c, 1);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        if (c == '\n') return true;
+    }
 }
 
 }  // namespace corvane::cli::console

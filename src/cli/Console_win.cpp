@@ -44,4 +44,14 @@ void UseBinaryMode(std::FILE* stream) {
     _setmode(_fileno(stream), _O_BINARY);
 }
 
+bool ReadInputLine() {
+    // A console's line comes whole once Enter is pressed; a pipe's byte by byte.
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    for (char c = 0;;) {
+        DWORD n = 0;
+        if (!ReadFile(input, &c, 1, &n, nullptr) || n == 0) return false;
+        if (c == '\n') return true;
+    }
+}
+
 }  // namespace corvane::cli::console

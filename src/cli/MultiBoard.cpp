@@ -261,10 +261,7 @@ private:
         }
         TBoardView view(display, board.Line);
         const TChipKind kind = board.Found.ChipKind;
-        view.SetFastVerifyEnabled(kind != ck89C2051);
-        view.SetFastVerifyChecked(FOptions.fastVerify);
-        view.SetLockChecked(FOptions.lock);
-        view.SetMemSizeIndex(FOptions.memSizeIndex);
+        SetBoardOptions(view, FOptions, kind);
         bool portErrorShown = false;
         TProgrammerLink link(view, std::move(board.Found.ComPort));
         link.SetLineTrace(trace);
@@ -272,19 +269,7 @@ private:
             trace->Note(board.Row.Chip + " on " + board.Row.Port + ", found by the search in " +
                         FOptions.trace);
         }
-        // A failure of the port's monitor thread reaches this thread when the
-        // port closes; it is shown unless the port's failure is known already.
-        link.ComPort().Dispatcher()->SetExceptionHandler(
-            [&display, &board, &portErrorShown](std::exception_ptr error) {
-                if (std::exchange(portErrorShown, true)) return;
-                try {
-                    std::rethrow_exception(error);
-                } catch (const std::exception& e) {
-                    display.Message(board.Line, std::string("the port failed: ") + e.what());
-                } catch (...) {
-                    display.Message(board.Line, "the port failed");
-                }
-            });
+        ShowMonitorFailures(link, display, board.Line, portErrorShown);
         link.SetChipKind(kind);
         if (kind == ck89C2051) link.ApplyMemSizeChoice();
 
@@ -362,6 +347,28 @@ private:
 int RunOnEveryBoard(const TMultiBoardRun& run) {
     TRun multi(run);
     return multi.Execute();
+}
+
+void SetBoardOptions(TBoardView& view, const TCliOptions& options, TChipKind kind) {
+    view.SetFastVerifyEnabled(kind != ck89C2051);
+    view.SetFastVerifyChecked(options.fastVerify);
+    view.SetLockChecked(options.lock);
+    view.SetMemSizeIndex(options.memSizeIndex);
+}
+
+void ShowMonitorFailures(TProgrammerLink& link, TBoardsDisplay& display, std::size_t line,
+                         bool& shown) {
+    link.ComPort().Dispatcher()->SetExceptionHandler(
+        [&display, line, &shown](std::exception_ptr error) {
+            if (std::exchange(shown, true)) return;
+            try {
+                std::rethrow_exception(error);
+            } catch (const std::exception& e) {
+                display.Message(line, std::string("the port failed: ") + e.what());
+            } catch (...) {
+                display.Message(line, "the port failed");
+            }
+        });
 }
 
 std::uint16_t BoardChecksum(const THexFile& image) {

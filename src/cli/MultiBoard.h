@@ -5,12 +5,18 @@
 #include <memory>
 #include <string>
 
+#include "BoardView.h"
+#include "ChipKind.h"
 #include "CliOptions.h"
 #include "LineTrace.h"
 #include "UHexFile.h"
 
 // A command run on every programmer that answers (--all): each board on a
 // thread of its own with a link and a port of its own.
+namespace corvane {
+class TProgrammerLink;
+}
+
 namespace corvane::cli {
 
 struct TMultiBoardRun {
@@ -30,6 +36,16 @@ struct TMultiBoardRun {
 // each and prints the summary. Returns the exit status: 0 when every board
 // ended "Complete!", otherwise the highest of the boards' statuses.
 int RunOnEveryBoard(const TMultiBoardRun& run);
+
+// A board's view with the options that the command line gives, for a chip of
+// `kind` (a 2051/4051 has no checksum: fast verify is off there).
+void SetBoardOptions(TBoardView& view, const TCliOptions& options, TChipKind kind);
+
+// A failure of the link's port monitor thread reaches the board's thread when
+// the port closes: it is shown on the board's line, unless `shown` (which
+// must outlive the link) says the port's failure is known already.
+void ShowMonitorFailures(TProgrammerLink& link, TBoardsDisplay& display, std::size_t line,
+                         bool& shown);
 
 // The checksum of `image` as the programmer's checksum command gives it for
 // a chip programmed with it: the two's complement of the 16-bit sum of its

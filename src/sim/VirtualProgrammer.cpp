@@ -68,7 +68,9 @@ std::chrono::nanoseconds CharacterTime(unsigned baud) {
     return std::chrono::nanoseconds{10'000'000'000LL / baud};
 }
 
-VirtualProgrammer::VirtualProgrammer(BoardOptions options) : FOptions(std::move(options)) {
+VirtualProgrammer::VirtualProgrammer(BoardOptions options)
+    : FOptions(std::move(options)),
+      FSocketKind(FOptions.chip.size > 0 ? FOptions.chip : ChipFromCode("51")) {
     FFlash.assign(FOptions.chip.size, 0xFF);
     std::copy_n(FOptions.flash.begin(), std::min(FOptions.flash.size(), FFlash.size()),
                 FFlash.begin());
@@ -243,6 +245,21 @@ void VirtualProgrammer::InsertChip(const Chip& chip, std::vector<std::uint8_t> f
     FFlash.assign(chip.size, 0xFF);
     std::copy_n(flash.begin(), std::min(flash.size(), FFlash.size()), FFlash.begin());
     FLocked = false;
+}
+
+void VirtualProgrammer::RemoveChip() {
+    Chip empty = ChipFromCode("00");
+    empty.family2051 = FSocketKind.family2051;
+    InsertChip(empty);
+}
+
+void VirtualProgrammer::SeatChip() {
+    InsertChip(FSocketKind);
+}
+
+bool VirtualProgrammer::ChipSeated() const {
+    std::lock_guard lock(FMutex);
+    return FOptions.chip.size > 0;
 }
 
 Chip VirtualProgrammer::CurrentChip() const {

@@ -196,6 +196,13 @@ public:
     // blank), unlocked; the byte counter stays as it was.
     void InsertChip(const Chip& chip, std::vector<std::uint8_t> flash = {});
     Chip CurrentChip() const;
+    // The socket, as a user at a production station works it: the chip is
+    // taken out (the board then reports an empty socket, code "00"; a board
+    // for the 2051 family still greets as one, and cannot tell), and a fresh,
+    // erased chip of the kind the board was started with is seated.
+    void RemoveChip();
+    void SeatChip();
+    bool ChipSeated() const;
     void SetFaults(const Faults& faults);
     Faults CurrentFaults() const;
 
@@ -255,6 +262,7 @@ private:
     mutable std::condition_variable FChanged;
 
     BoardOptions FOptions;  // chip, faults and timings as they stand now
+    Chip FSocketKind;       // what SeatChip() seats
     std::vector<std::uint8_t> FFlash;
     bool FLocked = false;
     std::uint32_t FCounter = 0;

@@ -28,6 +28,12 @@ port in the device map while it runs, prints one line "PORT ENTRY" (the pty's
 path and the map entry's path) on standard output when it is ready, and ends
 on SIGINT, SIGTERM or the end of standard input, removing its entry.
 
+The socket: the line "out" on standard input, or SIGUSR1, takes the chip out
+(the board then answers 'p' with the code 00 of an empty socket; a 2051-family
+board cannot tell and greets as before); the line "in", or SIGUSR2, seats a
+fresh, erased chip of the kind --chip named. Each change is confirmed by a line
+"socket empty" or "socket CODE" on standard output.
+
 Chip and flash:
   --chip KIND        the chip in the socket: 51 (89C51, 4 KB), 61 (89LV51, 4 KB),
                      52 (89C52, 8 KB), 62 (89LV52, 8 KB), 55 (89C55, 20 KB),
@@ -370,6 +376,8 @@ int main(int argc, char** argv) {
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
     sigaddset(&signals, SIGHUP);
+    sigaddset(&signals, SIGUSR1);
+    sigaddset(&signals, SIGUSR2);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     signal(SIGPIPE, SIG_IGN);
     const int sigfd = signalfd(-1, &signals, SFD_CLOEXEC);
@@ -385,17 +393,43 @@ int main(int argc, char** argv) {
     std::printf("%s %s\n", board.PortPath().c_str(), board.MapEntry().c_str());
     std::fflush(stdout);
 
+    // The socket's control, from a signal or a line on standard input.
+    auto socket = [&board](bool seat) {
+        if (seat) {
+            board.SeatChip();
+            std::printf("socket %s\n", board.CurrentChip().code.c_str());
+        } else {
+            board.RemoveChip();
+            std::printf("socket empty\n");
+        }
+        std::fflush(stdout);
+    };
+    std::string line;
     for (;;) {
         pollfd fds[2] = {{sigfd, POLLIN, 0}, {ignoreStdin ? -1 : STDIN_FILENO, POLLIN, 0}};
         if (poll(fds, 2, -1) < 0) {
             if (errno == EINTR) continue;
             break;
         }
-        if (fds[0].revents != 0) break;
+        if (fds[0].revents != 0) {
+            signalfd_siginfo info{};
+            if (read(sigfd, &info, sizeof info) != static_cast<ssize_t>(sizeof info)) break;
+            if (info.ssi_signo != SIGUSR1 && info.ssi_signo != SIGUSR2) break;
+            socket(info.ssi_signo == SIGUSR2);
+            continue;
+        }
         if (fds[1].revents != 0) {
             char buf[256];
             ssize_t n = read(STDIN_FILENO, buf, sizeof buf);
-            if (n <= 0 && !(n < 0 && errno == EINTR)) break;
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            line.append(buf, static_cast<std::size_t>(n));
+            for (std::size_t end; (end = line.find('\n')) != std::string::npos;
+                 line.erase(0, end + 1)) {
+                std::string word = line.substr(0, end);
+                word.erase(word.find_last_not_of(" \r") + 1);
+                if (word == "out" || word == "in") socket(word == "in");
+            }
         }
     }
 

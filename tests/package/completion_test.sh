@@ -77,6 +77,10 @@ expect "corvane-cli --trace t.log b" blank-check
 expect "corvane-cli erase "
 expect "corvane-cli --port /dev/null -q program " blink.hex CHIP.HEX images
 expect "corvane-cli detect "
+expect "corvane-cli --chips 3 --serial 0x10=1 st" station
+expect "corvane-cli station " blink.hex CHIP.HEX images
+expect "corvane-cli station x.hex --serial-format " le16 be16 le32 be32 ascii:
+expect_some "corvane-cli station x.hex --s" --serial --serial-format --serial-overwrite --size
 expect "corvane-cli detect b"
 expect_some "corvane-cli --" --all --count --timeout
 expect "corvane-cli --all --count "

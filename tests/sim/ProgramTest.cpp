@@ -83,6 +83,9 @@ public:
             text.append(buf, static_cast<std::size_t>(n));
         return text;
     }
+    void Write(const std::string& text) {
+        ASSERT_EQ(::write(stdin_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    }
     void CloseStdin() {
         if (stdin_ >= 0) ::close(stdin_);
         stdin_ = -1;
@@ -119,6 +122,36 @@ TEST(SimProgram, AnnouncesItsPortAndWithdrawsItOnSigterm) {
     EXPECT_EQ(sim.Wait(), 0);
     EXPECT_FALSE(EntryExists(entry));
     EXPECT_TRUE(host.WaitHangUp());
+}
+
+// The socket, worked by a line on standard input or by a signal; each change
+// is confirmed on standard output.
+TEST(SimProgram, TheSocketTakesItsChipOutAndSeatsAFreshOne) {
+    TempDir map;
+    SimProcess sim({"--map", map.Path(), "--chip", "52", "--locked"});
+    std::istringstream first(sim.ReadLine());
+    std::string port;
+    first >> port;
+    HostLine host(port);
+    const struct {
+        std::string line;  // empty: the signal instead
+        int signal;
+        const char* confirmed;
+        const char* p;
+    } steps[] = {{"out\n", 0, "socket empty\n", "p00,1"},
+                 {"in \r\n", 0, "socket 52\n", "p52,0"},  // fresh: blank and not locked
+                 {"", SIGUSR1, "socket empty\n", "p00,1"},
+                 {"", SIGUSR2, "socket 52\n", "p52,0"}};
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.confirmed);
+        if (step.line.empty()) {
+            sim.Signal(step.signal);
+        } else {
+            sim.Write(step.line);
+        }
+        EXPECT_EQ(sim.ReadLine(), step.confirmed);
+        EXPECT_THAT(host.Exchange('p'), HasSubstr(step.p));
+    }
 }
 
 TEST(SimProgram, EndOfInputEndsItAndTheFlashIsDumped) {

@@ -1,0 +1,164 @@
+#include "SerialNumber.h"
+
+#include <charconv>
+#include <sstream>
+#include <stdexcept>
+
+#include "Exception.h"
+#include "FileReplace.h"
+#include "TextFile.h"
+
+namespace corvane::cli {
+
+int TSerialFormat::Width() const {
+    switch (Kind) {
+        case TKind::Le16:
+        case TKind::Be16:
+            return 2;
+        case TKind::Le32:
+        case TKind::Be32:
+            return 4;
+        case TKind::Ascii:
+            return Digits;
+    }
+    return 0;
+}
+
+std::uint64_t TSerialFormat::Max() const {
+    if (Kind == TKind::Ascii) {
+        std::uint64_t max = 1;
+        for (int i = 0; i < Digits; ++i) max *= 10;
+        return max - 1;
+    }
+    return Width() == 2 ? 0xFFFF : 0xFFFFFFFF;
+}
+
+std::vector<std::uint8_t> TSerialFormat::Bytes(std::uint64_t number) const {
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(Width()));
+    if (Kind == TKind::Ascii) {
+        for (auto at = bytes.rbegin(); at != bytes.rend(); ++at, number /= 10) {
+            *at = static_cast<std::uint8_t>('0' + number % 10);
+        }
+        return bytes;
+    }
+    const bool little = Kind == TKind::Le16 || Kind == TKind::Le32;
+    for (std::size_t i = 0; i < bytes.size(); ++i, number >>= 8) {
+        bytes[little ? i : bytes.size() - 1 - i] = static_cast<std::uint8_t>(number & 0xFF);
+    }
+    return bytes;
+}
+
+std::optional<TSerialFormat> ParseSerialFormat(const std::string& text) {
+    using TKind = TSerialFormat::TKind;
+    if (text == "le16") return TSerialFormat{TKind::Le16};
+    if (text == "be16") return TSerialFormat{TKind::Be16};
+    if (text == "le32") return TSerialFormat{TKind::Le32};
+    if (text == "be32") return TSerialFormat{TKind::Be32};
+    if (text.rfind("ascii:", 0) == 0) {
+        const auto digits = ParseSerialValue(text.substr(6), 10);
+        if (digits && *digits >= 1 && text.size() > 6 && text[6] != '0') {
+            return TSerialFormat{TKind::Ascii, static_cast<int>(*digits)};
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<std::uint64_t> ParseSerialValue(const std::string& text, std::uint64_t max) {
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const char* first = text.data() + (hex ? 2 : 0);
+    const char* last = text.data() + text.size();
+    std::uint64_t value = 0;
+    const auto [end, ec] = std::from_chars(first, last, value, hex ? 16 : 10);
+    if (first == last || ec != std::errc() || end != last || value > max) return std::nullopt;
+    return value;
+}
+
+TSerialSeries::TSerialSeries(std::string stateFile, std::uint64_t start, std::uint64_t max)
+    : FStateFile(std::move(stateFile)), FMax(max), FNext(start) {
+    std::string text;
+    try {
+        if (ReadTextFile(FStateFile, text)) {
+            std::istringstream lines(text);
+            std::uint64_t next = 0;
+            std::set<std::uint64_t> givenBack;
+            bool haveNext = false;
+            for (std::string word; lines >> word;) {
+                if (word == "next") {
+                    haveNext = static_cast<bool>(lines >> next);
+                } else if (word == "free") {
+                    std::string rest;
+                    std::getline(lines, rest);
+                    std::istringstream numbers(rest);
+                    for (std::uint64_t n = 0; numbers >> n;) givenBack.insert(n);
+                } else if (word[0] == '#') {
+                    std::string comment;
+                    std::getline(lines, comment);
+                } else {
+                    haveNext = false;
+                    break;
+                }
+            }
+            if (!haveNext) throw std::runtime_error("not a state file of serial numbers");
+            // A start beyond the series begins a new one from there.
+            if (next >= start) {
+                FNext = next;
+                for (std::uint64_t n : givenBack) {
+                    if (n >= start && n < next) FGivenBack.insert(n);
+                }
+            }
+        }
+    } catch (const std::exception& e) {
+        throw std::runtime_error(FStateFile + ": " + e.what());
+    }
+    std::lock_guard lock(FMutex);
+    Save();
+}
+
+std::optional<std::uint64_t> TSerialSeries::Take() {
+    std::lock_guard lock(FMutex);
+    const auto givenBack = FGivenBack;
+    const std::uint64_t next = FNext;
+    std::uint64_t number = 0;
+    if (!FGivenBack.empty()) {
+        number = *FGivenBack.begin();
+        FGivenBack.erase(FGivenBack.begin());
+    } else if (FNext <= FMax) {
+        number = FNext++;
+    } else {
+        return std::nullopt;
+    }
+    try {
+        Save();
+    } catch (...) {
+        FGivenBack = givenBack;
+        FNext = next;
+        throw;
+    }
+    FOut.insert(number);
+    return number;
+}
+
+void TSerialSeries::Passed(std::uint64_t number) {
+    std::lock_guard lock(FMutex);
+    FOut.erase(number);
+}
+
+void TSerialSeries::GiveBack(std::uint64_t number) {
+    std::lock_guard lock(FMutex);
+    if (FOut.erase(number) == 0) return;
+    FGivenBack.insert(number);
+    Save();
+}
+
+void TSerialSeries::Save() {
+    std::string text = "# corvane-cli station: the serial numbers still to hand out\nnext " +
+                       std::to_string(FNext) + "\nfree";
+    for (std::uint64_t n : FGivenBack) text += " " + std::to_string(n);
+    try {
+        ReplaceFileContents(FStateFile, text + "\n");
+    } catch (const std::exception& e) {
+        throw std::runtime_error(FStateFile + ": " + e.what());
+    }
+}
+
+}  // namespace corvane::cli
