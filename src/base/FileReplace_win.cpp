@@ -37,12 +37,12 @@ bool Move(const std::wstring& from, const std::wstring& to) {
 // old one is gone) and none of ours beside it.
 void RecoverFromReplace(DWORD err, const std::wstring& target, const std::wstring& temp,
                         const std::wstring& backup) {
-    if (!Exists(target)) {
-        if (Exists(backup)) {
-            Move(backup, target);
-        } else if (Move(temp, target)) {
-            return;  // the old file is gone and the new one is in its place: saved
-        }
+    if (!Exists(target) && Exists(backup)) Move(backup, target);
+    if (!Exists(target) && Move(temp, target)) {
+        // The old file is gone, or cannot be put back, and the new one is in
+        // its place: saved.
+        DeleteFileW(backup.c_str());
+        return;
     }
     if (Exists(target)) {
         DeleteFileW(temp.c_str());
