@@ -20,8 +20,9 @@ namespace {
 
 TAppendFile::TAppendFile(const std::string& fileName) {
     // Others may read it meanwhile, not write it.
-    HANDLE handle = CreateFileA(fileName.c_str(), FILE_APPEND_DATA | GENERIC_READ, FILE_SHARE_READ,
-                                nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE handle =
+        CreateFileW(Widen(fileName).c_str(), FILE_APPEND_DATA | GENERIC_READ, FILE_SHARE_READ,
+                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) RaiseFileError(GetLastError());
     FHandle = reinterpret_cast<std::intptr_t>(handle);
     LARGE_INTEGER size{};

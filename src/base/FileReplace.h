@@ -16,9 +16,12 @@ namespace corvane {
 // this user or to the folder's owner, as the system itself follows links on
 // open there. Anyone else's link is refused with EACCES and nothing changes.
 //
-// A file that is replaced keeps its mode; a new one gets the mode the
-// process's file mask gives it. Errors raise EInOutError with the system's
-// message.
+// Only a file that this user may write is replaced (on Linux a file without
+// any write bit is refused to root too; on Windows a read-only file); others
+// fail with the system's "permission denied" and stay as they are. A file
+// that is replaced keeps its mode, less the set-user-ID, set-group-ID and
+// sticky bits; a new one gets the mode the process's file mask gives it.
+// Errors raise EInOutError with the system's message.
 void ReplaceFileContents(const std::string& fileName, std::string_view text);
 
 }  // namespace corvane

@@ -53,6 +53,15 @@ std::string LinkTarget(std::string path) {
     }
 }
 
+// Refuses, with the system's error, to replace a file that this user may not
+// write: the new file goes in beside it and takes its name, which the folder's
+// permission allows even when the file's own does not. A file without any
+// write bit is refused to root too: it was made read-only to be kept.
+void CheckMayWrite(const std::string& target, const struct stat& st) {
+    if (faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) RaiseSystem(errno);
+    if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) RaiseSystem(EACCES);
+}
+
 // A new file with a name of its own beside `target`, created with `mode`
 // (less the process's file mask, which the system takes off); -1 with errno
 // set when none can be made.
@@ -74,6 +83,7 @@ void ReplaceFileContents(const std::string& fileName, std::string_view text) {
     const std::string target = LinkTarget(fileName);
     struct stat old {};
     const bool replacing = stat(target.c_str(), &old) == 0;
+    if (replacing) CheckMayWrite(target, old);
 
     // A file that replaces another is private until it has the old one's
     // mode; a new file is created with the mode it keeps.
@@ -85,7 +95,9 @@ void ReplaceFileContents(const std::string& fileName, std::string_view text) {
         unlink(temp.c_str());
         RaiseSystem(err);
     };
-    if (replacing && fchmod(fd, old.st_mode & 07777) != 0) fail(errno);
+    // Never the set-user-ID, set-group-ID or sticky bit: a chip's contents are
+    // no program to run with its owner's rights.
+    if (replacing && fchmod(fd, old.st_mode & 0777) != 0) fail(errno);
 
     while (!text.empty()) {
         const ssize_t n = write(fd, text.data(), text.size());

@@ -4,25 +4,23 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace corvane {
 
+// Names are UTF-8 inside the program and UTF-16 at the system's wide ("W")
+// calls; these convert at the call (Utf16_win.cpp).
+std::wstring Widen(std::string_view utf8);
+std::string Narrow(std::wstring_view utf16);
+
 // The system's own text for a Win32 error number, without the line end and
 // the full stop that the system adds.
-inline std::string SystemErrorText(DWORD err) {
-    char* buffer = nullptr;
-    const DWORD n = FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, err, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
-    std::string text =
-        n > 0 && buffer != nullptr ? std::string(buffer, n) : "System error " + std::to_string(err);
-    LocalFree(buffer);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '.')) {
-        text.pop_back();
-    }
-    return text;
-}
+std::string SystemErrorText(DWORD err);
+
+// An environment variable's value (UTF-8); nullopt when it is not set.
+std::optional<std::string> EnvironmentValue(const std::string& name);
 
 // A handle that is closed when it goes.
 class THandle {

@@ -16,6 +16,7 @@
 #include "Console.h"
 #include "Exception.h"
 #include "ExitStatus.h"
+#include "FileName.h"
 #include "LineTrace.h"
 #include "MultiBoard.h"
 #include "PortEnum.h"
@@ -344,11 +345,11 @@ private:
             FFile = FScratch->File("read.hex");
             return esComplete;
         }
-        const fs::path path(FOptions.file);
+        const fs::path path = PathOf(FOptions.file);
         std::error_code ec;
         if (fs::is_directory(path, ec)) return Fail(esBadFile, FOptions.file + ": Is a directory");
         const fs::path dir = path.has_parent_path() ? path.parent_path() : fs::path(".");
-        if (const std::string problem = DirWriteProblem(dir.string()); !problem.empty()) {
+        if (const std::string problem = DirWriteProblem(NameOf(dir)); !problem.empty()) {
             return Fail(esBadFile, FOptions.file + ": " + problem);
         }
         return esComplete;
@@ -394,7 +395,7 @@ private:
         const int status =
             RunWorkflow([this] { return FLink->ReadToFile(FFile, stop_signals::Token()); });
         if (status != esComplete || !HexToStdout()) return status;
-        std::FILE* saved = std::fopen(FFile.c_str(), "rb");
+        std::FILE* saved = OpenFile(FFile, "rb");
         if (saved == nullptr) return Fail(esBadFile, FFile + ": " + std::strerror(errno));
         console::UseBinaryMode(FOut);
         const bool copied = CopyStream(saved, FOut);

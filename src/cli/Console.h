@@ -1,15 +1,24 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
 // What corvane-cli needs of the terminal and of the standard streams, one
 // source per system (Console_posix.cpp, Console_win.cpp).
 namespace corvane::cli::console {
 
+// The program's arguments after its name, as UTF-8 (on Windows taken from
+// the system's wide command line, so that a file name outside the code page
+// stays what it is).
+std::vector<std::string> Arguments(int argc, char** argv);
+
 // Status lines go out as they are written, and a reader that went away
 // makes a write fail (the program passes over it) instead of ending the
-// program.
+// program. On Windows a console shows the program's UTF-8 text as such
+// until RestoreStandardStreams, which the program's end calls.
 void PrepareStandardStreams();
+void RestoreStandardStreams();
 
 // Whether `stream` is a terminal (a console on Windows), where the progress
 // bar is drawn.

@@ -8,11 +8,17 @@
 
 namespace corvane::cli::console {
 
+std::vector<std::string> Arguments(int argc, char** argv) {
+    return std::vector<std::string>(argv + 1, argv + argc);
+}
+
 void PrepareStandardStreams() {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     // A write to a reader that went away fails with EPIPE instead.
     signal(SIGPIPE, SIG_IGN);
 }
+
+void RestoreStandardStreams() {}
 
 bool IsTerminal(std::FILE* stream) {
     return isatty(fileno(stream)) != 0;

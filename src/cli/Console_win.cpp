@@ -1,8 +1,13 @@
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
+
+#include <cstdlib>
 
 #include "Console.h"
+#include "Win32.h"
 
 namespace corvane::cli::console {
 
@@ -14,9 +19,41 @@ HANDLE HandleOf(std::FILE* stream) {
 
 }  // namespace
 
+std::vector<std::string> Arguments(int argc, char** argv) {
+    int count = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (wide == nullptr) return std::vector<std::string>(argv + 1, argv + argc);
+    std::vector<std::string> args;
+    for (int i = 1; i < count; ++i) args.push_back(Narrow(wide[i]));
+    LocalFree(wide);
+    return args;
+}
+
+namespace {
+
+UINT gConsoleOutputCP = 0;  // the console's own, given back at the end
+
+}  // namespace
+
 void PrepareStandardStreams() {
     // The C library here buffers "line buffered" streams fully.
     std::setvbuf(stdout, nullptr, _IONBF, 0);
+    // The text is UTF-8 (file names hold any character); a console is told
+    // so for as long as the program runs. Pipes and files get it as it is.
+    gConsoleOutputCP = GetConsoleOutputCP();
+    if (gConsoleOutputCP != 0 && gConsoleOutputCP != CP_UTF8 && SetConsoleOutputCP(CP_UTF8)) {
+        std::atexit(RestoreStandardStreams);
+    } else {
+        gConsoleOutputCP = 0;
+    }
+}
+
+void RestoreStandardStreams() {
+    if (gConsoleOutputCP == 0) return;
+    std::fflush(stdout);
+    std::fflush(stderr);
+    SetConsoleOutputCP(gConsoleOutputCP);
+    gConsoleOutputCP = 0;
 }
 
 bool IsTerminal(std::FILE* stream) {

@@ -6,6 +6,8 @@
 #include <system_error>
 #include <vector>
 
+#include "FileName.h"
+
 namespace corvane::cli {
 
 namespace {
@@ -15,7 +17,7 @@ std::vector<std::string> gDirs;  // guarded by gMutex
 
 void Remove(const std::string& dir) {
     std::error_code ignored;
-    std::filesystem::remove_all(dir, ignored);
+    std::filesystem::remove_all(PathOf(dir), ignored);
 }
 
 }  // namespace

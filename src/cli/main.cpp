@@ -17,7 +17,10 @@ int main(int argc, char** argv) {
     // Before any thread is started: Ctrl+C, SIGTERM and SIGHUP (on Windows the
     // console's Ctrl+C, Ctrl+Break and close) are taken by a thread of their
     // own and stop the work cleanly.
-    cli::stop_signals::Install(stderr, cli::RemoveScratchDirs);
-    const std::vector<std::string> args(argv + 1, argv + argc);
+    cli::stop_signals::Install(stderr, [] {
+        cli::RemoveScratchDirs();
+        cli::console::RestoreStandardStreams();
+    });
+    const std::vector<std::string> args = cli::console::Arguments(argc, argv);
     return cli::RunCli(args, stdout, stderr, cli::console::IsTerminal(stdout));
 }

@@ -4,6 +4,8 @@
 #include <system_error>
 #include <utility>
 
+#include "FileName.h"
+
 namespace corvane {
 
 namespace {
@@ -57,7 +59,7 @@ void TLineTrace::Write(const char* text) {
 }
 
 std::shared_ptr<TLineTrace> TLineTrace::Open(const std::string& path) {
-    std::FILE* file = std::fopen(path.c_str(), "w");
+    std::FILE* file = OpenFile(path, "w");
     if (file == nullptr) throw std::system_error(errno, std::generic_category(), path);
     return std::make_shared<TLineTrace>(file);
 }

@@ -1,6 +1,7 @@
 #include "PortEnum.h"
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 
 #include "CPort.h"
@@ -10,11 +11,12 @@ namespace corvane {
 
 namespace {
 
-// The system's order of names; names that it counts as equal are ordered by
-// their bytes, so that the same map always gives the same list.
+// The system's order of names; names that it counts as equal, or cannot
+// compare, are ordered by their bytes, so that the same map always gives the
+// same list and the sort always has an order to go by.
 bool PortNameLess(const std::string& a, const std::string& b) {
-    const int order = device::ComparePortNames(a, b);
-    return order != 0 ? order < 0 : a < b;
+    const std::optional<int> order = device::ComparePortNames(a, b);
+    return order && *order != 0 ? *order < 0 : a < b;
 }
 
 }  // namespace

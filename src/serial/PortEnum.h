@@ -11,7 +11,8 @@ namespace corvane {
 //
 // Raises EComPort errRegistry, with the system's error number, when the map
 // cannot be read or one of its entries does not fit; Ports is then left as
-// it was.
+// it was. On Windows a machine without serial ports has no registry key for
+// them: that is no error but an empty list.
 void ListSerialPorts(std::vector<std::string>& Ports);
 
 }  // namespace corvane

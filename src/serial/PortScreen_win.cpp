@@ -8,11 +8,11 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <exception>
 
 #include "PortScreen.h"
 #include "SettingsStore.h"
+#include "Win32.h"
 #include "device/ComDevice.h"
 
 namespace corvane {
@@ -52,8 +52,8 @@ bool TPortRules::Excludes(const std::string& port) const {
 }
 
 std::string PortSettingsFile() {
-    const char* appData = std::getenv("APPDATA");
-    const std::string dir = appData != nullptr && appData[0] != '\0' ? appData : ".";
+    const std::string appData = EnvironmentValue("APPDATA").value_or("");
+    const std::string dir = !appData.empty() ? appData : ".";
     return dir + "\\corvane\\corvane.ini";
 }
 

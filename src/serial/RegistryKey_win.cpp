@@ -4,8 +4,12 @@
 #include <vector>
 
 #include "RegistryKey.h"
+#include "Win32.h"
 
 namespace corvane {
+
+// A key's path is a name that its caller chooses (wide calls); value names
+// and texts are the settings' own keys and texts, ASCII by definition.
 
 namespace {
 
@@ -37,10 +41,10 @@ bool TRegistryKey::Open(const std::string& Path, bool CanCreate, bool ReadOnly) 
     HKEY key = nullptr;
     LSTATUS rc;
     if (CanCreate) {
-        rc = RegCreateKeyExA(RootHandle(FRoot), Path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                             access, nullptr, &key, nullptr);
+        rc = RegCreateKeyExW(RootHandle(FRoot), Widen(Path).c_str(), 0, nullptr,
+                             REG_OPTION_NON_VOLATILE, access, nullptr, &key, nullptr);
     } else {
-        rc = RegOpenKeyExA(RootHandle(FRoot), Path.c_str(), 0, access, &key);
+        rc = RegOpenKeyExW(RootHandle(FRoot), Widen(Path).c_str(), 0, access, &key);
     }
     if (rc != ERROR_SUCCESS) return false;
     FKey = key;
@@ -121,7 +125,7 @@ bool TRegistryKey::DeleteValue(const std::string& Name) {
 }
 
 bool TRegistryKey::DeleteKey(const std::string& Path) {
-    return RegDeleteKeyA(RootHandle(FRoot), Path.c_str()) == ERROR_SUCCESS;
+    return RegDeleteKeyW(RootHandle(FRoot), Widen(Path).c_str()) == ERROR_SUCCESS;
 }
 
 }  // namespace corvane

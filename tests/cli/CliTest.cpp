@@ -168,6 +168,19 @@ TEST_F(CliTest, ReadToAnUnwritablePlaceFailsBeforeReading) {
     EXPECT_TRUE(board->CommandLog().empty());
 }
 
+// As cp and a shell's redirection refuse it, a Read does not replace a file
+// that was made read-only, even for its owner.
+TEST_F(CliTest, ReadKeepsAReadOnlyFile) {
+    auto board = Board();
+    const std::string golden = HexFile("golden.hex", Pattern(100));
+    const std::string before = ReadFile(golden);
+    ASSERT_EQ(chmod(golden.c_str(), 0444), 0);
+    CliResult r = Cli({"read", golden});
+    EXPECT_EQ(r.status, esBadFile);
+    EXPECT_THAT(r.err, HasSubstr(golden + ": Permission denied\n"));
+    EXPECT_TRUE(ReadFile(golden) == before);
+}
+
 // Each failed step: exit status 1 and the step's failure text on stderr.
 struct FailureCase {
     const char* name;

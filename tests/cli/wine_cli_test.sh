@@ -4,9 +4,9 @@
 # registry beside two ports that are not there:
 #   wine_cli_test.sh WINE_RUN PREFIX CLI_EXE CTRL_C_EXE SIM PRELOAD
 # ports, detect, program, verify (also --all) and read right to the byte,
-# through files and the standard streams; Ctrl+C during a write pass; what
-# the board holds at the end against a last read-back. PRELOAD gives Wine
-# modem lines on the pseudo-terminal.
+# through files and the standard streams, also with names outside the code
+# page; Ctrl+C during a write pass; what the board holds at the end against a
+# last read-back. PRELOAD gives Wine modem lines on the pseudo-terminal.
 set -euo pipefail
 
 wine_run=$1 prefix=$2 cli_exe=$3 ctrl_c_exe=$4 sim=$5 preload=$6
@@ -123,6 +123,40 @@ same_records B.hex C.hex || fail "read -: standard output holds other bytes than
 # Every board that answers (here the one), on a thread of its own.
 cli verify --all A.hex
 expect 0 "verify --all"
+
+# Names in characters that a Western code page lacks: a folder, the files in
+# it, the folder for temporary files and %APPDATA% (which Wine sets for each
+# program: cmd sets them from variables of our own). Messages name them in
+# UTF-8.
+uni="Prüfung ジ"
+mkdir "$uni" "temp-ジ" "appdata-ジ" "appdata-ジ/corvane"
+make_hex 256 3 "$uni/U ジ.hex"
+cli program "$uni/U ジ.hex"
+expect 0 "program $uni/U ジ.hex"
+cli verify "$uni/U ジ.hex"
+expect 0 "verify $uni/U ジ.hex"
+cli read "$uni/R ジ.hex"
+expect 0 "read $uni/R ジ.hex"
+[[ $(bytes "$uni/R ジ.hex") =~ ^$(bytes "$uni/U ジ.hex")(FF)+$ ]] ||
+  fail "read: $uni/R ジ.hex holds other bytes than $uni/U ジ.hex"
+cli verify "$uni/none ジ.hex"
+expect 3 "verify a file that is not there"
+grep -qF "$uni/none ジ.hex: " err || fail "verify: the message does not name the file"
+printf '[Ports]\r\nNeverScan=COM3\r\n' >"appdata-ジ/corvane/corvane.ini"
+windows_work=$(wine winepath -w "$work")
+with_own_folders() { # CLI_ARGS...: corvane-cli.exe with %TEMP% and %APPDATA% in the folders above
+  rc=0
+  CORVANE_TEMP="$windows_work\\temp-ジ" CORVANE_APPDATA="$windows_work\\appdata-ジ" \
+    wine cmd /c "set TEMP=%CORVANE_TEMP%&& set TMP=%CORVANE_TEMP%&& set APPDATA=%CORVANE_APPDATA%&& $cli_exe $*" \
+    >out 2>err || rc=$?
+}
+with_own_folders read -
+expect 0 "read - with a temporary folder named in Unicode"
+same_records "$uni/R ジ.hex" out || fail "read -: standard output holds other bytes than the last read"
+[[ -z $(ls "temp-ジ") ]] || fail "read -: the temporary files stayed"
+with_own_folders ports
+expect 0 "ports with the settings in %APPDATA% named in Unicode"
+lines out | grep -qx 'COM3  excluded' || fail "ports: the settings file in %APPDATA% was not read"
 
 # Ctrl+C in the console once the progress bar there shows 300 bytes written:
 # the pass is finished, the program ends as stopped, and the board answers

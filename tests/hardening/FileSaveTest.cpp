@@ -200,5 +200,54 @@ TEST(FileSave, ANewFileTakesItsModeFromTheMaskWithoutSettingIt) {
     }
 }
 
+// A save replaces only a file that the saver may write, even where the folder
+// lets it put a new file in the old one's place; a file without any write bit
+// is kept from root too. A file that is replaced keeps its mode, but never a
+// set-user-ID, set-group-ID or sticky bit.
+TEST(FileSave, OnlyAWritableFileIsReplacedAndNeverWithSetIdBits) {
+    const struct {
+        const char* what;
+        mode_t mode;
+        bool asNobody;  // saved by another user than the file's owner (root)
+        int error;
+        mode_t after;
+    } rows[] = {
+        {"read-only, by its owner", 0444, false, EACCES, 0444},
+        {"another user's file, writable to its owner only", 0644, true, EACCES, 0644},
+        {"set-user-ID", 04755, false, 0, 0755},
+        {"set-group-ID", 02770, false, 0, 0770},
+        {"sticky", 01640, false, 0, 0640},
+    };
+    for (const Saver& saver : kSavers) {
+        for (const auto& row : rows) {
+            SCOPED_TRACE(std::string(saver.what) + ", " + row.what);
+            if (row.asNobody && geteuid() != 0) continue;  // another owner needs root
+            TempDir root;
+            const std::string folder = root.File("open"), file = folder + "/chip.hex";
+            fs::create_directory(folder);
+            ASSERT_EQ(chmod(root.Path().c_str(), 0755), 0);
+            ASSERT_EQ(chmod(folder.c_str(), 0777), 0);
+            WriteExisting(file);
+            ASSERT_EQ(chmod(file.c_str(), row.mode), 0);
+            const int code = InChild([&] {
+                if (row.asNobody && setuid(kNobody) != 0) return 10;
+                try {
+                    saver.save(file);
+                } catch (const EInOutError& e) {
+                    if (std::string(e.what()) != std::strerror(e.ErrorCode())) return 11;
+                    return e.ErrorCode();
+                }
+                return 0;
+            });
+            EXPECT_EQ(code, row.error);
+            EXPECT_EQ(ReadFile(file) == kExisting, row.error != 0);
+            struct stat st {};
+            ASSERT_EQ(stat(file.c_str(), &st), 0);
+            EXPECT_EQ(st.st_mode & 07777, row.after);
+            EXPECT_EQ(CountEntries(folder.c_str()), 1);
+        }
+    }
+}
+
 }  // namespace
 }  // namespace corvane::test

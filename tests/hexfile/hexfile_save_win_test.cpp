@@ -7,6 +7,7 @@
 
 #include <filesystem>
 
+#include "FileReplace_win.h"
 #include "HexFileFixture.h"
 #include "UnderWine.h"
 #include "Win32.h"
@@ -15,6 +16,8 @@ namespace corvane::test {
 namespace {
 
 using corvane::testing::UnderWine;
+
+DWORD failure = 0;  // what ReplaceLeavesBoth fails with
 
 TEST_F(HexFileTest, LoadOfAMissingFileRaisesTheSystemErrorAndLeavesTheImage) {
     image.SetMemSize(4);
@@ -65,6 +68,98 @@ TEST_F(HexFileTest, SaveThatCannotReplaceTheFileKeepsItAndLeavesNoTemporary) {
             // old one aside (rfXXXX.tmp) when it fails; Windows' does not.
             if (UnderWine() && name.starts_with("rf") && name.ends_with(".tmp")) continue;
             EXPECT_EQ(name, "kept.hex");
+        }
+        fs::remove(path);
+    }
+}
+
+// Stand-ins for the system calls of a save, for the failures that the system
+// seldom gives and Wine never does. Each leaves the files as the system
+// documents for that failure (a backup name given).
+BOOL WINAPI ReplaceLeavesBoth(LPCWSTR, LPCWSTR, LPCWSTR, DWORD, LPVOID, LPVOID) {
+    SetLastError(failure);
+    return FALSE;
+}
+BOOL WINAPI ReplaceRemovesTheOld(LPCWSTR replaced, LPCWSTR, LPCWSTR, DWORD, LPVOID, LPVOID) {
+    DeleteFileW(replaced);
+    SetLastError(ERROR_UNABLE_TO_MOVE_REPLACEMENT);
+    return FALSE;
+}
+BOOL WINAPI ReplaceMovesTheOldAside(LPCWSTR replaced, LPCWSTR, LPCWSTR backup, DWORD, LPVOID,
+                                    LPVOID) {
+    MoveFileW(replaced, backup);
+    SetLastError(ERROR_UNABLE_TO_MOVE_REPLACEMENT_2);
+    return FALSE;
+}
+BOOL WINAPI WriteFails(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED) {
+    SetLastError(ERROR_DISK_FULL);
+    return FALSE;
+}
+BOOL WINAPI FlushFails(HANDLE) {
+    SetLastError(ERROR_DISK_FULL);
+    return FALSE;
+}
+
+// Whichever way a save fails, the file is left under its own name, the old
+// one or (only when the old one is gone) the new one, and nothing of ours
+// beside it.
+TEST_F(HexFileTest, EveryFailureOfASaveLeavesOneFileUnderItsOwnName) {
+    const struct Case {
+        const char* what;
+        TSaveCalls calls;
+        DWORD failure;  // what the replace fails with
+        DWORD error;    // what the save raises (0: none)
+        bool saved;     // the file holds the new text
+    } cases[] = {
+        {"the old file cannot be removed",
+         {.Replace = ReplaceLeavesBoth},
+         ERROR_UNABLE_TO_REMOVE_REPLACED,
+         ERROR_UNABLE_TO_REMOVE_REPLACED,
+         false},
+        {"the new file cannot be moved",
+         {.Replace = ReplaceLeavesBoth},
+         ERROR_UNABLE_TO_MOVE_REPLACEMENT,
+         ERROR_UNABLE_TO_MOVE_REPLACEMENT,
+         false},
+        {"the new file cannot be moved, the old one is gone",
+         {.Replace = ReplaceRemovesTheOld},
+         0,
+         0,
+         true},
+        {"the new file cannot be moved, the old one is aside",
+         {.Replace = ReplaceMovesTheOldAside},
+         0,
+         ERROR_UNABLE_TO_MOVE_REPLACEMENT_2,
+         false},
+        {"another failure",
+         {.Replace = ReplaceLeavesBoth},
+         ERROR_SHARING_VIOLATION,
+         ERROR_SHARING_VIOLATION,
+         false},
+        {"the write fails", {.Write = WriteFails}, 0, ERROR_DISK_FULL, false},
+        {"the flush fails", {.Flush = FlushFails}, 0, ERROR_DISK_FULL, false},
+    };
+    struct Restore {
+        ~Restore() { gSaveCalls = TSaveCalls{}; }
+    } restore;
+    THexFile one;
+    one.SetMemSize(1);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string path = Write("chip.hex", "kept");
+        gSaveCalls = c.calls;
+        failure = c.failure;
+        DWORD error = 0;
+        try {
+            one.SaveHex(path);
+        } catch (const EInOutError& e) {
+            error = static_cast<DWORD>(e.ErrorCode());
+        }
+        gSaveCalls = TSaveCalls{};
+        EXPECT_EQ(error, c.error);
+        EXPECT_EQ(Read(path) != "kept", c.saved);
+        for (const auto& entry : fs::directory_iterator(dir)) {
+            EXPECT_EQ(entry.path().filename().string(), "chip.hex");
         }
         fs::remove(path);
     }

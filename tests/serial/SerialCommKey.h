@@ -16,8 +16,9 @@ public:
     SerialCommKey(const SerialCommKey&) = delete;
     SerialCommKey& operator=(const SerialCommKey&) = delete;
 
-    // A value: its name is a driver's device name, its data the port name.
-    void Add(const std::string& name, const std::string& data);
+    // A value: its name is a driver's device name, its data the port name
+    // (a text, REG_SZ, unless `type` says otherwise).
+    void Add(const std::string& name, const std::string& data, unsigned long type = 1);
     // Removes the whole key.
     void RemoveKey();
 

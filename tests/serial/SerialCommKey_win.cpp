@@ -6,6 +6,8 @@
 
 namespace corvane::testing {
 
+static_assert(REG_SZ == 1);
+
 namespace {
 
 constexpr const char* kPath = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
@@ -31,10 +33,10 @@ SerialCommKey::~SerialCommKey() {
     RegCloseKey(key);
 }
 
-void SerialCommKey::Add(const std::string& name, const std::string& data) {
+void SerialCommKey::Add(const std::string& name, const std::string& data, unsigned long type) {
     HKEY key = OpenOrMake();
     const LSTATUS rc =
-        RegSetValueExA(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+        RegSetValueExA(key, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(data.c_str()),
                        static_cast<DWORD>(data.size() + 1));
     RegCloseKey(key);
     if (rc != ERROR_SUCCESS) throw std::runtime_error("cannot add " + name);

@@ -7,7 +7,8 @@
 // The system's list of serial ports on this platform.
 //
 // On Windows it is the registry key HKEY_LOCAL_MACHINE\HARDWARE\DEVICEMAP\SERIALCOMM:
-// each value's data is a port name (DeviceMap_win.cpp).
+// each text value's data is a port name; a machine without serial ports has
+// no such key, which is an empty list (DeviceMap_win.cpp).
 //
 // On Linux (DeviceMap_posix.cpp) it is normally the hardware ports that sysfs
 // lists (as /dev/NAME) together with the entries of the runtime directory,
@@ -32,8 +33,9 @@ void SetProcessMap(std::optional<std::vector<std::string>> ports);
 int ReadDeviceMap(std::vector<std::string>& ports);
 
 // The system's order of port names: as text, without regard to letter case
-// (COM10 before COM2, com3 between COM2 and COM4). Negative, 0 or positive.
-int ComparePortNames(const std::string& a, const std::string& b);
+// (COM10 before COM2, com3 between COM2 and COM4). Negative, 0 or positive;
+// nullopt when the system cannot compare them.
+std::optional<int> ComparePortNames(const std::string& a, const std::string& b);
 
 // $XDG_RUNTIME_DIR/corvane/serialcomm, or, without a runtime directory,
 // corvane-UID/serialcomm in the temporary folder ($TMPDIR or /tmp). That

@@ -180,7 +180,7 @@ int ReadDeviceMap(std::vector<std::string>& ports) {
     return 0;
 }
 
-int ComparePortNames(const std::string& a, const std::string& b) {
+std::optional<int> ComparePortNames(const std::string& a, const std::string& b) {
     // Letters a to z fold to upper case; every other byte is itself.
     auto upper = [](char c) {
         const auto u = static_cast<unsigned char>(c);

@@ -1,6 +1,8 @@
 // The system's list of serial ports on Windows: the values of the registry
 // key HKEY_LOCAL_MACHINE\HARDWARE\DEVICEMAP\SERIALCOMM, whose data are the
-// port names (the value names are the drivers' device names, not used).
+// port names (the value names are the drivers' device names, not used). The
+// system makes the key only when a port driver starts, so a machine without
+// serial ports has none: an absent key is an empty list.
 
 #include <windows.h>
 
@@ -38,6 +40,10 @@ int ReadDeviceMap(std::vector<std::string>& ports) {
     HKEY key = nullptr;
     LSTATUS rc =
         RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key);
+    if (rc == ERROR_FILE_NOT_FOUND) {
+        ports.clear();
+        return 0;
+    }
     if (rc != ERROR_SUCCESS) return static_cast<int>(rc);
     const TKeyCloser closer{key};
     std::vector<std::string> found;
@@ -52,17 +58,20 @@ int ReadDeviceMap(std::vector<std::string>& ports) {
         if (rc == ERROR_NO_MORE_ITEMS) break;
         // A name or data that does not fit fails the whole listing.
         if (rc != ERROR_SUCCESS) return static_cast<int>(rc);
-        found.emplace_back(data);  // the text up to its terminating NUL
+        // Only a text names a port.
+        if (type == REG_SZ) found.emplace_back(data);  // up to its terminating NUL
     }
     ports = std::move(found);
     return 0;
 }
 
-int ComparePortNames(const std::string& a, const std::string& b) {
-    // CSTR_LESS_THAN, CSTR_EQUAL, CSTR_GREATER_THAN are 1, 2, 3.
-    return CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a.c_str(),
-                          static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size())) -
-           CSTR_EQUAL;
+std::optional<int> ComparePortNames(const std::string& a, const std::string& b) {
+    // CSTR_LESS_THAN, CSTR_EQUAL, CSTR_GREATER_THAN are 1, 2, 3; 0 is a failure.
+    const int order =
+        CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a.c_str(), static_cast<int>(a.size()),
+                       b.c_str(), static_cast<int>(b.size()));
+    if (order == 0) return std::nullopt;
+    return order - CSTR_EQUAL;
 }
 
 }  // namespace corvane::device
