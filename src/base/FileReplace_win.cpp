@@ -19,13 +19,13 @@ namespace {
 }  // namespace
 
 void ReplaceFileContents(const std::string& fileName, std::string_view text) {
-    const bool existed = GetFileAttributesA(fileName.c_str()) != INVALID_FILE_ATTRIBUTES;
+    const bool existed = GetFileAttributesW(Widen(fileName).c_str()) != INVALID_FILE_ATTRIBUTES;
     std::string temp;
     HANDLE handle = INVALID_HANDLE_VALUE;
     for (unsigned attempt = 0; handle == INVALID_HANDLE_VALUE; ++attempt) {
         temp = fileName + ".tmp" + std::to_string(GetCurrentProcessId()) + "." +
                std::to_string(attempt);
-        handle = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        handle = CreateFileW(Widen(temp).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle == INVALID_HANDLE_VALUE) {
             const DWORD err = GetLastError();
@@ -34,7 +34,7 @@ void ReplaceFileContents(const std::string& fileName, std::string_view text) {
     }
     THandle file(handle);
     auto fail = [&temp](DWORD err) {
-        DeleteFileA(temp.c_str());
+        DeleteFileW(Widen(temp).c_str());
         RaiseFileError(err);
     };
     std::size_t done = 0;
@@ -47,10 +47,11 @@ void ReplaceFileContents(const std::string& fileName, std::string_view text) {
     if (!FlushFileBuffers(file.Get())) fail(GetLastError());
     if (!file.Close()) fail(GetLastError());
     // ReplaceFile keeps the old file's attributes and security on the new one.
-    const bool replaced =
-        existed ? ReplaceFileA(fileName.c_str(), temp.c_str(), nullptr,
-                               REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != 0
-                : MoveFileExA(temp.c_str(), fileName.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+    const bool replaced = existed
+                              ? ReplaceFileW(Widen(fileName).c_str(), Widen(temp).c_str(), nullptr,
+                                             REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != 0
+                              : MoveFileExW(Widen(temp).c_str(), Widen(fileName).c_str(),
+                                            MOVEFILE_WRITE_THROUGH) != 0;
     if (!replaced) fail(GetLastError());
 }
 

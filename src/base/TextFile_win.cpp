@@ -17,8 +17,9 @@ namespace {
 // The file's contents; false when it does not exist and that is no error.
 bool Read(const std::string& fileName, std::string& text, bool missingIsError) {
     text.clear();
-    THandle file(CreateFileA(fileName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    THandle file(CreateFileW(Widen(fileName).c_str(), GENERIC_READ,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file.Get() == INVALID_HANDLE_VALUE) {
         const DWORD err = GetLastError();
         if ((err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND) && !missingIsError) {

@@ -5,8 +5,30 @@
 #include <windows.h>
 
 #include <string>
+#include <string_view>
 
 namespace corvane {
+
+// Names are UTF-8 inside the program; the system's wide calls take UTF-16.
+// Bytes that are not UTF-8 become U+FFFD (no file has such a name).
+inline std::wstring Widen(std::string_view text) {
+    if (text.empty()) return {};
+    const int n =
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
+    return wide;
+}
+
+inline std::string Narrow(std::wstring_view text) {
+    if (text.empty()) return {};
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                      nullptr, 0, nullptr, nullptr);
+    std::string narrow(static_cast<std::size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), narrow.data(), n,
+                        nullptr, nullptr);
+    return narrow;
+}
 
 // The system's own text for a Win32 error number, without the line end and
 // the full stop that the system adds.

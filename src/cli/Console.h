@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
 // What corvane-cli needs of the terminal and of the standard streams, one
 // source per system (Console_posix.cpp, Console_win.cpp).
@@ -10,6 +12,10 @@ namespace corvane::cli::console {
 // makes a write fail (the program passes over it) instead of ending the
 // program.
 void PrepareStandardStreams();
+
+// The program's arguments after its name, file names in UTF-8 (on Windows
+// taken from the wide command line, so that any name comes through).
+std::vector<std::string> Arguments(int argc, char** argv);
 
 // Whether `stream` is a terminal (a console on Windows), where the progress
 // bar is drawn.

@@ -6,6 +6,10 @@
 
 namespace corvane::cli::console {
 
+std::vector<std::string> Arguments(int argc, char** argv) {
+    return {argv + 1, argv + argc};
+}
+
 void PrepareStandardStreams() {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     // A write to a reader that went away fails with EPIPE instead.

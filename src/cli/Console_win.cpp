@@ -2,7 +2,11 @@
 #include <io.h>
 #include <windows.h>
 
+// After windows.h, whose types it uses.
+#include <shellapi.h>
+
 #include "Console.h"
+#include "Win32.h"
 
 namespace corvane::cli::console {
 
@@ -13,6 +17,16 @@ HANDLE HandleOf(std::FILE* stream) {
 }
 
 }  // namespace
+
+std::vector<std::string> Arguments(int argc, char** argv) {
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (wide == nullptr) return {argv + 1, argv + argc};
+    std::vector<std::string> args;
+    for (int i = 1; i < count; ++i) args.push_back(Narrow(wide[i]));
+    LocalFree(wide);
+    return args;
+}
 
 void PrepareStandardStreams() {
     // The C library here buffers "line buffered" streams fully.

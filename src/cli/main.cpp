@@ -18,6 +18,6 @@ int main(int argc, char** argv) {
     // console's Ctrl+C, Ctrl+Break and close) are taken by a thread of their
     // own and stop the work cleanly.
     cli::stop_signals::Install(stderr, cli::RemoveScratchDirs);
-    const std::vector<std::string> args(argv + 1, argv + argc);
+    const std::vector<std::string> args = cli::console::Arguments(argc, argv);
     return cli::RunCli(args, stdout, stderr, cli::console::IsTerminal(stdout));
 }
