@@ -1,0 +1,306 @@
+#include "LinkRunner.h"
+
+#include <cstdio>
+#include <future>
+#include <utility>
+
+#include "EventDispatcher.h"
+
+namespace corvane {
+
+std::string ExceptionMessage(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(std::move(error));
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "Unknown exception";
+    }
+}
+
+// Whether the runner still delivers its reports: looked at and changed on the
+// GUI thread only.
+struct TLinkRunner::TGate {
+    bool Open = true;
+};
+
+// The link's view on the worker thread: each report goes on to the GUI
+// thread's view; the options the link reads are those handed over with the
+// command.
+class TLinkRunner::TWorkerView : public IProgrammerView {
+public:
+    explicit TWorkerView(TLinkRunner& runner) : FRunner(runner) {}
+
+    TWorkflowOptions Options;
+
+    // Gives the GUI the progress position still held back, if any.
+    void FlushProgress() {
+        if (!FPendingPosition) return;
+        FShownPosition = *std::exchange(FPendingPosition, std::nullopt);
+        FLastProgress = std::chrono::steady_clock::now();
+        FRunner.ToGui(
+            [view = View(), position = FShownPosition] { view->SetProgressPosition(position); });
+    }
+
+    void ShowStatus(const std::string& text) override {
+        if (const auto watch = Watch(); watch && watch->Status) watch->Status(text);
+        FlushProgress();
+        FRunner.ToGui([view = View(), text] { view->ShowStatus(text); });
+    }
+    // The GUI thread paints whenever something changed: a repaint asked for
+    // by the link needs nothing more.
+    void RepaintStatus() override {}
+    void RepaintWindow() override {}
+    void SetProgressRange(int min, int max) override {
+        FlushProgress();
+        FProgressMax = max;
+        FShownPosition = min - 1;
+        FRunner.ToGui([view = View(), min, max] { view->SetProgressRange(min, max); });
+    }
+    void SetProgressPosition(int position) override {
+        if (const auto watch = Watch(); watch && watch->Position) watch->Position(position);
+        const auto now = std::chrono::steady_clock::now();
+        if (position > FShownPosition && position < FProgressMax &&
+            now - FLastProgress < kProgressGap) {
+            FPendingPosition = position;
+            return;
+        }
+        FPendingPosition.reset();
+        FShownPosition = position;
+        FLastProgress = now;
+        FRunner.ToGui([view = View(), position] { view->SetProgressPosition(position); });
+    }
+    void ShowMessage(const std::string& text) override {
+        FlushProgress();
+        FRunner.ToGuiAndWait([view = View(), text] { view->ShowMessage(text); });
+    }
+    void ShowWaitCursor() override {
+        FlushProgress();
+        FRunner.ToGui([view = View()] { view->ShowWaitCursor(); });
+    }
+    void RestoreCursor() override {
+        FlushProgress();
+        FRunner.ToGui([view = View()] { view->RestoreCursor(); });
+    }
+    void SetPollTimerEnabled(bool enabled) override {
+        FlushProgress();
+        FRunner.ToGui([view = View(), enabled] { view->SetPollTimerEnabled(enabled); });
+    }
+    void ShowPortNotice(const std::string& text) override {
+        FRunner.ToGui([view = View(), text] { view->ShowPortNotice(text); });
+    }
+    bool FastVerifyEnabled() const override { return Options.FastVerifyEnabled; }
+    bool FastVerifyChecked() const override { return Options.FastVerifyChecked; }
+    bool LockChecked() const override { return Options.LockChecked; }
+    int MemSizeIndex() const override { return Options.MemSizeIndex; }
+
+private:
+    IProgrammerView* View() const { return FRunner.FReports.View; }
+    std::shared_ptr<const TWatch> Watch() const {
+        std::lock_guard lock(FRunner.FLock);
+        return FRunner.FWatch;
+    }
+
+    // A pass reports every byte; the GUI is woken for the bar no more often
+    // than a screen shows pictures.
+    static constexpr std::chrono::milliseconds kProgressGap{20};
+    TLinkRunner& FRunner;
+    int FProgressMax = 0;
+    int FShownPosition = 0;
+    std::optional<int> FPendingPosition;
+    std::chrono::steady_clock::time_point FLastProgress{};
+};
+
+TLinkRunner::TLinkRunner(TGuiQueue& gui, TReports reports)
+    : FGui(gui),
+      FReports(std::move(reports)),
+      FGate(std::make_shared<TGate>()),
+      FView(std::make_unique<TWorkerView>(*this)),
+      FDispatcher(std::make_shared<TEventDispatcher>()) {
+    // The worker serves the dispatcher between commands, waiting on the
+    // dispatcher itself: no wake hook is needed.
+    //
+    // The window handles none of the port's events and reads the port
+    // itself. What its monitor still reads on an arrival (the input queue,
+    // the line errors) fails only when the line has gone; the monitor then
+    // ends with that port error, and the link meets the same loss at its next
+    // exchange, where a poll turns it into "no programmer" without a box. So
+    // the monitor's port error is only noted; anything else is shown as usual.
+    FDispatcher->SetExceptionHandler([this](std::exception_ptr error) {
+        try {
+            std::rethrow_exception(std::move(error));
+        } catch (const EComPort& e) {
+            std::fprintf(stderr, "corvane: event monitor ended: %s\n", e.what());
+        } catch (...) {
+            ToGui([this, message = ExceptionMessage(std::current_exception())] {
+                if (FReports.ErrorRaised) FReports.ErrorRaised(message);
+            });
+        }
+    });
+    FLink = std::make_unique<TProgrammerLink>(*FView);
+    FLink->ComPort().SetDispatcher(FDispatcher);
+    FThread = std::jthread([this] { Serve(); });
+}
+
+TLinkRunner::~TLinkRunner() {
+    Shutdown();
+}
+
+IProgrammerView& TLinkRunner::Worker() {
+    return *FView;
+}
+
+void TLinkRunner::SetWatch(TWatch watch) {
+    auto shared = std::make_shared<const TWatch>(std::move(watch));
+    std::lock_guard lock(FLock);
+    FWatch = std::move(shared);
+}
+
+void TLinkRunner::Enqueue(TCommand command) {
+    {
+        std::lock_guard lock(FLock);
+        FCommands.push_back(std::move(command));
+    }
+    FDispatcher->Wake();
+}
+
+std::stop_token TLinkRunner::NewStop() {
+    // Each queued poll and workflow ends with exactly one report (PollEnded,
+    // WorkflowEnded), which retires the oldest stop.
+    FStops.emplace_back();
+    return FStops.back().get_token();
+}
+
+void TLinkRunner::Serve() {
+    for (;;) {
+        FDispatcher->ServeUntil([this] {
+            std::lock_guard lock(FLock);
+            return FQuit || !FCommands.empty();
+        });
+        TCommand command;
+        {
+            std::lock_guard lock(FLock);
+            if (FQuit) break;
+            command = std::move(FCommands.front());
+            FCommands.pop_front();
+        }
+        command();
+    }
+    // Closes the port, serving the dispatcher while the monitor ends.
+    FLink.reset();
+}
+
+void TLinkRunner::ToGui(std::function<void()> job) {
+    FGui.Post([gate = FGate, job = std::move(job)] {
+        if (gate->Open) job();
+    });
+}
+
+void TLinkRunner::ToGuiAndWait(std::function<void()> job) {
+    auto done = std::make_shared<bool>(false);  // under FLock
+    FGui.Post([this, gate = FGate, job = std::move(job), done] {
+        if (!gate->Open) return;
+        job();
+        // The runner may have been shut down while the job ran (a box's own
+        // event loop), and the worker released then.
+        if (!gate->Open) return;
+        {
+            std::lock_guard lock(FLock);
+            *done = true;
+        }
+        FChanged.notify_all();
+    });
+    std::unique_lock lock(FLock);
+    FChanged.wait(lock, [&] { return *done || FQuit; });
+}
+
+void TLinkRunner::Poll() {
+    Enqueue([this, stop = NewStop()] { RunPoll(stop); });
+}
+
+void TLinkRunner::RunPoll(const std::stop_token& stop) {
+    try {
+        FLink->PollProgrammer(stop);
+    } catch (...) {
+        ToGui([this, message = ExceptionMessage(std::current_exception())] {
+            if (FReports.ErrorRaised) FReports.ErrorRaised(message);
+        });
+    }
+    FView->FlushProgress();
+    ToGui([this, kind = FLink->ChipKind()] {
+        if (!FStops.empty()) FStops.pop_front();
+        if (FReports.PollEnded) FReports.PollEnded(kind);
+    });
+}
+
+void TLinkRunner::RunWorkflow(const std::function<void()>& run, const TWorkflowOptions& options) {
+    FView->Options = options;
+    TWorkflowEnd end;
+    try {
+        run();
+    } catch (...) {
+        end.Failed = true;
+        end.Message = ExceptionMessage(std::current_exception());
+    }
+    end.Status = FLink->LastStatus();
+    FView->FlushProgress();
+    ToGui([this, end = std::move(end)] {
+        if (!FStops.empty()) FStops.pop_front();
+        if (FReports.WorkflowEnded) FReports.WorkflowEnded(end);
+    });
+}
+
+void TLinkRunner::Program(const std::string& fileName, const TWorkflowOptions& options) {
+    Enqueue([this, fileName, options, stop = NewStop()] {
+        RunWorkflow([&] { FLink->ProgramFromFile(fileName, stop); }, options);
+    });
+}
+
+void TLinkRunner::Read(const std::string& fileName, const TWorkflowOptions& options) {
+    Enqueue([this, fileName, options, stop = NewStop()] {
+        RunWorkflow([&] { FLink->ReadToFile(fileName, stop); }, options);
+    });
+}
+
+void TLinkRunner::ApplyMemSize(int index) {
+    Enqueue([this, index] {
+        FView->Options.MemSizeIndex = index;
+        FLink->ApplyMemSizeChoice();
+    });
+}
+
+void TLinkRunner::RequestStop() {
+    for (std::stop_source& stop : FStops) stop.request_stop();
+}
+
+void TLinkRunner::Shutdown() {
+    if (!FThread.joinable()) return;
+    FGate->Open = false;
+    {
+        std::lock_guard lock(FLock);
+        // Commands still queued do not begin; the one under way stops, and a
+        // box it waits for is given up.
+        FQuit = true;
+        FCommands.clear();
+    }
+    RequestStop();
+    FChanged.notify_all();
+    FDispatcher->Wake();
+    FThread.join();
+}
+
+void TLinkRunner::Call(const std::function<void(TProgrammerLink&)>& job) {
+    std::promise<void> done;
+    std::future<void> result = done.get_future();
+    Enqueue([this, &job, &done] {
+        try {
+            job(*FLink);
+            done.set_value();
+        } catch (...) {
+            done.set_exception(std::current_exception());
+        }
+    });
+    result.get();
+}
+
+}  // namespace corvane

@@ -1,0 +1,325 @@
+#include "WindowRules.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <exception>
+#include <utility>
+
+namespace corvane {
+
+namespace {
+
+// The link asks for a repaint of the whole window after every byte (a link
+// driven on the GUI thread itself needs that for the progress bar to move;
+// the window's own worker does not pass it on). A whole repaint costs far
+// more than a byte on the line, and no screen shows more than about 60
+// pictures a second: repaints that would only move the progress bar come at
+// most this often.
+constexpr std::chrono::milliseconds kProgressRepaintGap(20);
+
+// 8-bit text as UTF-8, each byte a Latin-1 character.
+std::string Latin1ToUtf8(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x80) {
+            out.push_back(c);
+        } else {
+            out.push_back(static_cast<char>(0xC0 | (byte >> 6)));
+            out.push_back(static_cast<char>(0x80 | (byte & 0x3F)));
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+TWindowRules::TWindowRules(IWindowControls& controls, IGuiWake& wake, IProgrammerView* view)
+    : FControls(controls), FView(view != nullptr ? *view : *this), FQueue(wake) {}
+
+TWindowRules::~TWindowRules() {
+    Shutdown();
+}
+
+void TWindowRules::Start() {
+    // The link creates the two images (empty until a chip kind sizes them)
+    // and the port list, and starts with no chip.
+    TLinkRunner::TReports reports;
+    reports.View = &FView;
+    reports.PollEnded = [this](TChipKind kind) { PollEnded(kind); };
+    reports.WorkflowEnded = [this](const TWorkflowEnd& end) { WorkflowEnded(end); };
+    reports.ErrorRaised = [this](const std::string& message) { FControls.ShowError(message); };
+    FRunner = std::make_unique<TLinkRunner>(FQueue, std::move(reports));
+    FChipKind = ckNone;
+    FShownKind = ckNone;
+    FBusy = false;
+    FControls.SetPollTimerActive(true);
+}
+
+void TWindowRules::Shutdown() {
+    // Stops the work (the link puts the board back at its prompt), closes
+    // the port and frees the images and the port list.
+    FRunner.reset();
+}
+
+template <typename F>
+void TWindowRules::Guarded(F&& handler) {
+    try {
+        handler();
+    } catch (...) {
+        FControls.ShowError(ExceptionMessage(std::current_exception()));
+    }
+}
+
+void TWindowRules::UpdateChipDisplay() {
+    const TChipKind kind = FChipKind;
+    FShownKind = kind;
+    FControls.SetSendReadEnabled(kind != ckNone);
+    if (kind == ckNone) {
+        // The status line and Fast Verify stay as they are.
+        FControls.SetMemSizeVisible(false);
+        FControls.SetChipLabel("", TLabelColour::Alert, kLabelTop);
+        return;
+    }
+    const bool sizes = kind == ck89C2051;
+    FControls.SetMemSizeVisible(sizes);
+    FControls.SetChipLabel(ChipLabel(kind), TLabelColour::Normal,
+                           sizes ? kLabelTopWithSizes : kLabelTop);
+    // The programmer has no checksum for a 2051/4051, whose size the user chooses.
+    if (sizes && FRunner) FRunner->ApplyMemSize(MemSizeIndex());
+    SetStatusText("");
+    FControls.SetFastVerifyEnabled(!sizes);
+}
+
+void TWindowRules::BeginWork() {
+    FBusy = true;
+    FTimerWasActive = FControls.PollTimerActive();
+    FWaitCursorsBefore = FWaitCursors;
+}
+
+void TWindowRules::EndWork() {
+    while (FWaitCursors > FWaitCursorsBefore) RestoreCursor();
+    if (FTimerWasActive && !FClosing && !FControls.PollTimerActive()) {
+        FControls.SetPollTimerActive(true);
+    }
+    FBusy = false;
+}
+
+void TWindowRules::StopWork() {
+    if (FStopping) return;
+    FRunner->RequestStop();
+    FStopping = true;
+    FHeldStatus = FControls.StatusText();
+    SetStatusText(kStopping);
+}
+
+void TWindowRules::Tick() {
+    Guarded([this] {
+        if (FBusy || FClosing || !FRunner) return;
+        BeginWork();
+        FPolling = true;
+        FRunner->Poll();
+    });
+}
+
+void TWindowRules::PollEnded(TChipKind kind) {
+    FPolling = false;
+    EndWork();
+    FChipKind = kind;
+    Guarded([this] {
+        if (FChipKind != FShownKind) UpdateChipDisplay();
+    });
+    // A click that came during the poll: the window held it until now.
+    if (const auto click = std::exchange(FDeferredClick, std::nullopt)) {
+        if (FControls.SendReadEnabled()) Guarded([this, click] { StartWorkflow(*click); });
+    }
+}
+
+void TWindowRules::SendClicked() {
+    Guarded([this] { StartWorkflow(TFileDialog::Open); });
+}
+
+void TWindowRules::ReadClicked() {
+    Guarded([this] { StartWorkflow(TFileDialog::Save); });
+}
+
+void TWindowRules::MemSizeClicked() {
+    Guarded([this] {
+        if (FRunner) FRunner->ApplyMemSize(MemSizeIndex());
+    });
+}
+
+void TWindowRules::StartWorkflow(TFileDialog kind) {
+    if (FBusy) {
+        // During a poll the click waits for the poll's end; during a
+        // workflow (or an open dialog) it is ignored.
+        if (FPolling && !FWorking) FDeferredClick = kind;
+        return;
+    }
+    if (!FRunner) return;
+    BeginWork();
+    std::optional<std::string> fileName;
+    try {
+        fileName = FControls.ChooseFile(kind);
+    } catch (...) {
+        EndWork();
+        throw;
+    }
+    if (!fileName || FClosing) {
+        EndWork();
+        return;
+    }
+    // The options the workflow reads are those of this moment.
+    TWorkflowOptions options;
+    options.FastVerifyEnabled = FastVerifyEnabled();
+    options.FastVerifyChecked = FastVerifyChecked();
+    options.LockChecked = LockChecked();
+    options.MemSizeIndex = MemSizeIndex();
+    FWorking = true;
+    if (kind == TFileDialog::Open) {
+        FRunner->Program(*fileName, options);
+    } else {
+        FRunner->Read(*fileName, options);
+    }
+}
+
+void TWindowRules::WorkflowEnded(const TWorkflowEnd& end) {
+    FWorking = false;
+    if (std::exchange(FStopping, false)) SetStatusText(FHeldStatus);
+    EndWork();
+    if (FClosing) {
+        // The board is back at its prompt: the close asked for goes ahead.
+        if (end.Failed) std::fprintf(stderr, "corvane: %s\n", end.Message.c_str());
+        FControls.CloseWindow();
+        return;
+    }
+    if (end.Failed) FControls.ShowError(end.Message);
+}
+
+void TWindowRules::EscapePressed() {
+    if (FWorking) StopWork();
+}
+
+bool TWindowRules::CloseAsked() {
+    if (FWorking && !FClosing) {
+        // A Send or Read stops as on Escape, and the window stays, with
+        // "Stopping..." and the bar, until the link has finished the board's
+        // pass; then it closes (WorkflowEnded).
+        FClosing = true;
+        StopWork();
+        std::fprintf(stderr,
+                     "corvane: Stopping... the programmer's pass is finished first (a second close "
+                     "or signal ends at once)\n");
+        return false;
+    }
+    if (FWorking) {
+        // Asked again: the window closes now, and the program ends without
+        // waiting for the link.
+        FWorkAbandoned = true;
+        std::fprintf(stderr, "corvane: closed at once: the programmer board may need a reset\n");
+    }
+    FClosing = true;
+    FControls.SetPollTimerActive(false);
+    // A poll stops at once; the link waits for what the board still owes it
+    // before the worker ends (Shutdown).
+    if (FBusy && FRunner) FRunner->RequestStop();
+    return true;
+}
+
+void TWindowRules::RequestClose(int exitStatus) {
+    FExitStatus = exitStatus;
+    FControls.CloseWindow();
+}
+
+void TWindowRules::RequestCloseFromAnyThread(int exitStatus) {
+    FQueue.Post([this, exitStatus] { RequestClose(exitStatus); });
+}
+
+void TWindowRules::ShowStatus(const std::string& text) {
+    if (FStopping) {
+        FHeldStatus = text;
+    } else {
+        SetStatusText(text);
+    }
+}
+
+void TWindowRules::SetStatusText(const std::string& text) {
+    FControls.SetStatusText(text);
+    FRepaintNeeded = true;
+}
+
+void TWindowRules::RepaintStatus() {
+    FControls.RepaintStatusLine();
+}
+
+void TWindowRules::RepaintWindow() {
+    const auto now = std::chrono::steady_clock::now();
+    if (!FRepaintNeeded && now - FLastRepaint < kProgressRepaintGap) return;
+    if (FPendingPosition) MoveBar(*std::exchange(FPendingPosition, std::nullopt));
+    FControls.RepaintWholeWindow();
+    FLastRepaint = now;
+    FRepaintNeeded = false;
+}
+
+void TWindowRules::MoveBar(int position) {
+    // A bar keeps its position when given one outside its range.
+    if (position >= FBarMin && position <= FBarMax) FBarValue = position;
+    FControls.SetBarPosition(position);
+}
+
+void TWindowRules::SetProgressRange(int min, int max) {
+    if (FPendingPosition) MoveBar(*std::exchange(FPendingPosition, std::nullopt));
+    // A bar shows a busy animation for an empty range; a one-byte pass is an
+    // ordinary range of one step.
+    FBarMin = min;
+    FBarMax = max > min ? max : min + 1;
+    // A bar given a range that its position is outside of shows nothing.
+    if (FBarValue < FBarMin || FBarValue > FBarMax) FBarValue = FBarMin - 1;
+    FControls.SetBarRange(FBarMin, FBarMax);
+    FRepaintNeeded = true;
+}
+
+void TWindowRules::SetProgressPosition(int position) {
+    const int shown = FBarValue;
+    // Back to the start (the end of a pass) shows at the next repaint.
+    if (position < shown) FRepaintNeeded = true;
+    // A bar works out its whole look each time its position is set, which
+    // costs more than a byte on the line. A position that would not move the
+    // filled part by a pixel waits for the next repaint or the next step that
+    // does; either end of the range and going back are set at once.
+    const std::int64_t width = FControls.BarWidth();
+    const auto filled = [this, width](int value) {
+        return (std::int64_t{value} - FBarMin) * width / (std::int64_t{FBarMax} - FBarMin);
+    };
+    if (position > shown && position > FBarMin && position < FBarMax &&
+        filled(position) == filled(shown)) {
+        FPendingPosition = position;
+        return;
+    }
+    FPendingPosition.reset();
+    MoveBar(position);
+}
+
+void TWindowRules::ShowMessage(const std::string& text) {
+    FControls.ShowMessageBox(Latin1ToUtf8(text));
+}
+
+void TWindowRules::ShowWaitCursor() {
+    if (FWaitCursors++ == 0) FControls.SetWaitCursor(true);
+}
+
+void TWindowRules::RestoreCursor() {
+    if (FWaitCursors == 0) return;
+    if (--FWaitCursors == 0) FControls.SetWaitCursor(false);
+}
+
+void TWindowRules::SetPollTimerEnabled(bool enabled) {
+    FControls.SetPollTimerActive(enabled);
+}
+
+void TWindowRules::ShowPortNotice(const std::string& text) {
+    FControls.SetStatusNotice(text);
+}
+
+}  // namespace corvane

@@ -1,0 +1,183 @@
+#pragma once
+
+// The main window without a toolkit: what each control shows, when the
+// programmer is polled, what Send, Read, Escape and a close do, and the
+// program's exit status. A toolkit's window holds the widgets, the dialogs
+// and this glue:
+//
+//  1. Implement IWindowControls (WindowControls.h) over the widgets and the
+//     dialogs, and IGuiWake (GuiQueue.h): WakeGui, from any thread, makes the
+//     GUI thread call DrainPosted() soon (Qt: an event posted to the window;
+//     Win32: PostMessage of a message of the window's own, whose handler
+//     calls DrainPosted).
+//  2. Make a TWindowRules with both once the widgets exist, and call Start():
+//     it starts the worker (TLinkRunner) and Timer1.
+//  3. Hand the window's events to it: Timer1's tick -> Tick(), btnSend ->
+//     SendClicked(), BtnRead -> ReadClicked(), a click on a size item ->
+//     MemSizeClicked(), Escape -> EscapePressed() (Escape never closes the
+//     window), the close button (or the system's close) -> CloseAsked(),
+//     which says whether the window may close now.
+//  4. main: take the system's stop requests (platform::TStopRequests) before
+//     any thread starts, hand each to RequestCloseFromAnyThread(), run the
+//     event loop, then end with FinishProgram() (ProgramEnd.h).
+//  5. Destroy the rules (or call Shutdown()) before the controls and the
+//     wake go: that stops the work, lets the link finish the board's pass
+//     and ends the worker.
+//
+// None of the calls blocks on the line; all are for the GUI thread except
+// RequestCloseFromAnyThread. Exceptions of the handlers go to the controls'
+// ShowError.
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "ChipKind.h"
+#include "GuiQueue.h"
+#include "LinkRunner.h"
+#include "ProgrammerView.h"
+#include "WindowControls.h"
+
+namespace corvane {
+
+// The label's top for a kind: lower for kinds 1 to 6 and none; higher for a
+// 2051/4051, to make room for the size choice under it.
+constexpr int kLabelTop = 30;
+constexpr int kLabelTopWithSizes = 15;
+constexpr const char* kStopping = "Stopping...";
+
+class TWindowRules : public IProgrammerView {
+public:
+    // `view`: what the link's reports are delivered to on the GUI thread;
+    // nullptr: the rules themselves (a window that is an IProgrammerView
+    // itself and passes each report on to the rules gives itself).
+    TWindowRules(IWindowControls& controls, IGuiWake& wake, IProgrammerView* view = nullptr);
+    ~TWindowRules() override;
+    TWindowRules(const TWindowRules&) = delete;
+    TWindowRules& operator=(const TWindowRules&) = delete;
+
+    // Starts the worker (the link with its two empty images and no chip) and Timer1.
+    void Start();
+    // Stops the work, lets the link finish the board's pass, ends the worker.
+    void Shutdown();
+
+    // The window's events.
+    void Tick();
+    void SendClicked();
+    void ReadClicked();
+    void MemSizeClicked();
+    // Stops a Send or a Read under way; otherwise nothing.
+    void EscapePressed();
+    // Whether the window may close now. During a Send or Read the first close
+    // stops it and keeps the window until the board is back (the window then
+    // closes by itself); a second close closes at once and abandons the work.
+    bool CloseAsked();
+    // A request of the system that the program end (SIGTERM, a logout, a
+    // closed terminal): the window closes as its close button closes it, and
+    // the program then ends with `exitStatus`.
+    void RequestClose(int exitStatus);
+    // The same from any thread (the stop requests' own): posted to the GUI thread.
+    void RequestCloseFromAnyThread(int exitStatus);
+    // The jobs the worker posted: call when woken (IGuiWake).
+    void DrainPosted() { FQueue.Drain(); }
+
+    // Brings the label, the buttons, the size choice and Fast Verify in line
+    // with ChipKind().
+    void UpdateChipDisplay();
+    // The chip kind the link reported at the end of the last poll.
+    TChipKind ChipKind() const { return FChipKind; }
+    void SetChipKind(TChipKind kind) { FChipKind = kind; }
+
+    // A poll, a file dialog or a workflow is under way.
+    bool Busy() const { return FBusy; }
+    // A Send or a Read is under way (Escape stops it).
+    bool Working() const { return FWorking; }
+    // The Send or Read under way has been asked to stop: the status line
+    // says "Stopping..." until it has ended, then what the link said last.
+    bool Stopping() const { return FStopping; }
+    // A close was asked for; no poll starts from now on.
+    bool Closing() const { return FClosing; }
+    // The program's exit status: 0, or that of the system's request.
+    int ExitStatus() const { return FExitStatus; }
+    // The window was closed again while a Send or Read was being stopped:
+    // the worker may still be on the line, and the program ends without
+    // waiting for it.
+    bool WorkAbandoned() const { return FWorkAbandoned; }
+
+    TLinkRunner& Runner() { return *FRunner; }
+
+    // IProgrammerView: the link's reports on the GUI thread.
+    void ShowStatus(const std::string& text) override;
+    void RepaintStatus() override;
+    void RepaintWindow() override;
+    void SetProgressRange(int min, int max) override;
+    void SetProgressPosition(int position) override;
+    // The link's messages are 8-bit characters (a wrong echo is one raw byte
+    // from the line): shown as Latin-1.
+    void ShowMessage(const std::string& text) override;
+    void ShowWaitCursor() override;
+    void RestoreCursor() override;
+    void SetPollTimerEnabled(bool enabled) override;
+    bool FastVerifyEnabled() const override { return FControls.FastVerifyEnabled(); }
+    bool FastVerifyChecked() const override { return FControls.FastVerifyChecked(); }
+    bool LockChecked() const override { return FControls.LockChecked(); }
+    int MemSizeIndex() const override { return FControls.MemSizeIndex(); }
+    void ShowPortNotice(const std::string& text) override;
+
+private:
+    friend struct TWindowRulesTestAccess;
+    template <typename F>
+    void Guarded(F&& handler);
+    void StartWorkflow(TFileDialog kind);
+    // A poll, a dialog or a workflow begins and ends: the busy flag, and
+    // afterwards the poll timer and the cursor as they were before.
+    void BeginWork();
+    void EndWork();
+    // Asks the Send or Read under way to stop: "Stopping..." shows at once;
+    // what the link reports meanwhile shows when the work has ended.
+    void StopWork();
+    void SetStatusText(const std::string& text);
+    // Gives the bar a position.
+    void MoveBar(int position);
+    void PollEnded(TChipKind kind);
+    void WorkflowEnded(const TWorkflowEnd& end);
+
+    IWindowControls& FControls;
+    IProgrammerView& FView;
+    TGuiQueue FQueue;
+    std::unique_ptr<TLinkRunner> FRunner;
+
+    TChipKind FChipKind = ckNone;
+    // The kind the display was last brought in line with.
+    TChipKind FShownKind = ckNone;
+    bool FBusy = false;
+    bool FPolling = false;
+    bool FWorking = false;
+    bool FStopping = false;
+    // The status the line shows once a stopped Send or Read has ended.
+    std::string FHeldStatus;
+    bool FClosing = false;
+    bool FWorkAbandoned = false;
+    int FExitStatus = 0;
+    // The timer and the wait cursors when the current work began.
+    bool FTimerWasActive = false;
+    int FWaitCursorsBefore = 0;
+    // Wait cursors shown and not yet put back.
+    int FWaitCursors = 0;
+    // A click on Send or Read that came during a poll: it runs when the poll ends.
+    std::optional<TFileDialog> FDeferredClick;
+
+    // The bar as the controls have it.
+    int FBarMin = 0;
+    int FBarMax = 100;
+    int FBarValue = 0;
+    // A position not yet given to the bar (it would not move it by a pixel).
+    std::optional<int> FPendingPosition;
+    // Whole-window repaints that would only move the bar come at most every
+    // kProgressRepaintGap.
+    std::chrono::steady_clock::time_point FLastRepaint{};
+    bool FRepaintNeeded = true;
+};
+
+}  // namespace corvane
