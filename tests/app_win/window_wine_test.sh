@@ -1,0 +1,140 @@
+#!/usr/bin/env bash
+# corvane.exe under Wine on an X server of its own, driven from outside by
+# the test driver as a user would, against the virtual programmer (a Linux
+# program, paced at 9600 baud) on a pseudo-terminal mapped as COM5:
+#   window_wine_test.sh WINE_RUN PREFIX CORVANE_EXE DRIVER_EXE SIM PRELOAD MSI
+# An 89C52 is found; Send through the open-file dialog programs it (a file
+# whose name is not ASCII) while the window answers the driver's messages;
+# Read through the save-file dialog saves it; Escape during a Send stops it
+# and the board answers the next Read; a 2051 board shows the size choice and
+# disables Fast Verify; the board's flash at the end is what the last Read
+# gave. Then the installer: installed, the window started from its Start
+# menu entry, uninstalled.
+set -euo pipefail
+
+wine_run=$1 prefix=$2 corvane_exe=$3 driver_exe=$4 sim=$5 preload=$6 msi=$7
+serialcomm='HKLM\HARDWARE\DEVICEMAP\SERIALCOMM'
+work=$(mktemp -d "${TMPDIR:-/tmp}/corvane-wine-window.XXXXXX")
+menu_lnk="$prefix/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Corvane.lnk"
+installed="$prefix/drive_c/Program Files/Corvane"
+
+# UTF-8 in the locale: the arguments that Wine gives a program are taken as such.
+wine() { LC_ALL=C.UTF-8 LD_PRELOAD=$preload "$wine_run" "$prefix" "$@"; }
+stop_pid() { # PID
+  [[ -n $1 ]] || return 0
+  kill "$1" 2>/dev/null || true
+  wait "$1" 2>/dev/null || true
+}
+cleanup() {
+  stop_pid "${WINDOW_PID:-}"
+  stop_pid "${SIM_PID:-}"
+  rm -f "$prefix/dosdevices/com5"
+  wine reg delete "$serialcomm" /va /f >/dev/null 2>&1 || true
+  [[ -e $installed ]] && wine msiexec /x "$(winepath "$msi")" /qn >/dev/null 2>&1 || true
+  stop_pid "${XVFB_PID:-}"
+  rm -rf "$work"
+}
+trap cleanup EXIT
+cd "$work"
+
+fail() {
+  echo "FAIL: $*" >&2
+  for f in window.log driver.log; do [[ -s $f ]] && { echo "--- $f" && cat "$f"; } >&2; done
+  exit 1
+}
+winepath() { wine winepath -w "$1" 2>/dev/null | tr -d '\r'; }
+# Runs the driver's steps against the window.
+drive() { wine "$driver_exe" "$@" >>driver.log 2>&1 || fail "driver: $*"; }
+
+# An X server of the test's own.
+exec 3>display
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+XVFB_PID=$!
+exec 3>&-
+for _ in $(seq 100); do [[ -s display ]] && break; sleep 0.1; done
+[[ -s display ]] || fail "Xvfb did not start"
+export DISPLAY=:$(cat display)
+
+# An Intel HEX file with `size` bytes from address 0, none of them FF.
+make_hex() { # SIZE SEED FILE
+  awk -v size="$1" -v seed="$2" 'BEGIN {
+    for (start = 0; start < size; start += 16) {
+      n = size - start < 16 ? size - start : 16
+      sum = n + int(start / 256) + start % 256
+      record = sprintf(":%02X%04X00", n, start)
+      for (i = 0; i < n; i++) { b = ((start + i) * 7 + seed) % 255; sum += b; record = record sprintf("%02X", b) }
+      printf "%s%02X\r\n", record, (256 - sum % 256) % 256
+    }
+    printf ":00000001FF\r\n"
+  }' >"$3"
+}
+# The data bytes of a HEX file, as hexadecimal digits, up to the last that is not FF.
+bytes() {
+  awk '/^:/ { sub(/\r$/, ""); n = ("0x" substr($0, 2, 2)) + 0
+    if (substr($0, 8, 2) == "00") printf "%s", substr($0, 10, 2 * n) }' "$1" | sed -E 's/(FF)+$//'
+}
+
+# A board on a new pseudo-terminal, mapped as COM5 (the window's next scan finds it).
+start_board() { # SIM_ARGS...
+  stop_pid "${SIM_PID:-}"
+  coproc SIM { exec "$sim" --pace --map "$work/map" --name wine-window "$@" 2>&1; }
+  read -r pty _ <&"${SIM[0]}" || fail "the virtual programmer did not start"
+  [[ $pty == /dev/pts/* ]] || fail "the virtual programmer said: $pty"
+  ln -sfn "$pty" "$prefix/dosdevices/com5"
+}
+
+wine reg query "$serialcomm" >/dev/null 2>&1 || true
+start_board --chip 52 --dump "$work/D.hex"
+wine reg add "$serialcomm" /v Board /d COM5 /f >/dev/null
+
+wine "$corvane_exe" >window.log 2>&1 &
+WINDOW_PID=$!
+
+# The chip is found; Send writes a file whose name is not ASCII, the window
+# answering all the while.
+make_hex 1024 1 "Zähler Ω.hex"
+src=$(winepath "$work/Zähler Ω.hex")
+drive label=89C52 check:send=enabled check:read=enabled check:memsize=hidden \
+  check:fastverify=enabled click:send "open:$src" ping-until=Complete!
+grep -q 'worst wait' driver.log || fail "no ping figures"
+
+# Read saves the chip.
+drive click:read "save:$(winepath "$work")\\B" status=Complete!
+[[ -s B.hex ]] || fail "Read: no B.hex (the default extension)"
+[[ $(bytes B.hex) == $(bytes "Zähler Ω.hex") ]] || fail "Read: B.hex holds other bytes than the file sent"
+head -1 B.hex | grep -q '^;Created by Corvane : ' || fail "Read: the comment line"
+
+# Escape during a Send: "Stopping..." at once, then "Stopped!"; the board
+# answers the next Read.
+make_hex 4096 2 Z.hex
+drive click:send "open:$(winepath "$work/Z.hex")" 'bar>=300' escape status=Stopping... \
+  status=Stopped! check:send=enabled click:read "save:$(winepath "$work/E.hex")" status=Complete!
+
+# A 2051 board: the size choice shows, Fast Verify is disabled.
+start_board --chip 2051
+drive label=89C2051/4051 check:memsize=shown check:fastverify=disabled check:send=enabled click:4kb \
+  check:4kb=checked close
+wait "$WINDOW_PID" || fail "corvane.exe ended with $?"
+WINDOW_PID=
+
+# What the 89C52 held when it was taken away is what the last Read gave:
+# the stopped pass was finished, with Z.hex's first bytes and erased ones.
+[[ -s D.hex ]] || fail "the 89C52's flash was not written out"
+[[ $(bytes D.hex) == $(bytes E.hex) ]] || fail "the board holds other bytes than the last Read gave"
+z=$(bytes Z.hex) e=$(bytes E.hex)
+((${#e} >= 600 && ${#e} < ${#z})) && [[ ${z:0:${#e}} == "$e" ]] ||
+  fail "the stopped pass left other bytes than Z.hex's first ones"
+
+# The installer: both programs, the README and the licence under Program
+# Files, the Start menu entry starts the window, the uninstall takes all away.
+wine msiexec /i "$(winepath "$msi")" /qn >/dev/null 2>&1 || fail "msiexec /i"
+for f in corvane.exe corvane-cli.exe README.txt LICENSE.txt; do
+  [[ -s $installed/$f ]] || fail "installed: no $f"
+done
+[[ -s $menu_lnk ]] || fail "installed: no Start menu entry"
+wine start "$(winepath "$menu_lnk")" >/dev/null 2>&1 || fail "start the Start menu entry"
+drive path snapshot close
+grep -q 'Program Files\\Corvane\\corvane.exe' driver.log || fail "the entry started another program"
+wine msiexec /x "$(winepath "$msi")" /qn >/dev/null 2>&1 || fail "msiexec /x"
+[[ ! -e $installed/corvane.exe && ! -e $menu_lnk ]] || fail "uninstalled: files left"
+echo "all passed; $(grep 'worst wait' driver.log | head -1)"
