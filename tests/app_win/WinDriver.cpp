@@ -4,8 +4,9 @@
 //
 //   label=TEXT          wait until the chip's label shows TEXT
 //   status=TEXT         wait until the status line shows TEXT
+//   status!=TEXT        wait until it shows something else
 //   bar>=N              wait until the progress bar reaches N
-//   check:NAME=STATE    a control's state now: NAME one of send, read, lock,
+//   check:NAME=STATE    wait for a control's state: NAME one of send, read, lock,
 //                       fastverify, memsize, 4kb; STATE one of enabled,
 //                       disabled, shown, hidden, checked, unchecked
 //   click:NAME          click a control (send and read open their dialogs)
@@ -176,7 +177,7 @@ void PingUntil(const std::wstring& step, const std::wstring& status) {
     const HWND line = Control(L"status");
     long long worst = 0;
     int calls = 0;
-    const auto end = Clock::now() + std::chrono::minutes(5);
+    const auto end = Clock::now() + std::chrono::minutes(2);
     auto next = Clock::now();
     while (Text(line) != status) {
         if (Clock::now() > end) Fail(step, L"timed out");
@@ -202,6 +203,8 @@ void Run(const std::wstring& step) {
         WaitFor(step, [&] { return Text(Control(L"label")) == value(6); });
     } else if (step.rfind(L"status=", 0) == 0) {
         WaitFor(step, [&] { return Text(Control(L"status")) == value(7); });
+    } else if (step.rfind(L"status!=", 0) == 0) {
+        WaitFor(step, [&] { return Text(Control(L"status")) != value(8); });
     } else if (step.rfind(L"bar>=", 0) == 0) {
         const int least = std::stoi(value(5));
         WaitFor(step, [&] { return SendMessageW(Control(L"bar"), PBM_GETPOS, 0, 0) >= least; });
@@ -209,7 +212,7 @@ void Run(const std::wstring& step) {
         const std::size_t eq = step.find(L'=');
         HWND control = Control(step.substr(6, eq - 6));
         if (control == nullptr || eq == std::wstring::npos) Fail(step, L"no such control");
-        if (!StateIs(control, value(eq + 1))) Fail(step, L"not so");
+        WaitFor(step, [&] { return StateIs(control, value(eq + 1)); });
     } else if (step.rfind(L"click:", 0) == 0) {
         HWND control = Control(value(6));
         if (control == nullptr) Fail(step, L"no such control");

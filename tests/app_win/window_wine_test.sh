@@ -15,7 +15,9 @@ set -euo pipefail
 wine_run=$1 prefix=$2 corvane_exe=$3 driver_exe=$4 sim=$5 preload=$6 msi=$7
 serialcomm='HKLM\HARDWARE\DEVICEMAP\SERIALCOMM'
 work=$(mktemp -d "${TMPDIR:-/tmp}/corvane-wine-window.XXXXXX")
-menu_lnk="$prefix/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Corvane.lnk"
+# Wine's installer puts a machine-wide entry into the user's Start menu.
+menu_lnks=("$prefix/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Corvane.lnk"
+  "$prefix/drive_c/users/$(id -un)/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Corvane.lnk")
 installed="$prefix/drive_c/Program Files/Corvane"
 
 # UTF-8 in the locale: the arguments that Wine gives a program are taken as such.
@@ -87,7 +89,9 @@ wine reg query "$serialcomm" >/dev/null 2>&1 || true
 start_board --chip 52 --dump "$work/D.hex"
 wine reg add "$serialcomm" /v Board /d COM5 /f >/dev/null
 
-wine "$corvane_exe" >window.log 2>&1 &
+# The program itself in the background (Wine's start-up execs into it), so
+# that its process number is the window's.
+(LC_ALL=C.UTF-8 LD_PRELOAD=$preload exec "$wine_run" "$prefix" "$corvane_exe") >window.log 2>&1 &
 WINDOW_PID=$!
 
 # The chip is found; Send writes a file whose name is not ASCII, the window
@@ -99,7 +103,7 @@ drive label=89C52 check:send=enabled check:read=enabled check:memsize=hidden \
 grep -q 'worst wait' driver.log || fail "no ping figures"
 
 # Read saves the chip.
-drive click:read "save:$(winepath "$work")\\B" status=Complete!
+drive click:read "save:$(winepath "$work")\\B" status!=Complete! status=Complete!
 [[ -s B.hex ]] || fail "Read: no B.hex (the default extension)"
 [[ $(bytes B.hex) == $(bytes "Zähler Ω.hex") ]] || fail "Read: B.hex holds other bytes than the file sent"
 head -1 B.hex | grep -q '^;Created by Corvane : ' || fail "Read: the comment line"
@@ -108,7 +112,7 @@ head -1 B.hex | grep -q '^;Created by Corvane : ' || fail "Read: the comment lin
 # answers the next Read.
 make_hex 4096 2 Z.hex
 drive click:send "open:$(winepath "$work/Z.hex")" 'bar>=300' escape status=Stopping... \
-  status=Stopped! check:send=enabled click:read "save:$(winepath "$work/E.hex")" status=Complete!
+  status=Stopped! check:send=enabled click:read "save:$(winepath "$work/E.hex")" status!=Stopped! status=Complete!
 
 # A 2051 board: the size choice shows, Fast Verify is disabled.
 start_board --chip 2051
@@ -131,10 +135,14 @@ wine msiexec /i "$(winepath "$msi")" /qn >/dev/null 2>&1 || fail "msiexec /i"
 for f in corvane.exe corvane-cli.exe README.txt LICENSE.txt; do
   [[ -s $installed/$f ]] || fail "installed: no $f"
 done
-[[ -s $menu_lnk ]] || fail "installed: no Start menu entry"
+menu_lnk=
+for lnk in "${menu_lnks[@]}"; do [[ -s $lnk ]] && menu_lnk=$lnk; done
+[[ -n $menu_lnk ]] || fail "installed: no Start menu entry"
+wine uninstaller --list 2>/dev/null | tr -d '\r' | grep -q '|||Corvane$' || fail "installed: no uninstall entry"
 wine start "$(winepath "$menu_lnk")" >/dev/null 2>&1 || fail "start the Start menu entry"
 drive path snapshot close
 grep -q 'Program Files\\Corvane\\corvane.exe' driver.log || fail "the entry started another program"
 wine msiexec /x "$(winepath "$msi")" /qn >/dev/null 2>&1 || fail "msiexec /x"
 [[ ! -e $installed/corvane.exe && ! -e $menu_lnk ]] || fail "uninstalled: files left"
+! wine uninstaller --list 2>/dev/null | grep -q Corvane || fail "uninstalled: the uninstall entry is left"
 echo "all passed; $(grep 'worst wait' driver.log | head -1)"
