@@ -1,23 +1,12 @@
-#include <QMetaObject>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 
 #include "Application.h"
 #include "LineTrace.h"
+#include "ProgramEnd.h"
 #include "StopRequests.h"
 #include "UMain.h"
-
-namespace {
-
-// Ends the program without waiting for the programmer link's thread, which
-// may still be on the line (nothing is destroyed under it).
-[[noreturn]] void EndAtOnce(int status) {
-    std::fflush(nullptr);
-    std::_Exit(status);
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     // SIGTERM, SIGHUP and SIGINT are taken before any thread starts.
@@ -34,15 +23,8 @@ int main(int argc, char** argv) {
     corvane::TFrmMain FrmMain;
     // Each request closes the window as its close button does: the first
     // lets a Send or Read finish the board's pass, the next ends at once.
-    stopRequests.SetHandler([&FrmMain](int status) {
-        QMetaObject::invokeMethod(
-            &FrmMain, [&FrmMain, status] { FrmMain.RequestClose(status); }, Qt::QueuedConnection);
-    });
+    corvane::TWindowRules& rules = FrmMain.Rules();
+    stopRequests.SetHandler([&rules](int status) { rules.RequestCloseFromAnyThread(status); });
     FrmMain.show();
-    int status = corvane::TApplication::exec();
-    if (FrmMain.ExitStatus() != 0) status = FrmMain.ExitStatus();
-    // The window has gone: a request from now on ends the program at once.
-    stopRequests.SetHandler([](int requested) { EndAtOnce(requested); });
-    if (FrmMain.WorkAbandoned()) EndAtOnce(status);
-    return status;
+    return corvane::FinishProgram(rules, corvane::TApplication::exec(), stopRequests);
 }

@@ -15,6 +15,7 @@
 #include "CliOptions.h"
 #include "Console.h"
 #include "Exception.h"
+#include "ExitStatus.h"
 #include "LineTrace.h"
 #include "MultiBoard.h"
 #include "PortEnum.h"
@@ -37,8 +38,6 @@ constexpr std::chrono::milliseconds kPollInterval(1000);
 
 constexpr const char* kTryPrefix = "Try to connect by : ";
 constexpr const char* kIdentifying = "Identify target chip ...";
-constexpr const char* kComplete = "Complete!";
-constexpr const char* kStopped = "Stopped!";
 
 // verify names at most this many differing addresses.
 constexpr int kMaxDifferences = 10;
@@ -202,7 +201,7 @@ private:
             Poll();
         }
         FView.OnStatus = nullptr;
-        if (int signal = stop_signals::Taken()) return Fail(StoppedStatus(signal), kStopped);
+        if (int signal = stop_signals::Taken()) return Fail(StoppedStatus(signal), kStoppedText);
 
         const TChipKind kind = FLink->ChipKind();
         if (kind == ckNone) {
@@ -350,14 +349,14 @@ private:
     }
 
     // Runs a workflow with the busy flag set and turns its outcome into the
-    // exit status.
-    // `details` adds what the failure text alone does not say.
+    // exit status. `details` adds what a failed step's text alone does not say.
     template <typename TWorkflow>
     int RunWorkflow(TWorkflow workflow, std::function<void()> details = nullptr) {
-        if (int signal = stop_signals::Taken()) return Fail(StoppedStatus(signal), kStopped);
+        if (int signal = stop_signals::Taken()) return Fail(StoppedStatus(signal), kStoppedText);
+        TOutcome outcome;
         try {
             TBusyScope busy(FBusy);
-            workflow();
+            outcome = workflow();
         } catch (const EComPort& e) {
             FPortErrorShown = true;
             return Fail(esPortError, FLink->ComPort().Port() + ": " + e.what());
@@ -368,14 +367,10 @@ private:
             return Fail(esPortError, e.what());
         }
         FView.FinishPass();
-        const std::string outcome = FLink->LastStatus();
-        if (outcome == kComplete) return esComplete;
-        if (outcome == kStopped && stop_signals::Taken() != 0) {
-            return Fail(StoppedStatus(stop_signals::Taken()), outcome);
-        }
-        const int status = Fail(
-            esFailedStep, outcome.empty() ? std::string("the workflow did not complete") : outcome);
-        if (details) details();
+        const int status = ExitStatusFor(outcome, CurrentStopStatus());
+        if (status == esComplete) return status;
+        Fail(status, outcome.Text);
+        if (status == esFailedStep && details) details();
         return status;
     }
 
@@ -383,13 +378,15 @@ private:
         if (int status = LoadSourceFile("No data to program!"); status != esComplete) return status;
         if (FOptions.all) return RunOnAll();
         if (int status = Detect(); status != esComplete) return status;
-        return RunWorkflow([this] { FLink->ProgramFromImage(FImage, stop_signals::Token()); });
+        return RunWorkflow(
+            [this] { return FLink->ProgramFromImage(FImage, stop_signals::Token()); });
     }
 
     int Read() {
         if (int status = CheckDestination(); status != esComplete) return status;
         if (int status = Detect(); status != esComplete) return status;
-        const int status = RunWorkflow([this] { FLink->ReadToFile(FFile, stop_signals::Token()); });
+        const int status =
+            RunWorkflow([this] { return FLink->ReadToFile(FFile, stop_signals::Token()); });
         if (status != esComplete || !HexToStdout()) return status;
         std::FILE* saved = std::fopen(FFile.c_str(), "rb");
         if (saved == nullptr) return Fail(esBadFile, FFile + ": " + std::strerror(errno));
@@ -406,7 +403,7 @@ private:
         if (int status = LoadSourceFile("No data to verify!"); status != esComplete) return status;
         if (FOptions.all) return RunOnAll();
         if (int status = Detect(); status != esComplete) return status;
-        return RunWorkflow([this] { FLink->VerifyWithImage(FImage, stop_signals::Token()); },
+        return RunWorkflow([this] { return FLink->VerifyWithImage(FImage, stop_signals::Token()); },
                            [this] { ShowDifferences(); });
     }
 
@@ -434,13 +431,13 @@ private:
     int Erase() {
         if (FOptions.all) return RunOnAll();
         if (int status = Detect(); status != esComplete) return status;
-        return RunWorkflow([this] { FLink->EraseOnly(stop_signals::Token()); });
+        return RunWorkflow([this] { return FLink->EraseOnly(stop_signals::Token()); });
     }
 
     int BlankCheck() {
         if (FOptions.all) return RunOnAll();
         if (int status = Detect(); status != esComplete) return status;
-        return RunWorkflow([this] { FLink->BlankCheck(stop_signals::Token()); },
+        return RunWorkflow([this] { return FLink->BlankCheck(stop_signals::Token()); },
                            [this] { ShowFirstNotBlank(); });
     }
 

@@ -10,11 +10,12 @@
 
 #include "BoardView.h"
 #include "CPort.h"
+#include "Discovery.h"
 #include "Exception.h"
+#include "ExitStatus.h"
 #include "PortEnum.h"
 #include "PortScreen.h"
 #include "ProgrammerLink.h"
-#include "ProgrammerSearch.h"
 #include "StopSignals.h"
 
 namespace corvane::cli {
@@ -27,9 +28,6 @@ using Clock = std::chrono::steady_clock;
 // them: up to this many poll cycles, until a programmer answers.
 constexpr int kSearchCycles = 3;
 constexpr std::chrono::milliseconds kPollInterval(1000);
-
-constexpr const char* kComplete = "Complete!";
-constexpr const char* kStopped = "Stopped!";
 
 std::string Hex(unsigned value, int digits) {
     char buf[16];
@@ -146,7 +144,7 @@ private:
         if (int signal = stop_signals::Taken()) {
             CloseAll(known);
             CloseAll(unknown);
-            Error(kStopped);
+            Error(kStoppedText);
             return StoppedStatus(signal);
         }
         if (FOptions.count > 0 && known.size() < wanted) {
@@ -291,19 +289,20 @@ private:
         if (kind == ck89C2051) link.ApplyMemSizeChoice();
 
         const std::stop_token stop = stop_signals::Token();
+        TOutcome outcome{TOutcomeKind::Failed, "the workflow did not complete"};
         try {
             switch (FOptions.command) {
                 case TCommand::Program:
-                    link.ProgramFromImage(*FRun.Image, stop);
+                    outcome = link.ProgramFromImage(*FRun.Image, stop);
                     break;
                 case TCommand::Verify:
-                    link.VerifyWithImage(*FRun.Image, stop);
+                    outcome = link.VerifyWithImage(*FRun.Image, stop);
                     break;
                 case TCommand::Erase:
-                    link.EraseOnly(stop);
+                    outcome = link.EraseOnly(stop);
                     break;
                 case TCommand::BlankCheck:
-                    link.BlankCheck(stop);
+                    outcome = link.BlankCheck(stop);
                     break;
                 default:
                     break;
@@ -317,14 +316,9 @@ private:
         } catch (const std::exception& e) {
             return Ended(board, view, esPortError, e.what());
         }
-        const std::string outcome = link.LastStatus();
-        if (outcome == kComplete) return Ended(board, view, esComplete, outcome);
-        if (outcome == kStopped && stop_signals::Taken() != 0) {
-            return Ended(board, view, StoppedStatus(stop_signals::Taken()), outcome);
-        }
-        Ended(board, view, esFailedStep,
-              outcome.empty() ? std::string("the workflow did not complete") : outcome);
-        if (outcome == "Verify Failed!" || outcome == "Not Blank!") {
+        Ended(board, view, ExitStatusFor(outcome, CurrentStopStatus()), outcome.Text);
+        // A chip that differs from the file or is not blank: where.
+        if (outcome.Kind == TOutcomeKind::Failed) {
             if (const std::string detail = Differences(link); !detail.empty()) {
                 display.Message(board.Line, detail);
             }

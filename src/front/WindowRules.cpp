@@ -60,7 +60,7 @@ void TWindowRules::Start() {
 void TWindowRules::Shutdown() {
     // Stops the work (the link puts the board back at its prompt), closes
     // the port and frees the images and the port list.
-    FRunner.reset();
+    if (FRunner) FRunner->Shutdown();
 }
 
 template <typename F>
@@ -87,7 +87,7 @@ void TWindowRules::UpdateChipDisplay() {
     FControls.SetChipLabel(ChipLabel(kind), TLabelColour::Normal,
                            sizes ? kLabelTopWithSizes : kLabelTop);
     // The programmer has no checksum for a 2051/4051, whose size the user chooses.
-    if (sizes && FRunner) FRunner->ApplyMemSize(MemSizeIndex());
+    if (sizes && Live()) FRunner->ApplyMemSize(MemSizeIndex());
     SetStatusText("");
     FControls.SetFastVerifyEnabled(!sizes);
 }
@@ -107,7 +107,7 @@ void TWindowRules::EndWork() {
 }
 
 void TWindowRules::StopWork() {
-    if (FStopping) return;
+    if (FStopping || !Live()) return;
     FRunner->RequestStop();
     FStopping = true;
     FHeldStatus = FControls.StatusText();
@@ -116,7 +116,7 @@ void TWindowRules::StopWork() {
 
 void TWindowRules::Tick() {
     Guarded([this] {
-        if (FBusy || FClosing || !FRunner) return;
+        if (FBusy || FClosing || !Live()) return;
         BeginWork();
         FPolling = true;
         FRunner->Poll();
@@ -146,7 +146,7 @@ void TWindowRules::ReadClicked() {
 
 void TWindowRules::MemSizeClicked() {
     Guarded([this] {
-        if (FRunner) FRunner->ApplyMemSize(MemSizeIndex());
+        if (Live()) FRunner->ApplyMemSize(MemSizeIndex());
     });
 }
 
@@ -157,7 +157,7 @@ void TWindowRules::StartWorkflow(TFileDialog kind) {
         if (FPolling && !FWorking) FDeferredClick = kind;
         return;
     }
-    if (!FRunner) return;
+    if (!Live()) return;
     BeginWork();
     std::optional<std::string> fileName;
     try {
@@ -223,7 +223,7 @@ bool TWindowRules::CloseAsked() {
     FControls.SetPollTimerActive(false);
     // A poll stops at once; the link waits for what the board still owes it
     // before the worker ends (Shutdown).
-    if (FBusy && FRunner) FRunner->RequestStop();
+    if (FBusy && Live()) FRunner->RequestStop();
     return true;
 }
 

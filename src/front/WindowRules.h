@@ -105,6 +105,7 @@ public:
     // waiting for it.
     bool WorkAbandoned() const { return FWorkAbandoned; }
 
+    // The worker (from Start() on; Running() is false once it has been shut down).
     TLinkRunner& Runner() { return *FRunner; }
 
     // IProgrammerView: the link's reports on the GUI thread.
@@ -129,6 +130,8 @@ private:
     friend struct TWindowRulesTestAccess;
     template <typename F>
     void Guarded(F&& handler);
+    // The worker runs (started and not shut down).
+    bool Live() const { return FRunner && FRunner->Running(); }
     void StartWorkflow(TFileDialog kind);
     // A poll, a dialog or a workflow begins and ends: the busy flag, and
     // afterwards the poll timer and the cursor as they were before.

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -9,10 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "BoardExchange.h"
 #include "CPort.h"
 #include "ChipKind.h"
 #include "LineTrace.h"
+#include "Outcome.h"
 #include "PortScreen.h"
+#include "ProgrammerPort.h"
 #include "ProgrammerView.h"
 #include "UHexFile.h"
 
@@ -23,24 +25,21 @@ namespace corvane {
 // and Read workflows. It is driven by a front end, which owns the busy flag and
 // the timer, and reports through an IProgrammerView.
 //
-// The protocol has no command that ends a pass: a board told to take n bytes
-// waits for all n, across the host closing and reopening the port, and a board
-// told to dump goes on dumping. So the link keeps track of the board's state
-// beyond its prompt, and every way out of a pass (failure, stop, exception)
-// finishes a write pass (0xFF, which leaves an erased cell as it is, under the
-// handshake for each byte still expected) or drains a read pass (up to the
-// prompt or a quiet line). Nothing else is sent while a pass is open, and the
-// board is back at its prompt whenever the link is idle.
+// Its parts live in files of their own: the port's settings (ProgrammerPort),
+// the exchange with the board and its passes (BoardExchange), discovery and
+// the search (Discovery), the device operations (DeviceOperations.cpp) and the
+// workflows (Workflows.cpp). The board is back at its prompt whenever the link
+// is idle (see BoardExchange.h).
 class TProgrammerLink {
 public:
     // nullptr: a TComPort with the programmer's line settings. A port that
-    // the search found (ProgrammerSearch.h) is taken over as it is, open.
+    // the search found (Discovery.h) is taken over as it is, open.
     explicit TProgrammerLink(IProgrammerView& view, std::unique_ptr<TComPort> port = nullptr);
     ~TProgrammerLink();
     TProgrammerLink(const TProgrammerLink&) = delete;
     TProgrammerLink& operator=(const TProgrammerLink&) = delete;
 
-    TComPort& ComPort() { return *FComPort; }
+    TComPort& ComPort() { return FBoard.Port(); }
     TChipKind ChipKind() const { return FChipKind; }
     THexFile& SourceImage() { return FSourceImage; }
     THexFile& ReadImage() { return FReadImage; }
@@ -76,7 +75,9 @@ public:
     // Sends `command` (nothing for NUL) and gathers what comes back until
     // `terminator` occurs anywhere in it or `budgetMs` has been spent. Blocks
     // on the port while waiting. The reply holds everything received.
-    void Exchange(char command, char terminator, std::string& reply, std::int32_t budgetMs);
+    void Exchange(char command, char terminator, std::string& reply, std::int32_t budgetMs) {
+        FBoard.Exchange(command, terminator, reply, budgetMs);
+    }
 
     // One poll cycle: re-greets the programmer of a known chip or scans the
     // listed ports for one. Switches the timer off while it runs and always on
@@ -101,33 +102,34 @@ public:
     // Index of the last byte that is not 0xFF; -1 when every byte is 0xFF.
     static int LastDataIndex(const THexFile& image);
 
-    // The Send workflow: file into the chip; the outcome is the status line.
-    void ProgramFromFile(const std::string& fileName, std::stop_token stop = {});
+    // The workflows end in an outcome, whose text is also the last status.
+    // The Send workflow: file into the chip.
+    TOutcome ProgramFromFile(const std::string& fileName, std::stop_token stop = {});
     // The Send workflow for an image loaded before (a file that can be read
     // only once). A byte beyond the chip's code memory that is not 0xFF raises
     // EHexFile, as loading the file at the chip's size does, before the chip
     // is touched.
-    void ProgramFromImage(const THexFile& image, std::stop_token stop = {});
+    TOutcome ProgramFromImage(const THexFile& image, std::stop_token stop = {});
     // The Read workflow: the chip's code memory into a HEX file.
-    void ReadToFile(const std::string& fileName, std::stop_token stop = {});
+    TOutcome ReadToFile(const std::string& fileName, std::stop_token stop = {});
     // Compares the chip with a HEX file over the file's data (up to its last
     // byte that is not 0xFF, as a Send writes it) by reading the chip back;
     // never erases or writes. "Complete!" when equal; "Verify Failed!" when a
     // byte differs (both images then hold what was compared).
-    void VerifyWithFile(const std::string& fileName, std::stop_token stop = {});
+    TOutcome VerifyWithFile(const std::string& fileName, std::stop_token stop = {});
     // VerifyWithFile for an image loaded before, fitted as ProgramFromImage does.
-    void VerifyWithImage(const THexFile& image, std::stop_token stop = {});
+    TOutcome VerifyWithImage(const THexFile& image, std::stop_token stop = {});
     // The Send's erase alone, with its status texts and attempts.
-    void EraseOnly(std::stop_token stop = {});
+    TOutcome EraseOnly(std::stop_token stop = {});
     // Reads the whole code memory into the read image: "Complete!" when every
     // byte is 0xFF, "Not Blank!" otherwise.
-    void BlankCheck(std::stop_token stop = {});
+    TOutcome BlankCheck(std::stop_token stop = {});
     // The number of bytes the last VerifyWithFile compared or BlankCheck read.
     std::uint16_t CheckedCount() const { return FCheckedCount; }
 
     // Records every byte sent and received from now on (nullptr: none). A
     // link starts with the DefaultLineTrace().
-    void SetLineTrace(std::shared_ptr<TLineTrace> trace) { FTrace = std::move(trace); }
+    void SetLineTrace(std::shared_ptr<TLineTrace> trace) { FBoard.SetTrace(std::move(trace)); }
 
     // Each command (PollProgrammer and the workflows above) takes the token of
     // its own stop: a stop asked for before the command starts stops it at
@@ -137,69 +139,39 @@ public:
     // reply the board still owes is awaited (within what the command's budget
     // had left, at most 5 s) before the link goes idle or sends anything else.
     // Whether the command now running has been asked to stop.
-    bool StopRequested() const { return FStop.stop_requested(); }
+    bool StopRequested() const { return FBoard.StopRequested(); }
 
     // Whether a pass is open on the board as far as the link knows (a pass
     // that could not be finished because the port failed; it is finished
     // before anything else is sent on that port).
-    bool PassOpen() const { return FPass != TPass::None; }
+    bool PassOpen() const { return FBoard.PassOpen(); }
 
     // The last text given to ShowStatus.
     std::string LastStatus() const { return FLastStatus; }
 
     // The line settings the programmer board needs: 9600 8N1, no flow control,
     // DTR and RTS off, one-byte reads giving up after 1100 ms.
-    static void ApplyProgrammerSettings(TComPort& port);
+    static void ApplyProgrammerSettings(TComPort& port) { corvane::ApplyProgrammerSettings(port); }
 
     // The fixed pause the board is given after 'r' and before 'c' (500 ms).
     // Only a harness that plays the board itself without delays shortens it.
     void SetCommandPause(std::chrono::milliseconds pause) { FCommandPause = pause; }
 
 private:
-    using Clock = std::chrono::steady_clock;
-    enum class TPass { None, Write, Read };
-    class TIdleGuard;
-    class TNoStop;
-    class TCommand;
+    using TCommand = TBoardExchange::TCommand;
+    using TIdleGuard = TBoardExchange::TIdleGuard;
+    using TNoStop = TBoardExchange::TNoStop;
 
     void ShowStatus(const std::string& text);
     // A HEX file loaded at the chip's size.
     THexFile LoadAtChipSize(const std::string& fileName) const;
     // `image` into the source image at the chip's size (see ProgramFromImage).
     void TakeSourceImage(const THexFile& image);
-    // A stop requested and not held off by a TNoStop scope.
-    bool Stopping() const;
-    // Waits for input for up to `ms`, in slices short enough to notice a stop.
-    bool WaitForInputOrStop(std::int32_t ms);
-    // A fixed pause that a stop cuts short.
-    void Pause(std::chrono::milliseconds pause);
     // Ends a workflow at a step that failed or was stopped: the board back at
     // its prompt, then the failure text, or "Stopped!".
-    void EndWorkflow(const char* failureText);
-    // The board back at its prompt: an open pass on this port finished or
-    // drained, a reply it still owes awaited. Ignores a stop.
-    void SettleBoard();
-    void SettleQuietly() noexcept;
-    void OpenPass(TPass pass, std::uint32_t expected);
-    void FinishWritePass();
-    void DrainReadPass();
-    // The bar's range for the bytes a finishing or a drain still has to go.
-    void ShowFinishing(std::uint32_t bytes);
-    // One byte of a write pass under the board's handshake: waits for the
-    // XON (unless the board is ready already), sends the byte, and waits for
-    // the XOFF. An XON in the place of the XOFF counts as both (the XOFF was
-    // lost and the board is ready for the next byte). A strict pass fails at
-    // the first other byte; a tolerant one (finishing) passes over up to
-    // `strayBudget` of them. False when the handshake failed or a byte did
-    // not come within the one-byte time-out.
-    enum class THandshake { Strict, Tolerant };
-    bool SendPassByte(std::uint8_t byte, THandshake rule, int& strayBudget);
-    // The port's input and output, traced when a trace is set.
-    // One byte from the port within its read time-out; false when none came.
-    bool ReadOneByte(std::uint8_t& byte);
-    void SendByte(char byte);
-    void ReadPending(std::string& chunk, std::int32_t count);
-    void PurgePort();
+    TOutcome EndWorkflow(const char* failureText);
+    // Ends a workflow with `kind` and its text on the status line.
+    TOutcome Ended(TOutcomeKind kind, const char* text);
     // The chip's whole code memory: the Read's byte count.
     std::uint16_t WholeChipCount() const;
     void PollKnownChip();
@@ -208,14 +180,14 @@ private:
     // greet its board (the greeting would be taken as data); while it cannot
     // be, that port is taken out of `ports`.
     void FinishPassLeftOpen(std::vector<std::string>& ports);
-    std::unique_ptr<TComPort> MakePort() const;
+    std::unique_ptr<TComPort> MakePort();
     // Closes the port after a failure on it, also when the close fails partway.
     void DropPort();
     // Tells the view of a changed port notice after a scan.
     void UpdatePortNotice(bool programmerFound);
 
     IProgrammerView& FView;
-    std::unique_ptr<TComPort> FComPort;
+    TBoardExchange FBoard;
     TPortFactory FPortFactory;
     TChipKind FChipKind = ckNone;
     THexFile FReadImage;
@@ -227,25 +199,10 @@ private:
     std::string FLastStatus;
     std::chrono::milliseconds FCommandPause{500};
     std::uint16_t FCheckedCount = 0;
-    std::shared_ptr<TLineTrace> FTrace;
     // While set, a read-back shows the wrong-echo box only if none has been
     // shown since it was set (the erase of a 2051/4051 reads back up to ten times).
     bool FOneEchoBox = false;
     bool FEchoBoxShown = false;
-
-    // The stop of the command that runs (none while idle).
-    std::stop_token FStop;
-    int FNoStopDepth = 0;
-    int FBusyDepth = 0;
-
-    // The board's state beyond its prompt, on the port FBoardPort.
-    std::string FBoardPort;
-    TPass FPass = TPass::None;
-    std::uint32_t FPassExpected = 0;  // write: bytes the board still expects; read: still owes
-    bool FPassReady = false;          // write: the board takes the next byte without another XON
-    bool FReplyOwed = false;          // a stopped Exchange left the board's reply unread
-    char FOwedTerminator = 0;
-    Clock::duration FOwedBudget{};
 };
 
 }  // namespace corvane

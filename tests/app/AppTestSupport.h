@@ -32,8 +32,11 @@ inline void PrintTo(const QString& text, std::ostream* os) {
 namespace corvane {
 
 // Reaches the window's busy flag, which only the handlers change.
+struct TWindowRulesTestAccess {
+    static bool& Busy(TWindowRules& rules) { return rules.FBusy; }
+};
 struct TFrmMainTestAccess {
-    static bool& Busy(TFrmMain& form) { return form.FBusy; }
+    static bool& Busy(TFrmMain& form) { return TWindowRulesTestAccess::Busy(form.Rules()); }
 };
 
 namespace apptest {

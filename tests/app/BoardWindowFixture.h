@@ -89,24 +89,21 @@ protected:
     // `pass`, `action` runs on the GUI thread (a key, a close), and the link
     // waits there until the window has asked it to stop.
     void AtPosition(const QString& pass, int position, std::function<void()> action) {
-        TLinkWorker& worker = Form->Runner().Worker();
         TProgrammerLink& link = Form->Link();
-        Hooks << QObject::connect(
-            &worker, &TLinkWorker::StatusShown, &worker,
-            [this](const QByteArray& text) { LinkStatus = QString::fromUtf8(text); },
-            Qt::DirectConnection);
-        Hooks << QObject::connect(
-            &worker, &TLinkWorker::PositionReached, &worker,
-            [this, &link, pass, position, action](int at) {
-                if (Reached || at != position || !LinkStatus.startsWith(pass)) return;
-                Reached = true;
-                QMetaObject::invokeMethod(Form.get(), action, Qt::QueuedConnection);
-                const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-                while (!link.StopRequested() && std::chrono::steady_clock::now() < deadline) {
-                    std::this_thread::yield();
-                }
-            },
-            Qt::DirectConnection);
+        TLinkRunner::TWatch watch;
+        watch.Status = [this](const std::string& text) {
+            LinkStatus = QString::fromStdString(text);
+        };
+        watch.Position = [this, &link, pass, position, action](int at) {
+            if (Reached || at != position || !LinkStatus.startsWith(pass)) return;
+            Reached = true;
+            QMetaObject::invokeMethod(Form.get(), action, Qt::QueuedConnection);
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (!link.StopRequested() && std::chrono::steady_clock::now() < deadline) {
+                std::this_thread::yield();
+            }
+        };
+        Form->Runner().SetWatch(std::move(watch));
     }
     // Escape, as it comes in from the keyboard on the GUI thread.
     void PressEscape() {
@@ -114,14 +111,12 @@ protected:
         QApplication::sendEvent(Form.get(), &escape);
     }
     void Unhook() {
-        for (const auto& hook : Hooks) QObject::disconnect(hook);
-        Hooks.clear();
+        if (Form) Form->Runner().SetWatch({});
         Reached = false;
     }
 
     std::vector<std::unique_ptr<sim::VirtualProgrammer>> Boards;
     TTempDir Files;
-    QList<QMetaObject::Connection> Hooks;
     QString LinkStatus;  // the link's thread only
     std::atomic<bool> Reached{false};
 };

@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "AppTestSupport.h"
-#include "QtEventDispatcher.h"
+#include "EventDispatcher.h"
 
 namespace corvane::apptest {
 namespace {
@@ -54,38 +54,29 @@ TEST_F(ErrorDisplayTest, AnExceptionRaisedWhileTheBoxIsOpenDoesNotStackAnotherBo
     EXPECT_EQ(shown, 2);
 }
 
-// The monitor thread hands its jobs to the GUI thread, which runs them from
-// Qt's event loop while the monitor waits.
-TEST_F(ErrorDisplayTest, DispatcherJobsRunOnTheGuiThreadFromTheEventLoop) {
-    TQtEventDispatcher bridge;
-    std::atomic<bool> sent{false};
-    std::thread::id ranOn;
-    std::thread monitor([&] {
-        bridge.Dispatcher()->Send([&] { ranOn = std::this_thread::get_id(); });
-        sent = true;
-    });
-    ASSERT_TRUE(ServeUntil([&] { return sent.load(); }));
-    monitor.join();
-    EXPECT_EQ(ranOn, std::this_thread::get_id());
+using WindowDispatcherTest = WindowFixture;
 
-    // A handler's exception that no sender waits for reaches the error display.
-    std::thread messenger(
-        [&] { bridge.Dispatcher()->SendMessage([] { throw Exception("Line error"); }); });
+// The monitor thread hands its jobs to the thread that owns the port (the
+// window's worker), which runs them while the monitor waits, without the GUI
+// thread; a handler's exception that no sender waits for reaches the error
+// display.
+TEST_F(WindowDispatcherTest, DispatcherJobsRunOnTheLinksThreadAndErrorsReachTheDisplay) {
+    std::shared_ptr<TEventDispatcher> dispatcher;
+    std::thread::id worker;
+    Form->Runner().Call([&](TProgrammerLink& link) {
+        dispatcher = link.ComPort().Dispatcher();
+        worker = std::this_thread::get_id();
+    });
+    std::thread::id ranOn;
+    std::thread monitor([&] { dispatcher->Send([&] { ranOn = std::this_thread::get_id(); }); });
+    monitor.join();
+    EXPECT_EQ(ranOn, worker);
+    EXPECT_NE(ranOn, std::this_thread::get_id());
+
+    std::thread messenger([&] { dispatcher->SendMessage([] { throw Exception("Line error"); }); });
     ASSERT_TRUE(ServeUntil([&] { return !Errors.isEmpty(); }));
     messenger.join();
     EXPECT_EQ(Errors, QStringList{"Line error"});
-}
-
-TEST_F(ErrorDisplayTest, ABridgeThatIsGoneNoLongerWakesTheGuiThread) {
-    auto bridge = std::make_unique<TQtEventDispatcher>();
-    const auto dispatcher = bridge->Dispatcher();
-    bridge.reset();
-    bool ran = false;
-    dispatcher->Post([&] { ran = true; });
-    QApplication::processEvents();
-    EXPECT_FALSE(ran);
-    EXPECT_EQ(dispatcher->ProcessPending(), 1);  // whoever serves it next runs it
-    EXPECT_TRUE(ran);
 }
 
 using HandlerFailureTest = WindowFixture;

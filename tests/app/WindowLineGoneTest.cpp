@@ -34,8 +34,7 @@ protected:
         Form->Timer1().start();
     }
     void TearDown() override {
-        QObject::disconnect(ProgressHook);
-        QObject::disconnect(StatusHook);
+        Form->Runner().SetWatch({});
         Form.reset();  // closes the port before the board goes
         Board.reset();
         WindowFixture::TearDown();
@@ -96,16 +95,12 @@ protected:
     // progress bar, with the status text of that moment (which names the
     // pass) and the new position, before the link goes on.
     void OnProgress(std::function<void(const QString& status, int position)> action) {
-        QObject::disconnect(ProgressHook);
-        QObject::disconnect(StatusHook);
-        TLinkWorker& worker = Form->Runner().Worker();
-        StatusHook = QObject::connect(
-            &worker, &TLinkWorker::StatusShown, &worker,
-            [this](const QByteArray& text) { LinkStatus = QString::fromUtf8(text); },
-            Qt::DirectConnection);
-        ProgressHook = QObject::connect(
-            &worker, &TLinkWorker::PositionReached, &worker,
-            [this, action](int position) { action(LinkStatus, position); }, Qt::DirectConnection);
+        TLinkRunner::TWatch watch;
+        watch.Status = [this](const std::string& text) {
+            LinkStatus = QString::fromStdString(text);
+        };
+        watch.Position = [this, action](int position) { action(LinkStatus, position); };
+        Form->Runner().SetWatch(std::move(watch));
     }
 
     // The line goes away once the board has taken `more` further bytes.
@@ -151,8 +146,7 @@ protected:
     // of the old line and finds the new one within two ticks, without
     // another error box; and the board then takes a whole Send.
     void ExpectFoundAgain(const QString& label = "89C51") {
-        QObject::disconnect(ProgressHook);
-        QObject::disconnect(StatusHook);
+        Form->Runner().SetWatch({});
         ASSERT_TRUE(Board->WaitUnplugged(5s)) << "the line did go away";
         Board->SetFaults({});
         const qsizetype errorsBefore = Errors.size();
@@ -177,8 +171,6 @@ protected:
 
     std::unique_ptr<sim::VirtualProgrammer> Board;
     TTempDir Files;
-    QMetaObject::Connection ProgressHook;
-    QMetaObject::Connection StatusHook;
     QString LinkStatus;  // the link's thread only
     Clock::duration Took{};
 };

@@ -13,7 +13,7 @@
 
 #include "LinkTestSupport.h"
 #include "PortUsers.h"
-#include "ProgrammerSearch.h"
+#include "Discovery.h"
 
 namespace corvane {
 namespace {

@@ -9,7 +9,7 @@
 
 #include "LinkTestSupport.h"
 #include "PortEnum.h"
-#include "ProgrammerSearch.h"
+#include "Discovery.h"
 
 namespace corvane {
 namespace {

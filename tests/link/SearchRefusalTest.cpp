@@ -15,7 +15,7 @@
 
 #include "FakeComDevice.h"
 #include "ProgrammerLink.h"
-#include "ProgrammerSearch.h"
+#include "Discovery.h"
 
 namespace corvane {
 namespace {

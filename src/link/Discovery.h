@@ -2,21 +2,38 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stop_token>
 #include <string>
 #include <vector>
 
+#include "BoardExchange.h"
 #include "CPort.h"
 #include "ChipKind.h"
 #include "LineTrace.h"
 #include "PortScreen.h"
+#include "ProgrammerPort.h"
 
-// The search for programmer boards on the system's ports. Every port that the
-// screening leaves to the search is greeted at the same time, each on a thread
-// of its own with a port object of its own, so that the ports without a
-// programmer cost one greeting budget in all, not one each. Each programmer
-// that answers is asked for its chip, and is handed over with its port open.
+// Discovery of programmer boards and of the chip in their sockets: the
+// greeting and the chip query on one board's exchange, and the search on the
+// system's ports. Every port that the screening leaves to the search is
+// greeted at the same time, each on a thread of its own with a port object of
+// its own, so that the ports without a programmer cost one greeting budget in
+// all, not one each. Each programmer that answers is asked for its chip, and
+// is handed over with its port open. (The link's poll cycle, which drives the
+// search, is TProgrammerLink::PollProgrammer.)
 namespace corvane {
+
+// The chip that the programmer's greeting names (a 2051/4051), or else its
+// answer to the 'p' query; nothing when the query went unanswered.
+std::optional<TChipKind> IdentifyChipOn(TBoardExchange& board, const std::string& greeting);
+
+// Greets the board on the exchange's open port (purged first) and, when a
+// programmer answers, tells `answered` and asks for its chip (into `kind`,
+// left empty when the query goes unanswered). Whether a programmer answered
+// and was not cut short by the exchange's stop.
+bool GreetBoard(TBoardExchange& board, std::optional<TChipKind>& kind,
+                const std::function<void()>& answered = {});
 
 struct TFoundProgrammer {
     std::string Port;             // the port's name as listed
@@ -63,12 +80,5 @@ struct TSearchOptions {
 // search then finds nothing.
 TSearchResult FindProgrammers(const std::vector<std::string>& ports, const TSearchOptions& options,
                               std::stop_token stop = {});
-
-// A port object with the programmer's line settings and a dispatcher of its own.
-std::unique_ptr<TComPort> MakeProgrammerPort();
-
-// Closes `port` if it is open, with a note in `trace`; also when the device
-// has gone and refuses part of the close (what it reports then is of no use).
-void ClosePortQuietly(TComPort& port, TLineTrace* trace);
 
 }  // namespace corvane

@@ -1,5 +1,6 @@
-#include "ProgrammerSearch.h"
+#include "Discovery.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <exception>
 #include <mutex>
@@ -8,9 +9,12 @@
 #include <utility>
 
 #include "ProgrammerLink.h"
+#include "Protocol.h"
 #include "device/ComDevice.h"
 
 namespace corvane {
+
+using namespace protocol;
 
 namespace {
 
@@ -107,21 +111,22 @@ private:
     void Greet(TProbe& probe) noexcept {
         try {
             TSilentView view;
-            TProgrammerLink link(view, std::move(probe.Port));
-            link.SetLineTrace(probe.Trace);
+            TBoardExchange board(view, std::move(probe.Port), probe.Trace);
             try {
-                probe.Found = link.Greet(FStop, [&] {
+                TBoardExchange::TCommand command(board, FStop);
+                std::optional<TChipKind> kind;
+                probe.Found = GreetBoard(board, kind, [&] {
                     Mark([&] {
                         probe.GreetingKnown = true;
                         probe.Greeted = true;
                     });
                 });
-                probe.ChipKind = link.ChipKind();
+                probe.ChipKind = kind.value_or(ckNone);
             } catch (const std::exception& e) {
                 // Gone or failing: no programmer to keep here.
                 if (probe.Trace) probe.Trace->Note(probe.Check->Port + ": " + e.what());
             }
-            probe.Port = link.ReleasePort();
+            probe.Port = board.ReleasePort();
         } catch (...) {
             // Out of memory: the port (if it is still ours) is closed as silent.
             probe.Found = false;
@@ -136,18 +141,28 @@ private:
 
 }  // namespace
 
-std::unique_ptr<TComPort> MakeProgrammerPort() {
-    auto port = std::make_unique<TComPort>();
-    TProgrammerLink::ApplyProgrammerSettings(*port);
-    return port;
+std::optional<TChipKind> IdentifyChipOn(TBoardExchange& board, const std::string& greeting) {
+    TBoardExchange::TIdleGuard idle(board);
+    // The 2051/4051 has no fixed size: the front end applies the "Code
+    // Memory" choice when it shows the chip.
+    if (Contains(greeting, "2051")) return ck89C2051;
+    std::string reply;
+    board.Exchange('p', kPrompt, reply, 30000);
+    if (reply.empty()) return std::nullopt;
+    std::string code = reply.size() > 1 ? reply.substr(1, 2) : std::string();
+    return LookupChipCode(code);
 }
 
-void ClosePortQuietly(TComPort& port, TLineTrace* trace) {
-    if (trace && port.Connected()) trace->Note("close " + port.Port());
-    try {
-        port.ClosePort();
-    } catch (const std::exception&) {
-    }
+bool GreetBoard(TBoardExchange& board, std::optional<TChipKind>& kind,
+                const std::function<void()>& answered) {
+    TBoardExchange::TIdleGuard idle(board);
+    board.PurgePort();
+    std::string greeting;
+    board.Exchange(kCr, kPrompt, greeting, 500);
+    if (!Contains(greeting, kKeyword)) return false;
+    if (answered) answered();
+    kind = IdentifyChipOn(board, greeting);
+    return !board.StopRequested();
 }
 
 TSearchResult FindProgrammers(const std::vector<std::string>& ports, const TSearchOptions& options,
@@ -214,6 +229,132 @@ TSearchResult FindProgrammers(const std::vector<std::string>& ports, const TSear
         }
     }
     return result;
+}
+
+void TProgrammerLink::PollProgrammer(std::stop_token stop) {
+    TCommand command(FBoard, std::move(stop));
+    FView.SetPollTimerEnabled(false);
+    try {
+        TIdleGuard idle(FBoard);
+        try {
+            ListSerialPorts(FPortList);
+        } catch (const std::exception&) {
+            // No list of serial ports on this machine: no ports.
+            FPortList.clear();
+        }
+        if (FChipKind != ckNone) {
+            PollKnownChip();
+        } else {
+            ScanPorts();
+        }
+    } catch (...) {
+        // Whatever went wrong, the programmer counts as gone and the next
+        // tick looks for it afresh.
+        FChipKind = ckNone;
+        DropPort();
+    }
+    FView.SetPollTimerEnabled(true);
+}
+
+void TProgrammerLink::PollKnownChip() {
+    try {
+        std::string greeting;
+        Exchange(kCr, kPrompt, greeting, 1000);
+        if (Contains(greeting, kKeyword)) {
+            IdentifyChip(greeting);
+        } else if (!FBoard.Stopping()) {
+            // A greeting cut short by a stop tells nothing about the chip.
+            // Otherwise the programmer has gone, and its port is not kept
+            // from other programs.
+            FChipKind = ckNone;
+            DropPort();
+        }
+    } catch (const std::exception&) {
+        // The port failed under a known chip: the programmer has gone.
+        FChipKind = ckNone;
+        DropPort();
+    }
+}
+
+void TProgrammerLink::ScanPorts() {
+    // The search opens ports of its own: the one held so far (a programmer
+    // that named no known chip) is given up first.
+    DropPort();
+    std::vector<std::string> ports = FPortList;
+    FinishPassLeftOpen(ports);
+
+    TSearchOptions options;
+    options.Screen = FPortScreen;
+    options.Trace = FBoard.SharedTrace();
+    options.MakePort = [this] { return MakePort(); };
+    options.OnOpened = [this](const std::string& port) {
+        ShowStatus("Try to connect by : " + port);
+        FView.RepaintStatus();
+    };
+    // Said for the first programmer in the list, the one the scan keeps.
+    bool identifying = false;
+    options.OnAnswered = [this, &identifying](const std::string&) {
+        if (std::exchange(identifying, true)) return;
+        ShowStatus("Identify target chip ...");
+        FView.RepaintStatus();
+    };
+    TSearchResult result = FindProgrammers(ports, options, FBoard.Stop());
+    FPortChecks = std::move(result.Checks);
+    const bool found = !result.Programmers.empty();
+    if (found) {
+        // The first in the list is the programmer; the others are let go.
+        FBoard.TakePort(std::move(result.Programmers.front().ComPort));
+        for (std::size_t i = 1; i < result.Programmers.size(); ++i) {
+            ClosePortQuietly(*result.Programmers[i].ComPort, FBoard.Trace());
+        }
+        SetChipKind(result.Programmers.front().ChipKind);
+    }
+    ShowStatus(result.Opened ? "" : "Available port not found!");
+    UpdatePortNotice(found);
+}
+
+void TProgrammerLink::FinishPassLeftOpen(std::vector<std::string>& ports) {
+    if (!FBoard.PassOpen()) return;
+    const std::string boardPort = FBoard.BoardPort();
+    const auto at = std::find(ports.begin(), ports.end(), boardPort);
+    if (at == ports.end()) return;
+    if (CheckPorts({boardPort}, FPortScreen).front().Verdict == TPortVerdict::Scan) {
+        TLineTrace* trace = FBoard.Trace();
+        try {
+            ComPort().SetPort(boardPort);
+            ComPort().OpenPort();
+            if (trace) trace->Note("open " + ComPort().Port());
+            FBoard.PurgePort();
+            FBoard.SettleBoard();
+        } catch (const std::exception& e) {
+            if (trace) trace->Note(boardPort + ": " + e.what());
+        }
+        DropPort();
+    }
+    if (FBoard.PassOpen()) ports.erase(at);
+}
+
+void TProgrammerLink::UpdatePortNotice(bool programmerFound) {
+    std::string notice = programmerFound ? std::string() : PermissionAdvice(FPortChecks);
+    if (notice == FPortNotice) return;
+    FPortNotice = std::move(notice);
+    FView.ShowPortNotice(FPortNotice);
+}
+
+void TProgrammerLink::DropPort() {
+    ClosePortQuietly(ComPort(), FBoard.Trace());
+}
+
+bool TProgrammerLink::Greet(std::stop_token stop, const std::function<void()>& answered) {
+    TCommand command(FBoard, std::move(stop));
+    std::optional<TChipKind> kind;
+    const bool found = GreetBoard(FBoard, kind, answered);
+    if (kind) SetChipKind(*kind);
+    return found;
+}
+
+void TProgrammerLink::IdentifyChip(const std::string& greeting) {
+    if (const std::optional<TChipKind> kind = IdentifyChipOn(FBoard, greeting)) SetChipKind(*kind);
 }
 
 }  // namespace corvane

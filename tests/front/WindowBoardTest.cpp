@@ -1,0 +1,175 @@
+// The window's rules with the worker on a virtual programmer: a stop belongs
+// to the command it was asked for, a close during a Send waits for the board,
+// and a message box blocks the worker, never the GUI thread, nor a shut-down.
+#include <atomic>
+#include <thread>
+
+#include "FrontTestSupport.h"
+#include "LinkTestSupport.h"
+
+namespace corvane::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr std::uint16_t kCount = 1024;
+
+class WindowBoardTest : public FrontFixture {
+protected:
+    void SetUp() override {
+        sim::BoardOptions options = BoardWith(sim::ChipFromCode("51"));
+        options.eraseDelay = 1ms;
+        options.writePause = 0ms;
+        Board = StartBoard(Map, "board", options);
+        FrontFixture::SetUp();
+        Rules->Runner().Call([](TProgrammerLink& link) { link.SetCommandPause(0ms); });
+        Image = PatternImage(4096, kCount);
+        File = WriteHex(Files, "send.hex", Image);
+        Controls.Chooser = [this](TFileDialog) { return std::optional<std::string>(File); };
+        ASSERT_TRUE(TickUntilLabel("89C51"));
+    }
+    void TearDown() override {
+        if (Rules) Rules->Shutdown();
+        FrontFixture::TearDown();  // the port closes before the board goes
+        Board.reset();
+    }
+
+    bool TickUntilLabel(const std::string& label) {
+        for (int tick = 0; tick < 5; ++tick) {
+            Rules->Tick();
+            if (!WaitIdle()) return false;
+            if (Controls.Label == label) return true;
+        }
+        return false;
+    }
+    // When the write pass reaches `position`, the link waits (on its thread)
+    // until it is asked to stop, and Reached() is true meanwhile.
+    void HoldAtWritePosition(int position) {
+        TProgrammerLink& link = Rules->Runner().Link();
+        TLinkRunner::TWatch watch;
+        watch.Status = [this](const std::string& text) { Writing = text.rfind("Writing", 0) == 0; };
+        watch.Position = [this, &link, position](int at) {
+            if (!Writing || at != position) return;
+            Reached = true;
+            Wake.WakeGui();
+            const auto deadline = std::chrono::steady_clock::now() + 10s;
+            while (!link.StopRequested() && std::chrono::steady_clock::now() < deadline) {
+                std::this_thread::yield();
+            }
+        };
+        Rules->Runner().SetWatch(std::move(watch));
+    }
+    bool FlashHoldsTheFile() {
+        const auto flash = Board->Flash();
+        for (std::uint16_t i = 0; i < kCount; ++i) {
+            if (flash[i] != Image.GetByte(i)) return false;
+        }
+        return true;
+    }
+
+    DeviceMap Map;
+    TempDir Files;
+    std::unique_ptr<sim::VirtualProgrammer> Board;
+    THexFile Image;
+    std::string File;
+    std::atomic<bool> Writing{false};  // the link's thread only
+    std::atomic<bool> Reached{false};
+};
+
+// Escape says "Stopping..." at once and holds what the link says meanwhile;
+// the Send ends "Stopped!". The stop was that Send's own: the next Send runs
+// to its end, with the options ticked when it was clicked.
+TEST_F(WindowBoardTest, EscapeStopsTheSendUnderWayOnly) {
+    HoldAtWritePosition(100);
+    Rules->SendClicked();
+    ASSERT_TRUE(Rules->Working());
+    ASSERT_TRUE(ServeUntil([this] { return Reached.load(); }));
+    Rules->EscapePressed();
+    EXPECT_TRUE(Rules->Stopping());
+    EXPECT_EQ(Controls.Status, kStopping);
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_FALSE(Rules->Stopping());
+    EXPECT_EQ(Controls.Status, "Stopped!");
+    EXPECT_FALSE(Controls.WaitCursor);
+    EXPECT_TRUE(Controls.Timer);
+
+    // The options are those of the click.
+    Rules->Runner().SetWatch({});
+    Controls.LockTicked = true;
+    Rules->SendClicked();
+    Controls.LockTicked = false;
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(Controls.Status, "Complete!");
+    EXPECT_TRUE(FlashHoldsTheFile());
+    EXPECT_TRUE(Board->Locked());
+    EXPECT_TRUE(Controls.Errors.empty());
+}
+
+// A click that comes during a poll runs when the poll has ended.
+TEST_F(WindowBoardTest, AClickDuringAPollRunsAfterIt) {
+    Rules->Tick();
+    Rules->SendClicked();
+    EXPECT_TRUE(Controls.Asked.empty());
+    ASSERT_TRUE(ServeUntil([this] { return !Controls.Asked.empty() && !Rules->Busy(); }));
+    EXPECT_EQ(Controls.Status, "Complete!");
+    EXPECT_TRUE(FlashHoldsTheFile());
+}
+
+// A close during a Send stops it and keeps the window until the board's pass
+// is finished; the window then closes by itself. Closed twice, the window goes
+// at once and the work is abandoned. Either way the shut-down leaves the board
+// at its prompt: another window finds the chip.
+class WindowCloseTest : public WindowBoardTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(WindowCloseTest, ACloseDuringASendWaitsForTheBoard) {
+    const bool twice = GetParam();
+    HoldAtWritePosition(200);
+    Rules->SendClicked();
+    ASSERT_TRUE(ServeUntil([this] { return Reached.load(); }));
+    EXPECT_FALSE(Rules->CloseAsked());
+    EXPECT_EQ(Controls.Status, kStopping);
+    EXPECT_FALSE(Controls.Closed);
+    if (twice) {
+        EXPECT_TRUE(Rules->CloseAsked());
+        EXPECT_TRUE(Rules->WorkAbandoned());
+    } else {
+        ASSERT_TRUE(ServeUntil([this] { return Controls.Closed; }));
+        EXPECT_EQ(Controls.Status, "Stopped!");
+        EXPECT_FALSE(Rules->WorkAbandoned());
+    }
+    EXPECT_FALSE(Controls.Timer);
+    Rules->Runner().SetWatch({});
+    Rules->Shutdown();
+    EXPECT_FALSE(Rules->Runner().Running());
+
+    Controls.Rules = nullptr;
+    Controls.Label.clear();
+    Rules = std::make_unique<TWindowRules>(Controls, Wake);
+    Rules->Start();
+    EXPECT_TRUE(TickUntilLabel("89C51"));
+}
+
+INSTANTIATE_TEST_SUITE_P(OnceOrTwice, WindowCloseTest, ::testing::Bool());
+
+// A message box the link asks for waits on the GUI thread while the worker
+// waits for it; a shut-down while it is open (the window destroyed from the
+// box's own event loop) does not wait for the box.
+TEST_F(WindowBoardTest, AMessageBoxHoldsTheWorkerButNotAShutDown) {
+    sim::Faults faults;
+    faults.wrongReadEcho = 0xE9;
+    Board->SetFaults(faults);
+    const std::string saved = Files.File("read.hex");
+    Controls.Chooser = [&](TFileDialog) { return std::optional<std::string>(saved); };
+    Controls.OnMessage = [this] { EXPECT_TRUE(Rules->Working()); };
+    Rules->ReadClicked();
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(Controls.Messages, std::vector<std::string>{"\xC3\xA9"});
+
+    Controls.OnMessage = [this] { Rules->Shutdown(); };
+    Rules->ReadClicked();
+    ASSERT_TRUE(ServeUntil([this] { return Controls.Messages.size() == 2; }));
+    EXPECT_FALSE(Rules->Runner().Running());
+}
+
+}  // namespace
+}  // namespace corvane::test
