@@ -1,5 +1,6 @@
 #include "FrmMain.h"
 
+// After windows.h (FrmMain.h), whose types they use.
 #include <commctrl.h>
 #include <commdlg.h>
 
@@ -10,6 +11,7 @@
 #include "Win32.h"
 #include "WindowRules.h"
 #include "XpmGlyph.h"
+// The buttons' glyphs, as the Linux window has them.
 #include "read.xpm"
 #include "send.xpm"
 

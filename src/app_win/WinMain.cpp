@@ -1,7 +1,9 @@
 // corvane.exe: the window on Windows.
 
-#include <commctrl.h>
 #include <windows.h>
+
+// After windows.h, whose types they use.
+#include <commctrl.h>
 
 #include <cstdio>
 #include <cstdlib>

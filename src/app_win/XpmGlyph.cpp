@@ -56,17 +56,21 @@ HICON MakeGlyphIcon(const char* const* xpm, UINT dpi) {
     ReleaseDC(nullptr, screen);
     if (colour == nullptr) return nullptr;
     auto* pixels = static_cast<std::uint32_t*>(bits);
+    // The AND mask: 1 where the picture is transparent (the system draws a
+    // disabled button's picture from it), rows of whole 16-bit words.
+    const int maskStride = (scaledW + 15) / 16 * 2;
+    std::vector<std::uint8_t> maskBits(static_cast<std::size_t>(maskStride * scaledH), 0);
     for (int y = 0; y < scaledH; ++y) {
         const char* row = xpm[1 + colours + y * height / scaledH];
         for (int x = 0; x < scaledW; ++x) {
             const int sx = x * width / scaledW;
-            const auto it =
-                palette.find(std::string(row + sx * cpp, static_cast<std::size_t>(cpp)));
-            pixels[y * scaledW + x] = it == palette.end() ? 0 : it->second;
+            const auto it = palette.find(std::string(row + sx * cpp, static_cast<std::size_t>(cpp)));
+            const std::uint32_t argb = it == palette.end() ? 0 : it->second;
+            pixels[y * scaledW + x] = argb;
+            if ((argb >> 24) == 0) maskBits[y * maskStride + x / 8] |= 0x80 >> (x % 8);
         }
     }
-    // The alpha channel decides; the mask only has to be there.
-    HBITMAP mask = CreateBitmap(scaledW, scaledH, 1, 1, nullptr);
+    HBITMAP mask = CreateBitmap(scaledW, scaledH, 1, 1, maskBits.data());
     ICONINFO info{};
     info.fIcon = TRUE;
     info.hbmColor = colour;
