@@ -177,7 +177,7 @@ void PingUntil(const std::wstring& step, const std::wstring& status) {
     const HWND line = Control(L"status");
     long long worst = 0;
     int calls = 0;
-    const auto end = Clock::now() + std::chrono::minutes(2);
+    const auto end = Clock::now() + std::chrono::minutes(10);
     auto next = Clock::now();
     while (Text(line) != status) {
         if (Clock::now() > end) Fail(step, L"timed out");
