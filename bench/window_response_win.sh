@@ -17,41 +17,21 @@ if [[ ! -x $exe || ! -e $driver || ! -x $sim ]]; then
   echo "skipped: no Windows build with its tests in $build (make windows)"
   exit 0
 fi
-prefix=$build/wine
+prefix=$build/wine wine_run=$root/scripts/wine-run.sh
 work=$(mktemp -d)
-serialcomm='HKLM\HARDWARE\DEVICEMAP\SERIALCOMM'
-wine() { LC_ALL=C.UTF-8 LD_PRELOAD=$preload "$root/scripts/wine-run.sh" "$prefix" "$@"; }
-cleanup() {
-  [[ -n ${WINDOW_PID:-} ]] && kill "$WINDOW_PID" 2>/dev/null
-  [[ -n ${SIM_PID:-} ]] && kill "$SIM_PID" 2>/dev/null
-  rm -f "$prefix/dosdevices/com5"
-  wine reg delete "$serialcomm" /va /f >/dev/null 2>&1 || true
-  [[ -n ${XVFB_PID:-} ]] && kill "$XVFB_PID" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-XVFB_PID=$!
-exec 3>&-
-for _ in $(seq 100); do [[ -s $work/display ]] && break; sleep 0.1; done
-export DISPLAY=:$(cat "$work/display")
+source "$root/scripts/wine-window.sh"
+trap 'wine_window_cleanup; rm -rf "$work"' EXIT
+start_x
 
 # 8 KB of data, none of it FF.
 awk 'BEGIN { for (a = 0; a < 8192; a += 16) { sum = 16 + int(a / 256) + a % 256
   r = sprintf(":10%04X00", a); for (i = 0; i < 16; i++) { b = (a + i) % 251; sum += b; r = r sprintf("%02X", b) }
   printf "%s%02X\r\n", r, (256 - sum % 256) % 256 } print ":00000001FF\r" }' >"$work/8k.hex"
 
-coproc SIM { exec "$sim" --pace --chip 52 --map "$work/map" --name bench; }
-read -r pty _ <&"${SIM[0]}"
-wine reg query "$serialcomm" >/dev/null 2>&1 || true
-ln -sfn "$pty" "$prefix/dosdevices/com5"
-wine reg add "$serialcomm" /v Board /d COM5 /f >/dev/null
-(LC_ALL=C.UTF-8 LD_PRELOAD=$preload exec "$root/scripts/wine-run.sh" "$prefix" "$exe") >/dev/null 2>&1 &
-WINDOW_PID=$!
+start_board "$sim" --pace --chip 52
+start_window "$exe"
 start=$(date +%s.%N)
-out=$(wine "$driver" label=89C52 click:send "open:$(wine winepath -w "$work/8k.hex" | tr -d '\r')" \
+out=$(wine "$driver" label=89C52 click:send "open:$(winepath "$work/8k.hex")" \
   ping-until=Complete! | tr -d '\r')
 end=$(date +%s.%N)
 echo "Win32 window under Wine, Send of 8 KB paced at 9600 baud (write and read-back verify):"

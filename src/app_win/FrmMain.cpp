@@ -445,15 +445,15 @@ void TFrmMain::SetStatusNotice(const std::string& notice) {
     SendMessageW(FToolTip, TTM_ACTIVATE, FNotice.empty() ? FALSE : TRUE, 0);
 }
 
+// The GUI thread never waits on the line here, so what changed is painted at
+// the loop's next idle moment, within milliseconds: "now" needs no painting
+// inside the call, which would hold up every message behind it.
 void TFrmMain::RepaintStatusLine() {
-    const HWND status = Item(IDC_PNLVERBOSE);
-    InvalidateRect(status, nullptr, TRUE);
-    UpdateWindow(status);
+    InvalidateRect(Item(IDC_PNLVERBOSE), nullptr, TRUE);
 }
 
 void TFrmMain::RepaintWholeWindow() {
-    RedrawWindow(FWindow, nullptr, nullptr,
-                 RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    RedrawWindow(FWindow, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
 }
 
 void TFrmMain::SetBarRange(int min, int max) {

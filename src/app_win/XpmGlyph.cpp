@@ -64,7 +64,8 @@ HICON MakeGlyphIcon(const char* const* xpm, UINT dpi) {
         const char* row = xpm[1 + colours + y * height / scaledH];
         for (int x = 0; x < scaledW; ++x) {
             const int sx = x * width / scaledW;
-            const auto it = palette.find(std::string(row + sx * cpp, static_cast<std::size_t>(cpp)));
+            const auto it =
+                palette.find(std::string(row + sx * cpp, static_cast<std::size_t>(cpp)));
             const std::uint32_t argb = it == palette.end() ? 0 : it->second;
             pixels[y * scaledW + x] = argb;
             if ((argb >> 24) == 0) maskBits[y * maskStride + x / 8] |= 0x80 >> (x % 8);

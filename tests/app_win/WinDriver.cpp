@@ -14,8 +14,9 @@
 //   escape              the Escape key in the window
 //   ping-until=TEXT     send WM_NULL to the window every 50 ms, from this
 //                       process, until the status line shows TEXT; prints
-//                       the worst wait in ms and fails when one call waits
-//                       longer than 2 s
+//                       the waits (worst, median, 99th percentile, how many
+//                       over 16 ms); fails when one call waits over 2 s or
+//                       the line says "... Failed!"
 //   close               the window's close button; waits until it has gone
 //   path                print the path of the window's program
 //   snapshot            print the controls' texts and states
@@ -28,11 +29,13 @@
 // After windows.h, whose types they use.
 #include <commctrl.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cwchar>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "Resources.h"
 
@@ -175,25 +178,33 @@ bool StateIs(HWND control, const std::wstring& state) {
 
 void PingUntil(const std::wstring& step, const std::wstring& status) {
     const HWND line = Control(L"status");
-    long long worst = 0;
-    int calls = 0;
+    std::vector<long long> waits;  // microseconds
     const auto end = Clock::now() + std::chrono::minutes(10);
     auto next = Clock::now();
-    while (Text(line) != status) {
+    for (std::wstring shown; (shown = Text(line)) != status;) {
         if (Clock::now() > end) Fail(step, L"timed out");
+        if (shown.size() > 7 && shown.compare(shown.size() - 7, 7, L"Failed!") == 0) {
+            Fail(step, shown.c_str());
+        }
         const auto start = Clock::now();
         DWORD_PTR result = 0;
         if (!SendMessageTimeoutW(gWindow, WM_NULL, 0, 0, SMTO_NORMAL, 2000, &result)) {
             Fail(step, L"the window did not answer within 2 s");
         }
-        const auto waited =
-            std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count();
-        if (waited > worst) worst = waited;
-        ++calls;
+        waits.push_back(
+            std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count());
         next += std::chrono::milliseconds(50);
         std::this_thread::sleep_until(next);
     }
-    std::wprintf(L"ping: %d calls, worst wait %.1f ms\n", calls, static_cast<double>(worst) / 1000);
+    if (waits.empty()) waits.push_back(0);
+    std::sort(waits.begin(), waits.end());
+    const auto ms = [](long long us) { return static_cast<double>(us) / 1000; };
+    const auto over = waits.end() - std::upper_bound(waits.begin(), waits.end(), 16000);
+    std::wprintf(
+        L"ping: %zu calls, worst wait %.1f ms, median %.1f ms, 99th percentile %.1f ms, "
+        L"%d over 16 ms\n",
+        waits.size(), ms(waits.back()), ms(waits[waits.size() / 2]),
+        ms(waits[waits.size() * 99 / 100]), static_cast<int>(over));
     std::fflush(stdout);
 }
 

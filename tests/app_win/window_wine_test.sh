@@ -13,27 +13,16 @@
 set -euo pipefail
 
 wine_run=$1 prefix=$2 corvane_exe=$3 driver_exe=$4 sim=$5 preload=$6 msi=$7
-serialcomm='HKLM\HARDWARE\DEVICEMAP\SERIALCOMM'
 work=$(mktemp -d "${TMPDIR:-/tmp}/corvane-wine-window.XXXXXX")
 # Wine's installer puts a machine-wide entry into the user's Start menu.
 menu_lnks=("$prefix/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Corvane.lnk"
   "$prefix/drive_c/users/$(id -un)/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Corvane.lnk")
 installed="$prefix/drive_c/Program Files/Corvane"
 
-# UTF-8 in the locale: the arguments that Wine gives a program are taken as such.
-wine() { LC_ALL=C.UTF-8 LD_PRELOAD=$preload "$wine_run" "$prefix" "$@"; }
-stop_pid() { # PID
-  [[ -n $1 ]] || return 0
-  kill "$1" 2>/dev/null || true
-  wait "$1" 2>/dev/null || true
-}
+source "$(dirname "$0")/../../scripts/wine-window.sh"
 cleanup() {
-  stop_pid "${WINDOW_PID:-}"
-  stop_pid "${SIM_PID:-}"
-  rm -f "$prefix/dosdevices/com5"
-  wine reg delete "$serialcomm" /va /f >/dev/null 2>&1 || true
+  wine_window_cleanup
   [[ -e $installed ]] && wine msiexec /x "$(winepath "$msi")" /qn >/dev/null 2>&1 || true
-  stop_pid "${XVFB_PID:-}"
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -44,18 +33,10 @@ fail() {
   for f in window.log driver.log; do [[ -s $f ]] && { echo "--- $f" && cat "$f"; } >&2; done
   exit 1
 }
-winepath() { wine winepath -w "$1" 2>/dev/null | tr -d '\r'; }
 # Runs the driver's steps against the window.
 drive() { wine "$driver_exe" "$@" >>driver.log 2>&1 || fail "driver: $*"; }
 
-# An X server of the test's own.
-exec 3>display
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-XVFB_PID=$!
-exec 3>&-
-for _ in $(seq 100); do [[ -s display ]] && break; sleep 0.1; done
-[[ -s display ]] || fail "Xvfb did not start"
-export DISPLAY=:$(cat display)
+start_x || fail "no X server"
 
 # An Intel HEX file with `size` bytes from address 0, none of them FF.
 make_hex() { # SIZE SEED FILE
@@ -76,23 +57,8 @@ bytes() {
     if (substr($0, 8, 2) == "00") printf "%s", substr($0, 10, 2 * n) }' "$1" | sed -E 's/(FF)+$//'
 }
 
-# A board on a new pseudo-terminal, mapped as COM5 (the window's next scan finds it).
-start_board() { # SIM_ARGS...
-  stop_pid "${SIM_PID:-}"
-  coproc SIM { exec "$sim" --pace --map "$work/map" --name wine-window "$@" 2>&1; }
-  read -r pty _ <&"${SIM[0]}" || fail "the virtual programmer did not start"
-  [[ $pty == /dev/pts/* ]] || fail "the virtual programmer said: $pty"
-  ln -sfn "$pty" "$prefix/dosdevices/com5"
-}
-
-wine reg query "$serialcomm" >/dev/null 2>&1 || true
-start_board --chip 52 --dump "$work/D.hex"
-wine reg add "$serialcomm" /v Board /d COM5 /f >/dev/null
-
-# The program itself in the background (Wine's start-up execs into it), so
-# that its process number is the window's.
-(LC_ALL=C.UTF-8 LD_PRELOAD=$preload exec "$wine_run" "$prefix" "$corvane_exe") >window.log 2>&1 &
-WINDOW_PID=$!
+start_board "$sim" --pace --chip 52 --dump "$work/D.hex" || fail "no board"
+start_window "$corvane_exe" window.log
 
 # The chip is found; Send writes a file whose name is not ASCII, the window
 # answering all the while.
@@ -115,7 +81,7 @@ drive click:send "open:$(winepath "$work/Z.hex")" 'bar>=300' escape status=Stopp
   status=Stopped! check:send=enabled click:read "save:$(winepath "$work/E.hex")" status!=Stopped! status=Complete!
 
 # A 2051 board: the size choice shows, Fast Verify is disabled.
-start_board --chip 2051
+start_board "$sim" --pace --chip 2051 || fail "no 2051 board"
 drive label=89C2051/4051 check:memsize=shown check:fastverify=disabled check:send=enabled click:4kb \
   check:4kb=checked close
 wait "$WINDOW_PID" || fail "corvane.exe ended with $?"
