@@ -37,3 +37,4 @@ end=$(date +%s.%N)
 echo "Win32 window under Wine, Send of 8 KB paced at 9600 baud (write and read-back verify):"
 echo "  WM_NULL every 50 ms from another process: ${out#ping: }"
 awk -v s="$start" -v e="$end" 'BEGIN { printf "  from start to \"Complete!\": %.1f s\n", e - s }'
+echo "  (the Qt window's figure: bench_window_program, its GUI thread's longest stall in a paced Send)"
