@@ -11,7 +11,7 @@
 //                       disabled, shown, hidden, checked, unchecked
 //   click:NAME          click a control (send and read open their dialogs)
 //   open:PATH save:PATH fill the open-file or save-file dialog and accept it
-//   escape              the Escape key in the window
+//   key:KEY             a key in the window: escape, enter, alt+LETTER
 //   ping-until=TEXT     send WM_NULL to the window every 50 ms, from this
 //                       process, until the status line shows TEXT; prints
 //                       the waits (worst, median, 99th percentile, how many
@@ -208,6 +208,25 @@ void PingUntil(const std::wstring& step, const std::wstring& status) {
     std::fflush(stdout);
 }
 
+// A key pressed in the window: the messages go to the control that has the
+// keyboard, as the system's own would.
+void PressKey(const std::wstring& step, const std::wstring& key) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    GetGUIThreadInfo(GetWindowThreadProcessId(gWindow, nullptr), &info);
+    HWND target = info.hwndFocus != nullptr ? info.hwndFocus : gWindow;
+    if (key == L"escape" || key == L"enter") {
+        const WPARAM code = key == L"escape" ? VK_ESCAPE : VK_RETURN;
+        PostMessageW(target, WM_KEYDOWN, code, 0x00000001);
+        PostMessageW(target, WM_KEYUP, code, 0xC0000001);
+    } else if (key.size() == 5 && key.rfind(L"alt+", 0) == 0) {
+        // The letter with Alt held: the menu character that reaches a mnemonic.
+        PostMessageW(target, WM_SYSCHAR, key[4], 0x20000001);
+    } else {
+        Fail(step, L"unknown key");
+    }
+}
+
 void Run(const std::wstring& step) {
     const auto value = [&step](std::size_t prefix) { return step.substr(prefix); };
     if (step.rfind(L"label=", 0) == 0) {
@@ -230,14 +249,8 @@ void Run(const std::wstring& step) {
         PostMessageW(control, BM_CLICK, 0, 0);
     } else if (step.rfind(L"open:", 0) == 0 || step.rfind(L"save:", 0) == 0) {
         FillFileDialog(step, value(5));
-    } else if (step == L"escape") {
-        // The key goes to the control that has the keyboard, as a key press does.
-        GUITHREADINFO info{};
-        info.cbSize = sizeof info;
-        GetGUIThreadInfo(GetWindowThreadProcessId(gWindow, nullptr), &info);
-        HWND target = info.hwndFocus != nullptr ? info.hwndFocus : gWindow;
-        PostMessageW(target, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
-        PostMessageW(target, WM_KEYUP, VK_ESCAPE, 0xC0010001);
+    } else if (step.rfind(L"key:", 0) == 0) {
+        PressKey(step, value(4));
     } else if (step.rfind(L"ping-until=", 0) == 0) {
         PingUntil(step, value(11));
     } else if (step == L"close") {

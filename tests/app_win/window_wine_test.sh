@@ -74,11 +74,14 @@ drive click:read "save:$(winepath "$work")\\B" status!=Complete! status=Complete
 [[ $(bytes B.hex) == $(bytes "Zähler Ω.hex") ]] || fail "Read: B.hex holds other bytes than the file sent"
 head -1 B.hex | grep -q '^;Created by Corvane : ' || fail "Read: the comment line"
 
-# Escape during a Send: "Stopping..." at once, then "Stopped!"; the board
-# answers the next Read.
+# The keyboard: Alt+L and Alt+F tick the options, Enter sends; Escape during
+# the Send: "Stopping..." at once, then "Stopped!"; Alt+R reads, the board
+# answers.
 make_hex 4096 2 Z.hex
-drive click:send "open:$(winepath "$work/Z.hex")" 'bar>=300' escape status=Stopping... \
-  status=Stopped! check:send=enabled click:read "save:$(winepath "$work/E.hex")" status!=Stopped! status=Complete!
+drive key:alt+l check:lock=checked key:alt+l check:lock=unchecked key:alt+f check:fastverify=checked \
+  key:enter "open:$(winepath "$work/Z.hex")" 'bar>=300' key:escape status=Stopping... \
+  status=Stopped! check:send=enabled key:alt+r "save:$(winepath "$work/E.hex")" status!=Stopped! \
+  status=Complete!
 
 # A 2051 board: the size choice shows, Fast Verify is disabled.
 start_board "$sim" --pace --chip 2051 || fail "no 2051 board"
