@@ -65,6 +65,8 @@ public:
             FPendingPosition = position;
             return;
         }
+        // Going back (the end of a pass): the bar first shows how far it got.
+        if (FPendingPosition && position < *FPendingPosition) FlushProgress();
         FPendingPosition.reset();
         FShownPosition = position;
         FLastProgress = now;
@@ -233,16 +235,17 @@ void TLinkRunner::RunPoll(const std::stop_token& stop) {
     });
 }
 
-void TLinkRunner::RunWorkflow(const std::function<void()>& run, const TWorkflowOptions& options) {
+void TLinkRunner::RunWorkflow(const std::function<TOutcome()>& run,
+                              const TWorkflowOptions& options) {
     FView->Options = options;
     TWorkflowEnd end;
     try {
-        run();
+        end.Outcome = run();
     } catch (...) {
         end.Failed = true;
         end.Message = ExceptionMessage(std::current_exception());
+        end.Outcome = {TOutcomeKind::Failed, FLink->LastStatus()};
     }
-    end.Status = FLink->LastStatus();
     FView->FlushProgress();
     ToGui([this, end = std::move(end)] {
         if (!FStops.empty()) FStops.pop_front();
@@ -252,13 +255,13 @@ void TLinkRunner::RunWorkflow(const std::function<void()>& run, const TWorkflowO
 
 void TLinkRunner::Program(const std::string& fileName, const TWorkflowOptions& options) {
     Enqueue([this, fileName, options, stop = NewStop()] {
-        RunWorkflow([&] { FLink->ProgramFromFile(fileName, stop); }, options);
+        RunWorkflow([&] { return FLink->ProgramFromFile(fileName, stop); }, options);
     });
 }
 
 void TLinkRunner::Read(const std::string& fileName, const TWorkflowOptions& options) {
     Enqueue([this, fileName, options, stop = NewStop()] {
-        RunWorkflow([&] { FLink->ReadToFile(fileName, stop); }, options);
+        RunWorkflow([&] { return FLink->ReadToFile(fileName, stop); }, options);
     });
 }
 

@@ -14,6 +14,7 @@
 
 #include "ChipKind.h"
 #include "GuiQueue.h"
+#include "Outcome.h"
 #include "ProgrammerLink.h"
 #include "ProgrammerView.h"
 
@@ -29,12 +30,12 @@ struct TWorkflowOptions {
     int MemSizeIndex = 0;
 };
 
-// How a Send or a Read ended: the link's last status text, or the message of
-// the exception that ended it (`Failed`).
+// How a Send or a Read ended: the link's outcome, or the exception that ended
+// it (`Failed`, with its message).
 struct TWorkflowEnd {
+    TOutcome Outcome;
     bool Failed = false;
     std::string Message;
-    std::string Status;
 };
 
 // The text shown for an exception: its what(), or "Unknown exception".
@@ -116,7 +117,7 @@ private:
     // (or the runner shuts down).
     void ToGuiAndWait(std::function<void()> job);
     void RunPoll(const std::stop_token& stop);
-    void RunWorkflow(const std::function<void()>& run, const TWorkflowOptions& options);
+    void RunWorkflow(const std::function<TOutcome()>& run, const TWorkflowOptions& options);
 
     TGuiQueue& FGui;
     TReports FReports;

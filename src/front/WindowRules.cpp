@@ -186,7 +186,11 @@ void TWindowRules::StartWorkflow(TFileDialog kind) {
 
 void TWindowRules::WorkflowEnded(const TWorkflowEnd& end) {
     FWorking = false;
-    if (std::exchange(FStopping, false)) SetStatusText(FHeldStatus);
+    // A stopped Send or Read shows how it ended (what the link said last,
+    // when an exception ended it).
+    if (std::exchange(FStopping, false)) {
+        SetStatusText(end.Failed || end.Outcome.Text.empty() ? FHeldStatus : end.Outcome.Text);
+    }
     EndWork();
     if (FClosing) {
         // The board is back at its prompt: the close asked for goes ahead.

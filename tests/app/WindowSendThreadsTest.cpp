@@ -1,6 +1,6 @@
 // The window and the port's event monitor at work together: the timer finds
 // the board and Send and Read run from Qt's event loop, while the monitor
-// watches the line on its own thread and hands its wake-ups to the window.
+// watches the line on its own thread and hands its wake-ups to the link's worker.
 // Built into a binary of its own so that the ThreadSanitizer build
 // (`make tsan`) runs just this.
 #include <QTimer>
