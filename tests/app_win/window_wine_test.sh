@@ -2,17 +2,17 @@
 # corvane.exe under Wine on an X server of its own, driven from outside by
 # the test driver as a user would, against the virtual programmer (a Linux
 # program, paced at 9600 baud) on a pseudo-terminal mapped as COM5:
-#   window_wine_test.sh WINE_RUN PREFIX CORVANE_EXE DRIVER_EXE SIM PRELOAD MSI
+#   window_wine_test.sh WINE_RUN PREFIX CORVANE_EXE DRIVER_EXE SIM PRELOAD MSI WIXL
 # An 89C52 is found; Send through the open-file dialog programs it (a file
 # whose name is not ASCII) while the window answers the driver's messages;
 # Read through the save-file dialog saves it; Escape during a Send stops it
 # and the board answers the next Read; a 2051 board shows the size choice and
 # disables Fast Verify; the board's flash at the end is what the last Read
 # gave. Then the installer: installed, the window started from its Start
-# menu entry, uninstalled.
+# menu entry, replaced by a later version's installer, uninstalled.
 set -euo pipefail
 
-wine_run=$1 prefix=$2 corvane_exe=$3 driver_exe=$4 sim=$5 preload=$6 msi=$7
+wine_run=$1 prefix=$2 corvane_exe=$3 driver_exe=$4 sim=$5 preload=$6 msi=$7 wixl=$8
 work=$(mktemp -d "${TMPDIR:-/tmp}/corvane-wine-window.XXXXXX")
 # Wine's installer puts a machine-wide entry into the user's Start menu.
 menu_lnks=("$prefix/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Corvane.lnk"
@@ -22,7 +22,9 @@ installed="$prefix/drive_c/Program Files/Corvane"
 source "$(dirname "$0")/../../scripts/wine-window.sh"
 cleanup() {
   wine_window_cleanup
-  [[ -e $installed ]] && wine msiexec /x "$(winepath "$msi")" /qn >/dev/null 2>&1 || true
+  for m in "$msi" "$work/next.msi"; do
+    [[ -e $installed && -e $m ]] && wine msiexec /x "$(winepath "$m")" /qn >/dev/null 2>&1 || true
+  done
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -99,7 +101,8 @@ z=$(bytes Z.hex) e=$(bytes E.hex)
   fail "the stopped pass left other bytes than Z.hex's first ones"
 
 # The installer: both programs, the README and the licence under Program
-# Files, the Start menu entry starts the window, the uninstall takes all away.
+# Files, the Start menu entry starts the window; a later version replaces it;
+# the uninstall takes all away.
 wine msiexec /i "$(winepath "$msi")" /qn >/dev/null 2>&1 || fail "msiexec /i"
 for f in corvane.exe corvane-cli.exe README.txt LICENSE.txt; do
   [[ -s $installed/$f ]] || fail "installed: no $f"
@@ -111,7 +114,17 @@ wine uninstaller --list 2>/dev/null | tr -d '\r' | grep -q '|||Corvane$' || fail
 wine start "$(winepath "$menu_lnk")" >/dev/null 2>&1 || fail "start the Start menu entry"
 drive path snapshot close
 grep -q 'Program Files\\Corvane\\corvane.exe' driver.log || fail "the entry started another program"
-wine msiexec /x "$(winepath "$msi")" /qn >/dev/null 2>&1 || fail "msiexec /x"
+# A later version's installer (the same one, its version one higher) replaces it.
+wxs_dir=$(dirname "$msi")/packaging/windows
+sed -E 's/(<Product [^>]*Version=")([0-9]+\.[0-9]+)\.0"/\1\2.1"/' "$wxs_dir/corvane.wxs" >"$work/next.wxs"
+grep -q 'Version="[0-9]*\.[0-9]*\.1"' "$work/next.wxs" || fail "no later version made"
+(cd "$wxs_dir" && "$wixl" --arch x64 -o "$work/next.msi" "$work/next.wxs" >/dev/null 2>&1) ||
+  fail "wixl: the later version"
+wine msiexec /i "$(winepath "$work/next.msi")" /qn >/dev/null 2>&1 || fail "msiexec /i: the later version"
+[[ $(wine uninstaller --list 2>/dev/null | grep -c '|||Corvane') == 1 ]] ||
+  fail "upgraded: not one uninstall entry"
+[[ -s $installed/corvane.exe ]] || fail "upgraded: no corvane.exe"
+wine msiexec /x "$(winepath "$work/next.msi")" /qn >/dev/null 2>&1 || fail "msiexec /x"
 [[ ! -e $installed/corvane.exe && ! -e $menu_lnk ]] || fail "uninstalled: files left"
 ! wine uninstaller --list 2>/dev/null | grep -q Corvane || fail "uninstalled: the uninstall entry is left"
 echo "all passed; $(grep 'worst wait' driver.log | head -1)"
