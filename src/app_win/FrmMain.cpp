@@ -330,6 +330,36 @@ LRESULT TFrmMain::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
                          SWP_NOZORDER | SWP_NOACTIVATE);
             return 0;
         }
+        case WM_QUERYENDSESSION:
+            return TRUE;
+        case WM_ENDSESSION:
+            // A logoff or shutdown: the system ends the program as soon as
+            // this returns, so the close it stands for (as a console's logoff
+            // event, 143) is waited for here, within the few seconds the
+            // system gives: long enough to finish the board's pass if it is
+            // nearly done.
+            if (wParam != FALSE && FRules) {
+                FRules->RequestClose(128 + 15);
+                const ULONGLONG end = GetTickCount64() + 4000;
+                MSG message{};
+                while (IsWindow(FWindow) && GetTickCount64() < end) {
+                    if (MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT) ==
+                        WAIT_OBJECT_0) {
+                        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+                            if (message.message == WM_QUIT) {
+                                // For the main loop, which ends the program.
+                                PostQuitMessage(static_cast<int>(message.wParam));
+                                return 0;
+                            }
+                            if (!PreTranslate(message)) {
+                                TranslateMessage(&message);
+                                DispatchMessageW(&message);
+                            }
+                        }
+                    }
+                }
+            }
+            return 0;
         case WM_CLOSE:
             // Not DefDlgProc's: that would press Cancel, which is Escape here.
             if (!FRules || FRules->CloseAsked()) DestroyWindow(FWindow);
