@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "EventDispatcher.h"
+#include "ThreadName.h"
 
 namespace corvane {
 
@@ -174,6 +175,7 @@ std::stop_token TLinkRunner::NewStop() {
 }
 
 void TLinkRunner::Serve() {
+    NameThisThread("programmer link");
     for (;;) {
         FDispatcher->ServeUntil([this] {
             std::lock_guard lock(FLock);
