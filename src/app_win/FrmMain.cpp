@@ -7,6 +7,7 @@
 #include <exception>
 #include <vector>
 
+#include "ProgramEnd.h"
 #include "Resources.h"
 #include "Win32.h"
 #include "WindowRules.h"
@@ -343,21 +344,21 @@ LRESULT TFrmMain::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
                 const ULONGLONG end = GetTickCount64() + 4000;
                 MSG message{};
                 while (IsWindow(FWindow) && GetTickCount64() < end) {
-                    if (MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT) ==
+                    if (MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT) !=
                         WAIT_OBJECT_0) {
-                        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-                            if (message.message == WM_QUIT) {
-                                // For the main loop, which ends the program.
-                                PostQuitMessage(static_cast<int>(message.wParam));
-                                return 0;
-                            }
-                            if (!PreTranslate(message)) {
-                                TranslateMessage(&message);
-                                DispatchMessageW(&message);
-                            }
+                        continue;
+                    }
+                    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE) &&
+                           message.message != WM_QUIT) {
+                        if (!PreTranslate(message)) {
+                            TranslateMessage(&message);
+                            DispatchMessageW(&message);
                         }
                     }
                 }
+                // The program ends here, with the request's status, before
+                // the system ends it: the window and the worker have gone.
+                if (!IsWindow(FWindow)) EndAtOnce(FRules->ExitStatus());
             }
             return 0;
         case WM_CLOSE:
