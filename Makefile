@@ -1,9 +1,10 @@
 # Thin wrapper around CMake. `make test` is the one command that sets up,
 # builds and runs every test (plain and sanitizer builds, and the Windows build
 # under Wine) and builds a Release configuration with Clang; `make run` starts
-# the program, `make package` makes the .deb, `make windows` cross-builds the
-# Qt-free core and corvane-cli.exe for Windows and makes
-# build-windows/corvane-VERSION-win64.zip.
+# the program, `make package` makes the .deb, `make windows` cross-builds
+# corvane.exe (the window in Win32's own controls) and corvane-cli.exe for
+# Windows and makes build-windows/corvane-VERSION-win64.zip and
+# build-windows/corvane-VERSION-x64.msi.
 JOBS    ?= $(shell nproc)
 BUILD   ?= build
 ASAN    ?= build-asan
@@ -37,8 +38,9 @@ clang: setup
 	CC=clang CXX=clang++ cmake -G Ninja -S . -B $(CLANG) -DCMAKE_BUILD_TYPE=Release -DCORVANE_WERROR=ON $(LAUNCHER)
 	cmake --build $(CLANG) -j $(JOBS)
 
-# With Debian's MinGW-w64, without the window and the virtual programmer (the
-# one that the tests under Wine talk to is built for Linux in $(WINDOWS)/host).
+# With Debian's MinGW-w64, without the Qt window and the virtual programmer
+# (the one that the tests under Wine talk to is built for Linux in
+# $(WINDOWS)/host).
 windows: setup
 	$(CMAKE) -S . -B $(WINDOWS) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
 		-DCORVANE_APP=OFF -DCORVANE_BENCH=OFF

@@ -11,7 +11,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   sdcc xvfb xauth xdotool x11-utils
   help2man file dpkg-dev desktop-file-utils bash-completion
-  g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 bsdutils
+  g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 bsdutils wixl msitools
 )
 
 missing=()

@@ -1,0 +1,57 @@
+# What the scripts that run corvane.exe under Wine share (the window's test,
+# its benchmark, the screenshot): sourced, with these set beforehand:
+#   wine_run (scripts/wine-run.sh), prefix (the Wine prefix), preload (the
+#   library that gives Wine modem lines), work (a scratch folder).
+# Whoever sources it calls wine_window_cleanup on exit.
+serialcomm='HKLM\HARDWARE\DEVICEMAP\SERIALCOMM'
+
+# UTF-8 in the locale: the arguments that Wine gives a program are taken as such.
+wine() { LC_ALL=C.UTF-8 LD_PRELOAD=$preload "$wine_run" "$prefix" "$@"; }
+winepath() { wine winepath -w "$1" 2>/dev/null | tr -d '\r'; }
+stop_pid() { # PID
+  [[ -n $1 ]] || return 0
+  kill "$1" 2>/dev/null || true
+  wait "$1" 2>/dev/null || true
+}
+
+# An X server of our own: DISPLAY, XVFB_PID.
+start_x() {
+  exec 3>"$work/display"
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+  XVFB_PID=$!
+  exec 3>&-
+  for _ in $(seq 100); do [[ -s $work/display ]] && break; sleep 0.1; done
+  [[ -s $work/display ]] || { echo "Xvfb did not start" >&2 && return 1; }
+  export DISPLAY=:$(cat "$work/display")
+}
+
+# A virtual programmer (SIM_ARGS as corvane-sim takes them) on a new
+# pseudo-terminal, mapped as COM5 and listed in the registry: SIM_PID.
+start_board() { # SIM SIM_ARGS...
+  local sim=$1 pty
+  shift
+  stop_pid "${SIM_PID:-}"
+  coproc SIM { exec "$sim" --map "$work/map" --name wine-window "$@" 2>&1; }
+  read -r pty _ <&"${SIM[0]}" || { echo "the virtual programmer did not start" >&2 && return 1; }
+  [[ $pty == /dev/pts/* ]] || { echo "the virtual programmer said: $pty" >&2 && return 1; }
+  # A first program starts Wine's services, which may map the machine's own
+  # ports; the next run of wine-run.sh takes those away again.
+  wine reg query "$serialcomm" >/dev/null 2>&1 || true
+  ln -sfn "$pty" "$prefix/dosdevices/com5"
+  wine reg add "$serialcomm" /v Board /d COM5 /f >/dev/null
+}
+
+# The program itself in the background (Wine's start-up execs into it), so
+# that WINDOW_PID is the window's process.
+start_window() { # EXE [OUTPUT]
+  (LC_ALL=C.UTF-8 LD_PRELOAD=$preload exec "$wine_run" "$prefix" "$1") >"${2:-/dev/null}" 2>&1 &
+  WINDOW_PID=$!
+}
+
+wine_window_cleanup() {
+  stop_pid "${WINDOW_PID:-}"
+  stop_pid "${SIM_PID:-}"
+  rm -f "$prefix/dosdevices/com5"
+  wine reg delete "$serialcomm" /va /f >/dev/null 2>&1 || true
+  stop_pid "${XVFB_PID:-}"
+}

@@ -1,0 +1,134 @@
+#!/usr/bin/env bash
+# corvane.exe under Wine on an X server of its own, driven from outside by
+# the test driver as a user would, against the virtual programmer (a Linux
+# program, paced at 9600 baud) on a pseudo-terminal mapped as COM5:
+#   window_wine_test.sh WINE_RUN PREFIX CORVANE_EXE DRIVER_EXE SIM PRELOAD MSI WIXL
+# An 89C52 is found; Send through the open-file dialog programs it (a file
+# whose name is not ASCII) while the window answers the driver's messages;
+# Read through the save-file dialog saves it; Escape during a Send stops it
+# and the board answers the next Read; a 2051 board shows the size choice and
+# disables Fast Verify; the board's flash at the end is what the last Read
+# gave. Then the installer: installed, the window started from its Start
+# menu entry, replaced by a later version's installer, uninstalled.
+set -euo pipefail
+
+wine_run=$1 prefix=$2 corvane_exe=$3 driver_exe=$4 sim=$5 preload=$6 msi=$7 wixl=$8
+work=$(mktemp -d "${TMPDIR:-/tmp}/corvane-wine-window.XXXXXX")
+# Wine's installer puts a machine-wide entry into the user's Start menu.
+menu_lnks=("$prefix/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Corvane.lnk"
+  "$prefix/drive_c/users/$(id -un)/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Corvane.lnk")
+installed="$prefix/drive_c/Program Files/Corvane"
+
+source "$(dirname "$0")/../../scripts/wine-window.sh"
+cleanup() {
+  wine_window_cleanup
+  for m in "$msi" "$work/next.msi"; do
+    [[ -e $installed && -e $m ]] && wine msiexec /x "$(winepath "$m")" /qn >/dev/null 2>&1 || true
+  done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+cd "$work"
+
+fail() {
+  echo "FAIL: $*" >&2
+  for f in window.log driver.log; do [[ -s $f ]] && { echo "--- $f" && cat "$f"; } >&2; done
+  exit 1
+}
+# Runs the driver's steps against the window.
+drive() { wine "$driver_exe" "$@" >>driver.log 2>&1 || fail "driver: $*"; }
+
+start_x || fail "no X server"
+
+# An Intel HEX file with `size` bytes from address 0, none of them FF.
+make_hex() { # SIZE SEED FILE
+  awk -v size="$1" -v seed="$2" 'BEGIN {
+    for (start = 0; start < size; start += 16) {
+      n = size - start < 16 ? size - start : 16
+      sum = n + int(start / 256) + start % 256
+      record = sprintf(":%02X%04X00", n, start)
+      for (i = 0; i < n; i++) { b = ((start + i) * 7 + seed) % 255; sum += b; record = record sprintf("%02X", b) }
+      printf "%s%02X\r\n", record, (256 - sum % 256) % 256
+    }
+    printf ":00000001FF\r\n"
+  }' >"$3"
+}
+# The data bytes of a HEX file, as hexadecimal digits, up to the last that is not FF.
+bytes() {
+  awk '/^:/ { sub(/\r$/, ""); n = ("0x" substr($0, 2, 2)) + 0
+    if (substr($0, 8, 2) == "00") printf "%s", substr($0, 10, 2 * n) }' "$1" | sed -E 's/(FF)+$//'
+}
+
+start_board "$sim" --pace --chip 52 --dump "$work/D.hex" || fail "no board"
+start_window "$corvane_exe" window.log
+
+# The chip is found; Send writes a file whose name is not ASCII, the window
+# answering all the while.
+make_hex 1024 1 "Zähler Ω.hex"
+src=$(winepath "$work/Zähler Ω.hex")
+drive label=89C52 check:send=enabled check:read=enabled check:memsize=hidden \
+  check:fastverify=enabled click:send "open:$src" ping-until=Complete!
+grep -q 'worst wait' driver.log || fail "no ping figures"
+
+# Read saves the chip.
+drive click:read "save:$(winepath "$work")\\B" status!=Complete! status=Complete!
+[[ -s B.hex ]] || fail "Read: no B.hex (the default extension)"
+[[ $(bytes B.hex) == $(bytes "Zähler Ω.hex") ]] || fail "Read: B.hex holds other bytes than the file sent"
+head -1 B.hex | grep -q '^;Created by Corvane : ' || fail "Read: the comment line"
+
+# The keyboard: Alt+L and Alt+F tick the options, Enter sends; Escape during
+# the Send: "Stopping..." at once, then "Stopped!"; Alt+R reads, the board
+# answers.
+make_hex 4096 2 Z.hex
+drive key:alt+l check:lock=checked key:alt+l check:lock=unchecked key:alt+f check:fastverify=checked \
+  key:enter "open:$(winepath "$work/Z.hex")" 'bar>=300' key:escape status=Stopping... \
+  status=Stopped! check:send=enabled key:alt+r "save:$(winepath "$work/E.hex")" status!=Stopped! \
+  status=Complete!
+
+# A 2051 board: the size choice shows, Fast Verify is disabled.
+start_board "$sim" --pace --chip 2051 || fail "no 2051 board"
+drive label=89C2051/4051 check:memsize=shown check:fastverify=disabled check:send=enabled click:4kb \
+  check:4kb=checked
+# The session ends (a logoff): the window closes as on a request to end, 143.
+wine wineboot --end-session >/dev/null 2>&1 || fail "wineboot --end-session"
+rc=0
+wait "$WINDOW_PID" || rc=$?
+WINDOW_PID=
+((rc == 143)) || fail "corvane.exe ended with $rc at the session's end, not 143"
+
+# What the 89C52 held when it was taken away is what the last Read gave:
+# the stopped pass was finished, with Z.hex's first bytes and erased ones.
+[[ -s D.hex ]] || fail "the 89C52's flash was not written out"
+[[ $(bytes D.hex) == $(bytes E.hex) ]] || fail "the board holds other bytes than the last Read gave"
+z=$(bytes Z.hex) e=$(bytes E.hex)
+((${#e} >= 600 && ${#e} < ${#z})) && [[ ${z:0:${#e}} == "$e" ]] ||
+  fail "the stopped pass left other bytes than Z.hex's first ones"
+
+# The installer: both programs, the README and the licence under Program
+# Files, the Start menu entry starts the window; a later version replaces it;
+# the uninstall takes all away.
+wine msiexec /i "$(winepath "$msi")" /qn >/dev/null 2>&1 || fail "msiexec /i"
+for f in corvane.exe corvane-cli.exe README.txt LICENSE.txt; do
+  [[ -s $installed/$f ]] || fail "installed: no $f"
+done
+menu_lnk=
+for lnk in "${menu_lnks[@]}"; do [[ -s $lnk ]] && menu_lnk=$lnk; done
+[[ -n $menu_lnk ]] || fail "installed: no Start menu entry"
+wine uninstaller --list 2>/dev/null | tr -d '\r' | grep -q '|||Corvane$' || fail "installed: no uninstall entry"
+wine start "$(winepath "$menu_lnk")" >/dev/null 2>&1 || fail "start the Start menu entry"
+drive path snapshot close
+grep -q 'Program Files\\Corvane\\corvane.exe' driver.log || fail "the entry started another program"
+# A later version's installer (the same one, its version one higher) replaces it.
+wxs_dir=$(dirname "$msi")/packaging/windows
+sed -E 's/(<Product [^>]*Version=")([0-9]+\.[0-9]+)\.0"/\1\2.1"/' "$wxs_dir/corvane.wxs" >"$work/next.wxs"
+grep -q 'Version="[0-9]*\.[0-9]*\.1"' "$work/next.wxs" || fail "no later version made"
+(cd "$wxs_dir" && "$wixl" --arch x64 -o "$work/next.msi" "$work/next.wxs" >/dev/null 2>&1) ||
+  fail "wixl: the later version"
+wine msiexec /i "$(winepath "$work/next.msi")" /qn >/dev/null 2>&1 || fail "msiexec /i: the later version"
+[[ $(wine uninstaller --list 2>/dev/null | grep -c '|||Corvane') == 1 ]] ||
+  fail "upgraded: not one uninstall entry"
+[[ -s $installed/corvane.exe ]] || fail "upgraded: no corvane.exe"
+wine msiexec /x "$(winepath "$work/next.msi")" /qn >/dev/null 2>&1 || fail "msiexec /x"
+[[ ! -e $installed/corvane.exe && ! -e $menu_lnk ]] || fail "uninstalled: files left"
+! wine uninstaller --list 2>/dev/null | grep -q Corvane || fail "uninstalled: the uninstall entry is left"
+echo "all passed; $(grep 'worst wait' driver.log | head -1)"
