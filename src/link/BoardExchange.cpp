@@ -110,6 +110,10 @@ void TBoardExchange::Exchange(char command, char terminator, std::string& reply,
 }
 
 void TBoardExchange::SettleBoard() {
+    if (FCountEntry == TEntry::LeftOpen && (!FPort->Connected() || FPort->Port() != FEntryPort)) {
+        // The port has failed or changed: no LF can reach that entry now.
+        FCountEntry = TEntry::None;
+    }
     if (FPass == TPass::None && !FReplyOwed && FCountEntry != TEntry::LeftOpen) return;
     if (!FPort->Connected() || FPort->Port() != FBoardPort) {
         // Another port: what that board owes or expects is for when it is
@@ -117,13 +121,14 @@ void TBoardExchange::SettleBoard() {
         // and an XON the board sent went with the port's input: the board
         // takes the next byte without another.
         FReplyOwed = false;
-        if (FCountEntry == TEntry::LeftOpen) FCountEntry = TEntry::None;
         if (FPass == TPass::Write) FPassReady = true;
-        return;
+        if (FCountEntry != TEntry::LeftOpen) return;
     }
     TNoStop finishing(*this);
-    if (FPass == TPass::Write) FinishWritePass();
-    if (FPass == TPass::Read) DrainReadPass();
+    if (FPort->Port() == FBoardPort) {
+        if (FPass == TPass::Write) FinishWritePass();
+        if (FPass == TPass::Read) DrainReadPass();
+    }
     if (FCountEntry == TEntry::LeftOpen) {
         // A digit went unanswered (or the port failed): the board waits in
         // the entry until LF ends it.

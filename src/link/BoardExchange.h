@@ -149,7 +149,8 @@ private:
     bool FPromptSeen = false;         // write: the prompt that ends the pass has been read
     bool FReplyOwed = false;          // a stopped Exchange left the board's reply unread
     enum class TEntry { None, Typing, LeftOpen };
-    TEntry FCountEntry = TEntry::None;  // the byte counter's entry
+    TEntry FCountEntry = TEntry::None;  // the byte counter's entry, on the port FEntryPort
+    std::string FEntryPort;
     char FOwedTerminator = 0;
     Clock::duration FOwedBudget{};
 };
@@ -183,7 +184,7 @@ private:
 class TBoardExchange::TCountEntry {
 public:
     explicit TCountEntry(TBoardExchange& board) : FBoard(board) {
-        FBoard.FBoardPort = FBoard.FPort->Port();
+        FBoard.FEntryPort = FBoard.FPort->Port();
         FBoard.FCountEntry = TEntry::Typing;
     }
     ~TCountEntry() {
