@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <chrono>
 #include <exception>
+#include <optional>
 #include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "BoardExchange.h"
 #include "BoardView.h"
 #include "CPort.h"
 #include "Discovery.h"
@@ -123,8 +125,10 @@ private:
             } catch (const std::exception&) {
                 ports.clear();  // no list of serial ports on this machine: no ports
             }
-            // The boards kept from earlier polls stay open; the others are
-            // greeted again (a chip may have been put in meanwhile).
+            // The boards kept from earlier polls are greeted again on their
+            // open ports; the other ports are searched again (a chip may have
+            // been put in meanwhile).
+            GreetHeld(known);
             std::vector<std::string> greet;
             for (const std::string& port : ports) {
                 if (std::none_of(known.begin(), known.end(),
@@ -177,6 +181,33 @@ private:
                              return place(a) < place(b);
                          });
         return esComplete;
+    }
+
+    // Greets each board held from an earlier poll again, on its open port: a
+    // board that no longer answers with a chip that is known is let go (its
+    // port is searched again if it is still listed), and each keeps the chip
+    // it names now.
+    void GreetHeld(std::vector<TFoundProgrammer>& held) {
+        for (auto it = held.begin(); it != held.end();) {
+            TSilentView view;
+            TBoardExchange board(view, std::move(it->ComPort), FRun.Trace);
+            std::optional<TChipKind> kind;
+            bool answered = false;
+            try {
+                TBoardExchange::TCommand command(board, stop_signals::Token());
+                answered = GreetBoard(board, kind);
+            } catch (const std::exception&) {
+                // Gone or failing: let go.
+            }
+            it->ComPort = board.ReleasePort();
+            if (kind) it->ChipKind = *kind;
+            if (answered && it->ChipKind != ckNone) {
+                ++it;
+            } else {
+                ClosePortQuietly(*it->ComPort, FRun.Trace.get());
+                it = held.erase(it);
+            }
+        }
     }
 
     bool TakesFile() const {

@@ -32,7 +32,8 @@ struct TMultiBoardRun {
 };
 
 // Looks for the programmers (up to three poll cycles until one answers, or
-// with --count once a second until that many answer), runs the command on
+// with --count once a second until that many answer, the boards held so far
+// greeted again each time), runs the command on
 // each and prints the summary. Returns the exit status: 0 when every board
 // ended "Complete!", otherwise the highest of the boards' statuses.
 int RunOnEveryBoard(const TMultiBoardRun& run);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <thread>
+#include <utility>
 
 #include "Protocol.h"
 
@@ -109,7 +110,11 @@ void TBoardExchange::Exchange(char command, char terminator, std::string& reply,
 }
 
 void TBoardExchange::SettleBoard() {
-    if (FPass == TPass::None && !FReplyOwed) return;
+    if (FCountEntry == TEntry::LeftOpen && (!FPort->Connected() || FPort->Port() != FEntryPort)) {
+        // The port has failed or changed: no LF can reach that entry now.
+        FCountEntry = TEntry::None;
+    }
+    if (FPass == TPass::None && !FReplyOwed && FCountEntry != TEntry::LeftOpen) return;
     if (!FPort->Connected() || FPort->Port() != FBoardPort) {
         // Another port: what that board owes or expects is for when it is
         // used again. A reply is not worth waiting for once the port has gone,
@@ -117,11 +122,20 @@ void TBoardExchange::SettleBoard() {
         // takes the next byte without another.
         FReplyOwed = false;
         if (FPass == TPass::Write) FPassReady = true;
-        return;
+        if (FCountEntry != TEntry::LeftOpen) return;
     }
     TNoStop finishing(*this);
-    if (FPass == TPass::Write) FinishWritePass();
-    if (FPass == TPass::Read) DrainReadPass();
+    if (FPort->Port() == FBoardPort) {
+        if (FPass == TPass::Write) FinishWritePass();
+        if (FPass == TPass::Read) DrainReadPass();
+    }
+    if (FCountEntry == TEntry::LeftOpen) {
+        // A digit went unanswered (or the port failed): the board waits in
+        // the entry until LF ends it.
+        FCountEntry = TEntry::None;
+        std::string reply;
+        Exchange(kLf, kPrompt, reply, 1000);
+    }
     if (FReplyOwed) {
         const auto end = Clock::now() + std::min<Clock::duration>(FOwedBudget, kOwedReplyCap);
         const char terminator = FOwedTerminator;
@@ -150,6 +164,7 @@ void TBoardExchange::OpenPass(TPass pass, std::uint32_t expected) {
     FPass = pass;
     FPassExpected = expected;
     FPassReady = false;
+    FPromptSeen = false;
 }
 
 bool TBoardExchange::SendPassByte(std::uint8_t byte, THandshake rule, int& strayBudget) {
@@ -159,7 +174,14 @@ bool TBoardExchange::SendPassByte(std::uint8_t byte, THandshake rule, int& stray
     const auto passOver = [&] { return rule == THandshake::Tolerant && --strayBudget >= 0; };
     while (!FPassReady) {
         std::uint8_t ready = 0;
-        if (!ReadOneByte(ready)) return false;
+        if (!ReadOneByte(ready)) {
+            // No XON in time: it may have been lost on the line while the
+            // board waits for this very byte. A strict pass fails, and the
+            // finishing then sends at once; the finishing sends it blindly.
+            FPassReady = true;
+            if (rule == THandshake::Strict) return false;
+            break;
+        }
         if (ready == kXon) {
             FPassReady = true;
         } else if (!passOver()) {
@@ -173,9 +195,17 @@ bool TBoardExchange::SendPassByte(std::uint8_t byte, THandshake rule, int& stray
     FPassReady = false;
     --FPassExpected;
     for (;;) {
+        // Nothing at all after a byte sent: the board is not in a pass (or
+        // the line is dead), and no more bytes are sent into it.
         std::uint8_t taken = 0;
         if (!ReadOneByte(taken)) return false;
         if (taken == kXoff) return true;
+        if (taken == kPrompt && FPassExpected == 0) {
+            // The last byte's XOFF was lost, and the prompt that ends the
+            // pass came in its place: the pass is done.
+            FPromptSeen = true;
+            return true;
+        }
         if (taken == kXon) {
             // The XOFF was lost on the line and this is the next byte's XON:
             // the board has taken the byte and is ready for the next.
@@ -189,6 +219,11 @@ bool TBoardExchange::SendPassByte(std::uint8_t byte, THandshake rule, int& stray
 void TBoardExchange::CloseWritePass() {
     FPass = TPass::None;
     FPassExpected = 0;
+    AwaitPassPrompt();
+}
+
+void TBoardExchange::AwaitPassPrompt() {
+    if (std::exchange(FPromptSeen, false)) return;
     std::string reply;
     Exchange(kNoCommand, kPrompt, reply, 1000);
 }
@@ -206,10 +241,8 @@ void TBoardExchange::FinishWritePass() {
     FPass = TPass::None;
     FPassExpected = 0;
     if (sent > 0) FView.SetProgressPosition(0);
-    if (finished) {
-        std::string reply;
-        Exchange(kNoCommand, kPrompt, reply, 1000);
-    }
+    if (finished) AwaitPassPrompt();
+    FPromptSeen = false;
 }
 
 void TBoardExchange::ShowFinishing(std::uint32_t bytes) {

@@ -54,6 +54,10 @@ public:
     // Steps that must run to their end once begun (the byte counter's entry,
     // the write command's echo) hold a stop off for the scope's lifetime.
     class TNoStop;
+    // The board inside the byte counter's entry, from 's' until the LF that
+    // ends it (Close() just before the LF is sent). Left any other way, the
+    // entry is ended by the settling: LF, then the prompt awaited.
+    class TCountEntry;
 
     // Whether the command now running has been asked to stop.
     bool StopRequested() const { return FStop.stop_requested(); }
@@ -95,22 +99,26 @@ public:
     // One byte of a write pass under the board's handshake: waits for the
     // XON (unless the board is ready already), sends the byte, and waits for
     // the XOFF. An XON in the place of the XOFF counts as both (the XOFF was
-    // lost and the board is ready for the next byte). A strict pass fails at
-    // the first other byte; a tolerant one (finishing) passes over up to
-    // `strayBudget` of them. False when the handshake failed or a byte did
-    // not come within the one-byte time-out.
+    // lost and the board is ready for the next byte); after the last byte the
+    // prompt in its place ends the pass. A strict pass fails at the first
+    // other byte, and when no XON comes in time; a tolerant one (finishing)
+    // passes over up to `strayBudget` other bytes and sends without the XON
+    // when none comes in time. False when the handshake failed or nothing
+    // came back within the one-byte time-out.
     enum class THandshake { Strict, Tolerant };
     bool SendPassByte(std::uint8_t byte, THandshake rule, int& strayBudget);
     // Every byte of the write pass went through: the pass is closed and the
     // prompt awaited.
     void CloseWritePass();
-    // The rest of a write pass sent as 0xFF, then the prompt awaited.
+    // The rest of a write pass sent as 0xFF, then the prompt awaited. Gives
+    // up when nothing at all comes back after a byte.
     void FinishWritePass();
     // A read pass read up to the prompt or a quiet line.
     void DrainReadPass();
 
     // The board back at its prompt: an open pass on this port finished or
-    // drained, a reply it still owes awaited. Ignores a stop.
+    // drained, a count entry left half-way ended, a reply it still owes
+    // awaited. Ignores a stop.
     void SettleBoard();
     void SettleQuietly() noexcept;
 
@@ -121,6 +129,8 @@ private:
     bool WaitForInputOrStop(std::int32_t ms);
     // The bar's range for the bytes a finishing or a drain still has to go.
     void ShowFinishing(std::uint32_t bytes);
+    // The prompt after a write pass, unless it came in place of the last XOFF.
+    void AwaitPassPrompt();
 
     IProgrammerView& FView;
     std::unique_ptr<TComPort> FPort;
@@ -136,7 +146,11 @@ private:
     TPass FPass = TPass::None;
     std::uint32_t FPassExpected = 0;  // write: bytes the board still expects; read: still owes
     bool FPassReady = false;          // write: the board takes the next byte without another XON
+    bool FPromptSeen = false;         // write: the prompt that ends the pass has been read
     bool FReplyOwed = false;          // a stopped Exchange left the board's reply unread
+    enum class TEntry { None, Typing, LeftOpen };
+    TEntry FCountEntry = TEntry::None;  // the byte counter's entry, on the port FEntryPort
+    std::string FEntryPort;
     char FOwedTerminator = 0;
     Clock::duration FOwedBudget{};
 };
@@ -162,6 +176,23 @@ public:
     }
     TIdleGuard(const TIdleGuard&) = delete;
     TIdleGuard& operator=(const TIdleGuard&) = delete;
+
+private:
+    TBoardExchange& FBoard;
+};
+
+class TBoardExchange::TCountEntry {
+public:
+    explicit TCountEntry(TBoardExchange& board) : FBoard(board) {
+        FBoard.FEntryPort = FBoard.FPort->Port();
+        FBoard.FCountEntry = TEntry::Typing;
+    }
+    ~TCountEntry() {
+        if (FBoard.FCountEntry == TEntry::Typing) FBoard.FCountEntry = TEntry::LeftOpen;
+    }
+    void Close() { FBoard.FCountEntry = TEntry::None; }
+    TCountEntry(const TCountEntry&) = delete;
+    TCountEntry& operator=(const TCountEntry&) = delete;
 
 private:
     TBoardExchange& FBoard;

@@ -19,8 +19,9 @@ bool TProgrammerLink::SetCounter(std::uint16_t count) {
     TIdleGuard idle(FBoard);
     if (FBoard.Stopping()) return false;
     // Once begun, the count is entered to its end: the board is inside the
-    // entry until LF.
+    // entry until LF, which the settling sends when a digit goes unanswered.
     TNoStop whole(FBoard);
+    TBoardExchange::TCountEntry entry(FBoard);
     const std::string digits = std::to_string(count);
     std::string reply;
     Exchange('s', kXon, reply, 2000);
@@ -29,6 +30,7 @@ bool TProgrammerLink::SetCounter(std::uint16_t count) {
         Exchange(digit, kXon, reply, 1000);
         if (reply.empty()) return false;
     }
+    entry.Close();
     Exchange(kLf, kPrompt, reply, 1000);
     return Contains(reply, "ok");
 }

@@ -302,12 +302,17 @@ void TProgrammerLink::ScanPorts() {
     FPortChecks = std::move(result.Checks);
     const bool found = !result.Programmers.empty();
     if (found) {
-        // The first in the list is the programmer; the others are let go.
-        FBoard.TakePort(std::move(result.Programmers.front().ComPort));
-        for (std::size_t i = 1; i < result.Programmers.size(); ++i) {
-            ClosePortQuietly(*result.Programmers[i].ComPort, FBoard.Trace());
+        // The first in the list that holds a chip that is known (an empty
+        // socket does not hide a chip), else the first; the others are let go.
+        auto& programmers = result.Programmers;
+        auto kept = std::find_if(programmers.begin(), programmers.end(),
+                                 [](const TFoundProgrammer& f) { return f.ChipKind != ckNone; });
+        if (kept == programmers.end()) kept = programmers.begin();
+        FBoard.TakePort(std::move(kept->ComPort));
+        for (TFoundProgrammer& other : programmers) {
+            if (other.ComPort) ClosePortQuietly(*other.ComPort, FBoard.Trace());
         }
-        SetChipKind(result.Programmers.front().ChipKind);
+        SetChipKind(kept->ChipKind);
     }
     ShowStatus(result.Opened ? "" : "Available port not found!");
     UpdatePortNotice(found);

@@ -83,7 +83,8 @@ public:
     // listed ports for one. Switches the timer off while it runs and always on
     // again afterwards; never lets an exception out. The scan greets every
     // port it may open at once (FindProgrammers) and keeps the first in the
-    // list that answers; the others' ports are closed again.
+    // list that holds a chip that is known, or else the first that answers;
+    // the others' ports are closed again.
     void PollProgrammer(std::stop_token stop = {});
     // What the scan does on each port, on the open port: greets it and, when
     // a programmer answers, tells `answered` and identifies the chip. Whether

@@ -767,6 +767,7 @@ void VirtualProgrammer::WritePass(int master) {
     // The glitches come once.
     FOptions.faults.xonGlitchAt = 0;
     FOptions.faults.xoffDropAt = 0;
+    FOptions.faults.xonDropAt = 0;
     lock.unlock();
 
     Put(master, "w");
@@ -774,7 +775,7 @@ void VirtualProgrammer::WritePass(int master) {
     for (std::uint32_t i = 0; i < count; ++i) {
         if (faults.xonGlitchAt != 0 && i + 1 == faults.xonGlitchAt) {
             Put(master, std::string_view(reinterpret_cast<const char*>(&faults.xonGlitchByte), 1));
-        } else {
+        } else if (i + 1 != faults.xonDropAt) {
             Put(master, std::string_view("\x11", 1));
         }
         std::uint8_t b = 0;

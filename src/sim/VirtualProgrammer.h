@@ -96,6 +96,10 @@ struct Faults {
     // from 1) is lost on the line; the XON of the next byte comes as usual.
     // 0 = off; back to 0 once it has happened.
     std::uint32_t xoffDropAt = 0;
+    // In the next write pass only, the XON before byte N (counted from 1) is
+    // lost on the line; the board still waits for byte N (for ever, unless
+    // passTimeout is set). 0 = off; back to 0 once it has happened.
+    std::uint32_t xonDropAt = 0;
     // Sent instead of the echo 'r' (the dump follows as usual). Off when empty.
     std::optional<std::uint8_t> wrongReadEcho;
     // Sent before every greeting.

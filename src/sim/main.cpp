@@ -76,6 +76,8 @@ Faults:
                      the byte sent in place of that XON (decimal, default 63)
   --xoff-drop N      in the first write pass only, the XOFF that answers
                      byte N (from 1) is lost, as on a noisy line
+  --xon-drop N       in the first write pass only, the XON before byte N
+                     (from 1) is lost; the board still waits for byte N
   --bad-echo C       send the character C instead of the echo of 'r'
   --noise N          send N bytes of garbage before every greeting
   --gone-after N     the line goes away (pty closed, entry removed) after
@@ -147,6 +149,7 @@ int main(int argc, char** argv) {
         kXonGlitch,
         kXonGlitchByte,
         kXoffDrop,
+        kXonDrop,
         kPassTimeout,
         kBadEcho,
         kNoise,
@@ -182,6 +185,7 @@ int main(int argc, char** argv) {
         {"xon-glitch", required_argument, nullptr, kXonGlitch},
         {"xon-glitch-byte", required_argument, nullptr, kXonGlitchByte},
         {"xoff-drop", required_argument, nullptr, kXoffDrop},
+        {"xon-drop", required_argument, nullptr, kXonDrop},
         {"pass-timeout", required_argument, nullptr, kPassTimeout},
         {"bad-echo", required_argument, nullptr, kBadEcho},
         {"noise", required_argument, nullptr, kNoise},
@@ -279,6 +283,11 @@ int main(int argc, char** argv) {
                 if (!needNumber() || number == 0)
                     return Fail("--xoff-drop needs a byte number from 1");
                 options.faults.xoffDropAt = number;
+                break;
+            case kXonDrop:
+                if (!needNumber() || number == 0)
+                    return Fail("--xon-drop needs a byte number from 1");
+                options.faults.xonDropAt = number;
                 break;
             case kPassTimeout:
                 if (!needNumber() || number == 0)

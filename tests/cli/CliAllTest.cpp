@@ -188,6 +188,28 @@ TEST_F(CliAllTest, CountWaitsForALateBoardAndTimeoutEndsTheWait) {
     EXPECT_TRUE(Starts(late->Flash(), bytes));
 }
 
+// While --count waits, the boards it holds are greeted again at each poll: one
+// unplugged meanwhile is let go, and a chip swapped meanwhile is programmed as
+// the chip it now is.
+TEST_F(CliAllTest, CountGreetsTheBoardsItHoldsAgainAtEachPoll) {
+    auto swapped = Board({}, "b0");
+    auto gone = Board({}, "b1");
+    const auto bytes = Pattern(200);
+    auto run = Start({"program", "--all", "--count", "3", HexFile("a.hex", bytes)});
+    ASSERT_TRUE(WaitFor([&] { return Logged(*swapped, "p") && Logged(*gone, "p"); }));
+    swapped->InsertChip(sim::ChipFromCode("52"));
+    gone->Unplug();
+    auto late = Board({}, "b2");
+    ASSERT_TRUE(WaitFor([&] { return Logged(*late, "p"); }));
+    auto last = Board({}, "b3");
+    CliResult r = run->Wait();
+    EXPECT_EQ(r.status, cli::esComplete) << r.out << r.err;
+    EXPECT_THAT(Row(r.out, swapped->PortPath()), HasSubstr("89C52"));
+    for (const auto* board : {swapped.get(), late.get(), last.get()}) {
+        EXPECT_TRUE(Starts(board->Flash(), bytes));
+    }
+}
+
 TEST_F(CliAllTest, ATerminalShowsOneLinePerBoardRedrawnInPlace) {
     auto boards = Boards({{}, {}});
     CliResult r = Cli({"verify", "--all", HexFile("a.hex", Pattern(300))}, true);

@@ -123,6 +123,32 @@ TEST_F(CliStopTest, AfterAWriteThatFailedTheNextRunFindsTheBoardAndPrograms) {
     EXPECT_EQ(board->Flash(), second);
 }
 
+// Handshake bytes lost on the line. A lost XON: the write fails, the rest of
+// the pass is sent blindly as 0xFF, and the board is found at its prompt (no
+// greeting is written into the chip). The XOFF of the last byte lost: the
+// prompt in its place ends a write that went through.
+TEST_F(CliStopTest, LostHandshakeBytesLeaveTheBoardAtItsPrompt) {
+    const auto bytes = Pattern(8192, 4);
+    const std::string file = HexFile("a.hex", bytes, 8192);
+    sim::BoardOptions options;
+    options.chip = sim::ChipFromCode("52");
+    {
+        options.faults.xonDropAt = 100;
+        auto board = Board(options);
+        CliResult r = Cli({"program", file});
+        EXPECT_EQ(r.status, cli::esFailedStep) << r.err;
+        EXPECT_EQ(r.err, "corvane-cli: Write Failed!\n");
+        for (int i = 0; i < 2; ++i) EXPECT_EQ(Cli({"detect"}).status, cli::esComplete);
+        EXPECT_TRUE(BlankFrom(board->Flash(), 99));
+    }
+    options.faults = {};
+    options.faults.xoffDropAt = 8192;
+    auto board = Board(options);
+    CliResult r = Cli({"program", file});
+    EXPECT_EQ(r.status, cli::esComplete) << r.err;
+    EXPECT_EQ(board->Flash(), bytes);
+}
+
 TEST_F(CliStopTest, CtrlCFinishesTheWritePassAndTheNextRunFindsTheBoard) {
     sim::BoardOptions options;
     options.baud = 38400;  // the pass lasts long enough to be stopped

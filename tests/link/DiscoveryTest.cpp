@@ -79,6 +79,20 @@ TEST_F(DiscoveryTest, ScanGreetsEveryPortAndKeepsTheFirstProgrammerInTheList) {
     EXPECT_EQ(boards[0]->BytesReceived(), 1u);
 }
 
+// Of two programmers, the first in the list with an empty socket: the scan
+// keeps the one that holds a chip.
+TEST_F(DiscoveryTest, AnEmptySocketFirstInTheListDoesNotHideAChip) {
+    std::vector<std::unique_ptr<sim::VirtualProgrammer>> boards;
+    for (const char* entry : {"a", "b"}) boards.push_back(StartBoard(map, entry));
+    test::SortByPort(boards);
+    boards[0]->InsertChip(sim::ChipFromCode("00"));
+    boards[1]->InsertChip(sim::ChipFromCode("52"));
+    Poll();
+    EXPECT_EQ(link.ChipKind(), ck89C52);
+    EXPECT_EQ(link.ComPort().Port(), boards[1]->PortPath());
+    EXPECT_TRUE(test::PortIsFree(boards[0]->PortPath()));
+}
+
 TEST_F(DiscoveryTest, APollThatFindsNoProgrammerLeavesEveryPortClosed) {
     auto board = StartBoard(map, "a");
     sim::Faults silent;

@@ -94,10 +94,14 @@ TEST_F(OperationsTest, LockCheckNeedsEveryByteErased) {
     EXPECT_TRUE(view.statuses.empty());
 }
 
-TEST_F(OperationsTest, CounterDigitWithoutAnswerStopsBeforeTheLineFeed) {
-    line.Respond([](char c) { return c == 's' || c == '2' || c == '0' ? kXonText : ""; });
+// A digit unanswered fails the count; the board, still inside the entry, is
+// then brought back to its prompt by the LF that ends it.
+TEST_F(OperationsTest, CounterDigitWithoutAnswerFailsAndTheEntryIsEnded) {
+    line.Respond([](char c) -> std::string {
+        return c == '\n' ? ">" : c == 's' || c == '2' || c == '0' ? kXonText : "";
+    });
     EXPECT_FALSE(link.SetCounter(2048));
-    EXPECT_EQ(line.Received(), "s204");
+    EXPECT_EQ(line.Received(), "s204\n");
 }
 
 TEST_F(OperationsTest, CounterIsConfirmedByOk) {
@@ -129,9 +133,11 @@ TEST_F(OperationsTest, FirstXonTakenInWithTheEchoCountsForTheFirstByte) {
     EXPECT_EQ(view.passDone, 3);
 }
 
-TEST_F(OperationsTest, WriteWithoutEchoFailsAtOnce) {
+TEST_F(OperationsTest, WriteWithoutEchoFailsAndGivesUpAfterOneFiller) {
+    // No XON either: the first filler goes without it (an XON may be lost),
+    // and as nothing at all comes back, no more are sent.
     EXPECT_FALSE(link.WriteChip(3));
-    EXPECT_EQ(line.Take(), "w");
+    EXPECT_EQ(line.Take(), "w\xFF");
 }
 
 }  // namespace
