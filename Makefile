@@ -21,8 +21,19 @@ CTEST   := ctest --output-on-failure -j $(JOBS) --timeout 300
 
 all: build
 
+# Debian's packages that the targets asked for need (scripts/setup.sh
+# GROUP...): the build's alone for build, run, package, bench, asan and tsan;
+# the others add their group, and test all of them, before anything is
+# configured.
+setup_clang := clang
+setup_windows := windows
+setup_windows-test := windows
+setup_fuzz := fuzz
+setup_format := format
+setup_test := test
+setup_run := $(if $(filter 1,$(CORVANE_XVFB)),display)
 setup:
-	@scripts/setup.sh
+	@scripts/setup.sh $(sort $(foreach goal,$(MAKECMDGOALS),$(setup_$(goal))))
 
 build: setup
 	$(CMAKE) -S . -B $(BUILD)
@@ -79,7 +90,7 @@ SECONDS ?= 60
 fuzz: setup
 	scripts/fuzz.sh $(SECONDS)
 
-format:
+format: setup
 	find src tests bench fuzz -name '*.cpp' -o -name '*.h' | xargs clang-format -i
 
 clean:
