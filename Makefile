@@ -55,17 +55,14 @@ windows: setup
 		-DCORVANE_APP=OFF -DCORVANE_BENCH=OFF
 	cmake --build $(WINDOWS) -j $(JOBS)
 
-# The Windows tests, run under Wine. A test that fails is run once more: now
-# and then (about one full run in ten here) Wine's start-up in a test ends
-# it before the test has run.
-WINE_CTEST := $(CTEST) --repeat until-pass:2
+# The Windows tests, run under Wine.
 windows-test: windows
-	cd $(WINDOWS) && $(WINE_CTEST)
+	cd $(WINDOWS) && $(CTEST)
 
 test: build asan clang windows
 	cd $(BUILD) && $(CTEST)
 	cd $(ASAN) && $(CTEST)
-	cd $(WINDOWS) && $(WINE_CTEST)
+	cd $(WINDOWS) && $(CTEST)
 
 # The Debian package, from a Release build: $(PACKAGE)/corvane_VERSION_ARCH.deb
 package: setup
