@@ -81,8 +81,10 @@ read -r -t 30 pty _ <&"${SIM[0]}" || fail "the virtual programmer did not start"
 [[ $pty == /dev/pts/* ]] || fail "the virtual programmer said: $pty"
 
 # COM5 is the board's terminal; COM3 and com4 are listed but not there. The
-# list is volatile: wine-run.sh keeps the prefix's server running meanwhile
-# (and has taken the machine's own ports away before any program runs).
+# list is volatile: wine-run.sh keeps the prefix's server running meanwhile.
+# A first program makes the prefix if need be (and wine-run.sh takes the
+# machine's own serial ports away before it runs).
+wine reg query "$serialcomm" >/dev/null 2>&1 || true
 ln -sfn "$pty" "$prefix/dosdevices/com5"
 for value in Board=COM5 Gone1=com4 Gone2=COM3; do
   wine reg add "$serialcomm" /v "${value%%=*}" /d "${value#*=}" /f >/dev/null
