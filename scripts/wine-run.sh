@@ -22,8 +22,8 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 keep_server_s=60
 serialcomm='HKLM\HARDWARE\DEVICEMAP\SERIALCOMM'
 
-# Wine's own programs run here outlive nothing: they must hold neither the
-# lock nor this script's output.
+# Wine's services, which the first program of a server starts, outlive this
+# script: they must hold neither the lock nor this script's output.
 quiet_wine() { wine "$@" </dev/null >/dev/null 2>&1 9>&-; }
 
 # The machine's own ports: links to anything but a pseudo-terminal.
