@@ -20,7 +20,7 @@ sim=$build/src/sim/corvane-sim
 display=()
 if [[ -z ${DISPLAY:-} && -z ${WAYLAND_DISPLAY:-} ]]; then
   if [[ ${CORVANE_XVFB:-0} = 1 ]]; then
-    command -v xvfb-run >/dev/null || { echo "run: xvfb-run is not installed (apt-get install xvfb xauth)" >&2; exit 2; }
+    command -v xvfb-run >/dev/null || { echo "run: xvfb-run is not installed (scripts/setup.sh display)" >&2; exit 2; }
     display=(xvfb-run -a)
   else
     echo "run: no display (neither DISPLAY nor WAYLAND_DISPLAY is set)." >&2

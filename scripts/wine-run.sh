@@ -3,10 +3,15 @@
 #   wine-run.sh PREFIX PROGRAM [ARGS...]
 # The prefix is made on first use. Its server is kept running (wineserver -p)
 # so that the volatile port list (HARDWARE\DEVICEMAP\SERIALCOMM) keeps what a
-# test puts there; whenever a server starts, Wine maps the machine's own
-# serial ports (/dev/ttyS*, often a console) as COM ports, and those are
-# removed before anything can scan them. Ports that tests map themselves
-# point at pseudo-terminals (/dev/pts/N) and stay.
+# test puts there. Whenever a server starts, Wine's device manager maps the
+# machine's own serial ports (/dev/ttyS*, often the system console) as COM
+# ports, some time after the first program has started, while that program
+# and the next ones already run. So the first run of this script for a new
+# server waits, holding the prefix's lock, until the device manager has
+# listed the ports, and then takes the machine's away (their links and their
+# entries in the list); a program runs only after that. Ports that tests map
+# themselves point at pseudo-terminals (/dev/pts/N), and the list's entries
+# that tests make are left alone.
 set -euo pipefail
 
 prefix=$1
@@ -15,13 +20,72 @@ export WINEPREFIX=$prefix WINEARCH=win64 WINEDEBUG=-all
 # No Mono or Gecko installer when the prefix is made.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 keep_server_s=60
+serialcomm='HKLM\HARDWARE\DEVICEMAP\SERIALCOMM'
 
+# Wine's services, which the first program of a server starts, outlive this
+# script: they must hold neither the lock nor this script's output.
+quiet_wine() { wine "$@" </dev/null >/dev/null 2>&1 9>&-; }
+
+# The machine's own ports: links to anything but a pseudo-terminal.
 machine_ports() {
-  local link
+  local link target
   for link in "$WINEPREFIX"/dosdevices/com*; do
-    [[ -L $link && $(readlink "$link") != /dev/pts/* ]] && echo "$link"
+    [[ -L $link ]] || continue
+    target=$(readlink "$link") || continue # removed meanwhile
+    [[ $target == /dev/pts/* ]] || echo "$link"
   done
-  return 0
+}
+
+# Which server runs: its socket is made anew by each (in Debian's layout
+# under the folder that the prefix's file "wineserver" names).
+server_id() {
+  local name dir
+  name=$(printf 'server-%x-%x' "0x$(stat -c %D "$WINEPREFIX")" "$(stat -c %i "$WINEPREFIX")")
+  for dir in "/tmp/$(cat "$WINEPREFIX/wineserver" 2>/dev/null)" "/tmp/.wine-$(id -u)"; do
+    if [[ -S $dir/$name/socket ]]; then
+      stat -c '%i %Y' "$dir/$name/socket"
+      return
+    fi
+  done
+}
+
+# The device manager maps the serial ports first, then the parallel ones,
+# and makes the volatile list of parallel ports as it starts on them (also
+# on a machine that has none): once that list is there, the serial ports are
+# all mapped.
+wait_for_device_manager() {
+  local tries
+  for ((tries = 0; tries < 600; tries++)); do
+    if quiet_wine reg query 'HKLM\HARDWARE\DEVICEMAP\PARALLEL PORTS'; then
+      return 0
+    fi
+    sleep 0.1
+  done
+  echo "wine-run: Wine's device manager never listed the serial ports" >&2
+  return 1
+}
+
+# Takes the machine's ports away: the list's entries that name them, then
+# their links.
+remove_machine_ports() {
+  local ports=() link name line
+  mapfile -t ports < <(machine_ports)
+  ((${#ports[@]} > 0)) || return 0
+  local names=()
+  for link in "${ports[@]}"; do
+    name=${link##*/}
+    names+=("${name^^}")
+  done
+  while IFS= read -r line; do
+    # "    \Device\Serial0    REG_SZ    COM1"
+    [[ $line =~ ^\ {4}(.+)\ {4}REG_SZ\ {4}(.+)$ ]] || continue
+    for name in "${names[@]}"; do
+      if [[ ${BASH_REMATCH[2]^^} == "$name" ]]; then
+        quiet_wine reg delete "$serialcomm" /v "${BASH_REMATCH[1]}" /f || true
+      fi
+    done
+  done < <(wine reg query "$serialcomm" </dev/null 2>/dev/null 9>&- | tr -d '\r')
+  rm -f "${ports[@]}"
 }
 
 (
@@ -34,20 +98,21 @@ machine_ports() {
     touch "$WINEPREFIX/.corvane-prefix"
   fi
   rc=0
-  # The server and Wine's own services outlive this script: they must hold
-  # neither the lock nor this script's output (whoever reads it would wait
-  # for them to end).
+  # The server outlives this script: it must hold neither the lock nor this
+  # script's output (whoever reads it would wait for it to end).
   wineserver --persistent="$keep_server_s" </dev/null >/dev/null 2>&1 9>&- || rc=$?
   if ((rc != 0 && rc != 2)); then # 2: a server runs already
     echo "wine-run: wineserver failed ($rc)" >&2
     exit 1
   fi
-  # A new server (this one, or one that another program started) has mapped
-  # the machine's ports again.
-  if ((rc == 0)) || [[ -n $(machine_ports) ]]; then
-    wine reg delete 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /va /f </dev/null >/dev/null 2>&1 9>&- || true
-    machine_ports | xargs -r rm -f
+  # A server that this script has not yet seen (this one's, or one that a
+  # program started by itself) maps the machine's ports.
+  id=$(server_id)
+  if ((rc == 0)) || [[ -z $id || $id != "$(cat "$WINEPREFIX/.corvane-server" 2>/dev/null)" ]]; then
+    wait_for_device_manager
+    echo "$id" >"$WINEPREFIX/.corvane-server"
   fi
+  remove_machine_ports
 ) 9>"$prefix.lock"
 
 exec wine "$@"

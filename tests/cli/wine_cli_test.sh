@@ -82,8 +82,8 @@ read -r -t 30 pty _ <&"${SIM[0]}" || fail "the virtual programmer did not start"
 
 # COM5 is the board's terminal; COM3 and com4 are listed but not there. The
 # list is volatile: wine-run.sh keeps the prefix's server running meanwhile.
-# A first program starts Wine's services, which may map the machine's own
-# serial ports; the next run of wine-run.sh takes those away again.
+# A first program makes the prefix if need be (and wine-run.sh takes the
+# machine's own serial ports away before it runs).
 wine reg query "$serialcomm" >/dev/null 2>&1 || true
 ln -sfn "$pty" "$prefix/dosdevices/com5"
 for value in Board=COM5 Gone1=com4 Gone2=COM3; do
