@@ -11,6 +11,8 @@
 set -euo pipefail
 root=@PROJECT_SOURCE_DIR@
 build=${1:-$root/build-windows}
+# Wine takes its prefix by an absolute name only.
+[[ -d $build ]] && build=$(cd "$build" && pwd)
 exe=$build/src/app_win/corvane.exe driver=$build/tests/app_win/corvane_win_driver.exe
 sim=$build/host/src/sim/corvane-sim preload=$build/tests/wine/libcorvane-modem-lines.so
 if [[ ! -x $exe || ! -e $driver || ! -x $sim ]]; then
