@@ -11,9 +11,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include "Discovery.h"
 #include "LinkTestSupport.h"
 #include "PortUsers.h"
-#include "Discovery.h"
 
 namespace corvane {
 namespace {

@@ -7,9 +7,9 @@
 #include <algorithm>
 #include <chrono>
 
+#include "Discovery.h"
 #include "LinkTestSupport.h"
 #include "PortEnum.h"
-#include "Discovery.h"
 
 namespace corvane {
 namespace {

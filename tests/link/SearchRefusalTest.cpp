@@ -13,9 +13,9 @@
 #include <cerrno>
 #include <memory>
 
+#include "Discovery.h"
 #include "FakeComDevice.h"
 #include "ProgrammerLink.h"
-#include "Discovery.h"
 
 namespace corvane {
 namespace {
