@@ -36,7 +36,7 @@ constexpr wchar_t kDialogFont[] = L"MS Shell Dlg 2";
 
 // The controls, in the order of the Tab key, with their places at 96 dots
 // per inch (the label's top is the rules' to set).
-struct TControlSpec {
+struct TControlPlace {
     int Id;
     const wchar_t* Class;
     const wchar_t* Text;
@@ -45,7 +45,7 @@ struct TControlSpec {
     RECT Place;  // left, top, width, height
 };
 
-const TControlSpec kControls[] = {
+const TControlPlace kControls[] = {
     {IDC_GROUPBOX1, WC_BUTTONW, L"Target Chip", BS_GROUPBOX, 0, {0, 0, 217, 98}},
     {IDC_LBLTARGETCHIP, WC_STATICW, L"", SS_CENTER | SS_NOPREFIX, 0, {2, 15, 213, 26}},
     {IDC_RDOMEMSIZE, WC_BUTTONW, L"Code Memory", BS_GROUPBOX, 0, {2, 41, 213, 35}},
@@ -200,10 +200,11 @@ void TFrmMain::Create(int showCommand) {
 
 void TFrmMain::CreateControls() {
     const HINSTANCE instance = GetModuleHandleW(nullptr);
-    for (const TControlSpec& spec : kControls) {
-        CreateWindowExW(spec.ExStyle, spec.Class, spec.Text, WS_CHILD | WS_VISIBLE | spec.Style, 0,
-                        0, 0, 0, FWindow, reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.Id)),
-                        instance, nullptr);
+    for (const TControlPlace& control : kControls) {
+        CreateWindowExW(control.ExStyle, control.Class, control.Text,
+                        WS_CHILD | WS_VISIBLE | control.Style, 0, 0, 0, 0, FWindow,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(control.Id)), instance,
+                        nullptr);
     }
     SetMemSizeVisible(false);
     CheckRadioButton(FWindow, IDC_RDOMEMSIZE_2KB, IDC_RDOMEMSIZE_4KB, IDC_RDOMEMSIZE_2KB);
@@ -231,9 +232,9 @@ void TFrmMain::ApplyDpi(UINT dpi) {
     }
     FFont = MakeFont(8, false, dpi);
     FLabelFont = MakeFont(18, true, dpi);
-    for (const TControlSpec& spec : kControls) {
-        SendMessageW(Item(spec.Id), WM_SETFONT,
-                     reinterpret_cast<WPARAM>(spec.Id == IDC_LBLTARGETCHIP ? FLabelFont : FFont),
+    for (const TControlPlace& control : kControls) {
+        SendMessageW(Item(control.Id), WM_SETFONT,
+                     reinterpret_cast<WPARAM>(control.Id == IDC_LBLTARGETCHIP ? FLabelFont : FFont),
                      FALSE);
     }
     SendMessageW(FToolTip, WM_SETFONT, reinterpret_cast<WPARAM>(FFont), FALSE);
@@ -265,10 +266,10 @@ void TFrmMain::ApplyDpi(UINT dpi) {
 }
 
 void TFrmMain::PlaceControls() {
-    for (const TControlSpec& spec : kControls) {
-        const RECT& r = spec.Place;
-        const int top = spec.Id == IDC_LBLTARGETCHIP ? FLabelTop : r.top;
-        SetWindowPos(Item(spec.Id), nullptr, Scale(r.left), Scale(top), Scale(r.right),
+    for (const TControlPlace& control : kControls) {
+        const RECT& r = control.Place;
+        const int top = control.Id == IDC_LBLTARGETCHIP ? FLabelTop : r.top;
+        SetWindowPos(Item(control.Id), nullptr, Scale(r.left), Scale(top), Scale(r.right),
                      Scale(r.bottom), SWP_NOZORDER | SWP_NOACTIVATE);
     }
 }
