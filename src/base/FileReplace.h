@@ -24,4 +24,9 @@ namespace corvane {
 // Errors raise EInOutError with the system's message.
 void ReplaceFileContents(const std::string& fileName, std::string_view text);
 
+// Raises what ReplaceFileContents would raise when the file that `fileName`
+// names is there and may not be replaced, and changes nothing: a caller
+// refuses before it spends time on what it would save.
+void CheckReplaceable(const std::string& fileName);
+
 }  // namespace corvane

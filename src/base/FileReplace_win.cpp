@@ -55,12 +55,18 @@ void RecoverFromReplace(DWORD err, const std::wstring& target, const std::wstrin
 
 }  // namespace
 
-void ReplaceFileContents(const std::string& fileName, std::string_view text) {
-    const std::wstring target = Widen(fileName);
-    const DWORD attributes = GetFileAttributesW(target.c_str());
-    const bool existed = attributes != INVALID_FILE_ATTRIBUTES;
+void CheckReplaceable(const std::string& fileName) {
     // A read-only file is not replaced, as it would not be written.
-    if (existed && (attributes & FILE_ATTRIBUTE_READONLY) != 0) RaiseFileError(ERROR_ACCESS_DENIED);
+    const DWORD attributes = GetFileAttributesW(Widen(fileName).c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        RaiseFileError(ERROR_ACCESS_DENIED);
+    }
+}
+
+void ReplaceFileContents(const std::string& fileName, std::string_view text) {
+    CheckReplaceable(fileName);
+    const std::wstring target = Widen(fileName);
+    const bool existed = Exists(target);
 
     // The new file and the place the old one goes while the new one takes
     // its name, beside it: names of this process's own that are not there.

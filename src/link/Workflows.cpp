@@ -1,6 +1,7 @@
 #include <string>
 #include <utility>
 
+#include "FileReplace.h"
 #include "ProgrammerLink.h"
 #include "Protocol.h"
 
@@ -117,6 +118,8 @@ TOutcome TProgrammerLink::ReadToFile(const std::string& fileName, std::stop_toke
     const std::uint16_t count =
         FChipKind == ck89C2051 ? MemSizeForIndex(FView.MemSizeIndex()) : FReadImage.MemSize();
     FReadImage.Clear();
+    // A file that the save would refuse is refused before the chip is read.
+    CheckReplaceable(fileName);
 
     WaitCursor cursor(FView);
     if (!SetCounter(count) || StopRequested()) return EndWorkflow("Set Counter Failed");

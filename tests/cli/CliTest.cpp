@@ -33,6 +33,7 @@ using cli::esComplete;
 using cli::esFailedStep;
 using cli::esNoProgrammer;
 using cli::esUsage;
+using testing::Contains;
 using testing::HasSubstr;
 using testing::Not;
 
@@ -179,6 +180,8 @@ TEST_F(CliTest, ReadKeepsAReadOnlyFile) {
     EXPECT_EQ(r.status, esBadFile);
     EXPECT_THAT(r.err, HasSubstr(golden + ": Permission denied\n"));
     EXPECT_TRUE(ReadFile(golden) == before);
+    // Refused before the chip is read.
+    EXPECT_THAT(board->CommandLog(), Not(Contains("r")));
 }
 
 // Each failed step: exit status 1 and the step's failure text on stderr.

@@ -52,7 +52,7 @@ int ReadFailsWith(const std::string& file, int expected) {
             code = 41;
         } else if (std::string(e.what()) != std::strerror(expected)) {
             code = 42;
-        } else if (view.LastStatus() != "Reading...") {
+        } else if (view.LastStatus() == "Complete!") {
             code = 43;  // a failed save is no success
         } else if (view.restores != view.waitCursors) {
             code = 44;
