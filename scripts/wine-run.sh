@@ -12,7 +12,10 @@
 # entries in the list); a program runs only after that. Ports that tests map
 # themselves point at pseudo-terminals (/dev/pts/N), and the list's entries
 # that tests make are left alone.
-set -euo pipefail
+set -Eeuo pipefail
+# A step that fails says which, once (the shells around it pass on its
+# status, 97): a test that ends here has no output of its own.
+trap 'rc=$?; ((rc == 97)) || echo "wine-run: line $LINENO: $BASH_COMMAND: status $rc" >&2; exit 97' ERR
 
 prefix=$1
 shift
