@@ -293,6 +293,11 @@ std::uint32_t VirtualProgrammer::Counter() const {
     return FCounter;
 }
 
+std::uint32_t VirtualProgrammer::PassBytesTaken() const {
+    std::lock_guard lock(FMutex);
+    return FPassTaken;
+}
+
 std::vector<std::string> VirtualProgrammer::CommandLog() const {
     std::lock_guard lock(FMutex);
     return FLog;
@@ -761,6 +766,7 @@ void VirtualProgrammer::CounterEntry(int master) {
 void VirtualProgrammer::WritePass(int master) {
     std::unique_lock lock(FMutex);
     const std::uint32_t count = FCounter;
+    FPassTaken = 0;
     const auto pause = FOptions.writePause;
     const auto passTimeout = FOptions.passTimeout;
     const Faults faults = FOptions.faults;
@@ -794,6 +800,7 @@ void VirtualProgrammer::WritePass(int master) {
         lock.lock();
         // Flash only clears bits; a locked chip takes nothing.
         if (!FLocked && i < FFlash.size()) FFlash[i] &= b;
+        ++FPassTaken;
         lock.unlock();
         if (i + 1 != faults.xoffDropAt) Put(master, std::string_view("\x13", 1));
     }

@@ -215,6 +215,8 @@ public:
     bool Locked() const;
     // The byte counter as set by the last accepted 's' (0 before any).
     std::uint32_t Counter() const;
+    // The data bytes that the last write pass has taken so far (0 before any).
+    std::uint32_t PassBytesTaken() const;
 
     // The commands received, one entry each, as they came on the line: "\r",
     // "p", "e", "w", "r", "c", "l", and a whole counter entry such as
@@ -270,6 +272,7 @@ private:
     std::vector<std::uint8_t> FFlash;
     bool FLocked = false;
     std::uint32_t FCounter = 0;
+    std::uint32_t FPassTaken = 0;
     std::vector<std::string> FLog;
     std::uint64_t FReceived = 0;
     std::uint64_t FSent = 0;
