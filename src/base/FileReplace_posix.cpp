@@ -86,10 +86,10 @@ void CheckReplaceable(const std::string& fileName) {
 }
 
 void ReplaceFileContents(const std::string& fileName, std::string_view text) {
-    CheckReplaceable(fileName);
     const std::string target = LinkTarget(fileName);
     struct stat old {};
     const bool replacing = stat(target.c_str(), &old) == 0;
+    if (replacing) CheckMayWrite(target, old);
 
     // A file that replaces another is private until it has the old one's
     // mode; a new file is created with the mode it keeps.
