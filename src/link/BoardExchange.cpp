@@ -262,11 +262,12 @@ void TBoardExchange::DrainReadPass() {
         if (!FPort->WaitForInput(kQuietMs)) break;
         std::string chunk;
         ReadPending(chunk, FPort->PendingInput());
-        if (chunk.find(kPrompt) != std::string::npos || chunk.size() >= budget) break;
-        budget -= chunk.size();
+        // Also the last piece shows, when the rest came with the prompt.
         drained += chunk.size();
         if (owed > 0)
             FView.SetProgressPosition(static_cast<int>(std::min<std::uint64_t>(drained / 2, owed)));
+        if (chunk.find(kPrompt) != std::string::npos || chunk.size() >= budget) break;
+        budget -= chunk.size();
     }
     if (owed > 0) FView.SetProgressPosition(0);
     FPass = TPass::None;
