@@ -57,12 +57,6 @@ private:
     bool& FBusy;
 };
 
-std::string Hex(unsigned value, int digits) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%0*X", digits, value);
-    return buf;
-}
-
 // Everything that `from` holds; false (errno set) when it cannot be read.
 bool ReadStream(std::FILE* from, std::string& text) {
     char buf[8192];

@@ -31,12 +31,6 @@ using Clock = std::chrono::steady_clock;
 constexpr int kSearchCycles = 3;
 constexpr std::chrono::milliseconds kPollInterval(1000);
 
-std::string Hex(unsigned value, int digits) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%0*X", digits, value);
-    return buf;
-}
-
 std::string PortNames(const std::vector<TFoundProgrammer>& found) {
     std::string names;
     for (const TFoundProgrammer& f : found) names += (names.empty() ? "" : ", ") + f.Port;
@@ -374,6 +368,12 @@ private:
 };
 
 }  // namespace
+
+std::string Hex(unsigned value, int digits) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%0*X", digits, value);
+    return buf;
+}
 
 int RunOnEveryBoard(const TMultiBoardRun& run) {
     TRun multi(run);

@@ -48,6 +48,9 @@ void SetBoardOptions(TBoardView& view, const TCliOptions& options, TChipKind kin
 void ShowMonitorFailures(TProgrammerLink& link, TBoardsDisplay& display, std::size_t line,
                          bool& shown);
 
+// `value` in upper-case hexadecimal, `digits` digits at least.
+std::string Hex(unsigned value, int digits);
+
 // The checksum of `image` as the programmer's checksum command gives it for
 // a chip programmed with it: the two's complement of the 16-bit sum of its
 // bytes up to the last that is not FF.

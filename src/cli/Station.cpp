@@ -44,12 +44,6 @@ constexpr std::chrono::milliseconds kSocketPoll(200);
 // The ports are greeted for programmers that appeared this often.
 constexpr std::chrono::milliseconds kDiscoveryInterval(1000);
 
-std::string Hex(unsigned value, int digits) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%0*X", digits, value);
-    return buf;
-}
-
 // Enter on standard input, for the boards that cannot tell an empty socket.
 // The line is read by a thread of its own, started on first use and left
 // to the end of the program (a read of a terminal cannot be called off).
