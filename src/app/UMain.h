@@ -107,7 +107,7 @@ private:
     void SetPollTimerActive(bool active) override;
     bool PollTimerActive() const override;
     void SetWaitCursor(bool shown) override;
-    std::optional<std::string> ChooseFile(TFileDialog kind) override;
+    std::optional<TFileChoice> ChooseFile(const TFileRequest& request) override;
     void ShowMessageBox(const std::string& text) override;
     void ShowError(const std::string& message) override;
     void CloseWindow() override;
@@ -121,8 +121,6 @@ private:
     QButtonGroup* FMemSizeItems;
     TFileChooser FFileChooser;
     TMessageDisplay FMessageDisplay;
-    // The folder of the file last chosen; both dialogs open there.
-    QString FLastFolder;
     std::unique_ptr<TWindowRules> FRules;
 };
 

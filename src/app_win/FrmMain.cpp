@@ -532,21 +532,32 @@ void TFrmMain::UpdateCursor() const {
                  MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
 }
 
-std::optional<std::string> TFrmMain::ChooseFile(TFileDialog kind) {
+std::optional<TFileChoice> TFrmMain::ChooseFile(const TFileRequest& request) {
+    // The list of types: each entry's label and patterns, each ending in a
+    // null, and the list in one more.
+    std::wstring filter;
+    for (const TFileFilter& entry : request.Filters) {
+        filter += Widen(entry.Label()) + L'\0' + Widen(entry.Patterns()) + L'\0';
+    }
+    const int count = static_cast<int>(request.Filters.size());
+    const int index =
+        request.FilterIndex >= 0 && request.FilterIndex < count ? request.FilterIndex : 0;
+    const std::wstring folder = Widen(request.Folder);
+    const std::wstring extension = count > 0 ? Widen(request.Filters[index].DefaultExtension) : L"";
     std::vector<wchar_t> name(32768, L'\0');
     OPENFILENAMEW dialog{};
     dialog.lStructSize = sizeof dialog;
     dialog.hwndOwner = FWindow;
-    dialog.lpstrFilter = L"Intel Hex File (*.hex)\0*.hex\0";
-    dialog.nFilterIndex = 1;
+    dialog.lpstrFilter = filter.c_str();
+    dialog.nFilterIndex = static_cast<DWORD>(index + 1);
     dialog.lpstrFile = name.data();
     dialog.nMaxFile = static_cast<DWORD>(name.size());
-    dialog.lpstrInitialDir = FLastFolder.empty() ? nullptr : FLastFolder.c_str();
-    dialog.lpstrDefExt = L"hex";
+    dialog.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
+    dialog.lpstrDefExt = extension.empty() ? nullptr : extension.c_str();
     dialog.Flags =
         OFN_EXPLORER | OFN_ENABLESIZING | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
     BOOL chosen = FALSE;
-    if (kind == TFileDialog::Open) {
+    if (request.Kind == TFileDialog::Open) {
         dialog.Flags |= OFN_FILEMUSTEXIST;
         chosen = GetOpenFileNameW(&dialog);
     } else {
@@ -561,9 +572,8 @@ std::optional<std::string> TFrmMain::ChooseFile(TFileDialog kind) {
         }
         return std::nullopt;
     }
-    const std::wstring path(name.data());
-    FLastFolder = path.substr(0, dialog.nFileOffset);
-    return Narrow(path);
+    return TFileChoice{Narrow(std::wstring(name.data())),
+                       static_cast<int>(dialog.nFilterIndex) - 1};
 }
 
 void TFrmMain::ShowMessageBox(const std::string& text) {

@@ -57,7 +57,7 @@ public:
     void SetPollTimerActive(bool active) override;
     bool PollTimerActive() const override;
     void SetWaitCursor(bool shown) override;
-    std::optional<std::string> ChooseFile(TFileDialog kind) override;
+    std::optional<TFileChoice> ChooseFile(const TFileRequest& request) override;
     void ShowMessageBox(const std::string& text) override;
     void ShowError(const std::string& message) override;
     void CloseWindow() override;
@@ -92,8 +92,6 @@ private:
     bool FTimerActive = false;
     bool FWaitCursor = false;
     std::wstring FNotice;
-    // The folder of the file chosen last; both dialogs open there.
-    std::wstring FLastFolder;
     std::unique_ptr<TWindowRules> FRules;
 };
 

@@ -49,7 +49,7 @@ void TWindowRules::Start() {
     reports.View = &FView;
     reports.PollEnded = [this](TChipKind kind) { PollEnded(kind); };
     reports.WorkflowEnded = [this](const TWorkflowEnd& end) { WorkflowEnded(end); };
-    reports.ErrorRaised = [this](const std::string& message) { FControls.ShowError(message); };
+    reports.ErrorRaised = [this](const std::string& message) { ShowError(message); };
     FRunner = std::make_unique<TLinkRunner>(FQueue, std::move(reports));
     FChipKind = ckNone;
     FShownKind = ckNone;
@@ -68,7 +68,7 @@ void TWindowRules::Guarded(F&& handler) {
     try {
         handler();
     } catch (...) {
-        FControls.ShowError(ExceptionMessage(std::current_exception()));
+        ShowError(ExceptionMessage(std::current_exception()));
     }
 }
 
@@ -159,17 +159,19 @@ void TWindowRules::StartWorkflow(TFileDialog kind) {
     }
     if (!Live()) return;
     BeginWork();
-    std::optional<std::string> fileName;
+    std::optional<TFileChoice> choice;
     try {
-        fileName = FControls.ChooseFile(kind);
+        choice = FControls.ChooseFile(FDialogs.Request(kind));
     } catch (...) {
         EndWork();
         throw;
     }
-    if (!fileName || FClosing) {
+    if (!choice || FClosing) {
         EndWork();
         return;
     }
+    FDialogs.Chosen(kind, *choice);
+    const std::string& fileName = choice->Name;
     // The options the workflow reads are those of this moment.
     TWorkflowOptions options;
     options.FastVerifyEnabled = FastVerifyEnabled();
@@ -178,9 +180,9 @@ void TWindowRules::StartWorkflow(TFileDialog kind) {
     options.MemSizeIndex = MemSizeIndex();
     FWorking = true;
     if (kind == TFileDialog::Open) {
-        FRunner->Program(*fileName, options);
+        FRunner->Program(fileName, options);
     } else {
-        FRunner->Read(*fileName, options);
+        FRunner->Read(fileName, options);
     }
 }
 
@@ -198,7 +200,7 @@ void TWindowRules::WorkflowEnded(const TWorkflowEnd& end) {
         FControls.CloseWindow();
         return;
     }
-    if (end.Failed) FControls.ShowError(end.Message);
+    if (end.Failed) ShowError(end.Message);
 }
 
 void TWindowRules::EscapePressed() {
@@ -238,6 +240,20 @@ void TWindowRules::RequestClose(int exitStatus) {
 
 void TWindowRules::RequestCloseFromAnyThread(int exitStatus) {
     FQueue.Post([this, exitStatus] { RequestClose(exitStatus); });
+}
+
+void TWindowRules::ShowError(const std::string& message) {
+    if (FShowingError || FClosing) {
+        std::fprintf(stderr, "corvane: %s\n", message.c_str());
+        return;
+    }
+    FShowingError = true;
+    try {
+        FControls.ShowError(message);
+    } catch (...) {
+        std::fprintf(stderr, "corvane: %s\n", message.c_str());
+    }
+    FShowingError = false;
 }
 
 void TWindowRules::ShowStatus(const std::string& text) {

@@ -34,6 +34,7 @@
 #include <string>
 
 #include "ChipKind.h"
+#include "FileDialogs.h"
 #include "GuiQueue.h"
 #include "LinkRunner.h"
 #include "ProgrammerView.h"
@@ -105,6 +106,9 @@ public:
     // waiting for it.
     bool WorkAbandoned() const { return FWorkAbandoned; }
 
+    // The file dialogs' policy (types, extension, folder).
+    TFileDialogs& FileDialogs() { return FDialogs; }
+
     // The worker (from Start() on; Running() is false once it has been shut down).
     TLinkRunner& Runner() { return *FRunner; }
 
@@ -141,6 +145,9 @@ private:
     // what the link reports meanwhile shows when the work has ended.
     void StopWork();
     void SetStatusText(const std::string& text);
+    // The error box, one at a time: a message that comes while one is shown
+    // (or once the window is closing) goes to the standard error stream.
+    void ShowError(const std::string& message);
     // Gives the bar a position.
     void MoveBar(int position);
     void PollEnded(TChipKind kind);
@@ -149,6 +156,8 @@ private:
     IWindowControls& FControls;
     IProgrammerView& FView;
     TGuiQueue FQueue;
+    TFileDialogs FDialogs;
+    bool FShowingError = false;
     std::unique_ptr<TLinkRunner> FRunner;
 
     TChipKind FChipKind = ckNone;

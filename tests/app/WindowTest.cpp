@@ -83,7 +83,7 @@ TEST_F(WindowTest, FileDialogsAskForIntelHexFiles) {
     auto& save = Control<QFileDialog>(*Form, "SaveDialog1");
     for (QFileDialog* dialog : {&open, &save}) {
         EXPECT_EQ(dialog->nameFilters(), QStringList{"Intel Hex File (*.hex)"});
-        EXPECT_EQ(dialog->defaultSuffix(), "Hex");
+        EXPECT_EQ(dialog->defaultSuffix(), "hex");
     }
     EXPECT_EQ(open.acceptMode(), QFileDialog::AcceptOpen);
     EXPECT_EQ(open.fileMode(), QFileDialog::ExistingFile);

@@ -51,9 +51,13 @@ public:
     }
     bool PollTimerActive() const override { return Timer; }
     void SetWaitCursor(bool shown) override { WaitCursor = shown; }
-    std::optional<std::string> ChooseFile(TFileDialog kind) override {
-        Asked.push_back(kind);
-        return Chooser ? Chooser(kind) : std::nullopt;
+    std::optional<TFileChoice> ChooseFile(const TFileRequest& request) override {
+        Asked.push_back(request.Kind);
+        Requests.push_back(request);
+        if (!Chooser) return std::nullopt;
+        auto name = Chooser(request.Kind);
+        if (!name) return std::nullopt;
+        return TFileChoice{*name, request.FilterIndex};
     }
     void ShowMessageBox(const std::string& text) override {
         Messages.push_back(text);
@@ -86,6 +90,7 @@ public:
     bool WaitCursor = false;
     std::function<std::optional<std::string>(TFileDialog)> Chooser;
     std::vector<TFileDialog> Asked;
+    std::vector<TFileRequest> Requests;
     std::vector<std::string> Messages;
     std::function<void()> OnMessage;
     std::vector<std::string> Errors;

@@ -38,6 +38,12 @@ protected:
     TempDir Map;
 };
 
+#ifdef _WIN32
+const std::string kFolder = "C:\\no such folder\\";
+#else
+const std::string kFolder = "/no such folder/";
+#endif
+
 const TChipKind kKinds[] = {ckNone,   ck89C51, ck89LV51, ck89C52,
                             ck89LV52, ck89C55, ck89LV55, ck89C2051};
 
@@ -117,6 +123,31 @@ TEST_F(WindowRulesTest, TicksAndClicksWhileBusy) {
     EXPECT_EQ(Polls(), 2);
     EXPECT_EQ(Controls.Label, "");
     EXPECT_TRUE(Controls.Errors.empty());
+}
+
+// Both dialogs offer Intel HEX files with "hex" added to a typed name, and
+// open in the folder of the file chosen last in either.
+TEST_F(WindowRulesTest, DialogsOfferHexFilesInTheFolderLastUsed) {
+    ShowKind(ck89C51);
+    Rules->ReadClicked();  // cancelled: no folder yet
+    Controls.Chooser = [](TFileDialog) { return std::optional<std::string>(kFolder + "a.hex"); };
+    Rules->SendClicked();
+    ASSERT_TRUE(WaitIdle());
+    Controls.Chooser = nullptr;
+    Rules->ReadClicked();
+    ASSERT_EQ(Controls.Requests.size(), 3u);
+    EXPECT_EQ(Controls.Requests[0].Kind, TFileDialog::Save);
+    EXPECT_EQ(Controls.Requests[0].Folder, "");
+    EXPECT_EQ(Controls.Requests[1].Kind, TFileDialog::Open);
+    EXPECT_EQ(Controls.Requests[2].Folder, kFolder.substr(0, kFolder.size() - 1));
+    for (const TFileRequest& request : Controls.Requests) {
+        ASSERT_EQ(request.Filters.size(), 1u);
+        EXPECT_EQ(request.Filters[0].Label(), "Intel Hex File (*.hex)");
+        EXPECT_EQ(request.Filters[0].DefaultExtension, "hex");
+        EXPECT_EQ(request.FilterIndex, 0);
+    }
+    EXPECT_EQ(FolderOf("/a.hex"), "/");
+    EXPECT_EQ(FolderOf("a.hex"), "");
 }
 
 // A handler's exception goes to the error box; the window is idle, with the
