@@ -5,11 +5,15 @@
 #include <QButtonGroup>
 #include <QCloseEvent>
 #include <QCompleter>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
 #include <QFileDialog>
 #include <QKeyEvent>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QTimer>
+#include <QUrl>
 #include <utility>
 
 #include "Application.h"
@@ -85,6 +89,7 @@ TFrmMain::TFrmMain(QWidget* parent)
     // the size of a window).
     move(220, 108);
     setFixedSize(302, 118);
+    setAcceptDrops(true);
     FMemSizeItems = ui->rdoMemSizeItems;
     FMemSizeItems->setId(ui->rdoMemSize2KB, 0);
     FMemSizeItems->setId(ui->rdoMemSize4KB, 1);
@@ -130,7 +135,7 @@ TFrmMain::~TFrmMain() {
 
 void TFrmMain::FormCreate() {
     // The rules start the worker, which owns the link, and Timer1.
-    FRules = std::make_unique<TWindowRules>(*this, *this, this);
+    FRules = std::make_unique<TWindowRules>(*this, *this);
     FRules->Start();
 }
 
@@ -192,24 +197,12 @@ void TFrmMain::SetStatusNotice(const std::string& notice) {
         QString::fromLocal8Bit(notice.data(), static_cast<qsizetype>(notice.size())));
 }
 
-void TFrmMain::RepaintStatusLine() {
-    ui->pnlVerbose->repaint();
-}
-
-void TFrmMain::RepaintWholeWindow() {
-    repaint();
-}
-
 void TFrmMain::SetBarRange(int min, int max) {
     ui->pbLoading->setRange(min, max);
 }
 
 void TFrmMain::SetBarPosition(int position) {
     ui->pbLoading->setValue(position);
-}
-
-int TFrmMain::BarWidth() const {
-    return ui->pbLoading->width();
 }
 
 void TFrmMain::SetPollTimerActive(bool active) {
@@ -261,7 +254,13 @@ void TFrmMain::ShowMessageBox(const std::string& text) {
     }
     QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), message, QMessageBox::Ok,
                     this);
+    FMessageBox = &box;
     box.exec();
+    FMessageBox = nullptr;
+}
+
+void TFrmMain::CloseMessageBox() {
+    if (FMessageBox) FMessageBox->done(QMessageBox::Ok);
 }
 
 void TFrmMain::ShowError(const std::string& message) {
@@ -299,6 +298,30 @@ void TFrmMain::closeEvent(QCloseEvent* event) {
         return;
     }
     QDialog::closeEvent(event);
+    FRules->WindowGone();
+}
+
+namespace {
+
+// The one local file a drag carries, if it carries exactly one.
+std::optional<QString> OneLocalFile(const QMimeData* data) {
+    if (data == nullptr || !data->hasUrls() || data->urls().size() != 1) return std::nullopt;
+    const QUrl& url = data->urls().constFirst();
+    if (!url.isLocalFile()) return std::nullopt;
+    return url.toLocalFile();
+}
+
+}  // namespace
+
+void TFrmMain::dragEnterEvent(QDragEnterEvent* event) {
+    if (OneLocalFile(event->mimeData())) event->acceptProposedAction();
+}
+
+void TFrmMain::dropEvent(QDropEvent* event) {
+    const std::optional<QString> file = OneLocalFile(event->mimeData());
+    if (!file) return;
+    event->acceptProposedAction();
+    FRules->FileDropped(QFile::encodeName(*file).toStdString());
 }
 
 }  // namespace corvane

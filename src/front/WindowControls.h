@@ -49,16 +49,10 @@ public:
     virtual void SetStatusText(const std::string& text) = 0;
     virtual std::string StatusText() const = 0;
     virtual void SetStatusNotice(const std::string& notice) = 0;
-    // Paint the status line, or the whole window, now (not at the next idle
-    // moment of the event loop).
-    virtual void RepaintStatusLine() = 0;
-    virtual void RepaintWholeWindow() = 0;
 
-    // pbLoading. The rules give only ranges with max > min, and hold back a
-    // position that would not move the filled part by a pixel of this width.
+    // pbLoading. The rules give only ranges with max > min.
     virtual void SetBarRange(int min, int max) = 0;
     virtual void SetBarPosition(int position) = 0;
-    virtual int BarWidth() const = 0;
 
     // Timer1, whose ticks the toolkit hands to TWindowRules::Tick.
     virtual void SetPollTimerActive(bool active) = 0;
@@ -71,6 +65,8 @@ public:
     virtual std::optional<TFileChoice> ChooseFile(const TFileRequest& request) = 0;
     // A plain modal message box with an OK button (the link's messages).
     virtual void ShowMessageBox(const std::string& text) = 0;
+    // Closes that box, from inside its own event loop, as its OK button would.
+    virtual void CloseMessageBox() = 0;
     // The program's error box for an exception's message (the rules show
     // one at a time).
     virtual void ShowError(const std::string& message) = 0;

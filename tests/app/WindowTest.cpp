@@ -223,66 +223,14 @@ TEST_F(WindowTest, TicksDoNothingWhileBusy) {
     EXPECT_TRUE(Errors.isEmpty());
 }
 
-// Counts the paint events a widget receives.
-class TPaintCounter : public QObject {
-public:
-    explicit TPaintCounter(QWidget& widget) { widget.installEventFilter(this); }
-    bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::Paint) ++Count;
-        return false;
-    }
-    int Count = 0;
-};
-
-// Progress-only repaints are spaced out, but a new status text is on the
-// screen as soon as the link asks for a repaint.
-TEST_F(WindowTest, StatusTextsArePaintedAtOnce) {
-    Form->show();
-    ASSERT_TRUE(ServeUntil([&] { return Form->windowHandle()->isExposed(); }));
-    QApplication::processEvents();
-    TPaintCounter painted(Status());
-    Form->SetProgressRange(0, 99);
-    for (int i = 0; i < 3; ++i) {
-        Form->SetProgressPosition(i);
-        Form->ShowStatus("Erasing...[" + std::to_string(i + 1) + "/10]");
-        Form->RepaintWindow();
-    }
-    EXPECT_EQ(painted.Count, 3);
-    Form->ShowStatus("Reading...");
-    Form->RepaintStatus();
-    EXPECT_EQ(painted.Count, 4);
-}
-
 TEST_F(WindowTest, ProgressBarTakesOneStepPasses) {
-    Form->SetProgressRange(0, 0);
+    TWindowRules& rules = Form->Rules();
+    rules.SetProgressRange(0, 0);
     EXPECT_LT(Progress().minimum(), Progress().maximum());  // no busy animation
-    Form->SetProgressRange(0, 2047);
-    Form->SetProgressPosition(1000);
+    rules.SetProgressRange(0, 2047);
+    rules.SetProgressPosition(1000);
     EXPECT_EQ(Progress().maximum(), 2047);
     EXPECT_EQ(Progress().value(), 1000);
-}
-
-// In a long pass the bar is given a position when it moves by a pixel; a
-// repaint shows the latest one, and the end of the pass and going back are
-// set at once. A new range comes after a position not yet given, as it
-// would had the position been given at once.
-TEST_F(WindowTest, LongPassPositionsReachTheBarByTheRepaint) {
-    Form->SetProgressRange(0, 20479);
-    for (int i = 0; i <= 1000; ++i) Form->SetProgressPosition(i);
-    EXPECT_LE(Progress().value(), 1000);
-    EXPECT_GE(Progress().value(), 1000 - 20480 / Progress().width());
-    Form->ShowStatus("Writing... [20480 Bytes]");
-    Form->RepaintWindow();
-    EXPECT_EQ(Progress().value(), 1000);
-    Form->SetProgressPosition(20479);
-    EXPECT_EQ(Progress().value(), 20479);
-    Form->SetProgressPosition(0);
-    EXPECT_EQ(Progress().value(), 0);
-
-    Form->SetProgressPosition(1);
-    EXPECT_EQ(Progress().value(), 0);
-    Form->SetProgressRange(0, 99);
-    EXPECT_EQ(Progress().value(), 1);
 }
 
 }  // namespace

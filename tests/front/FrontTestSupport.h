@@ -40,11 +40,8 @@ public:
     }
     std::string StatusText() const override { return Status; }
     void SetStatusNotice(const std::string& notice) override { Notice = notice; }
-    void RepaintStatusLine() override {}
-    void RepaintWholeWindow() override {}
     void SetBarRange(int min, int max) override { Bar = {min, max}; }
     void SetBarPosition(int position) override { BarPosition = position; }
-    int BarWidth() const override { return 302; }
     void SetPollTimerActive(bool active) override {
         Timer = active;
         TimerHistory.push_back(active);
@@ -63,6 +60,7 @@ public:
         Messages.push_back(text);
         if (OnMessage) OnMessage();
     }
+    void CloseMessageBox() override { ++BoxesClosed; }
     void ShowError(const std::string& message) override { Errors.push_back(message); }
     // As a toolkit's close: the window goes only when the rules agree.
     void CloseWindow() override {
@@ -93,6 +91,7 @@ public:
     std::vector<TFileRequest> Requests;
     std::vector<std::string> Messages;
     std::function<void()> OnMessage;
+    int BoxesClosed = 0;
     std::vector<std::string> Errors;
     bool Closed = false;
 };

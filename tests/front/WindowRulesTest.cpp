@@ -88,6 +88,16 @@ TEST_F(WindowRulesTest, TheSizeChoiceSizesBothImages) {
     }
 }
 
+// A size chosen for a 2051/4051 is dropped when the link holds another chip
+// by the time it runs (the poll under way found an 89C52 swapped in).
+TEST_F(WindowRulesTest, ASizeChoiceIsForTheChipItWasMadeFor) {
+    ShowKind(ck89C2051);
+    Rules->Runner().Call([](TProgrammerLink& link) { link.SetChipKind(ck89C52); });
+    Controls.SizeIndex = 1;
+    Rules->MemSizeClicked();
+    EXPECT_EQ(ImageSizes(), std::make_pair(8192, 8192));
+}
+
 // A tick while a poll, a dialog or a workflow is under way does nothing; a
 // click during a poll waits for its end and runs only if the buttons are
 // still enabled then; a click while a dialog is open is dropped.
