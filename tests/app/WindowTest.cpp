@@ -1,6 +1,8 @@
 #include <QFileDialog>
 #include <QKeyEvent>
+#include <QMimeData>
 #include <QTimer>
+#include <QUrl>
 #include <QWindow>
 #include <string>
 
@@ -221,6 +223,31 @@ TEST_F(WindowTest, TicksDoNothingWhileBusy) {
     EXPECT_FALSE(Form->Busy());
     EXPECT_TRUE(Form->Timer1().isActive());
     EXPECT_TRUE(Errors.isEmpty());
+}
+
+// One file dragged from the file manager is taken, and dropped it is sent
+// without a dialog; two files are not taken.
+TEST_F(WindowTest, ADroppedFileIsSentWithoutADialog) {
+    ShowKind(ck89C51);
+    const auto drag = [this](const QList<QUrl>& urls) {
+        QMimeData data;
+        data.setUrls(urls);
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton,
+                              Qt::NoModifier);
+        QApplication::sendEvent(Form.get(), &enter);
+        if (!enter.isAccepted()) return false;
+        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(Form.get(), &drop);
+        return true;
+    };
+    const QUrl file = QUrl::fromLocalFile("/nonexistent/a.hex");
+    EXPECT_FALSE(drag({file, file}));
+    EXPECT_FALSE(Form->Working());
+    EXPECT_TRUE(drag({file}));
+    EXPECT_TRUE(Form->Working());
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_TRUE(Asked.empty());
+    EXPECT_EQ(Errors.size(), 1);  // no such file
 }
 
 TEST_F(WindowTest, ProgressBarTakesOneStepPasses) {
