@@ -190,9 +190,13 @@ TEST_P(WindowCloseTest, ACloseDuringASendWaitsForTheBoard) {
         EXPECT_TRUE(Rules->CloseAsked());
         EXPECT_TRUE(Rules->WorkAbandoned());
     } else {
+        // A logoff meanwhile keeps waiting for the pass (the system gives a
+        // few seconds) and sets the exit status.
+        Rules->SessionEnding(143);
         ASSERT_TRUE(ServeUntil([this] { return Controls.Closed; }));
         EXPECT_EQ(Controls.Status, "Stopped!");
         EXPECT_FALSE(Rules->WorkAbandoned());
+        EXPECT_EQ(Rules->ExitStatus(), 143);
     }
     EXPECT_FALSE(Controls.Timer);
     Rules->Runner().SetWatch({});
