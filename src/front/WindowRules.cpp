@@ -324,8 +324,9 @@ void TWindowRules::SetProgressPosition(int position) {
 }
 
 void TWindowRules::ShowMessage(const std::string& text) {
-    // No box once the window is closing: nobody would be there to click it.
-    if (FClosing) {
+    // No box once the work is being stopped or the window closes: the box
+    // would hold the stop until someone clicks it.
+    if (FStopping || FClosing) {
         std::fprintf(stderr, "corvane: %s\n", Latin1ToUtf8(text).c_str());
         return;
     }
