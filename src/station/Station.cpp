@@ -249,7 +249,7 @@ private:
                 }
             }
             seated = false;
-            const TChipEnd end = Program(link, view, line, kind, result);
+            const TChipEnd end = Program(link, view, line, kind, result, portFailed);
             if (end != TChipEnd::Next) break;
             mustEmpty = senses;
         }
@@ -329,8 +329,9 @@ private:
     }
 
     // Programs the chip seated and logs it; `result` is its result text.
+    // `portFailed`: the port's failure was reported (the monitor's is not).
     TChipEnd Program(TProgrammerLink& link, TBoardView& view, std::size_t line, TChipKind kind,
-                     std::string& result) {
+                     std::string& result, bool& portFailed) {
         if (!Reserve()) return TChipEnd::Ended;
         link.SetChipKind(kind);
         if (kind == ck89C2051) link.ApplyMemSizeChoice();
@@ -387,6 +388,7 @@ private:
                 [&] { return link.ProgramFromImage(image, chipStop.get_token()); });
         }
         link.SetWriteStarting({});
+        if (end.PortFailed) portFailed = true;
         row.Seconds = std::chrono::duration<double>(Clock::now() - start).count();
         row.Result = end.Text;
         row.Status = end.Status;
