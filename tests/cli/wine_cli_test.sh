@@ -3,7 +3,8 @@
 # on a pseudo-terminal that the Wine prefix has as COM5, listed in the
 # registry beside two ports that are not there:
 #   wine_cli_test.sh WINE_RUN PREFIX CLI_EXE CTRL_C_EXE SIM PRELOAD
-# ports, detect, program, verify (also --all) and read right to the byte,
+# ports, detect, program, verify (also --all), read right to the byte and a
+# station's log and state,
 # through files and the standard streams, also with names outside the code
 # page; Ctrl+C during a write pass; what the board holds at the end against a
 # last read-back. PRELOAD gives Wine modem lines on the pseudo-terminal.
@@ -157,6 +158,18 @@ same_records "$uni/R ジ.hex" out || fail "read -: standard output holds other b
 with_own_folders ports
 expect 0 "ports with the settings in %APPDATA% named in Unicode"
 lines out | grep -qx 'COM3  excluded' || fail "ports: the settings file in %APPDATA% was not read"
+
+# The station, twice with one chip: the series' state file is replaced in
+# one rename, and the log (UTF-8 with a byte order mark) holds both numbers.
+for n in 1 2; do
+  cli station "$uni/U ジ.hex" --chips 1 --serial 0x800=7 --log "$uni/kit ジ.csv"
+  expect 0 "station, run $n"
+done
+[[ $(head -c 3 "$uni/kit ジ.csv") == $'\xEF\xBB\xBF' ]] || fail "station: no byte order mark"
+[[ $(lines "$uni/kit ジ.csv" | cut -d, -f6,9 | tail -n +2 | tr '\n' ' ') == '7,used 8,used ' ]] ||
+  fail "station: the log's numbers"
+grep -qx 'next 9' <(lines "$uni/kit ジ.csv.serial") || fail "station: the state file"
+[[ ! -e "$uni/kit ジ.csv.serial.new" ]] || fail "station: the state file's new copy stayed"
 
 # Ctrl+C in the console once the progress bar there shows 300 bytes written:
 # the pass is finished, the program ends as stopped, and the board answers
