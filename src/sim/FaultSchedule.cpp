@@ -73,19 +73,19 @@ FaultSchedule DrawSchedule(std::uint64_t seed, const DrawOptions& options) {
     // then left in for long), the socket empty for a while, a fresh chip.
     milliseconds t{0};
     for (;;) {
-        t += draw.OneIn(8) ? draw.Ms(4000, 9000) : draw.Ms(300, 2500);
+        t += draw.OneIn(8) ? draw.Ms(5000, 10000) : draw.Ms(800, 4000);
         if (t >= end) break;
         schedule.push_back({t, Kind::Out, std::nullopt, {}});
-        t += draw.Ms(150, 1200);
+        t += draw.Ms(150, 1000);
         if (t >= end) break;
         FaultEvent in{t, Kind::In, std::nullopt, {}};
-        if (draw.OneIn(5)) in.value = static_cast<std::uint32_t>(draw.Between(0, bytes - 1));
+        if (draw.OneIn(4)) in.value = static_cast<std::uint32_t>(draw.Between(0, bytes - 1));
         schedule.push_back(in);
     }
 
     // The line and the board, on a timeline of their own.
     t = draw.Ms(200, 1500);
-    for (; t < end; t += draw.Ms(300, 2000)) {
+    for (; t < end; t += draw.Ms(400, 2500)) {
         FaultEvent e{t, Kind::Lose, std::nullopt, {}};
         const auto pick = draw.Between(0, 18);
         if (pick < 5) {
