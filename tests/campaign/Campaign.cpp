@@ -285,16 +285,7 @@ private:
         }
         const bool kill = !last && FDraw() % 3 == 0;
         if (kill) {
-            ::kill(pid, SIGKILL);
-            Reap(pid, std::chrono::hours(1));
-            // A board left inside a write pass waits for ever for its bytes:
-            // the operator switches it off and on.
-            for (auto& board : FBoards) {
-                if (board->InWritePass()) {
-                    board->Unplug();
-                    board->Plug();
-                }
-            }
+            Kill(pid);
             CheckErr(name);
             return;
         }
@@ -306,11 +297,23 @@ private:
         if (!status) {
             Fail(name + ": Ctrl+C did not end the station within " +
                  std::to_string(FSettings.stopLimit.count() / 1000) + " s");
-            ::kill(pid, SIGKILL);
-            Reap(pid, std::chrono::hours(1));
+            Kill(pid);
             return;
         }
         Ended(name + " after Ctrl+C", *status);
+    }
+
+    void Kill(pid_t pid) {
+        ::kill(pid, SIGKILL);
+        Reap(pid, std::chrono::hours(1));
+        // A board left inside a write pass waits for ever for its bytes: the
+        // operator switches it off and on.
+        for (auto& board : FBoards) {
+            if (board->InWritePass()) {
+                board->Unplug();
+                board->Plug();
+            }
+        }
     }
 
     void Ended(const std::string& name, int status) {
@@ -391,6 +394,9 @@ private:
                                             header.begin());
         };
         const std::size_t serialAt = column("serial"), resultAt = column("result");
+        // Whether the row's number was used or went back, where the log says so.
+        const std::size_t usedAt = column("number");
+        std::map<std::uint32_t, std::size_t> used;
         if (serialAt >= header.size() || resultAt >= header.size()) {
             return Fail("the log's header has no serial or result: " + text.substr(0, 100));
         }
@@ -407,6 +413,11 @@ private:
             const std::string serial = Value(row[serialAt]);
             if (serial.empty()) continue;
             const auto number = static_cast<std::uint32_t>(std::stoul(serial));
+            if (usedAt < row.size() && Value(row[usedAt]) == "used" &&
+                !used.emplace(number, i).second) {
+                Fail(where + ": number " + serial + " used again after row " +
+                     std::to_string(used[number]));
+            }
             if (auto before = complete.find(number); before != complete.end()) {
                 Fail(where + ": number " + serial + " handed out again after row " +
                      std::to_string(before->second) + " was Complete!");
