@@ -57,6 +57,7 @@ struct Settings {
     milliseconds length{10000};  // of the runs of one seed
     milliseconds stopLimit{15000};
     std::string keep;  // a folder that keeps each seed's files (log, station output)
+    bool all = false;  // program --all runs instead of the station
 };
 
 std::string ReadFile(const std::string& path) {
@@ -218,6 +219,7 @@ private:
             "ascii:" + std::to_string(kSerialDigits),
             "--log",
             FLog};
+        if (FSettings.all) args = {FSettings.cli, "program", "--all", FFile};
         std::vector<std::string> env{"CORVANE_SERIALCOMM=" + FMap, "TMPDIR=" + FDir.File("tmp"),
                                      "XDG_CONFIG_HOME=" + FDir.File("config")};
         for (char** e = environ; *e != nullptr; ++e) {
@@ -236,9 +238,9 @@ private:
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1,
-                                         FDir.File("out" + std::to_string(run)).c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        FOut = FDir.File("out" + std::to_string(run));
+        posix_spawn_file_actions_addopen(&actions, 1, FOut.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0600);
         posix_spawn_file_actions_addopen(&actions, 2, FErr.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                          0600);
         pid_t pid = -1;
@@ -274,13 +276,23 @@ private:
     void RunStation(int run, bool last) {
         ++FRuns;
         LookAtSockets();
+        std::vector<std::uint64_t> seatings;
+        for (const auto& board : FBoards) seatings.push_back(board->Socket().seating);
+        struct Checked {
+            Seed& seed;
+            const std::vector<std::uint64_t>& seatings;
+            ~Checked() {
+                if (seed.FSettings.all) seed.CheckAllComplete(seatings);
+            }
+        } checked{*this, seatings};
         const pid_t pid = Spawn(run);
         const std::string name = "run " + std::to_string(run);
         const auto ready = Clock::now() + std::chrono::seconds(20);
         while (!TakesSignals(pid) && Clock::now() < ready)
             std::this_thread::sleep_for(milliseconds(2));
         if (auto status = Reap(pid, milliseconds(Between(300, 4000)))) {
-            Ended(name + " ended by itself", *status);
+            if (!FSettings.all) Fail(name + ": the station ended by itself");
+            Ended(name, *status);
             return;
         }
         const bool kill = !last && FDraw() % 3 == 0;
@@ -316,10 +328,33 @@ private:
         }
     }
 
+    // program --all: each board that says "Complete!" and holds the chip of
+    // the run's start holds the file.
+    void CheckAllComplete(const std::vector<std::uint64_t>& seatings) {
+        std::istringstream out(ReadFile(FOut));
+        for (std::string line; std::getline(out, line);) {
+            if (!line.ends_with(": Complete!")) continue;
+            const std::string port = line.substr(0, line.size() - 11);
+            for (int b = 0; b < kBoards; ++b) {
+                const sim::SocketView now = FBoards[b]->Socket();
+                if (FBoards[b]->PortPath() == port && now.seating == seatings[b] &&
+                    !HoldsFile(now.flash)) {
+                    Fail(port + ": Complete!, but the chip does not hold the file");
+                }
+            }
+        }
+    }
+
     void Ended(const std::string& name, int status) {
+        // program --all: 4 when no board holds a chip, 5 when a board went, 130 stopped.
+        const bool expected =
+            WIFEXITED(status) &&
+            (WEXITSTATUS(status) <= 1 ||
+             (FSettings.all && (WEXITSTATUS(status) == 4 || WEXITSTATUS(status) == 5 ||
+                                WEXITSTATUS(status) == 130)));
         if (WIFSIGNALED(status)) {
             Fail(name + ": killed by signal " + std::to_string(WTERMSIG(status)));
-        } else if (WEXITSTATUS(status) > 1) {
+        } else if (!expected) {
             Fail(name + ": exit status " + std::to_string(WEXITSTATUS(status)) + ": " +
                  ReadFile(FErr).substr(0, 300));
         }
@@ -466,7 +501,7 @@ private:
     const std::string FMap = FDir.File("serialcomm");
     const std::string FFile = FDir.File("a.hex");
     const std::string FLog = FDir.File("log.csv");
-    std::string FErr;
+    std::string FOut, FErr;
     std::vector<std::uint8_t> FData;
     std::mutex FMutex;
     std::vector<Look> FLooks;  // also written by the drivers' threads
@@ -482,12 +517,13 @@ private:
 int Usage() {
     std::fputs(
         "Usage: campaign [--seed N]... [--soak SECONDS] [--length MS] [--stop-limit MS]\n"
-        "                [--cli PATH] [--keep DIR]\n"
+        "                [--cli PATH] [--keep DIR] [--all]\n"
         "Runs corvane-cli station against four misbehaving virtual programmers for\n"
         "each seed (--seed, repeatable), or for new seeds until SECONDS have passed\n"
         "(--soak), and checks the station's promises after each. A failing seed\n"
         "prints the command that replays it; --keep keeps each seed's log and the\n"
-        "station's output in DIR/seed-N. Exit status 1 when any seed failed.\n",
+        "station's output in DIR/seed-N; --all runs program --all instead of the\n"
+        "station. Exit status 1 when any seed failed.\n",
         stderr);
     return 2;
 }
@@ -511,6 +547,8 @@ int main(int argc, char** argv) {
                 settings.length = milliseconds(std::stoul(argv[++i]));
             } else if (arg == "--stop-limit" && hasValue) {
                 settings.stopLimit = milliseconds(std::stoul(argv[++i]));
+            } else if (arg == "--all") {
+                settings.all = true;
             } else if (arg == "--keep" && hasValue) {
                 settings.keep = argv[++i];
             } else if (arg == "--cli" && hasValue) {
@@ -544,8 +582,8 @@ int main(int argc, char** argv) {
         for (const auto& f : failures) std::printf("  %s\n", f.c_str());
         if (!failures.empty()) {
             ++failed;
-            std::printf("  replay: %s --seed %llu --length %lld --cli %s\n", self.c_str(),
-                        static_cast<unsigned long long>(seed),
+            std::printf("  replay: %s%s --seed %llu --length %lld --cli %s\n", self.c_str(),
+                        settings.all ? " --all" : "", static_cast<unsigned long long>(seed),
                         static_cast<long long>(settings.length.count()), settings.cli.c_str());
         }
         std::fflush(stdout);
