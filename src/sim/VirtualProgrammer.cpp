@@ -259,12 +259,17 @@ bool VirtualProgrammer::WaitUnplugged(std::chrono::milliseconds timeout) const {
 
 void VirtualProgrammer::InsertChip(const Chip& chip, std::vector<std::uint8_t> flash) {
     std::lock_guard lock(FMutex);
+    PutInSocket(chip, flash, std::nullopt);
+}
+
+void VirtualProgrammer::PutInSocket(const Chip& chip, const std::vector<std::uint8_t>& flash,
+                                    std::optional<std::uint32_t> stuckCell) {
     FOptions.chip = chip;
     FFlash.assign(chip.size, 0xFF);
     std::copy_n(flash.begin(), std::min(flash.size(), FFlash.size()), FFlash.begin());
     FLocked = false;
     ++FSeating;
-    FStuckCell.reset();
+    FStuckCell = stuckCell;
     FWritePasses = 0;
 }
 
@@ -273,19 +278,13 @@ SocketView VirtualProgrammer::RemoveChip() {
     empty.family2051 = FSocketKind.family2051;
     std::lock_guard lock(FMutex);
     SocketView out{FSeating, FOptions.chip.size > 0, FFlash, FWritePasses};
-    FOptions.chip = empty;
-    FFlash.clear();
-    FLocked = false;
-    ++FSeating;
-    FStuckCell.reset();
-    FWritePasses = 0;
+    PutInSocket(empty, {}, std::nullopt);
     return out;
 }
 
 void VirtualProgrammer::SeatChip(std::optional<std::uint32_t> stuckCell) {
-    InsertChip(FSocketKind);
     std::lock_guard lock(FMutex);
-    FStuckCell = stuckCell;
+    PutInSocket(FSocketKind, {}, stuckCell);
 }
 
 SocketView VirtualProgrammer::Socket() const {

@@ -310,6 +310,9 @@ private:
     void OpenLine();   // with the mutex held
     void CloseLine();  // with the mutex held
     void Log(std::string entry);
+    // A chip into the socket, with the mutex held.
+    void PutInSocket(const Chip& chip, const std::vector<std::uint8_t>& flash,
+                     std::optional<std::uint32_t> stuckCell);
 
     mutable std::mutex FMutex;
     mutable std::condition_variable FChanged;
