@@ -243,9 +243,20 @@ private:
                                          0600);
         posix_spawn_file_actions_addopen(&actions, 2, FErr.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                          0600);
+        // The station gets the signals as from a terminal, also when the
+        // campaign was started in the background, where Ctrl+C is ignored.
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        sigset_t all, none;
+        sigfillset(&all);
+        sigemptyset(&none);
+        posix_spawnattr_setsigdefault(&attributes, &all);
+        posix_spawnattr_setsigmask(&attributes, &none);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
         pid_t pid = -1;
-        const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+        const int rc = posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), envp.data());
         posix_spawn_file_actions_destroy(&actions);
+        posix_spawnattr_destroy(&attributes);
         if (rc != 0) throw std::runtime_error(FSettings.cli + ": " + std::strerror(rc));
         return pid;
     }
@@ -308,11 +319,36 @@ private:
         FLongestStop = std::max(FLongestStop, took);
         if (!status) {
             Fail(name + ": Ctrl+C did not end the station within " +
-                 std::to_string(FSettings.stopLimit.count() / 1000) + " s");
+                 std::to_string(FSettings.stopLimit.count() / 1000) + " s (its threads: stacks" +
+                 std::to_string(run) + ")");
+            Stacks(pid, FDir.File("stacks" + std::to_string(run)));
             Kill(pid);
             return;
         }
         Ended(name + " after Ctrl+C", *status);
+    }
+
+    // Where each of the program's threads waits, when gdb is there to tell.
+    static void Stacks(pid_t pid, const std::string& file) {
+        std::vector<std::string> args{"gdb",    "-p",  std::to_string(pid),
+                                      "-batch", "-ex", "thread apply all bt"};
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, file.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0600);
+        posix_spawn_file_actions_adddup2(&actions, 1, 2);
+        pid_t gdb = -1;
+        if (posix_spawnp(&gdb, "gdb", &actions, nullptr, argv.data(), environ) == 0) {
+            if (!Reap(gdb, std::chrono::seconds(60))) {
+                ::kill(gdb, SIGKILL);
+                Reap(gdb, std::chrono::hours(1));
+            }
+        }
+        posix_spawn_file_actions_destroy(&actions);
     }
 
     void Kill(pid_t pid) {
