@@ -23,7 +23,7 @@ using station::TBoardState;
 // The station's reports drawn as the boards' lines (BoardsDisplay.h).
 class TStationTerminal : public station::IStationHost {
 public:
-    TStationTerminal(const TMultiBoardRun& run)
+    explicit TStationTerminal(const TMultiBoardRun& run)
         : FRun(run), FDisplay(run.Out, run.Err, run.Terminal, run.Options->quiet) {}
 
     TBoardsDisplay& Display() { return FDisplay; }

@@ -3,7 +3,8 @@
 # on a pseudo-terminal that the Wine prefix has as COM5, listed in the
 # registry beside two ports that are not there:
 #   wine_cli_test.sh WINE_RUN PREFIX CLI_EXE CTRL_C_EXE SIM PRELOAD
-# ports, detect, program, verify (also --all) and read right to the byte,
+# ports, detect, program, verify (also --all), read right to the byte and a
+# station's log and state,
 # through files and the standard streams, also with names outside the code
 # page; Ctrl+C during a write pass; what the board holds at the end against a
 # last read-back. PRELOAD gives Wine modem lines on the pseudo-terminal.
@@ -142,6 +143,17 @@ expect 0 "read $uni/R ジ.hex"
 cli verify "$uni/none ジ.hex"
 expect 3 "verify a file that is not there"
 grep -qF "$uni/none ジ.hex: " err || fail "verify: the message does not name the file"
+# The station, twice with one chip: the series' state file is replaced in
+# one rename, and the log (UTF-8 with a byte order mark) holds both numbers.
+for n in 1 2; do
+  cli station "$uni/U ジ.hex" --chips 1 --serial 0x800=7 --log "$uni/kit ジ.csv"
+  expect 0 "station, run $n"
+done
+[[ $(head -c 3 "$uni/kit ジ.csv") == $'\xEF\xBB\xBF' ]] || fail "station: no byte order mark"
+[[ $(lines "$uni/kit ジ.csv" | cut -d, -f6,9 | tail -n +2 | tr '\n' ' ') == '7,used 8,used ' ]] ||
+  fail "station: the log's numbers"
+grep -qx 'next 9' <(lines "$uni/kit ジ.csv.serial") || fail "station: the state file"
+[[ ! -e "$uni/kit ジ.csv.serial.new" ]] || fail "station: the state file's new copy stayed"
 printf '[Ports]\r\nNeverScan=COM3\r\n' >"appdata-ジ/corvane/corvane.ini"
 windows_work=$(wine winepath -w "$work")
 with_own_folders() { # CLI_ARGS...: corvane-cli.exe with %TEMP% and %APPDATA% in the folders above

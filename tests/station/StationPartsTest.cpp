@@ -149,8 +149,9 @@ TEST(StationLogTest, ANewLogIsMadeForSpreadsheetsAndHoldsTheNumbersInChips) {
         log.Append(row("11", "0x0800", "le16", true));
     }
     const std::string text = ReadAll(path);
-    EXPECT_TRUE(text.starts_with("\xEF\xBB\xBFtime,port,chip,file,checksum,serial,address,format,"
-                                 "number,result,status,seconds\r\n"))
+    EXPECT_TRUE(
+        text.starts_with("\xEF\xBB\xBFtime,port,chip,file,checksum,serial,address,format,"
+                         "number,result,status,seconds\r\n"))
         << text;
     const auto rows = station::ReadCsv(text);
     ASSERT_EQ(rows.size(), 6u);
