@@ -18,7 +18,7 @@ LAUNCHER := $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache
 CMAKE   := cmake -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_WERROR=ON $(LAUNCHER)
 CTEST   := ctest --output-on-failure -j $(JOBS) --timeout 300
 
-.PHONY: all setup build asan clang windows windows-test test run package bench fuzz tsan format clean
+.PHONY: all setup build asan clang windows windows-test test run package bench fuzz soak tsan format clean
 
 all: build
 
@@ -88,6 +88,14 @@ bench: build
 SECONDS ?= 60
 fuzz: setup
 	scripts/fuzz.sh $(SECONDS)
+
+# make soak SOAK_SECONDS=3600: the station's fault campaign on new seeds for
+# that long; a failing seed prints the command that replays it.
+SOAK_SECONDS ?= 600
+soak: setup
+	$(CMAKE) -S . -B $(BUILD)
+	cmake --build $(BUILD) -j $(JOBS) --target campaign
+	$(BUILD)/tests/campaign/campaign --soak $(SOAK_SECONDS)
 
 format: setup
 	find src tests bench fuzz -name '*.cpp' -o -name '*.h' | xargs clang-format -i

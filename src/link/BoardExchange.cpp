@@ -200,11 +200,12 @@ bool TBoardExchange::SendPassByte(std::uint8_t byte, THandshake rule, int& stray
         std::uint8_t taken = 0;
         if (!ReadOneByte(taken)) return false;
         if (taken == kXoff) return true;
-        if (taken == kPrompt && FPassExpected == 0) {
-            // The last byte's XOFF was lost, and the prompt that ends the
-            // pass came in its place: the pass is done.
-            FPromptSeen = true;
-            return true;
+        if (FPassExpected == 0 && taken != kXon) {
+            // The last byte's XOFF was lost, and the text that ends the pass
+            // came in its place (a bare prompt, a line end first, text
+            // first): the pass is done when it ends in the prompt.
+            FPromptSeen = taken == kPrompt || ReadToPrompt();
+            return FPromptSeen;
         }
         if (taken == kXon) {
             // The XOFF was lost on the line and this is the next byte's XON:
@@ -214,6 +215,19 @@ bool TBoardExchange::SendPassByte(std::uint8_t byte, THandshake rule, int& stray
         }
         if (!passOver()) return false;
     }
+}
+
+bool TBoardExchange::ReadToPrompt() {
+    // A board that dropped the pass sends no prompt: the line goes quiet.
+    std::uint64_t budget = kMaxReply;
+    while (FPort->WaitForInput(kQuietMs)) {
+        std::string chunk;
+        ReadPending(chunk, FPort->PendingInput());
+        if (chunk.find(kPrompt) != std::string::npos) return true;
+        if (chunk.size() >= budget) return false;
+        budget -= chunk.size();
+    }
+    return false;
 }
 
 void TBoardExchange::CloseWritePass() {

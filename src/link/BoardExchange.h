@@ -99,8 +99,8 @@ public:
     // One byte of a write pass under the board's handshake: waits for the
     // XON (unless the board is ready already), sends the byte, and waits for
     // the XOFF. An XON in the place of the XOFF counts as both (the XOFF was
-    // lost and the board is ready for the next byte); after the last byte the
-    // prompt in its place ends the pass. A strict pass fails at the first
+    // lost and the board is ready for the next byte); after the last byte any
+    // text that ends in the prompt, in its place, ends the pass. A strict pass fails at the first
     // other byte, and when no XON comes in time; a tolerant one (finishing)
     // passes over up to `strayBudget` other bytes and sends without the XON
     // when none comes in time. False when the handshake failed or nothing
@@ -131,6 +131,8 @@ private:
     void ShowFinishing(std::uint32_t bytes);
     // The prompt after a write pass, unless it came in place of the last XOFF.
     void AwaitPassPrompt();
+    // Reads on up to the prompt; false when the line went quiet first.
+    bool ReadToPrompt();
 
     IProgrammerView& FView;
     std::unique_ptr<TComPort> FPort;

@@ -19,9 +19,12 @@ namespace corvane::sim {
 
 namespace {
 
-constexpr std::string_view kBanner = "\r\nYarv Programmer v1.3\r\n>";
-constexpr std::string_view kBanner2051 = "\r\nYarv 2051 Programmer v1.3\r\n>";
-constexpr std::string_view kNoChip = "\r\nno chip\r\n>";
+// Replies without their end; a text reply usually ends in CR LF and the prompt.
+constexpr std::string_view kBanner = "\r\nYarv Programmer v1.3";
+constexpr std::string_view kBanner2051 = "\r\nYarv 2051 Programmer v1.3";
+constexpr std::string_view kNoChip = "\r\nno chip";
+constexpr std::string_view kTextEnd = "\r\n>";
+constexpr std::string_view kPassEnd = ">";
 
 [[noreturn]] void ThrowErrno(int err, const char* what) {
     throw std::system_error(err, std::generic_category(), what);
@@ -35,6 +38,21 @@ std::string Hex2(std::uint8_t b) {
 void CloseFd(int& fd) {
     if (fd >= 0) ::close(fd);
     fd = -1;
+}
+
+// The end of a reply in the prompt form `form`; `usual` is the board's own.
+std::string Ending(PromptForm form, std::string_view usual) {
+    switch (form) {
+        case PromptForm::Usual:
+            break;
+        case PromptForm::Bare:
+            return ">";
+        case PromptForm::LineEnd:
+            return "\r\n>";
+        case PromptForm::Text:
+            return "\r\nready >";
+    }
+    return std::string(usual);
 }
 
 }  // namespace
@@ -241,20 +259,42 @@ bool VirtualProgrammer::WaitUnplugged(std::chrono::milliseconds timeout) const {
 
 void VirtualProgrammer::InsertChip(const Chip& chip, std::vector<std::uint8_t> flash) {
     std::lock_guard lock(FMutex);
+    PutInSocket(chip, flash, std::nullopt);
+}
+
+void VirtualProgrammer::PutInSocket(const Chip& chip, const std::vector<std::uint8_t>& flash,
+                                    std::optional<std::uint32_t> stuckCell) {
     FOptions.chip = chip;
     FFlash.assign(chip.size, 0xFF);
     std::copy_n(flash.begin(), std::min(flash.size(), FFlash.size()), FFlash.begin());
     FLocked = false;
+    ++FSeating;
+    FStuckCell = stuckCell;
+    FWritePasses = 0;
 }
 
-void VirtualProgrammer::RemoveChip() {
+SocketView VirtualProgrammer::RemoveChip() {
     Chip empty = ChipFromCode("00");
     empty.family2051 = FSocketKind.family2051;
-    InsertChip(empty);
+    std::lock_guard lock(FMutex);
+    SocketView out{FSeating, FOptions.chip.size > 0, FFlash, FWritePasses};
+    PutInSocket(empty, {}, std::nullopt);
+    return out;
 }
 
-void VirtualProgrammer::SeatChip() {
-    InsertChip(FSocketKind);
+void VirtualProgrammer::SeatChip(std::optional<std::uint32_t> stuckCell) {
+    std::lock_guard lock(FMutex);
+    PutInSocket(FSocketKind, {}, stuckCell);
+}
+
+SocketView VirtualProgrammer::Socket() const {
+    std::lock_guard lock(FMutex);
+    return {FSeating, FOptions.chip.size > 0, FFlash, FWritePasses};
+}
+
+bool VirtualProgrammer::InWritePass() const {
+    std::lock_guard lock(FMutex);
+    return FInWritePass;
 }
 
 bool VirtualProgrammer::ChipSeated() const {
@@ -656,7 +696,7 @@ void VirtualProgrammer::Command(int master, std::uint8_t c) {
             if (faults.greeting) {
                 Put(master, *faults.greeting);
             } else {
-                Put(master, chip.family2051 ? kBanner2051 : kBanner);
+                Reply(master, chip.family2051 ? kBanner2051 : kBanner, kTextEnd);
             }
             break;
         case 'p': {
@@ -665,12 +705,12 @@ void VirtualProgrammer::Command(int master, std::uint8_t c) {
                 !FFlash.empty() && !FLocked &&
                 std::all_of(FFlash.begin(), FFlash.end(), [](std::uint8_t b) { return b == 0xFF; });
             lock.unlock();
-            Put(master, "p" + chip.code + "," + (blank ? "0" : "1") + " ok\r\n>");
+            Reply(master, "p" + chip.code + "," + (blank ? "0" : "1") + " ok", kTextEnd);
             break;
         }
         case 'e': {
             if (chip.size == 0) {
-                Put(master, kNoChip);
+                Reply(master, kNoChip, kTextEnd);
                 break;
             }
             Delay(FOptions.eraseDelay);
@@ -684,8 +724,8 @@ void VirtualProgrammer::Command(int master, std::uint8_t c) {
                 FLocked = false;
             }
             lock.unlock();
-            Put(master,
-                ok || faults.eraseFailureSaysOk ? "\r\nerase ok\r\n>" : "\r\nerase failed\r\n>");
+            Reply(master, ok || faults.eraseFailureSaysOk ? "\r\nerase ok" : "\r\nerase failed",
+                  kTextEnd);
             break;
         }
         case 'w':
@@ -701,7 +741,7 @@ void VirtualProgrammer::Command(int master, std::uint8_t c) {
                 dump += Hex2(!FLocked && i < FFlash.size() ? FFlash[i] : 0xFF);
             }
             lock.unlock();
-            dump += '>';
+            dump += Ending(faults.promptForm, kPassEnd);
             Put(master, dump);
             break;
         }
@@ -714,20 +754,20 @@ void VirtualProgrammer::Command(int master, std::uint8_t c) {
             }
             lock.unlock();
             char text[32];
-            std::snprintf(text, sizeof text, "\r\nSum= %04X\r\n>",
+            std::snprintf(text, sizeof text, "\r\nSum= %04X",
                           static_cast<unsigned>(static_cast<std::uint16_t>(0x10000 - sum)));
-            Put(master, text);
+            Reply(master, text, kTextEnd);
             break;
         }
         case 'l':
             if (chip.size == 0) {
-                Put(master, kNoChip);
+                Reply(master, kNoChip, kTextEnd);
                 break;
             }
             lock.lock();
             FLocked = true;
             lock.unlock();
-            Put(master, "\r\nlock ok\r\n>");
+            Reply(master, "\r\nlock ok", kTextEnd);
             break;
     }
 }
@@ -758,7 +798,7 @@ void VirtualProgrammer::CounterEntry(int master) {
             if (ok) FCounter = static_cast<std::uint32_t>(value);
         }
         Log(entry);
-        Put(master, ok ? "\r\nok\r\n>" : "\r\nbad count\r\n>");
+        Reply(master, ok ? "\r\nok" : "\r\nbad count", kTextEnd);
         return;
     }
 }
@@ -767,6 +807,8 @@ void VirtualProgrammer::WritePass(int master) {
     std::unique_lock lock(FMutex);
     const std::uint32_t count = FCounter;
     FPassTaken = 0;
+    ++FWritePasses;
+    FInWritePass = true;
     const auto pause = FOptions.writePause;
     const auto passTimeout = FOptions.passTimeout;
     const Faults faults = FOptions.faults;
@@ -774,14 +816,26 @@ void VirtualProgrammer::WritePass(int master) {
     FOptions.faults.xonGlitchAt = 0;
     FOptions.faults.xoffDropAt = 0;
     FOptions.faults.xonDropAt = 0;
+    FOptions.faults.goneInPassAt = 0;
     lock.unlock();
+    struct PassEnds {
+        VirtualProgrammer& board;
+        ~PassEnds() {
+            std::lock_guard lock(board.FMutex);
+            board.FInWritePass = false;
+        }
+    } passEnds{*this};
+    // Byte i (from 0) is the one a fault names (from 1, or the last).
+    const auto at = [count](std::uint32_t i, std::uint32_t n) {
+        return n != 0 && (i + 1 == n || (n == kLastByte && i + 1 == count));
+    };
 
     Put(master, "w");
     Delay(pause);
     for (std::uint32_t i = 0; i < count; ++i) {
-        if (faults.xonGlitchAt != 0 && i + 1 == faults.xonGlitchAt) {
+        if (at(i, faults.xonGlitchAt)) {
             Put(master, std::string_view(reinterpret_cast<const char*>(&faults.xonGlitchByte), 1));
-        } else if (i + 1 != faults.xonDropAt) {
+        } else if (!at(i, faults.xonDropAt)) {
             Put(master, std::string_view("\x11", 1));
         }
         std::uint8_t b = 0;
@@ -798,13 +852,34 @@ void VirtualProgrammer::WritePass(int master) {
             return;
         }
         lock.lock();
-        // Flash only clears bits; a locked chip takes nothing.
-        if (!FLocked && i < FFlash.size()) FFlash[i] &= b;
+        // Flash only clears bits; a locked chip takes nothing, a stuck cell neither.
+        if (!FLocked && i < FFlash.size() && i != FStuckCell) FFlash[i] &= b;
         ++FPassTaken;
         lock.unlock();
-        if (i + 1 != faults.xoffDropAt) Put(master, std::string_view("\x13", 1));
+        if (at(i, faults.goneInPassAt)) throw LineClosed{};
+        if (!at(i, faults.xoffDropAt)) Put(master, std::string_view("\x13", 1));
     }
-    Put(master, ">");
+    Put(master, Ending(faults.promptForm, kPassEnd));
+}
+
+void VirtualProgrammer::Reply(int master, std::string_view text, std::string_view usual) {
+    std::chrono::milliseconds late{0};
+    PromptForm form;
+    {
+        std::lock_guard lock(FMutex);
+        auto& faults = FOptions.faults;
+        form = faults.promptForm;
+        if (faults.lostReplies > 0) {
+            --faults.lostReplies;
+            return;
+        }
+        if (faults.lateReplies > 0) {
+            --faults.lateReplies;
+            late = faults.lateBy;
+        }
+    }
+    if (late.count() > 0) Delay(late);
+    Put(master, std::string(text) + Ending(form, usual));
 }
 
 }  // namespace corvane::sim

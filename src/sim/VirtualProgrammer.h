@@ -44,6 +44,17 @@ namespace corvane::sim {
 
 inline constexpr std::uint8_t kXon = 17;
 inline constexpr std::uint8_t kXoff = 19;
+// In place of a byte number of a write pass fault: the pass's last byte.
+inline constexpr std::uint32_t kLastByte = 0xFFFFFFFF;
+
+// How the board ends its replies in the prompt '>'. Boards differ here; the
+// protocol only has the prompt at the end.
+enum class PromptForm {
+    Usual,    // CR LF before the prompt of a text reply; a bare one after a pass or a dump
+    Bare,     // the prompt right after the reply's text, everywhere
+    LineEnd,  // CR LF and the prompt, everywhere
+    Text,     // a line of text of its own before the prompt, everywhere
+};
 
 // The chip in the socket.
 struct Chip {
@@ -100,6 +111,18 @@ struct Faults {
     // lost on the line; the board still waits for byte N (for ever, unless
     // passTimeout is set). 0 = off; back to 0 once it has happened.
     std::uint32_t xonDropAt = 0;
+    // (xonGlitchAt, xoffDropAt and xonDropAt may be kLastByte.)
+    // In the next write pass only, the line goes away once byte N (counted
+    // from 1, or kLastByte) was taken, as in Unplug(). 0 = off.
+    std::uint32_t goneInPassAt = 0;
+    // The next N replies that end in the prompt (greeting, 'p', 'e', 'c',
+    // 'l', the count's LF) are lost on the line; the board still does what
+    // it was told.
+    int lostReplies = 0;
+    // The next N such replies come lateBy after the board had them ready.
+    int lateReplies = 0;
+    std::chrono::milliseconds lateBy{1500};
+    PromptForm promptForm = PromptForm::Usual;
     // Sent instead of the echo 'r' (the dump follows as usual). Off when empty.
     std::optional<std::uint8_t> wrongReadEcho;
     // Sent before every greeting.
@@ -155,6 +178,14 @@ struct BoardOptions {
 // The payload of one packet of a USB serial adapter.
 inline constexpr std::size_t kAdapterPacket = 62;
 
+// What a socket holds, looked at in one go.
+struct SocketView {
+    std::uint64_t seating = 0;  // counts the chips put in, from 1 for the first
+    bool seated = false;        // a chip (not an empty socket)
+    std::vector<std::uint8_t> flash;
+    std::uint32_t writePasses = 0;  // 'w' commands since this chip was put in
+};
+
 // Nominal time of one character (start bit, 8 data bits, stop bit).
 std::chrono::nanoseconds CharacterTime(unsigned baud);
 
@@ -204,10 +235,23 @@ public:
     // taken out (the board then reports an empty socket, code "00"; a board
     // for the 2051 family still greets as one, and cannot tell), and a fresh,
     // erased chip of the kind the board was started with is seated.
-    void RemoveChip();
-    void SeatChip();
+    // A seated chip may have one cell that programming never reaches
+    // (`stuckCell`): it stays as the erase left it, so a verify fails.
+    // RemoveChip gives what was taken out.
+    SocketView RemoveChip();
+    void SeatChip(std::optional<std::uint32_t> stuckCell = std::nullopt);
     bool ChipSeated() const;
+    SocketView Socket() const;
+    // Whether the board is inside a write pass, waiting for its bytes.
+    bool InWritePass() const;
     void SetFaults(const Faults& faults);
+    // Changes the faults in place (one-shot ones the board has used stay used).
+    template <typename TChange>
+    void ChangeFaults(TChange change) {
+        std::lock_guard lock(FMutex);
+        change(FOptions.faults);
+        ++FFaultsVersion;
+    }
     Faults CurrentFaults() const;
 
     // A copy of the whole flash (chip size), as stored: the lock does not hide it.
@@ -241,6 +285,9 @@ private:
     void Command(int master, std::uint8_t c);
     void CounterEntry(int master);
     void WritePass(int master);
+    // A reply that ends in the prompt: `text`, then the end that the prompt
+    // form asks for (`usual` for the usual one); lost or late as the faults say.
+    void Reply(int master, std::string_view text, std::string_view usual);
     // The next byte from the host; with a deadline, TimedOut when none came by then.
     std::uint8_t Get(int master, std::optional<Clock::time_point> deadline = std::nullopt);
     void Put(int master, std::string_view bytes);
@@ -263,6 +310,9 @@ private:
     void OpenLine();   // with the mutex held
     void CloseLine();  // with the mutex held
     void Log(std::string entry);
+    // A chip into the socket, with the mutex held.
+    void PutInSocket(const Chip& chip, const std::vector<std::uint8_t>& flash,
+                     std::optional<std::uint32_t> stuckCell);
 
     mutable std::mutex FMutex;
     mutable std::condition_variable FChanged;
@@ -273,6 +323,10 @@ private:
     bool FLocked = false;
     std::uint32_t FCounter = 0;
     std::uint32_t FPassTaken = 0;
+    std::uint64_t FSeating = 1;
+    std::optional<std::uint32_t> FStuckCell;
+    std::uint32_t FWritePasses = 0;
+    bool FInWritePass = false;
     std::vector<std::string> FLog;
     std::uint64_t FReceived = 0;
     std::uint64_t FSent = 0;

@@ -7,14 +7,20 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <fstream>
+#include <mutex>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <string_view>
 
 #include "DeviceMap.h"
+#include "FaultSchedule.h"
 #include "UHexFile.h"
 #include "VirtualProgrammer.h"
 
@@ -84,6 +90,27 @@ Faults:
                      the host has written N bytes
   --gone-after-sent N
                      the line goes away after the board has sent N bytes
+
+  --prompt FORM      end every reply in the prompt this way: usual (CR LF
+                     before the prompt of a text reply, a bare prompt after
+                     a pass), bare, crlf, or text (a line of its own first)
+
+Faults over time (a schedule):
+  --faults SEED      play the faults that SEED draws for an hour: lost and
+                     late replies, lost XONs and XOFFs, failed erases, chips
+                     taken out and seated (now and then one with a cell that
+                     never programs, or one left in for long), the line
+                     unplugged and back (while idle and in a write pass),
+                     and the replies' prompt form; the same SEED gives the
+                     same schedule
+  --schedule FILE    play the schedule in FILE: one event a line, "AT EVENT",
+                     AT in milliseconds from the start, EVENT one of: out;
+                     in [stuck=ADDR]; unplug MS; gone-in-pass N|last MS;
+                     lose N; late N MS; xon-drop N|last; xoff-drop N|last;
+                     erase-fail N; prompt usual|bare|crlf|text ('#' begins a
+                     comment)
+  --show-schedule    print the schedule (of --faults or --schedule) in that
+                     form and end, so that a drawn one can be edited
 
 Noisy and hostile lines:
   --split MS         send every byte on its own, MS milliseconds apart
@@ -163,6 +190,10 @@ int main(int argc, char** argv) {
         kMap,
         kName,
         kIgnoreStdin,
+        kPrompt,
+        kFaultSeed,
+        kSchedule,
+        kShowSchedule,
         kHelp,
         kVersion
     };
@@ -199,6 +230,10 @@ int main(int argc, char** argv) {
         {"map", required_argument, nullptr, kMap},
         {"name", required_argument, nullptr, kName},
         {"ignore-stdin", no_argument, nullptr, kIgnoreStdin},
+        {"prompt", required_argument, nullptr, kPrompt},
+        {"faults", required_argument, nullptr, kFaultSeed},
+        {"schedule", required_argument, nullptr, kSchedule},
+        {"show-schedule", no_argument, nullptr, kShowSchedule},
         {"help", no_argument, nullptr, kHelp},
         {"version", no_argument, nullptr, kVersion},
         {nullptr, 0, nullptr, 0}};
@@ -207,6 +242,8 @@ int main(int argc, char** argv) {
     std::string flashFile, dumpFile, mapDir = corvane::device::AnnounceDirectory();
     std::string name = "corvane-sim-" + std::to_string(getpid());
     bool ignoreStdin = false;
+    std::optional<corvane::sim::FaultSchedule> schedule;
+    bool showSchedule = false;
 
     int opt;
     while ((opt = getopt_long(argc, argv, "", kOptions, nullptr)) != -1) {
@@ -353,6 +390,37 @@ int main(int argc, char** argv) {
             case kIgnoreStdin:
                 ignoreStdin = true;
                 break;
+            case kPrompt: {
+                constexpr std::string_view kForms[] = {"usual", "bare", "crlf", "text"};
+                const auto* form = std::find(std::begin(kForms), std::end(kForms), arg);
+                if (form == std::end(kForms))
+                    return Fail("--prompt takes usual, bare, crlf or text");
+                options.faults.promptForm =
+                    static_cast<corvane::sim::PromptForm>(form - std::begin(kForms));
+                break;
+            }
+            case kFaultSeed: {
+                std::uint64_t seed = 0;
+                if (!ParseNumber(arg, seed)) return Fail("--faults needs a seed (a number)");
+                corvane::sim::DrawOptions draw;
+                draw.length = std::chrono::hours(1);
+                schedule = corvane::sim::DrawSchedule(seed, draw);
+                break;
+            }
+            case kSchedule:
+                try {
+                    std::ifstream in{std::string(arg)};
+                    if (!in) return Fail(std::string(arg) + ": cannot be read");
+                    std::ostringstream text;
+                    text << in.rdbuf();
+                    schedule = corvane::sim::ParseSchedule(text.str());
+                } catch (const std::exception& e) {
+                    return Fail(std::string(arg) + ": " + e.what());
+                }
+                break;
+            case kShowSchedule:
+                showSchedule = true;
+                break;
             case kHelp:
                 std::fputs(kUsage, stdout);
                 return 0;
@@ -365,6 +433,11 @@ int main(int argc, char** argv) {
         }
     }
     if (optind < argc) return Fail(std::string("unexpected argument '") + argv[optind] + "'");
+    if (showSchedule) {
+        if (!schedule) return Fail("--show-schedule needs --faults or --schedule");
+        std::fputs(corvane::sim::ScheduleText(*schedule).c_str(), stdout);
+        return 0;
+    }
 
     if (!flashFile.empty()) {
         if (options.chip.size == 0) return Fail("an empty socket has no flash to load");
@@ -402,8 +475,21 @@ int main(int argc, char** argv) {
     std::printf("%s %s\n", board.PortPath().c_str(), board.MapEntry().c_str());
     std::fflush(stdout);
 
+    // Standard output is written from the schedule's thread too.
+    std::mutex outMutex;
+    std::optional<corvane::sim::FaultDriver> driver;
+    if (schedule) {
+        driver.emplace(board, std::move(*schedule), [&outMutex](const corvane::sim::SocketView&) {
+            std::lock_guard lock(outMutex);
+            std::printf("socket empty\n");
+            std::fflush(stdout);
+        });
+        driver->Start();
+    }
+
     // The socket's control, from a signal or a line on standard input.
-    auto socket = [&board](bool seat) {
+    auto socket = [&board, &outMutex](bool seat) {
+        std::lock_guard lock(outMutex);
         if (seat) {
             board.SeatChip();
             std::printf("socket %s\n", board.CurrentChip().code.c_str());
@@ -442,6 +528,7 @@ int main(int argc, char** argv) {
         }
     }
 
+    if (driver) driver->Stop();
     const auto flash = board.Flash();
     board.Stop();
     close(sigfd);

@@ -165,6 +165,27 @@ TEST_F(FailedPassTest, LostXoffIsTakenAsReadyAndTheWriteGoesOn) {
     ExpectBoardAtItsPrompt(ck89C52, {"e", "p", "s2000\n", "w", "r"});
 }
 
+// The last byte's XOFF is lost: whatever text the board ends the pass with,
+// it ends in the prompt, and with no byte owed that ends the pass.
+TEST_F(FailedPassTest, LostLastXoffAndAnyEndOfThePassInThePrompt) {
+    Connect(test::BoardWith(sim::ChipFromCode("51")), ck89C51);
+    unsigned seed = 0;
+    for (const auto form : {sim::PromptForm::Usual, sim::PromptForm::Bare, sim::PromptForm::LineEnd,
+                            sim::PromptForm::Text}) {
+        SCOPED_TRACE(static_cast<int>(form));
+        sim::Faults faults;
+        faults.xoffDropAt = sim::kLastByte;
+        faults.promptForm = form;
+        board->SetFaults(faults);
+        const THexFile image = test::PatternImage(4096, 300, ++seed);
+        link.ProgramFromFile(test::WriteHex(files, "a.hex", image));
+        EXPECT_EQ(view.LastStatus(), "Complete!");
+        EXPECT_EQ(board->Flash(), image.Data());
+        ExpectBoardAtItsPrompt(ck89C51, {"e", "p", "s300\n", "w", "r"});
+        board->ClearCommandLog();
+    }
+}
+
 TEST_F(FailedPassTest, BoardThatDropsThePassCostsTwoByteTimeOuts) {
     // A wrong byte in place of the XOFF of byte 5, after which the board
     // drops the pass: the link waits once for an XON that does not come,

@@ -7,8 +7,10 @@
 #include <sys/wait.h>
 
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 
+#include "FaultSchedule.h"
 #include "HostLine.h"
 #include "UHexFile.h"
 
@@ -204,9 +206,10 @@ TEST(SimProgram, HelpAndBadOptions) {
         const std::string help = sim.ReadAll();
         EXPECT_EQ(sim.Wait(), 0);
         for (const char* option :
-             {"--chip", "--flash", "--pace", "--baud", "--erase-delay", "--write-pause", "--silent",
-              "--no-p-answer", "--erase-fail", "--bad-xoff", "--bad-echo", "--noise",
-              "--gone-after", "--map", "--name", "--dump"}) {
+             {"--chip",        "--flash",  "--pace",        "--baud",          "--erase-delay",
+              "--write-pause", "--silent", "--no-p-answer", "--erase-fail",    "--bad-xoff",
+              "--bad-echo",    "--noise",  "--gone-after",  "--map",           "--name",
+              "--dump",        "--faults", "--schedule",    "--show-schedule", "--prompt"}) {
             EXPECT_THAT(help, HasSubstr(option));
         }
     }
@@ -217,6 +220,35 @@ TEST(SimProgram, HelpAndBadOptions) {
                                          {"stray"}}) {
         SimProcess sim(bad);
         EXPECT_EQ(sim.Wait(), 2) << bad[0];
+    }
+}
+
+// A seed's schedule is shown for editing; a schedule from a file is played.
+TEST(SimProgram, FaultScheduleOptions) {
+    {
+        SimProcess sim({"--faults", "7", "--show-schedule"});
+        corvane::sim::DrawOptions draw;
+        draw.length = std::chrono::hours(1);
+        EXPECT_EQ(sim.ReadAll(), corvane::sim::ScheduleText(corvane::sim::DrawSchedule(7, draw)));
+        EXPECT_EQ(sim.Wait(), 0);
+    }
+    TempDir dir;
+    const std::string file = dir.Path() + "/schedule";
+    std::ofstream(file) << "# the chip out at once, the greeting's reply lost\n0 out\n0 lose 1\n";
+    SimProcess sim({"--map", dir.Path(), "--schedule", file, "--prompt", "bare"});
+    std::istringstream first(sim.ReadLine());
+    std::string port;
+    first >> port;
+    EXPECT_EQ(sim.ReadLine(), "socket empty\n");
+    HostLine host(port);
+    host.Send('\r');
+    EXPECT_EQ(host.Exchange('p'), "p00,1 ok>");
+    for (std::vector<std::string> bad : {std::vector<std::string>{"--faults", "x"},
+                                         {"--prompt", "loud"},
+                                         {"--schedule", dir.Path() + "/none"},
+                                         {"--show-schedule"}}) {
+        SimProcess failing(bad);
+        EXPECT_EQ(failing.Wait(), 2) << bad[0];
     }
 }
 

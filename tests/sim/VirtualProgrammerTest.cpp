@@ -424,6 +424,69 @@ TEST(VirtualProgrammerFaults, LineGoesAwayAfterWrittenBytesAndComesBack) {
     EXPECT_EQ(b.board.BytesReceived(), 1u);
 }
 
+// Each prompt form, on a text reply and at the end of a write pass.
+TEST(VirtualProgrammerFaults, RepliesEndInThePromptInEveryForm) {
+    struct Form {
+        PromptForm form;
+        std::string text, pass;
+    };
+    for (const Form& f :
+         {Form{PromptForm::Usual, "v1.3\r\n>", ">"}, Form{PromptForm::Bare, "v1.3>", ">"},
+          Form{PromptForm::LineEnd, "v1.3\r\n>", "\r\n>"},
+          Form{PromptForm::Text, "v1.3\r\nready >", "\r\nready >"}}) {
+        SCOPED_TRACE(static_cast<int>(f.form));
+        BoardOptions o = Fast();
+        o.faults.promptForm = f.form;
+        Bench b(o);
+        EXPECT_THAT(b.host->Exchange('\r'), testing::EndsWith(f.text));
+        ASSERT_TRUE(b.SetCounter(1));
+        EXPECT_EQ(b.host->Exchange('w', '\x11'), "w" + kXon);
+        b.host->Send('\x00');
+        EXPECT_EQ(b.host->ReadUntil('>'), kXoff + f.pass);
+    }
+}
+
+// Lost and late replies: the board does what it was told all the same.
+TEST(VirtualProgrammerFaults, RepliesLostOrLate) {
+    BoardOptions o = Fast();
+    o.faults.lostReplies = 1;
+    o.faults.lateReplies = 1;
+    o.faults.lateBy = 300ms;
+    Bench b(o);
+    b.host->Send('e');
+    const auto asked = std::chrono::steady_clock::now();
+    EXPECT_EQ(b.host->Exchange('p'), "p51,0 ok\r\n>") << "the erase's reply was lost";
+    EXPECT_GE(std::chrono::steady_clock::now() - asked, 300ms);
+    EXPECT_EQ(b.host->Exchange('p'), "p51,0 ok\r\n>");
+    EXPECT_THAT(b.board.CommandLog(), ElementsAre("e", "p", "p"));
+}
+
+// A cell that never programs; the line gone after a byte of the pass; the
+// socket counts its chips and the write passes each had.
+TEST(VirtualProgrammerFaults, StuckCellAndTheLineGoneInAPass) {
+    Bench b;
+    b.board.SeatChip(1);
+    b.board.ChangeFaults([](Faults& f) { f.goneInPassAt = kLastByte; });
+    ASSERT_TRUE(b.SetCounter(3));
+    EXPECT_EQ(b.host->Exchange('w', 'w'), "w");
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(b.host->ReadCount(1), kXon);
+        b.host->Send('\x00');
+        if (i < 2) {
+            EXPECT_EQ(b.host->ReadCount(1), kXoff);
+        }
+    }
+    EXPECT_TRUE(b.host->WaitHangUp());
+    const SocketView out = b.board.RemoveChip();
+    EXPECT_EQ(out.seating, 2u) << "the chip seated after the first";
+    EXPECT_TRUE(out.seated);
+    EXPECT_EQ(out.writePasses, 1u);
+    EXPECT_EQ(std::vector<std::uint8_t>(out.flash.begin(), out.flash.begin() + 4),
+              (std::vector<std::uint8_t>{0x00, 0xFF, 0x00, 0xFF}));
+    EXPECT_FALSE(b.board.Socket().seated);
+    EXPECT_FALSE(b.board.InWritePass());
+}
+
 // ---- the line and the device map ------------------------------------------
 
 TEST(VirtualProgrammerLine, MapEntryFollowsTheLine) {
