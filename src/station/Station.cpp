@@ -185,6 +185,7 @@ private:
             });
             TSearchResult found = FindProgrammers(ports, search, FEnd.get_token());
             for (TFoundProgrammer& programmer : found.Programmers) TakeOn(std::move(programmer));
+            FFirstScanDone = true;
             if (FBoards.empty() && !std::exchange(told, true)) FHost.WaitingForProgrammer();
             PauseUntil(Clock::now() + kDiscoveryInterval);
         }
@@ -194,11 +195,15 @@ private:
         if (Ending()) return ClosePortQuietly(*found.ComPort, nullptr);
         const std::string chip = found.ChipKind == ckNone ? "-" : ChipLabel(found.ChipKind);
         // A board taken on again keeps its line, and may hold the chip it
-        // programmed before it went.
+        // programmed before it went. So may a board that appears after the
+        // first scan: one plugged back in often gets another port's name (a
+        // USB adapter while its old name is still held), and nothing tells
+        // it from a new one; its chip waits for an empty socket too.
         auto known = FLines.find(found.Port);
-        const bool again = known != FLines.end();
-        const std::size_t line =
-            again ? known->second : FLines[found.Port] = FHost.AddBoard(found.Port, chip);
+        const bool again = known != FLines.end() || FFirstScanDone;
+        const std::size_t line = known != FLines.end()
+                                     ? known->second
+                                     : FLines[found.Port] = FHost.AddBoard(found.Port, chip);
         TBoardThread& board = FBoards.emplace_back();
         board.Port = found.Port;
         auto work = [this, &board, line, again](TFoundProgrammer programmer) {
@@ -468,6 +473,7 @@ private:
     int FFatal = esComplete;
     bool FUsedUp = false;
     Clock::time_point FStart = Clock::now();
+    bool FFirstScanDone = false;  // boards found later may hold a chip they programmed
     std::map<std::string, std::size_t> FLines;  // each port's line
     // Last: their threads end before anything above goes.
     std::list<TBoardThread> FBoards;

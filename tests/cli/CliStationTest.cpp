@@ -250,6 +250,17 @@ TEST_F(CliStationTest, ABoardThatGoesIsReportedAndTakenOnAgainWhenItComesBack) {
     Reseat(*goes);
     ASSERT_TRUE(WaitForRows(4)) << station->ErrSoFar();
     EXPECT_EQ(Rows().back()[cPort], goes->PortPath());
+    // So does a board that appears with a chip in after the first search: a
+    // board plugged back in may come under another port's name.
+    auto late = Board({}, "b2");
+    ASSERT_TRUE(WaitFor([&] {
+        return ReadFile(FDir.File("bg.out"))
+                   .find(late->PortPath() + ": remove the chip to go on\n") != std::string::npos;
+    }));
+    EXPECT_EQ(Rows().size(), 1u + 4) << ReadFile(FLog);
+    Reseat(*late);
+    ASSERT_TRUE(WaitForRows(5)) << station->ErrSoFar();
+    EXPECT_EQ(Rows().back()[cPort], late->PortPath());
     station->Signal(SIGINT);
     EXPECT_EQ(station->Wait().status, cli::esComplete);
 }
