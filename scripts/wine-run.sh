@@ -19,7 +19,11 @@ trap 'rc=$?; ((rc == 97)) || echo "wine-run: line $LINENO: $BASH_COMMAND: status
 
 prefix=$1
 shift
-export WINEPREFIX=$prefix WINEARCH=win64 WINEDEBUG=-all
+# So does a signal that comes before the program runs (passed on after).
+for signal in HUP INT QUIT TERM USR1 USR2 ALRM; do
+  trap "echo 'wine-run: ended by SIG$signal before ${1##*/} ran' >&2; exit $((128 + $(kill -l $signal)))" "$signal"
+done
+export WINEPREFIX=$prefix WINEARCH=win64 WINEDEBUG=${CORVANE_WINEDEBUG:--all}
 # No Mono or Gecko installer when the prefix is made.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 keep_server_s=60
@@ -118,4 +122,48 @@ remove_machine_ports() {
   remove_machine_ports
 ) 9>"$prefix.lock"
 
-exec wine "$@"
+# The program runs as this script's child, so that its end can be told:
+# signals meant for it are passed on (a caller may stop it by this script's
+# process id), and its status is passed back.
+server=$(server_id)
+started=$EPOCHREALTIME
+wine "$@" <&0 &
+program=$!
+for signal in HUP INT QUIT TERM USR1 USR2; do
+  trap "kill -s $signal $program 2>/dev/null || true" "$signal"
+done
+while :; do
+  rc=0
+  wait "$program" || rc=$?
+  # A signal passed on ends the wait, not always the program.
+  kill -0 "$program" 2>/dev/null || break
+done
+trap - ERR
+
+# A test that fails says how its program ended, also when the program itself
+# said nothing (a gtest program writing into a pipe holds its output until it
+# ends): the status (a status over 128 is also how a signal shows), how long
+# the program ran, and whether the Wine server it started under still runs.
+if ((rc != 0)); then
+  seconds=$(awk -v from="$started" -v to="$EPOCHREALTIME" 'BEGIN { printf "%.2f", to - from }')
+  said="wine-run: ${1##*/} ended with status $rc after $seconds s"
+  if ((rc > 128 && rc < 160)); then
+    said+=" (or by SIG$(kill -l $((rc - 128)) 2>/dev/null || echo "$((rc - 128))"))"
+  fi
+  now=$(server_id || true)
+  if [[ -z $server ]]; then
+    said+="; no server ran when it started"
+  elif [[ -z $now ]]; then
+    said+="; its Wine server has gone"
+  elif [[ $now != "$server" ]]; then
+    said+="; its Wine server has gone, another one runs"
+  else
+    said+="; its Wine server still runs"
+  fi
+  echo "$said" >&2
+fi
+if [[ -n ${CORVANE_WINE_RUNLOG:-} ]]; then
+  printf '%s %s pid=%s rc=%s server=[%s] after=[%s] %s\n' "$started" "$EPOCHREALTIME" \
+    "$program" "$rc" "$server" "$(server_id || true)" "$*" >>"$CORVANE_WINE_RUNLOG"
+fi
+exit "$rc"
