@@ -125,10 +125,35 @@ remove_machine_ports() {
 # The program runs as this script's child, so that its end can be told:
 # signals meant for it are passed on (a caller may stop it by this script's
 # process id), and its status is passed back.
+#
+# Where its output goes into pipes (as under ctest), Wine also traces it
+# (each library it loads, its process calls and exceptions, with times) into
+# a file of its own, kept out of the output: a program that dies at its
+# start says nothing of its own (a gtest program holds what it writes into a
+# pipe until it ends). Elsewhere (a terminal, which Wine makes the program's
+# console, or a file a test reads) the program runs as without this script.
 server=$(server_id)
-started=$EPOCHREALTIME
-wine "$@" <&0 &
-program=$!
+trace= printed=
+if [[ -p /dev/stdout && -p /dev/stderr ]]; then
+  trace=$(mktemp "${TMPDIR:-/tmp}/wine-run-trace.XXXXXX")
+  printed=$(mktemp "${TMPDIR:-/tmp}/wine-run-printed.XXXXXX")
+  # Standard output passes on as it comes, and is noted; standard error
+  # passes on line by line, but for Wine's trace lines.
+  exec 4> >(exec tee -a "$printed")
+  relay_out=$!
+  exec 5> >(exec awk -v trace="$trace" -v printed="$printed" '
+    /^[0-9]+\.[0-9]+:[0-9a-f]+:[0-9a-f]+:(trace|warn|err|fixme):/ { print >>trace; fflush(trace); next }
+    { print >"/dev/stderr"; fflush("/dev/stderr"); print >>printed; fflush(printed) }')
+  relay_err=$!
+  started=$EPOCHREALTIME
+  WINEDEBUG=-all,+timestamp,+pid,+loaddll,+process,+seh wine "$@" <&0 >&4 2>&5 4>&- 5>&- &
+  program=$!
+  exec 4>&- 5>&-
+else
+  started=$EPOCHREALTIME
+  wine "$@" <&0 &
+  program=$!
+fi
 for signal in HUP INT QUIT TERM USR1 USR2; do
   trap "kill -s $signal $program 2>/dev/null || true" "$signal"
 done
@@ -138,21 +163,30 @@ while :; do
   # A signal passed on ends the wait, not always the program.
   kill -0 "$program" 2>/dev/null || break
 done
+ended=$EPOCHREALTIME
 trap - ERR
+if [[ -n $trace ]]; then
+  # The relays end with the program's output (a Wine service that the
+  # program started, were it to hold the output, is not waited for long).
+  for ((tries = 0; tries < 40; tries++)); do
+    kill -0 "$relay_out" 2>/dev/null || kill -0 "$relay_err" 2>/dev/null || break
+    sleep 0.05
+  done
+fi
 
-# A test that fails says how its program ended, also when the program itself
-# said nothing (a gtest program writing into a pipe holds its output until it
-# ends): the status (a status over 128 is also how a signal shows), how long
-# the program ran, and whether the Wine server it started under still runs.
+# A failed program says how it ended: its status (a status over 128 is also
+# how a signal shows), how long it ran, whether the Wine server it started
+# under still runs, and, when it printed nothing, the last lines of Wine's
+# trace of it.
 if ((rc != 0)); then
-  seconds=$(awk -v from="$started" -v to="$EPOCHREALTIME" 'BEGIN { printf "%.2f", to - from }')
+  seconds=$(awk -v from="$started" -v to="$ended" 'BEGIN { printf "%.2f", to - from }')
   said="wine-run: ${1##*/} ended with status $rc after $seconds s"
   if ((rc > 128 && rc < 160)); then
     said+=" (or by SIG$(kill -l $((rc - 128)) 2>/dev/null || echo "$((rc - 128))"))"
   fi
   now=$(server_id || true)
   if [[ -z $server ]]; then
-    said+="; no server ran when it started"
+    said+="; no Wine server ran when it started"
   elif [[ -z $now ]]; then
     said+="; its Wine server has gone"
   elif [[ $now != "$server" ]]; then
@@ -161,9 +195,14 @@ if ((rc != 0)); then
     said+="; its Wine server still runs"
   fi
   echo "$said" >&2
+  if [[ -n $trace && ! -s $printed ]]; then
+    echo "wine-run: it printed nothing; the last lines of Wine's trace of it:" >&2
+    tail -n 12 "$trace" | sed 's/^/  /' >&2
+  fi
 fi
 if [[ -n ${CORVANE_WINE_RUNLOG:-} ]]; then
-  printf '%s %s pid=%s rc=%s server=[%s] after=[%s] %s\n' "$started" "$EPOCHREALTIME" \
+  printf '%s %s pid=%s rc=%s server=[%s] after=[%s] %s\n' "$started" "$ended" \
     "$program" "$rc" "$server" "$(server_id || true)" "$*" >>"$CORVANE_WINE_RUNLOG"
 fi
+[[ -z $trace ]] || rm -f "$trace" "$printed"
 exit "$rc"
