@@ -127,11 +127,12 @@ remove_machine_ports() {
 # process id), and its status is passed back.
 #
 # Where its output goes into pipes (as under ctest), Wine also traces it
-# (each library it loads, its process calls and exceptions, with times) into
-# a file of its own, kept out of the output: a program that dies at its
-# start says nothing of its own (a gtest program holds what it writes into a
-# pipe until it ends). Elsewhere (a terminal, which Wine makes the program's
-# console, or a file a test reads) the program runs as without this script.
+# into a file of its own, kept out of that output: Wine's own errors, each
+# library it loads, its process calls and exceptions, with times. A program
+# that dies at its start says nothing itself (a gtest program holds what it
+# writes into a pipe until it ends, and Wine's errors are otherwise off).
+# Elsewhere (a terminal, which Wine makes the program's console, or a file
+# that a test reads) the program runs as without this script.
 server=$(server_id)
 trace= printed=
 if [[ -p /dev/stdout && -p /dev/stderr ]]; then
@@ -146,7 +147,7 @@ if [[ -p /dev/stdout && -p /dev/stderr ]]; then
     { print >"/dev/stderr"; fflush("/dev/stderr"); print >>printed; fflush(printed) }')
   relay_err=$!
   started=$EPOCHREALTIME
-  WINEDEBUG=-all,+timestamp,+pid,+loaddll,+process,+seh wine "$@" <&0 >&4 2>&5 4>&- 5>&- &
+  WINEDEBUG=-all,err+all,+timestamp,+pid,+loaddll,+process,+seh wine "$@" <&0 >&4 2>&5 4>&- 5>&- &
   program=$!
   exec 4>&- 5>&-
 else
