@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Runs a Windows program of the build under Wine, in the build's own prefix:
 #   wine-run.sh PREFIX PROGRAM [ARGS...]
-# The prefix is made on first use. Its server is kept running (wineserver -p)
-# so that the volatile port list (HARDWARE\DEVICEMAP\SERIALCOMM) keeps what a
-# test puts there. Whenever a server starts, Wine's device manager maps the
+# The prefix is made on first use. Its server is kept running (60 s after
+# its last program, started by wine-server.sh, which also keeps it from taking
+# a COM port's terminal as its own) so that the volatile port list
+# (HARDWARE\DEVICEMAP\SERIALCOMM) keeps what a test puts there. Whenever a server starts, Wine's device manager maps the
 # machine's own serial ports (/dev/ttyS*, often the system console) as COM
 # ports, some time after the first program has started, while that program
 # and the next ones already run. So the first run of this script for a new
@@ -26,7 +27,8 @@ done
 export WINEPREFIX=$prefix WINEARCH=win64 WINEDEBUG=${CORVANE_WINEDEBUG:--all}
 # No Mono or Gecko installer when the prefix is made.
 export WINEDLLOVERRIDES="mscoree,mshtml="
-keep_server_s=60
+# Wine starts a server through wine-server.sh too, when a program finds none.
+export WINESERVER=$(cd "$(dirname "$0")" && pwd)/wine-server.sh CORVANE_WINE_KEEP_S=60
 serialcomm='HKLM\HARDWARE\DEVICEMAP\SERIALCOMM'
 
 # Wine's services, which the first program of a server starts, outlive this
@@ -105,11 +107,9 @@ remove_machine_ports() {
     touch "$WINEPREFIX/.corvane-prefix"
   fi
   rc=0
-  # The server outlives this script: it must hold neither the lock nor this
-  # script's output (whoever reads it would wait for it to end).
-  wineserver --persistent="$keep_server_s" </dev/null >/dev/null 2>&1 9>&- || rc=$?
+  "$WINESERVER" </dev/null 9>&- || rc=$?
   if ((rc != 0 && rc != 2)); then # 2: a server runs already
-    echo "wine-run: wineserver failed ($rc)" >&2
+    echo "wine-run: the Wine server failed ($rc)" >&2
     exit 1
   fi
   # A server that this script has not yet seen (this one's, or one that a
@@ -175,17 +175,18 @@ if [[ -n $trace ]]; then
   done
 fi
 
-# A failed program says how it ended: its status (a status over 128 is also
-# how a signal shows), how long it ran, whether the Wine server it started
-# under still runs, and, when it printed nothing, the last lines of Wine's
-# trace of it.
-if ((rc != 0)); then
+# A program that failed, or whose Wine server went away while it ran (which
+# ends every program of the prefix, some with status 0), says how it ended:
+# its status (a status over 128 is also how a signal shows), how long it ran,
+# what became of the server, and, when it printed nothing, the last lines of
+# Wine's trace of it.
+now=$(server_id || true)
+if ((rc != 0)) || [[ $now != "$server" ]]; then
   seconds=$(awk -v from="$started" -v to="$ended" 'BEGIN { printf "%.2f", to - from }')
   said="wine-run: ${1##*/} ended with status $rc after $seconds s"
   if ((rc > 128 && rc < 160)); then
     said+=" (or by SIG$(kill -l $((rc - 128)) 2>/dev/null || echo "$((rc - 128))"))"
   fi
-  now=$(server_id || true)
   if [[ -z $server ]]; then
     said+="; no Wine server ran when it started"
   elif [[ -z $now ]]; then
@@ -203,7 +204,7 @@ if ((rc != 0)); then
 fi
 if [[ -n ${CORVANE_WINE_RUNLOG:-} ]]; then
   printf '%s %s pid=%s rc=%s server=[%s] after=[%s] %s\n' "$started" "$ended" \
-    "$program" "$rc" "$server" "$(server_id || true)" "$*" >>"$CORVANE_WINE_RUNLOG"
+    "$program" "$rc" "$server" "$now" "$*" >>"$CORVANE_WINE_RUNLOG"
 fi
 [[ -z $trace ]] || rm -f "$trace" "$printed"
 exit "$rc"
