@@ -24,7 +24,9 @@ rm -f "$ended"
 
 # The server's stdin, stdout and stderr are none of the caller's: whoever
 # reads the caller's output would wait for the server to end.
-setsid sh -c 'wineserver --foreground --persistent="$1" & echo $! >"$2.pid"; wait $!; echo $? >"$2"' \
+# The shell notes the server's status only while this script waits for it.
+setsid sh -c 'wineserver --foreground --persistent="$1" & echo $! >"$2.pid"
+  wait $!; status=$?; [ -e "$2.pid" ] && echo $status >"$2"' \
   sh "$keep_s" "$ended" </dev/null >/dev/null 2>&1 9>&- &
 
 # The server serves once its socket listens: one of its descriptors is a
