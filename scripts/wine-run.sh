@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Runs a Windows program of the build under Wine, in the build's own prefix:
 #   wine-run.sh PREFIX PROGRAM [ARGS...]
-# The prefix is made on first use. Its server is kept running (60 s after
-# its last program, started by wine-server.sh, which also keeps it from taking
-# a COM port's terminal as its own) so that the volatile port list
-# (HARDWARE\DEVICEMAP\SERIALCOMM) keeps what a test puts there. Whenever a server starts, Wine's device manager maps the
-# machine's own serial ports (/dev/ttyS*, often the system console) as COM
+# The prefix is made on first use. Its server is kept running (60 s after its
+# last program) so that the volatile port list
+# (HARDWARE\DEVICEMAP\SERIALCOMM) keeps what a test puts there; wine-server.sh
+# starts it, so that it never takes a COM port's pseudo-terminal as its
+# controlling terminal. Whenever a server starts, Wine's device manager maps
+# the machine's own serial ports (/dev/ttyS*, often the system console) as COM
 # ports, some time after the first program has started, while that program
 # and the next ones already run. So the first run of this script for a new
 # server waits, holding the prefix's lock, until the device manager has
