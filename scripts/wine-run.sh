@@ -25,7 +25,7 @@ shift
 for signal in HUP INT QUIT TERM USR1 USR2 ALRM; do
   trap "echo 'wine-run: ended by SIG$signal before ${1##*/} ran' >&2; exit $((128 + $(kill -l $signal)))" "$signal"
 done
-export WINEPREFIX=$prefix WINEARCH=win64 WINEDEBUG=${CORVANE_WINEDEBUG:--all}
+export WINEPREFIX=$prefix WINEARCH=win64 WINEDEBUG=-all
 # No Mono or Gecko installer when the prefix is made.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 # Wine starts a server through wine-server.sh too, when a program finds none.
@@ -202,10 +202,6 @@ if ((rc != 0)) || [[ $now != "$server" ]]; then
     echo "wine-run: it printed nothing; the last lines of Wine's trace of it:" >&2
     tail -n 12 "$trace" | sed 's/^/  /' >&2
   fi
-fi
-if [[ -n ${CORVANE_WINE_RUNLOG:-} ]]; then
-  printf '%s %s pid=%s rc=%s server=[%s] after=[%s] %s\n' "$started" "$ended" \
-    "$program" "$rc" "$server" "$now" "$*" >>"$CORVANE_WINE_RUNLOG"
 fi
 [[ -z $trace ]] || rm -f "$trace" "$printed"
 exit "$rc"
