@@ -46,16 +46,22 @@ machine_ports() {
   done
 }
 
-# Which server runs: its socket is made anew by each (in Debian's layout
-# under the folder that the prefix's file "wineserver" names).
+# Which server runs: its process id and its socket, made anew by each (in
+# Debian's layout under the folder that the prefix's file "wineserver" names);
+# nothing when none runs. The server works in that folder; a server that was
+# killed leaves its socket behind.
 server_id() {
-  local name dir
+  local name dir proc
   name=$(printf 'server-%x-%x' "0x$(stat -c %D "$WINEPREFIX")" "$(stat -c %i "$WINEPREFIX")")
-  for dir in "/tmp/$(cat "$WINEPREFIX/wineserver" 2>/dev/null)" "/tmp/.wine-$(id -u)"; do
-    if [[ -S $dir/$name/socket ]]; then
-      stat -c '%i %Y' "$dir/$name/socket"
-      return
-    fi
+  # (Each step may fail as a server or a process goes meanwhile.)
+  for dir in "/tmp/$(cat "$WINEPREFIX/wineserver" 2>/dev/null || true)" "/tmp/.wine-$(id -u)"; do
+    [[ -S $dir/$name/socket ]] || continue
+    while IFS= read -r proc; do
+      if [[ $(cat "$proc/comm" 2>/dev/null || true) == wineserver* ]]; then
+        echo "${proc#/proc/} $(stat -c '%i %Y' "$dir/$name/socket" 2>/dev/null || true)"
+        return
+      fi
+    done < <(find /proc/[0-9]*/cwd -maxdepth 0 -lname "$dir/$name" -printf '%h\n' 2>/dev/null || true)
   done
 }
 
@@ -182,6 +188,15 @@ fi
 # what became of the server, and, when it printed nothing, the last lines of
 # Wine's trace of it.
 now=$(server_id || true)
+if [[ -n $server && $now == "$server" && -n $trace && ! -s $printed ]]; then
+  # A server that ends its programs (as `wineserver -k` does) leaves a
+  # moment after them.
+  for ((tries = 0; tries < 20; tries++)); do
+    sleep 0.05
+    now=$(server_id || true)
+    [[ $now == "$server" ]] || break
+  done
+fi
 if ((rc != 0)) || [[ $now != "$server" ]]; then
   seconds=$(awk -v from="$started" -v to="$ended" 'BEGIN { printf "%.2f", to - from }')
   said="wine-run: ${1##*/} ended with status $rc after $seconds s"
