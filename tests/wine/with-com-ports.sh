@@ -5,7 +5,13 @@
 # $CORVANE_PTY_BROKER with a pseudo-terminal mapped as a COM port of the
 # prefix (made by WINE_RUN before the program connects); PRELOAD gives Wine
 # modem lines on pseudo-terminals.
-set -euo pipefail
+set -Eeuo pipefail
+# A step that fails, or a signal, says so: the test has no output of its own
+# then.
+trap 'rc=$?; echo "with-com-ports: line $LINENO: $BASH_COMMAND: status $rc" >&2; exit "$rc"' ERR
+for signal in HUP INT QUIT TERM USR1 USR2 ALRM; do
+  trap "echo 'with-com-ports: ended by SIG$signal' >&2; exit $((128 + $(kill -l $signal)))" "$signal"
+done
 
 broker=$1 preload=$2 wine_run=$3 prefix=$4
 shift 4
