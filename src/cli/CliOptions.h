@@ -1,10 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "ImageFile.h"
 #include "SerialNumber.h"
 
 namespace corvane::cli {
@@ -14,7 +16,7 @@ enum TExitStatus : int {
     esComplete = 0,      // the workflow ended in "Complete!"; detect: a chip is known
     esFailedStep = 1,    // a step failed, the chip differs from the file or is not blank
     esUsage = 2,         // the command line is wrong
-    esBadFile = 3,       // the HEX file (or the trace) cannot be read or written, is
+    esBadFile = 3,       // the file (or the trace) cannot be read or written, is
                          // malformed or does not fit the chip
     esNoProgrammer = 4,  // no programmer answered, or it holds no chip that is known
     esPortError = 5      // the serial port failed while the programmer was in use
@@ -33,6 +35,9 @@ inline constexpr const char* kDefaultLog = "corvane-station.csv";
 struct TCliOptions {
     TCommand command = TCommand::None;
     std::string file;
+    // --format: HEX text or raw binary, whatever the file's name; unset: the
+    // name decides (FileFormat).
+    std::optional<TImageFormat> format;
     std::string port;   // empty: scan the system's list of serial ports
     std::string trace;  // empty: no trace of the line
     bool fastVerify = false;
@@ -61,6 +66,10 @@ class EUsage : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
+
+// The format of the file named: --format's, else the one its name gives
+// (standard input and output: HEX).
+TImageFormat FileFormat(const TCliOptions& options);
 
 // Reads the command line (argv[0] excluded). Raises EUsage with a one-line
 // reason when it is wrong. --help and --version need no command.

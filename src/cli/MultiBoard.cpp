@@ -303,10 +303,10 @@ private:
         try {
             switch (FOptions.command) {
                 case TCommand::Program:
-                    outcome = link.ProgramFromImage(*FRun.Image, stop);
+                    outcome = link.ProgramFromImage(*FRun.Image, stop, FRun.FileLength);
                     break;
                 case TCommand::Verify:
-                    outcome = link.VerifyWithImage(*FRun.Image, stop);
+                    outcome = link.VerifyWithImage(*FRun.Image, stop, FRun.FileLength);
                     break;
                 case TCommand::Erase:
                     outcome = link.EraseOnly(stop);
