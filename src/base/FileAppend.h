@@ -23,7 +23,10 @@ public:
     // Whether the file, when opened, ended in a line end (or was empty).
     bool EndedInLineEnd() const { return FEndedInLineEnd; }
 
-    // Writes `text` at the end in one piece and flushes it to the disk.
+    // Writes `text` at the end in one piece and flushes it to the disk. When
+    // it cannot be written whole (a full disk), the file is cut back to where
+    // it ended before, so no record is left half written, and the error is
+    // raised.
     void Append(std::string_view text);
 
 private:

@@ -50,17 +50,26 @@ TAppendFile::~TAppendFile() {
 
 void TAppendFile::Append(std::string_view text) {
     const int fd = static_cast<int>(FHandle);
+    // The file is held by this process alone: its end is where this record begins.
+    const off_t before = lseek(fd, 0, SEEK_END);
+    if (before < 0) RaiseSystem(errno);
+    auto cutBack = [&](int err) {
+        while (ftruncate(fd, before) != 0 && errno == EINTR) {
+        }
+        fsync(fd);
+        RaiseSystem(err);
+    };
     // One write for the whole record: a process that is killed leaves all of
     // it or none.
     while (!text.empty()) {
         const ssize_t n = write(fd, text.data(), text.size());
         if (n < 0) {
             if (errno == EINTR) continue;
-            RaiseSystem(errno);
+            cutBack(errno);
         }
         text.remove_prefix(static_cast<std::size_t>(n));
     }
-    if (fsync(fd) != 0 && errno != EINVAL) RaiseSystem(errno);
+    if (fsync(fd) != 0 && errno != EINVAL) cutBack(errno);
 }
 
 }  // namespace corvane

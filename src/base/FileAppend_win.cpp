@@ -19,10 +19,11 @@ namespace {
 }  // namespace
 
 TAppendFile::TAppendFile(const std::string& fileName) {
-    // Others may read it meanwhile, not write it.
+    // Others may read it meanwhile, not write it. Written at its end (this
+    // process is its only writer), and cut back there when a record fails.
     HANDLE handle =
-        CreateFileW(Widen(fileName).c_str(), FILE_APPEND_DATA | GENERIC_READ, FILE_SHARE_READ,
-                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        CreateFileW(Widen(fileName).c_str(), GENERIC_WRITE | GENERIC_READ, FILE_SHARE_READ, nullptr,
+                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) RaiseFileError(GetLastError());
     FHandle = reinterpret_cast<std::intptr_t>(handle);
     LARGE_INTEGER size{};
@@ -50,13 +51,22 @@ TAppendFile::~TAppendFile() {
 
 void TAppendFile::Append(std::string_view text) {
     HANDLE handle = reinterpret_cast<HANDLE>(FHandle);
+    LARGE_INTEGER before{};
+    const LARGE_INTEGER zero{};
+    if (!SetFilePointerEx(handle, zero, &before, FILE_END)) RaiseFileError(GetLastError());
+    auto cutBack = [&](DWORD err) {
+        if (SetFilePointerEx(handle, before, nullptr, FILE_BEGIN)) SetEndOfFile(handle);
+        FlushFileBuffers(handle);
+        RaiseFileError(err);
+    };
     while (!text.empty()) {
         DWORD n = 0;
         const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(text.size(), 1 << 20));
-        if (!WriteFile(handle, text.data(), chunk, &n, nullptr)) RaiseFileError(GetLastError());
+        if (!WriteFile(handle, text.data(), chunk, &n, nullptr)) cutBack(GetLastError());
+        if (n == 0) cutBack(ERROR_DISK_FULL);
         text.remove_prefix(n);
     }
-    if (!FlushFileBuffers(handle)) RaiseFileError(GetLastError());
+    if (!FlushFileBuffers(handle)) cutBack(GetLastError());
 }
 
 }  // namespace corvane

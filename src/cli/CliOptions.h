@@ -6,22 +6,19 @@
 #include <string>
 #include <vector>
 
+#include "BoardRun.h"
 #include "ImageFile.h"
 #include "SerialNumber.h"
 
 namespace corvane::cli {
 
-// The exit statuses of corvane-cli.
-enum TExitStatus : int {
-    esComplete = 0,      // the workflow ended in "Complete!"; detect: a chip is known
-    esFailedStep = 1,    // a step failed, the chip differs from the file or is not blank
-    esUsage = 2,         // the command line is wrong
-    esBadFile = 3,       // the file (or the trace) cannot be read or written, is
-                         // malformed or does not fit the chip
-    esNoProgrammer = 4,  // no programmer answered, or it holds no chip that is known
-    esPortError = 5      // the serial port failed while the programmer was in use
-    // A run stopped by a signal ends with StoppedStatus(signal) (StopSignals.h).
-};
+// The exit statuses of corvane-cli (BoardRun.h); a run stopped by a signal
+// ends with StoppedStatus(signal) (StopSignals.h).
+using station::TExitStatus;
+using enum station::TExitStatus;
+using station::ParseSerialFormat;
+using station::ParseSerialValue;
+using station::TSerialFormat;
 
 enum class TCommand { None, Detect, Program, Read, Verify, Erase, BlankCheck, Ports, Station };
 

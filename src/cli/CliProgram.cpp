@@ -25,7 +25,7 @@
 #include "PortScreen.h"
 #include "ProgrammerLink.h"
 #include "ScratchDir.h"
-#include "Station.h"
+#include "StationTerminal.h"
 #include "StopSignals.h"
 #include "TerminalView.h"
 #include "TextFile.h"

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "BoardExchange.h"
-#include "BoardView.h"
+#include "BoardsDisplay.h"
 #include "CPort.h"
 #include "Discovery.h"
 #include "Exception.h"
@@ -286,7 +286,7 @@ private:
         }
         TBoardView view(display, board.Line);
         const TChipKind kind = board.Found.ChipKind;
-        SetBoardOptions(view, FOptions, kind);
+        SetBoardOptions(view, BoardOptionsOf(FOptions), kind);
         bool portErrorShown = false;
         TProgrammerLink link(view, std::move(board.Found.ComPort));
         link.SetLineTrace(trace);
@@ -299,8 +299,9 @@ private:
         if (kind == ck89C2051) link.ApplyMemSizeChoice();
 
         const std::stop_token stop = stop_signals::Token();
-        TOutcome outcome{TOutcomeKind::Failed, "the workflow did not complete"};
-        try {
+        TOutcomeKind kindOfEnd = TOutcomeKind::Failed;
+        const station::TBoardResult result = station::RunOnBoard(view, CurrentStopStatus, [&] {
+            TOutcome outcome{TOutcomeKind::Failed, "the workflow did not complete"};
             switch (FOptions.command) {
                 case TCommand::Program:
                     outcome = link.ProgramFromImage(*FRun.Image, stop, FRun.FileLength);
@@ -317,28 +318,18 @@ private:
                 default:
                     break;
             }
-        } catch (const EComPort& e) {
-            portErrorShown = true;
-            return Ended(board, view, esPortError, e.what());
-        } catch (const Exception& e) {
-            // The image does not fit the chip.
-            return Ended(board, view, esBadFile, e.what());
-        } catch (const std::exception& e) {
-            return Ended(board, view, esPortError, e.what());
-        }
-        Ended(board, view, ExitStatusFor(outcome, CurrentStopStatus()), outcome.Text);
+            kindOfEnd = outcome.Kind;
+            return outcome;
+        });
+        if (result.PortFailed) portErrorShown = true;
+        board.Status = result.Status;
+        board.Row.Result = result.Text;
         // A chip that differs from the file or is not blank: where.
-        if (outcome.Kind == TOutcomeKind::Failed) {
+        if (result.Ended && kindOfEnd == TOutcomeKind::Failed) {
             if (const std::string detail = Differences(link); !detail.empty()) {
                 display.Message(board.Line, detail);
             }
         }
-    }
-
-    static void Ended(TBoard& board, TBoardView& view, int status, const std::string& result) {
-        view.FinishPass();
-        board.Status = status;
-        board.Row.Result = result;
     }
 
     // Where the chip differs from the file (verify) or from FF (blank-check).
@@ -369,44 +360,17 @@ private:
 
 }  // namespace
 
-std::string Hex(unsigned value, int digits) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%0*X", digits, value);
-    return buf;
-}
-
 int RunOnEveryBoard(const TMultiBoardRun& run) {
     TRun multi(run);
     return multi.Execute();
 }
 
-void SetBoardOptions(TBoardView& view, const TCliOptions& options, TChipKind kind) {
-    view.SetFastVerifyEnabled(kind != ck89C2051);
-    view.SetFastVerifyChecked(options.fastVerify);
-    view.SetLockChecked(options.lock);
-    view.SetMemSizeIndex(options.memSizeIndex);
-}
-
-void ShowMonitorFailures(TProgrammerLink& link, TBoardsDisplay& display, std::size_t line,
-                         bool& shown) {
-    link.ComPort().Dispatcher()->SetExceptionHandler(
-        [&display, line, &shown](std::exception_ptr error) {
-            if (std::exchange(shown, true)) return;
-            try {
-                std::rethrow_exception(error);
-            } catch (const std::exception& e) {
-                display.Message(line, std::string("the port failed: ") + e.what());
-            } catch (...) {
-                display.Message(line, "the port failed");
-            }
-        });
-}
-
-std::uint16_t BoardChecksum(const THexFile& image) {
-    unsigned sum = 0;
-    const int last = TProgrammerLink::LastDataIndex(image);
-    for (int i = 0; i <= last; ++i) sum += image.GetByte(static_cast<std::uint16_t>(i));
-    return static_cast<std::uint16_t>(0x10000 - (sum & 0xFFFF));
+station::TBoardOptions BoardOptionsOf(const TCliOptions& options) {
+    station::TBoardOptions board;
+    board.FastVerify = options.fastVerify;
+    board.Lock = options.lock;
+    board.MemSizeIndex = options.memSizeIndex;
+    return board;
 }
 
 std::string BoardTracePath(const std::string& trace, const std::string& port) {

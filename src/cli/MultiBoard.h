@@ -5,7 +5,8 @@
 #include <memory>
 #include <string>
 
-#include "BoardView.h"
+#include "BoardRun.h"
+#include "BoardsDisplay.h"
 #include "ChipKind.h"
 #include "CliOptions.h"
 #include "LineTrace.h"
@@ -40,23 +41,13 @@ struct TMultiBoardRun {
 // ended "Complete!", otherwise the highest of the boards' statuses.
 int RunOnEveryBoard(const TMultiBoardRun& run);
 
-// A board's view with the options that the command line gives, for a chip of
-// `kind` (a 2051/4051 has no checksum: fast verify is off there).
-void SetBoardOptions(TBoardView& view, const TCliOptions& options, TChipKind kind);
+// The board options that the command line gives.
+station::TBoardOptions BoardOptionsOf(const TCliOptions& options);
 
-// A failure of the link's port monitor thread reaches the board's thread when
-// the port closes: it is shown on the board's line, unless `shown` (which
-// must outlive the link) says the port's failure is known already.
-void ShowMonitorFailures(TProgrammerLink& link, TBoardsDisplay& display, std::size_t line,
-                         bool& shown);
-
-// `value` in upper-case hexadecimal, `digits` digits at least.
-std::string Hex(unsigned value, int digits);
-
-// The checksum of `image` as the programmer's checksum command gives it for
-// a chip programmed with it: the two's complement of the 16-bit sum of its
-// bytes up to the last that is not FF.
-std::uint16_t BoardChecksum(const THexFile& image);
+using station::BoardChecksum;
+using station::Hex;
+using station::SetBoardOptions;
+using station::ShowMonitorFailures;
 
 // `trace` + "." + the port's name with each '/' made '_'.
 std::string BoardTracePath(const std::string& trace, const std::string& port);

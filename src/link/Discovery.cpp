@@ -165,6 +165,16 @@ bool GreetBoard(TBoardExchange& board, std::optional<TChipKind>& kind,
     return !board.StopRequested();
 }
 
+TSocketReply AskSocket(TBoardExchange& board, std::int32_t greetingMs, std::int32_t queryMs) {
+    TBoardExchange::TIdleGuard idle(board);
+    board.PurgePort();
+    TSocketReply reply;
+    board.Exchange(kCr, kPrompt, reply.Greeting, greetingMs);
+    if (!Contains(reply.Greeting, kKeyword) || Contains(reply.Greeting, "2051")) return reply;
+    if (!board.StopRequested()) board.Exchange('p', kPrompt, reply.ChipReply, queryMs);
+    return reply;
+}
+
 TSearchResult FindProgrammers(const std::vector<std::string>& ports, const TSearchOptions& options,
                               std::stop_token stop) {
     TSearchResult result;
@@ -356,6 +366,12 @@ bool TProgrammerLink::Greet(std::stop_token stop, const std::function<void()>& a
     const bool found = GreetBoard(FBoard, kind, answered);
     if (kind) SetChipKind(*kind);
     return found;
+}
+
+TSocketReply TProgrammerLink::AskSocket(std::stop_token stop, std::int32_t greetingMs,
+                                        std::int32_t queryMs) {
+    TCommand command(FBoard, std::move(stop));
+    return corvane::AskSocket(FBoard, greetingMs, queryMs);
 }
 
 void TProgrammerLink::IdentifyChip(const std::string& greeting) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -34,6 +35,20 @@ std::optional<TChipKind> IdentifyChipOn(TBoardExchange& board, const std::string
 // and was not cut short by the exchange's stop.
 bool GreetBoard(TBoardExchange& board, std::optional<TChipKind>& kind,
                 const std::function<void()>& answered = {});
+
+// What a board says of its socket: its greeting and, unless the greeting names
+// a 2051/4051 (whose board cannot tell), its answer to 'p'. A part that did
+// not come is empty.
+struct TSocketReply {
+    std::string Greeting;
+    std::string ChipReply;
+};
+
+// Greets the board on the exchange's open port (purged first), giving the
+// greeting `greetingMs`, and asks for its chip, giving the answer `queryMs`.
+// Nothing is judged here: a front end that must tell an empty socket from a
+// reply that was lost reads the texts itself.
+TSocketReply AskSocket(TBoardExchange& board, std::int32_t greetingMs, std::int32_t queryMs);
 
 struct TFoundProgrammer {
     std::string Port;             // the port's name as listed

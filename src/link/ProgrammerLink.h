@@ -11,6 +11,7 @@
 #include "BoardExchange.h"
 #include "CPort.h"
 #include "ChipKind.h"
+#include "Discovery.h"
 #include "ImageFile.h"
 #include "LineTrace.h"
 #include "Outcome.h"
@@ -91,6 +92,9 @@ public:
     // a programmer answers, tells `answered` and identifies the chip. Whether
     // one answered (and was not cut short by a stop).
     bool Greet(std::stop_token stop = {}, const std::function<void()>& answered = {});
+    // The board's greeting and chip query on the open port, as they came
+    // (see corvane::AskSocket); the chip kind is left as it is.
+    TSocketReply AskSocket(std::stop_token stop, std::int32_t greetingMs, std::int32_t queryMs);
     // Sets the chip kind from the programmer's greeting or its 'p' answer.
     void IdentifyChip(const std::string& greeting);
 
@@ -108,6 +112,10 @@ public:
     // The Send workflow: file (HEX text or raw binary) into the chip.
     TOutcome ProgramFromFile(const std::string& fileName, std::stop_token stop = {},
                              TImageFormat format = TImageFormat::Hex);
+    // Told on the link's thread when a Send is about to begin its write pass
+    // (from then on bytes of the file may be in the chip); a stop asked for
+    // before it returns ends the Send before anything is written.
+    void SetWriteStarting(std::function<void()> told) { FWriteStarting = std::move(told); }
     // The Send workflow for an image loaded before (a file that can be read
     // only once). A byte beyond the chip's code memory that is not 0xFF raises
     // EHexFile, as loading the file at the chip's size does, before the chip
@@ -210,6 +218,7 @@ private:
     std::string FLastStatus;
     std::chrono::milliseconds FCommandPause{500};
     std::uint16_t FCheckedCount = 0;
+    std::function<void()> FWriteStarting;
     // While set, a read-back shows the wrong-echo box only if none has been
     // shown since it was set (the erase of a 2051/4051 reads back up to ten times).
     bool FOneEchoBox = false;

@@ -98,6 +98,10 @@ TOutcome TProgrammerLink::ProgramFromImage(const THexFile& image, std::stop_toke
     if (!EraseChip() || StopRequested()) return EndWorkflow("Erase Failed!");
     ShowStatus("Initial for Writing");
     if (!SetCounter(count) || StopRequested()) return EndWorkflow("Set Counter Failed!");
+    if (FWriteStarting) {
+        FWriteStarting();
+        if (StopRequested()) return EndWorkflow("Write Failed!");
+    }
     ShowStatus(Format("Writing... [%u Bytes]", count));
     FView.RepaintStatus();
     if (!WriteChip(count) || StopRequested()) return EndWorkflow("Write Failed!");

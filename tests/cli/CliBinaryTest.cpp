@@ -184,5 +184,20 @@ TEST_F(CliBinaryTest, AllComparesEveryByteOfABinaryFileOnEachBoard) {
                                          "file FF, chip 00"));
 }
 
+TEST_F(CliBinaryTest, TheStationProgramsABinaryFileWithItsSerialNumbers) {
+    auto board = Board();
+    const auto data = Pattern(300);
+    const std::string file = BinFile("kit.bin", Text(data));
+    const std::string log = FDir.File("log.csv");
+    CliResult r = Cli({"station", file, "--chips", "1", "--log", log, "--serial", "0xF00=7",
+                       "--serial-format", "be16"});
+    ASSERT_EQ(r.status, esComplete) << r.out << r.err;
+    auto flash = Dump(data);
+    flash[0xF00] = 0x00;
+    flash[0xF01] = 0x07;
+    EXPECT_EQ(board->Flash(), flash);
+    EXPECT_THAT(ReadFile(log), HasSubstr("," + file + ","));
+}
+
 }  // namespace
 }  // namespace corvane::test

@@ -1,14 +1,15 @@
 #include "SerialNumber.h"
 
+#include <algorithm>
 #include <charconv>
 #include <sstream>
 #include <stdexcept>
 
+#include "DurableFile.h"
 #include "Exception.h"
-#include "FileReplace.h"
 #include "TextFile.h"
 
-namespace corvane::cli {
+namespace corvane::station {
 
 int TSerialFormat::Width() const {
     switch (Kind) {
@@ -48,6 +49,22 @@ std::vector<std::uint8_t> TSerialFormat::Bytes(std::uint64_t number) const {
     return bytes;
 }
 
+std::string TSerialFormat::Name() const {
+    switch (Kind) {
+        case TKind::Le16:
+            return "le16";
+        case TKind::Be16:
+            return "be16";
+        case TKind::Le32:
+            return "le32";
+        case TKind::Be32:
+            return "be32";
+        case TKind::Ascii:
+            break;
+    }
+    return "ascii:" + std::to_string(Digits);
+}
+
 std::optional<TSerialFormat> ParseSerialFormat(const std::string& text) {
     using TKind = TSerialFormat::TKind;
     if (text == "le16") return TSerialFormat{TKind::Le16};
@@ -73,8 +90,9 @@ std::optional<std::uint64_t> ParseSerialValue(const std::string& text, std::uint
     return value;
 }
 
-TSerialSeries::TSerialSeries(std::string stateFile, std::uint64_t start, std::uint64_t max)
-    : FStateFile(std::move(stateFile)), FMax(max), FNext(start) {
+TSerialSeries::TSerialSeries(std::string stateFile, std::uint64_t start,
+                             const TSerialFormat& format, std::set<std::uint64_t> logged)
+    : FStateFile(std::move(stateFile)), FFormat(format), FLogged(std::move(logged)), FNext(start) {
     std::string text;
     try {
         if (ReadTextFile(FStateFile, text)) {
@@ -110,22 +128,37 @@ TSerialSeries::TSerialSeries(std::string stateFile, std::uint64_t start, std::ui
     } catch (const std::exception& e) {
         throw std::runtime_error(FStateFile + ": " + e.what());
     }
+    // The log holds what is in chips, whatever the state file says (it may be
+    // lost, or belong to another folder).
+    if (!FLogged.empty() && *FLogged.begin() <= FNext && FNext <= *FLogged.rbegin()) {
+        FMovedPast = *FLogged.rbegin();
+        FNext = *FMovedPast + 1;
+    }
+    std::erase_if(FGivenBack, [this](std::uint64_t n) { return !Free(n); });
     std::lock_guard lock(FMutex);
     Save();
+}
+
+bool TSerialSeries::Free(std::uint64_t number) const {
+    if (number > FFormat.Max() || FLogged.contains(number)) return false;
+    // An erased chip holds FF in every byte: that number could not be told
+    // from no number, and writing it writes nothing.
+    const auto bytes = FFormat.Bytes(number);
+    return std::any_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b != 0xFF; });
 }
 
 std::optional<std::uint64_t> TSerialSeries::Take() {
     std::lock_guard lock(FMutex);
     const auto givenBack = FGivenBack;
     const std::uint64_t next = FNext;
-    std::uint64_t number = 0;
+    std::optional<std::uint64_t> number;
     if (!FGivenBack.empty()) {
         number = *FGivenBack.begin();
         FGivenBack.erase(FGivenBack.begin());
-    } else if (FNext <= FMax) {
-        number = FNext++;
     } else {
-        return std::nullopt;
+        while (FNext <= FFormat.Max() && !Free(FNext)) ++FNext;
+        if (FNext > FFormat.Max()) return std::nullopt;
+        number = FNext++;
     }
     try {
         Save();
@@ -134,11 +167,11 @@ std::optional<std::uint64_t> TSerialSeries::Take() {
         FNext = next;
         throw;
     }
-    FOut.insert(number);
+    FOut.insert(*number);
     return number;
 }
 
-void TSerialSeries::Passed(std::uint64_t number) {
+void TSerialSeries::Used(std::uint64_t number) {
     std::lock_guard lock(FMutex);
     FOut.erase(number);
 }
@@ -151,14 +184,14 @@ void TSerialSeries::GiveBack(std::uint64_t number) {
 }
 
 void TSerialSeries::Save() {
-    std::string text = "# corvane-cli station: the serial numbers still to hand out\nnext " +
+    std::string text = "# corvane station: the serial numbers still to hand out\nnext " +
                        std::to_string(FNext) + "\nfree";
     for (std::uint64_t n : FGivenBack) text += " " + std::to_string(n);
     try {
-        ReplaceFileContents(FStateFile, text + "\n");
+        ReplaceDurably(FStateFile, text + "\n");
     } catch (const std::exception& e) {
         throw std::runtime_error(FStateFile + ": " + e.what());
     }
 }
 
-}  // namespace corvane::cli
+}  // namespace corvane::station

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "ProgrammerView.h"
+#include "BoardView.h"
 
 // What the user sees of a run on several programmer boards at once (--all):
 // on a terminal one line per board (port, chip, step, bytes, rate) redrawn in
@@ -25,7 +25,7 @@ struct TBoardRow {
 };
 
 // The output that the boards' views share; called from the boards' threads.
-class TBoardsDisplay {
+class TBoardsDisplay : public station::IBoardReport {
 public:
     TBoardsDisplay(std::FILE* out, std::FILE* err, bool terminal, bool quiet);
     TBoardsDisplay(const TBoardsDisplay&) = delete;
@@ -41,13 +41,10 @@ public:
     // The terminal's bell (a chip failed); nothing without a terminal.
     void Bell();
 
-    // A status text of a board.
-    void Step(std::size_t board, const std::string& text);
-    // How far a board's write or read pass has come, `seconds` into it.
-    void Progress(std::size_t board, int done, int total, double seconds);
-    void PassEnded(std::size_t board, int done, int total, double seconds);
-    // A message of a board's link (where the window shows a message box).
-    void Message(std::size_t board, const std::string& text);
+    void Step(std::size_t board, const std::string& text) override;
+    void Progress(std::size_t board, int done, int total, double seconds) override;
+    void PassEnded(std::size_t board, int done, int total, double seconds) override;
+    void Message(std::size_t board, const std::string& text) override;
 
     // Once every board has ended: the lines drawn one last time, then the
     // messages held back meanwhile (they would tear a terminal's lines).
@@ -84,50 +81,7 @@ private:
     std::vector<std::string> FHeldMessages;
 };
 
-// The programmer link's view of one board of such a run: option states as
-// the command line gave them, status texts and passes to the display.
-class TBoardView : public IProgrammerView {
-public:
-    TBoardView(TBoardsDisplay& display, std::size_t board) : FDisplay(display), FBoard(board) {}
-
-    void SetFastVerifyEnabled(bool enabled) { FFastVerifyEnabled = enabled; }
-    void SetFastVerifyChecked(bool checked) { FFastVerifyChecked = checked; }
-    void SetLockChecked(bool checked) { FLockChecked = checked; }
-    void SetMemSizeIndex(int index) { FMemSizeIndex = index; }
-
-    // Ends a pass still open (at the end of the workflow).
-    void FinishPass();
-
-    void ShowStatus(const std::string& text) override;
-    void RepaintStatus() override {}
-    void RepaintWindow() override {}
-    void SetProgressRange(int min, int max) override;
-    void SetProgressPosition(int /*position*/) override {}
-    void ShowMessage(const std::string& text) override;
-    void ShowWaitCursor() override {}
-    void RestoreCursor() override {}
-    void SetPollTimerEnabled(bool /*enabled*/) override {}
-    bool FastVerifyEnabled() const override { return FFastVerifyEnabled; }
-    bool FastVerifyChecked() const override { return FFastVerifyChecked; }
-    bool LockChecked() const override { return FLockChecked; }
-    int MemSizeIndex() const override { return FMemSizeIndex; }
-    void PassProgress(int done, int total) override;
-
-private:
-    using Clock = std::chrono::steady_clock;
-    double PassSeconds() const;
-
-    TBoardsDisplay& FDisplay;
-    std::size_t FBoard;
-    bool FFastVerifyEnabled = true;
-    bool FFastVerifyChecked = false;
-    bool FLockChecked = false;
-    int FMemSizeIndex = 0;
-    std::string FLastStatus;
-    bool FPassOpen = false;
-    int FDone = 0;
-    int FTotal = 0;
-    Clock::time_point FPassStart{};
-};
+// The link's view of one board (BoardView.h of the station library).
+using station::TBoardView;
 
 }  // namespace corvane::cli

@@ -1,4 +1,4 @@
-#include "BoardView.h"
+#include "BoardsDisplay.h"
 
 #include <algorithm>
 
@@ -157,46 +157,6 @@ void TBoardsDisplay::Summary(const std::vector<TBoardRow>& rows, bool checksums)
         line(Printable(row.Port), row.Chip, row.Result, time, row.Checksum);
     }
     std::fflush(FOut);
-}
-
-void TBoardView::ShowStatus(const std::string& text) {
-    FinishPass();
-    // A text that repeats the last changes nothing; the poll's empty one says nothing.
-    if (text.empty() || text == FLastStatus) return;
-    FLastStatus = text;
-    FDisplay.Step(FBoard, text);
-}
-
-void TBoardView::SetProgressRange(int /*min*/, int max) {
-    FinishPass();
-    FPassOpen = true;
-    FDone = 0;
-    FTotal = max + 1;
-    FPassStart = Clock::now();
-}
-
-void TBoardView::PassProgress(int done, int total) {
-    if (!FPassOpen) SetProgressRange(0, total - 1);
-    FDone = done;
-    FTotal = total;
-    FDisplay.Progress(FBoard, done, total, PassSeconds());
-}
-
-void TBoardView::FinishPass() {
-    if (!FPassOpen) return;
-    FPassOpen = false;
-    if (FDone > 0) FDisplay.PassEnded(FBoard, FDone, FTotal, PassSeconds());
-}
-
-void TBoardView::ShowMessage(const std::string& text) {
-    FinishPass();
-    // The link's one message: the character that came instead of the echo of
-    // a read-back command (NUL when none came).
-    FDisplay.Message(FBoard, "unexpected answer from the programmer: \"" + Printable(text) + "\"");
-}
-
-double TBoardView::PassSeconds() const {
-    return std::chrono::duration<double>(Clock::now() - FPassStart).count();
 }
 
 }  // namespace corvane::cli

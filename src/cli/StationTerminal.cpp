@@ -1,0 +1,167 @@
+#include "StationTerminal.h"
+
+#include <condition_variable>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "BoardsDisplay.h"
+#include "Console.h"
+#include "ExitStatus.h"
+#include "PortMap.h"
+#include "Station.h"
+#include "StopSignals.h"
+
+namespace corvane::cli {
+
+namespace {
+
+using station::TBoardState;
+
+// The station's reports drawn as the boards' lines (BoardsDisplay.h).
+class TStationTerminal : public station::IStationHost {
+public:
+    TStationTerminal(const TMultiBoardRun& run)
+        : FRun(run), FDisplay(run.Out, run.Err, run.Terminal, run.Options->quiet) {}
+
+    TBoardsDisplay& Display() { return FDisplay; }
+
+    void Error(const std::string& text) {
+        std::fprintf(FRun.Err, "corvane-cli: %s\n", text.c_str());
+        std::fflush(FRun.Err);
+    }
+
+    void Step(std::size_t board, const std::string& text) override { FDisplay.Step(board, text); }
+    void Progress(std::size_t board, int done, int total, double seconds) override {
+        FDisplay.Progress(board, done, total, seconds);
+    }
+    void PassEnded(std::size_t board, int done, int total, double seconds) override {
+        FDisplay.PassEnded(board, done, total, seconds);
+    }
+    void Message(std::size_t board, const std::string& text) override {
+        FDisplay.Message(board, text);
+    }
+    std::size_t AddBoard(const std::string& port, const std::string& chip) override {
+        return FDisplay.Add(port, chip);
+    }
+    void SetChip(std::size_t board, const std::string& chip) override {
+        FDisplay.SetChip(board, chip);
+    }
+    void BoardState(std::size_t board, TBoardState state, const std::string& result) override {
+        switch (state) {
+            case TBoardState::WaitingForChip:
+                return FDisplay.Step(board, "waiting for a chip");
+            case TBoardState::WaitingForEnter:
+                return FDisplay.Step(board, "no socket sensing: seat a chip, then press Enter");
+            case TBoardState::RemoveChip:
+                // On a terminal the line keeps the chip's result in view.
+                return FDisplay.Step(board, FRun.Terminal && !result.empty()
+                                                ? result + "  remove the chip"
+                                                : "remove the chip");
+            case TBoardState::RemoveChipToGoOn:
+                return FDisplay.Step(board, "remove the chip to go on");
+            case TBoardState::Gone:
+                return FDisplay.Step(
+                    board, result.empty() ? "programmer gone" : result + "  programmer gone");
+            case TBoardState::InputEnded:
+                return FDisplay.Step(board, "standard input ended: no Enter");
+        }
+    }
+    void ChipDone(std::size_t /*board*/, const station::TStationRow& /*row*/) override {}
+    void ChipFailed(std::size_t /*board*/) override {
+        if (FRun.Options->bell) FDisplay.Bell();
+    }
+    void Totals(const station::TStationTotals& totals) override {
+        if (!FRun.Terminal) return;
+        const double hours = totals.Seconds / 3600.0;
+        char text[160];
+        std::snprintf(text, sizeof text, "good %d  failed %d  %.0f chips per hour", totals.Good,
+                      totals.Failed, hours > 0 ? (totals.Good + totals.Failed) / hours : 0.0);
+        FDisplay.SetFooter(text);
+    }
+    void WaitingForProgrammer() override {
+        if (FRun.Options->quiet) return;
+        FDisplay.SetFooter("waiting for a programmer");
+        if (!FRun.Terminal) {
+            std::fprintf(FRun.Out, "waiting for a programmer\n");
+            std::fflush(FRun.Out);
+        }
+    }
+    void Notice(const std::string& text, bool /*error*/) override { Error(text); }
+    int StopStatus() const override {
+        const int status = CurrentStopStatus();
+        return status != 0 ? status : esFailedStep;
+    }
+
+private:
+    const TMultiBoardRun& FRun;
+    TBoardsDisplay FDisplay;
+};
+
+// Enter on standard input, passed to the station as it comes. The line is
+// read by a thread of its own, left to the end of the program (a read of a
+// terminal cannot be called off).
+void ReadEnters(const std::shared_ptr<station::TStation>& target) {
+    std::thread([weak = std::weak_ptr(target)] {
+        while (console::ReadInputLine()) {
+            if (auto station = weak.lock()) station->EnterPressed();
+        }
+        if (auto station = weak.lock()) station->InputEnded();
+    }).detach();
+}
+
+}  // namespace
+
+int RunStation(const TMultiBoardRun& run) {
+    const TCliOptions& options = *run.Options;
+    TStationTerminal host(run);
+    station::TStationOptions stationOptions;
+    stationOptions.File = options.file;
+    stationOptions.Image = run.Image;
+    stationOptions.FileLength = run.FileLength;
+    stationOptions.Log = options.log.empty() ? kDefaultLog : options.log;
+    stationOptions.Board = BoardOptionsOf(options);
+    stationOptions.Chips = options.chips;
+    if (options.serial) {
+        station::TSerialPlan serial;
+        serial.Address = options.serialAddress;
+        serial.Start = options.serialStart;
+        serial.Format = options.serialFormat;
+        serial.Overwrite = options.serialOverwrite;
+        stationOptions.Serial = serial;
+    }
+    stationOptions.ScreenPorts = options.port.empty();
+    auto station = std::make_shared<station::TStation>(stationOptions, host);
+    if (int status = station->Open(); status != esComplete) return status;
+
+    std::optional<TSinglePortMap> map;
+    if (!options.port.empty()) {
+        try {
+            map.emplace(options.port);
+        } catch (const std::exception& e) {
+            host.Error(e.what());
+            return esNoProgrammer;
+        }
+    }
+    // From the first port on, a stop lets every chip under way be finished.
+    stop_signals::FinishPassOnStop();
+    if (!options.quiet) {
+        std::fprintf(run.Out, "station: %s (checksum %s), log %s; Ctrl+C ends\n",
+                     options.file.c_str(), station->Checksum().c_str(), stationOptions.Log.c_str());
+        std::fflush(run.Out);
+    }
+    ReadEnters(station);
+    const int status = station->Run(stop_signals::Token());
+    host.Display().Finish();
+    const station::TStationTotals totals = station->Totals();
+    const int chips = totals.Good + totals.Failed;
+    std::fprintf(run.Out, "%d good, %d failed in %.0f s (%.0f chips per hour)\n", totals.Good,
+                 totals.Failed, totals.Seconds,
+                 totals.Seconds > 0 ? chips * 3600.0 / totals.Seconds : 0.0);
+    std::fflush(run.Out);
+    return status;
+}
+
+}  // namespace corvane::cli

@@ -1,0 +1,505 @@
+#include "Station.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <list>
+#include <map>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "Discovery.h"
+#include "PortEnum.h"
+#include "ProgrammerLink.h"
+#include "ProgrammerPort.h"
+#include "Protocol.h"
+
+namespace corvane::station {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A board's socket is looked at this often while the station waits for a
+// chip or for the socket to be empty: a chip seated is erased at most this
+// long plus one query later.
+constexpr std::chrono::milliseconds kSocketPoll(200);
+// The ports are greeted for programmers that appeared this often.
+constexpr std::chrono::milliseconds kDiscoveryInterval(1000);
+// The socket's query gives the greeting the time a board with a known chip
+// is given everywhere else, and the chip query as much.
+constexpr std::int32_t kGreetingMs = 1000;
+constexpr std::int32_t kQueryMs = 1000;
+// A board that answers no greeting for this long is let go: its port is
+// greeted again by the next search, as a new one is.
+constexpr std::chrono::milliseconds kLetGoAfter(2000);
+
+// What a socket's query tells. Only a board that says so has an empty
+// socket; a reply that did not come, or came garbled, tells nothing.
+enum class TSocket { Chip, Empty, Unknown, Silent };
+
+TSocket JudgeSocket(const TSocketReply& reply, TChipKind& kind) {
+    if (!protocol::Contains(reply.Greeting, protocol::kKeyword)) return TSocket::Silent;
+    const std::string& answer = reply.ChipReply;
+    // 'p', the chip's two characters, ',', its status, "ok", the prompt;
+    // whatever text comes before it.
+    const auto comma = answer.find(',');
+    if (comma == std::string::npos || comma < 3 || answer[comma - 3] != 'p' ||
+        !protocol::Contains(answer, "ok") ||
+        answer.find(protocol::kPrompt, comma) == std::string::npos) {
+        return TSocket::Unknown;
+    }
+    kind = LookupChipCode(answer.substr(comma - 2, 2));
+    return kind == ckNone ? TSocket::Empty : TSocket::Chip;
+}
+
+}  // namespace
+
+class TStation::TImpl {
+public:
+    TImpl(TStationOptions options, IStationHost& host)
+        : FOptions(std::move(options)),
+          FHost(host),
+          FChecksum("0x" + Hex(BoardChecksum(*FOptions.Image), 4)) {}
+
+    ~TImpl() {
+        FEnd.request_stop();
+        FBoards.clear();
+    }
+
+    int Open() {
+        if (FOptions.Serial) {
+            const TSerialPlan& serial = *FOptions.Serial;
+            const std::uint32_t first = serial.Address;
+            const auto last = first + static_cast<std::uint32_t>(serial.Format.Width()) - 1;
+            const std::string range = Hex(first, 4) + "-" + Hex(last, 4);
+            const std::uint32_t size = FOptions.Image->MemSize();
+            if (last >= size) {
+                FHost.Notice("the serial number at " + range + " lies outside the memory image (" +
+                                 Hex(0, 4) + "-" + Hex(size - 1, 4) + ")",
+                             true);
+                return esUsage;
+            }
+            for (std::uint32_t a = first; a <= last && !serial.Overwrite; ++a) {
+                if (FOptions.Image->GetByte(static_cast<std::uint16_t>(a)) != 0xFF) {
+                    FHost.Notice("the serial number at " + range + " would overwrite bytes that " +
+                                     FOptions.File + " sets (--serial-overwrite allows it)",
+                                 true);
+                    return esUsage;
+                }
+            }
+        }
+        try {
+            FLog = std::make_unique<TStationLog>(FOptions.Log);
+            if (FOptions.Serial) {
+                const TSerialPlan& serial = *FOptions.Serial;
+                FSerialAt = "0x" + Hex(serial.Address, 4);
+                FSeries = std::make_unique<TSerialSeries>(
+                    FOptions.Log + ".serial", serial.Start, serial.Format,
+                    FLog->SerialsAt(FSerialAt, serial.Format.Name()));
+                if (const auto past = FSeries->MovedPast()) {
+                    FHost.Notice("--serial: " + std::to_string(serial.Start) +
+                                     " is among the numbers that " + FOptions.Log +
+                                     " holds in chips; the series goes on after " +
+                                     std::to_string(*past),
+                                 false);
+                }
+            }
+        } catch (const std::exception& e) {
+            FHost.Notice(e.what(), true);
+            return esBadFile;
+        }
+        return esComplete;
+    }
+
+    int Run(std::stop_token stop) {
+        std::stop_callback onStop(stop, [this] { FEnd.request_stop(); });
+        FStart = Clock::now();
+        ShowTotals();
+        Discover();
+        // Every board ends its chip under way, then its thread.
+        FBoards.clear();
+        std::lock_guard lock(FMutex);
+        if (FFatal != esComplete) return FFatal;
+        return FFailed > 0 || FUsedUp ? esFailedStep : esComplete;
+    }
+
+    void EnterPressed() {
+        std::lock_guard lock(FMutex);
+        ++FEnters;
+        FWake.notify_all();
+    }
+
+    void InputEnded() {
+        std::lock_guard lock(FMutex);
+        FInputEnded = true;
+        FWake.notify_all();
+    }
+
+    TStationTotals Totals() {
+        std::lock_guard lock(FMutex);
+        return {FGood, FFailed, std::chrono::duration<double>(Clock::now() - FStart).count()};
+    }
+
+    const std::string& Checksum() const { return FChecksum; }
+
+private:
+    struct TBoardThread {
+        std::string Port;
+        std::atomic<bool> Done{false};
+        std::jthread Thread;
+    };
+
+    // How a chip's work ended for its board.
+    enum class TChipEnd { Next, Gone, Ended };
+    enum class TWait { Seated, Gone, Ended };
+
+    bool Ending() const { return FEnd.stop_requested(); }
+
+    // Waits until `time`, or less when the station ends.
+    void PauseUntil(Clock::time_point time) {
+        std::unique_lock lock(FMutex);
+        FWake.wait_until(lock, FEnd.get_token(), time, [] { return false; });
+    }
+
+    // Greets the ports that no board of the station holds, once a second,
+    // and takes on each programmer that answers, until the station ends.
+    void Discover() {
+        TSearchOptions search;
+        search.Screen.Enabled = FOptions.ScreenPorts;
+        bool told = false;
+        std::vector<std::string> ports;
+        while (!Ending()) {
+            FBoards.remove_if([](const TBoardThread& board) { return board.Done.load(); });
+            try {
+                ListSerialPorts(ports);
+            } catch (const std::exception&) {
+                ports.clear();  // no list of serial ports on this machine: no ports
+            }
+            std::erase_if(ports, [this](const std::string& port) {
+                return std::any_of(FBoards.begin(), FBoards.end(),
+                                   [&](const TBoardThread& board) { return board.Port == port; });
+            });
+            TSearchResult found = FindProgrammers(ports, search, FEnd.get_token());
+            for (TFoundProgrammer& programmer : found.Programmers) TakeOn(std::move(programmer));
+            if (FBoards.empty() && !std::exchange(told, true)) FHost.WaitingForProgrammer();
+            PauseUntil(Clock::now() + kDiscoveryInterval);
+        }
+    }
+
+    void TakeOn(TFoundProgrammer found) {
+        if (Ending()) return ClosePortQuietly(*found.ComPort, nullptr);
+        const std::string chip = found.ChipKind == ckNone ? "-" : ChipLabel(found.ChipKind);
+        // A board taken on again keeps its line, and may hold the chip it
+        // programmed before it went.
+        auto known = FLines.find(found.Port);
+        const bool again = known != FLines.end();
+        const std::size_t line =
+            again ? known->second : FLines[found.Port] = FHost.AddBoard(found.Port, chip);
+        TBoardThread& board = FBoards.emplace_back();
+        board.Port = found.Port;
+        auto work = [this, &board, line, again](TFoundProgrammer programmer) {
+            Work(programmer, line, again);
+            board.Done = true;
+        };
+        try {
+            board.Thread = std::jthread(work, std::move(found));
+        } catch (const std::system_error& e) {
+            FHost.Message(line, std::string("no thread for this board: ") + e.what());
+            FBoards.pop_back();
+        }
+    }
+
+    // One board, on its thread, until the station ends or the board goes.
+    void Work(TFoundProgrammer& found, std::size_t line, bool again) noexcept {
+        try {
+            Loop(found, line, again);
+        } catch (const std::exception& e) {
+            // Out of memory, most likely.
+            FHost.Message(line, e.what());
+        }
+    }
+
+    void Loop(TFoundProgrammer& found, std::size_t line, bool again) {
+        TBoardView view(FHost, line);
+        TChipKind kind = found.ChipKind;
+        SetBoardOptions(view, FOptions.Board, kind);
+        bool portFailed = false;
+        TProgrammerLink link(view, std::move(found.ComPort));
+        ShowMonitorFailures(link, FHost, line, portFailed);
+        // A 2051/4051 board names its chip in its greeting, seated or not.
+        const bool senses = kind != ck89C2051;
+        // A chip in the socket at the start counts as newly seated; one that
+        // a board taken on again holds may be the chip it programmed.
+        bool mustEmpty = again && senses;
+        bool seated = senses && kind != ckNone && !mustEmpty;
+        std::string result;
+        while (!Ending()) {
+            if (!senses) {
+                if (!WaitForEnter(line)) break;
+            } else if (!seated) {
+                const TBoardState state = !mustEmpty       ? TBoardState::WaitingForChip
+                                          : result.empty() ? TBoardState::RemoveChipToGoOn
+                                                           : TBoardState::RemoveChip;
+                if (WaitForSocket(link, line, state, result, mustEmpty, kind) != TWait::Seated) {
+                    break;
+                }
+            }
+            seated = false;
+            const TChipEnd end = Program(link, view, line, kind, result);
+            if (end != TChipEnd::Next) break;
+            mustEmpty = senses;
+        }
+        ClosePortQuietly(link.ComPort(), nullptr);
+    }
+
+    // Waits for an Enter that comes after the wait began.
+    bool WaitForEnter(std::size_t line) {
+        FHost.BoardState(line, TBoardState::WaitingForEnter, "");
+        std::unique_lock lock(FMutex);
+        const std::uint64_t since = FEnters;
+        FWake.wait(lock, FEnd.get_token(), [&] { return FEnters != since || FInputEnded; });
+        if (FEnters != since) return true;
+        if (FInputEnded && !Ending()) {
+            lock.unlock();
+            FHost.BoardState(line, TBoardState::InputEnded, "");
+            // The board is held (not looked for again) until the station ends.
+            lock.lock();
+            FWake.wait(lock, FEnd.get_token(), [] { return false; });
+        }
+        return false;
+    }
+
+    // Queries the socket until it holds a known chip; with `mustEmpty`, only
+    // after the board has said it is empty.
+    TWait WaitForSocket(TProgrammerLink& link, std::size_t line, TBoardState state,
+                        const std::string& result, bool& mustEmpty, TChipKind& kind) {
+        FHost.BoardState(line, state, state == TBoardState::RemoveChip ? result : "");
+        // The queries begin one interval apart, so a chip seated during one
+        // is found by the next at most an interval later.
+        auto next = Clock::now();
+        auto answered = Clock::now();
+        for (;;) {
+            next = std::max(next + kSocketPoll, Clock::now());
+            PauseUntil(next);
+            if (Ending()) return TWait::Ended;
+            TSocketReply reply;
+            try {
+                reply = link.AskSocket(FEnd.get_token(), kGreetingMs, kQueryMs);
+            } catch (const std::exception&) {
+                // The port failed: the board has gone.
+                FHost.BoardState(line, TBoardState::Gone, "");
+                return TWait::Gone;
+            }
+            if (Ending()) return TWait::Ended;
+            TChipKind now = ckNone;
+            switch (JudgeSocket(reply, now)) {
+                case TSocket::Silent:
+                    if (Clock::now() - answered >= kLetGoAfter) {
+                        FHost.BoardState(line, TBoardState::Gone, "");
+                        return TWait::Gone;
+                    }
+                    continue;
+                case TSocket::Unknown:
+                    break;
+                case TSocket::Empty:
+                    if (std::exchange(mustEmpty, false)) {
+                        FHost.BoardState(line, TBoardState::WaitingForChip, "");
+                    }
+                    break;
+                case TSocket::Chip:
+                    if (mustEmpty) break;
+                    kind = now;
+                    return TWait::Seated;
+            }
+            answered = Clock::now();
+        }
+    }
+
+    // A place for one more chip under --chips.
+    bool Reserve() {
+        std::lock_guard lock(FMutex);
+        if (Ending()) return false;
+        if (FOptions.Chips > 0 && FGood + FUnderWay >= FOptions.Chips) return false;
+        ++FUnderWay;
+        return true;
+    }
+
+    // Programs the chip seated and logs it; `result` is its result text.
+    TChipEnd Program(TProgrammerLink& link, TBoardView& view, std::size_t line, TChipKind kind,
+                     std::string& result) {
+        if (!Reserve()) return TChipEnd::Ended;
+        link.SetChipKind(kind);
+        if (kind == ck89C2051) link.ApplyMemSizeChoice();
+        SetBoardOptions(view, FOptions.Board, kind);
+        FHost.SetChip(line, ChipLabel(kind));
+
+        TStationRow row;
+        row.Port = link.ComPort().Port();
+        row.Chip = ChipLabel(kind);
+        row.File = FOptions.File;
+        row.Checksum = FChecksum;
+        THexFile image = *FOptions.Image;
+        std::optional<std::uint64_t> serial;
+        if (FSeries) {
+            try {
+                serial = FSeries->Take();
+            } catch (const std::exception& e) {
+                Fatal(line, e.what());
+                Ended(false, false);
+                return TChipEnd::Ended;
+            }
+            if (!serial) {
+                UsedUp(line);
+                Ended(false, false);
+                return TChipEnd::Ended;
+            }
+            row.Serial = std::to_string(*serial);
+            row.SerialAt = FSerialAt;
+            row.Format = FOptions.Serial->Format.Name();
+            const auto bytes = FOptions.Serial->Format.Bytes(*serial);
+            for (std::size_t i = 0; i < bytes.size(); ++i) {
+                image.SetByte(static_cast<std::uint16_t>(FOptions.Serial->Address + i), bytes[i]);
+            }
+        }
+        // The station's end stops the chip only until its write pass begins:
+        // from then on the chip is finished, whatever comes.
+        std::stop_source chipStop;
+        std::mutex writeMutex;
+        bool writing = false;
+        link.SetWriteStarting([&] {
+            std::lock_guard lock(writeMutex);
+            writing = true;
+        });
+        TBoardResult end;
+        row.Time = std::chrono::system_clock::now();
+        const auto start = Clock::now();
+        {
+            std::stop_callback onEnd(FEnd.get_token(), [&] {
+                std::lock_guard lock(writeMutex);
+                if (!writing) chipStop.request_stop();
+            });
+            end = RunOnBoard(
+                view, [this] { return FHost.StopStatus(); },
+                [&] {
+                    return link.ProgramFromImage(image, chipStop.get_token(), FOptions.FileLength);
+                });
+        }
+        link.SetWriteStarting({});
+        row.Seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        row.Result = end.Text;
+        row.Status = end.Status;
+        // A number is in the chip from the first byte of its write pass on.
+        row.SerialUsed = serial && writing;
+        const bool stopped = end.Ended && end.Kind == TOutcomeKind::Stopped;
+        const bool passed = end.Status == esComplete;
+        try {
+            if (serial && writing) FSeries->Used(*serial);
+            if (serial && !writing) FSeries->GiveBack(*serial);
+            FLog->Append(row);
+        } catch (const std::exception& e) {
+            Fatal(line, e.what());
+        }
+        // A chip stopped before anything was written counts neither way.
+        Ended(!stopped, passed);
+        FHost.ChipDone(line, row);
+        if (!passed && !stopped) FHost.ChipFailed(line);
+        result = row.Result;
+        if (end.Gone) {
+            FHost.BoardState(line, TBoardState::Gone, row.Result);
+            return TChipEnd::Gone;
+        }
+        if (!end.Ended) view.ShowStatus(row.Result);
+        return TChipEnd::Next;
+    }
+
+    // The series has no number left: no chip starts after those under way.
+    void UsedUp(std::size_t line) {
+        {
+            std::lock_guard lock(FMutex);
+            if (std::exchange(FUsedUp, true)) return;
+        }
+        FHost.Step(line, "serial numbers used up");
+        FHost.Notice("serial numbers used up", true);
+        FEnd.request_stop();
+    }
+
+    // The log or the serial numbers' state cannot be written: no chip starts
+    // after this one.
+    void Fatal(std::size_t line, const std::string& why) {
+        FHost.Message(line, why);
+        std::lock_guard lock(FMutex);
+        FFatal = esBadFile;
+        FEnd.request_stop();
+    }
+
+    // A chip under way has ended (`done`: programmed, passed or not).
+    void Ended(bool done, bool passed) {
+        {
+            std::lock_guard lock(FMutex);
+            --FUnderWay;
+            if (done) ++(passed ? FGood : FFailed);
+            if (FOptions.Chips > 0 && FGood >= FOptions.Chips) FEnd.request_stop();
+        }
+        ShowTotals();
+    }
+
+    void ShowTotals() { FHost.Totals(Totals()); }
+
+    const TStationOptions FOptions;
+    IStationHost& FHost;
+    const std::string FChecksum;
+    std::string FSerialAt;
+    std::unique_ptr<TStationLog> FLog;
+    std::unique_ptr<TSerialSeries> FSeries;
+    // Asked for by the host's stop, by --chips reached, by the numbers used
+    // up or by a log that cannot be written: no chip starts after it.
+    std::stop_source FEnd;
+    std::mutex FMutex;  // the counts and the Enters below
+    std::condition_variable_any FWake;
+    std::uint64_t FEnters = 0;
+    bool FInputEnded = false;
+    int FGood = 0;
+    int FFailed = 0;
+    int FUnderWay = 0;
+    int FFatal = esComplete;
+    bool FUsedUp = false;
+    Clock::time_point FStart = Clock::now();
+    std::map<std::string, std::size_t> FLines;  // each port's line
+    // Last: their threads end before anything above goes.
+    std::list<TBoardThread> FBoards;
+};
+
+TStation::TStation(TStationOptions options, IStationHost& host)
+    : FImpl(std::make_unique<TImpl>(std::move(options), host)) {}
+
+TStation::~TStation() = default;
+
+int TStation::Open() {
+    return FImpl->Open();
+}
+
+int TStation::Run(std::stop_token stop) {
+    return FImpl->Run(std::move(stop));
+}
+
+void TStation::EnterPressed() {
+    FImpl->EnterPressed();
+}
+
+void TStation::InputEnded() {
+    FImpl->InputEnded();
+}
+
+TStationTotals TStation::Totals() const {
+    return FImpl->Totals();
+}
+
+std::string TStation::Checksum() const {
+    return FImpl->Checksum();
+}
+
+}  // namespace corvane::station
