@@ -359,20 +359,28 @@ reaches every board, and each finishes its pass.
 Production (station): the file is read and checked once. Each programmer
 that answers (--port: that one) is taken on, also when it appears later, and
 worked on by itself: it waits until its socket holds a known chip, programs
-it (erase, write, verify, --lock), then waits until the socket is empty, so a
-chip left in is never programmed twice. A 2051/4051 board cannot tell an
-empty socket: there the station asks for Enter before each chip. A board that
-goes away is reported and the others go on. A terminal shows a line per board
-and the totals (good, failed, chips per hour), with a bell on each failure;
-otherwise each event is a line of its own. The log gets one row per chip,
-flushed to the disk before the next chip starts: time (ISO 8601 with its
-offset), port, chip, file, the file's checksum as the board's checksum
-command gives it, serial, result, status (as that chip alone would end the
-program) and seconds. With --serial the next number is kept in FILE.csv.serial
-beside the log, so a station started again continues the series; a chip that
-fails gives its number to the next one, and no number is given twice. Ctrl+C ends a station: every chip
-under way is finished first; the exit status is then 0 when every chip passed
-and 1 when any failed. A second Ctrl+C ends at once (130).
+it (erase, write, verify, --lock), then waits until the board says the socket
+is empty, so a chip left in is never programmed twice (a lost or late reply
+is no empty socket). A 2051/4051 board cannot tell an empty socket: there the
+station asks for Enter before each chip. A board that goes away is reported
+and the others go on; taken on again, it waits for an empty socket first. A
+terminal shows a line per board and the totals (good, failed, chips per
+hour), with a bell on each failure; otherwise each event is a line of its
+own. The log (UTF-8 with a byte order mark) gets one row per chip, flushed to
+the disk before the next chip starts: time (ISO 8601 with its offset), port,
+chip, file, the file's checksum as the board's checksum command gives it
+(0x1E05), serial, its address and format, number (used, or given back),
+result, status (as that chip alone would end the program) and seconds; a
+cell that a spreadsheet would take for a formula gets an apostrophe in front.
+With --serial the next number is kept in FILE.csv.serial beside the log, so
+a station started again continues the series. A number is in its chip from
+the first byte written: a chip that fails after that keeps it; it goes back
+only when nothing was written. No number the log holds in a chip is handed
+out again, nor one that an erased chip holds (0xFFFF); when none is left the
+station ends (exit status 1). Ctrl+C ends a station: a chip whose write has
+begun is finished first, anything else ends at once; the exit status is then
+0 when every chip passed and 1 when any failed. A second Ctrl+C ends at once
+(130).
 
 Exit status:
   0  the command ended in "Complete!" (detect: a chip was found; verify: the

@@ -267,6 +267,8 @@ public:
             FTerminal.append(buf, static_cast<std::size_t>(n));
         }
     }
+    // What the program wrote to the terminal so far (ReadTerminal first).
+    const std::string& Terminal() const { return FTerminal; }
     void Type(const std::string& keys) {
         ASSERT_EQ(write(FMaster, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
     }

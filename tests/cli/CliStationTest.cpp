@@ -20,7 +20,8 @@ using TRows = std::vector<std::vector<std::string>>;
 
 // The log as a spreadsheet reads CSV: quoted fields may hold commas, doubled
 // quotes and line ends; a row ends in CR LF.
-TRows ReadCsv(const std::string& text) {
+TRows ReadCsv(std::string text) {
+    if (text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);  // the byte order mark
     TRows rows(1, std::vector<std::string>(1));
     bool quoted = false;
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -49,7 +50,20 @@ TRows ReadCsv(const std::string& text) {
     return rows;
 }
 
-enum TColumn { cTime, cPort, cChip, cFile, cChecksum, cSerial, cResult, cStatus, cSeconds };
+enum TColumn {
+    cTime,
+    cPort,
+    cChip,
+    cFile,
+    cChecksum,
+    cSerial,
+    cAddress,
+    cFormat,
+    cNumber,
+    cResult,
+    cStatus,
+    cSeconds
+};
 
 class CliStationTest : public CliTest {
 protected:
@@ -86,6 +100,8 @@ bool Holds(const std::vector<std::uint8_t>& flash, std::size_t at,
            std::equal(bytes.begin(), bytes.end(), flash.begin() + static_cast<long>(at));
 }
 
+// A number goes back only when no byte of its chip was written (a failed
+// erase); a chip that failed once its write pass began keeps it.
 TEST_F(CliStationTest, EachChipSeatedIsProgrammedOnceWithTheNextSerialNumber) {
     std::vector<TBoard> boards;
     boards.push_back(Board({}, "b0"));
@@ -93,26 +109,26 @@ TEST_F(CliStationTest, EachChipSeatedIsProgrammedOnceWithTheNextSerialNumber) {
     auto station = Station({"--serial", "0xF00=100", "--serial-format", "be16"});
     // Both chips seated at the start go at once; then one chip after another.
     ASSERT_TRUE(WaitForRows(2)) << station->ErrSoFar();
+    enum TFault { fNone, fErase, fWrite };
     struct Seat {
         std::size_t board;
-        bool eraseFails;
+        TFault fault;
     };
-    const Seat seats[] = {{0, false}, {1, true}, {0, false}, {1, false}};
+    const Seat seats[] = {{0, fNone}, {1, fErase}, {0, fNone}, {1, fWrite}, {0, fNone}};
     std::size_t rows = 2;
     for (const Seat& seat : seats) {
         sim::VirtualProgrammer& board = *boards[seat.board];
-        // The chip stays in until it was logged: the flash holds its number.
-        const std::string serial = Rows().back()[cSerial];
         Reseat(board);
-        if (seat.eraseFails) {
-            sim::Faults faults;
-            faults.eraseFailures = 10;  // every attempt of one chip
-            board.SetFaults(faults);
-        }
+        sim::Faults faults;
+        if (seat.fault == fErase) faults.eraseFailures = 10;  // every attempt of one chip
+        if (seat.fault == fWrite) faults.wrongHandshakeAt = 200;
+        board.SetFaults(faults);
         ASSERT_TRUE(WaitForRows(++rows)) << station->ErrSoFar();
+        board.SetFaults({});
         const auto row = Rows().back();
         EXPECT_EQ(row[cPort], board.PortPath());
-        if (seat.eraseFails) continue;
+        // A chip whose write failed has bytes of the file, and its number is used.
+        if (seat.fault != fNone) continue;
         const unsigned number = static_cast<unsigned>(std::stoul(row[cSerial]));
         EXPECT_TRUE(Holds(board.Flash(), 0, FData));
         EXPECT_TRUE(Holds(
@@ -122,33 +138,40 @@ TEST_F(CliStationTest, EachChipSeatedIsProgrammedOnceWithTheNextSerialNumber) {
     station->Signal(SIGINT);
     CliResult r = station->Wait();
     EXPECT_EQ(r.status, cli::esFailedStep) << r.out << r.err;  // a chip failed
-    EXPECT_THAT(r.out, HasSubstr("5 good, 1 failed"));
+    EXPECT_THAT(r.out, HasSubstr("5 good, 2 failed"));
 
     const TRows log = Rows();
-    ASSERT_EQ(log.size(), 7u) << ReadFile(FLog);
+    ASSERT_EQ(log.size(), 8u) << ReadFile(FLog);
+    EXPECT_TRUE(ReadFile(FLog).starts_with("\xEF\xBB\xBFtime,"));
     EXPECT_EQ(log[0], (std::vector<std::string>{"time", "port", "chip", "file", "checksum",
-                                                "serial", "result", "status", "seconds"}));
-    std::vector<std::string> good;
+                                                "serial", "address", "format", "number", "result",
+                                                "status", "seconds"}));
+    std::vector<std::string> inChips;
     for (std::size_t i = 1; i < log.size(); ++i) {
         const auto& row = log[i];
         SCOPED_TRACE(i);
-        ASSERT_EQ(row.size(), 9u);
+        ASSERT_EQ(row.size(), 12u);
         EXPECT_THAT(row[cTime], testing::MatchesRegex("....-..-..T..:..:..[-+]..:.."));
         EXPECT_EQ(row[cFile], FFile);
         EXPECT_EQ(row[cChip], "89C51");
+        EXPECT_THAT(row[cChecksum], testing::MatchesRegex("0x[0-9A-F]{4}"));
+        EXPECT_EQ(row[cAddress], "0x0F00");
+        EXPECT_EQ(row[cFormat], "be16");
         if (i == 4) {
-            // Its number goes to the next chip.
+            // Nothing was written: its number goes to the next chip.
             EXPECT_EQ(row[cResult], "Erase Failed!");
             EXPECT_EQ(row[cStatus], "1");
+            EXPECT_EQ(row[cNumber], "given back");
             EXPECT_EQ(row[cSerial], log[5][cSerial]);
             continue;
         }
-        EXPECT_EQ(row[cResult], "Complete!");
-        EXPECT_EQ(row[cStatus], "0");
-        good.push_back(row[cSerial]);
+        EXPECT_EQ(row[cNumber], "used");
+        EXPECT_EQ(row[cResult], i == 6 ? "Write Failed!" : "Complete!");
+        EXPECT_EQ(row[cStatus], i == 6 ? "1" : "0");
+        inChips.push_back(row[cSerial]);
     }
-    std::sort(good.begin(), good.end());
-    EXPECT_EQ(good, (std::vector<std::string>{"100", "101", "102", "103", "104"}));
+    std::sort(inChips.begin(), inChips.end());
+    EXPECT_EQ(inChips, (std::vector<std::string>{"100", "101", "102", "103", "104", "105"}));
 }
 
 // Ctrl+C lets every chip under way be finished; a station killed in the
@@ -221,12 +244,122 @@ TEST_F(CliStationTest, ABoardThatGoesIsReportedAndTakenOnAgainWhenItComesBack) {
     Reseat(*stays);
     ASSERT_TRUE(WaitForRows(3)) << station->ErrSoFar();
     EXPECT_EQ(Rows().back()[cPort], stays->PortPath());
-    goes->Plug();  // with a blank chip of its kind
-    goes->SeatChip();
+    // A board taken on again waits for an empty socket: it may hold the chip
+    // it programmed before it went.
+    goes->Plug();
+    Reseat(*goes);
     ASSERT_TRUE(WaitForRows(4)) << station->ErrSoFar();
     EXPECT_EQ(Rows().back()[cPort], goes->PortPath());
     station->Signal(SIGINT);
     EXPECT_EQ(station->Wait().status, cli::esComplete);
+}
+
+// A chip left in is programmed once, whatever its board's replies do: a lost
+// chip query or a slow greeting tells nothing about the socket, and a board
+// that fell silent is let go, taken on again at the next search, and waits
+// for an empty socket.
+TEST_F(CliStationTest, AChipLeftInIsNeverProgrammedTwice) {
+    auto board = Board();
+    auto station = Station({});
+    ASSERT_TRUE(WaitForRows(1)) << station->ErrSoFar();
+    const std::string out = FDir.File("bg.out");
+    auto queried = [&](long times) {
+        board->ClearCommandLog();
+        return WaitFor([&] {
+            const auto log = board->CommandLog();
+            return std::count(log.begin(), log.end(), "p") >= times;
+        });
+    };
+    sim::Faults faults;
+    faults.noAnswerToP = true;
+    board->SetFaults(faults);
+    ASSERT_TRUE(queried(3));
+    faults = {};
+    faults.splitReplies = std::chrono::milliseconds(25);  // a greeting of about 650 ms
+    board->SetFaults(faults);
+    ASSERT_TRUE(queried(3));
+    faults = {};
+    faults.silent = true;
+    board->SetFaults(faults);
+    ASSERT_TRUE(WaitFor([&] {
+        return ReadFile(out).find(board->PortPath() + ": programmer gone\n") != std::string::npos;
+    }));
+    board->SetFaults({});
+    ASSERT_TRUE(WaitFor([&] {
+        return ReadFile(out).find(board->PortPath() + ": remove the chip to go on\n") !=
+               std::string::npos;
+    }));
+    ASSERT_TRUE(queried(2));
+    EXPECT_EQ(Rows().size(), 2u) << ReadFile(FLog);
+    Reseat(*board);
+    ASSERT_TRUE(WaitForRows(2)) << station->ErrSoFar();
+    station->Signal(SIGINT);
+    EXPECT_EQ(station->Wait().status, cli::esComplete);
+    EXPECT_EQ(Rows().size(), 3u) << ReadFile(FLog);
+}
+
+// Ctrl+C ends the station at once when no write pass is under way: an erase
+// that keeps failing hears it, and so does a query whose reply is lost. The
+// chip that was being erased gives its number back.
+TEST_F(CliStationTest, CtrlCEndsAtOnceWithoutAWritePass) {
+    sim::BoardOptions slowErase;
+    slowErase.eraseDelay = std::chrono::milliseconds(3000);
+    slowErase.faults.eraseFailures = 10;  // ten tries: half a minute
+    auto erasing = Board(slowErase, "b0");
+    auto waiting = Board({}, "b1");
+    auto station = Station({"--serial", "0x800=1"});
+    ASSERT_TRUE(WaitForRows(1)) << station->ErrSoFar();
+    sim::Faults lost;
+    lost.noAnswerToP = true;
+    waiting->SetFaults(lost);
+    waiting->ClearCommandLog();
+    ASSERT_TRUE(WaitFor([&] {
+        const auto log = erasing->CommandLog();
+        return std::count(log.begin(), log.end(), "e") >= 2 && Logged(*waiting, "p");
+    }));
+    const auto asked = std::chrono::steady_clock::now();
+    station->Signal(SIGINT);
+    CliResult r = station->Wait();
+    // The erase under way ends (3 s at most); ten of them would take 30 s.
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(15));
+    EXPECT_EQ(r.status, cli::esComplete) << r.out << r.err;
+    const TRows log = Rows();
+    ASSERT_EQ(log.size(), 3u) << ReadFile(FLog);
+    EXPECT_EQ(log[2][cResult], "Stopped!");
+    EXPECT_EQ(log[2][cStatus], "130");
+    EXPECT_EQ(log[2][cNumber], "given back");
+}
+
+// 0xFFFF is what an erased chip holds: never handed out; the series then
+// runs out, and the station ends after the chips under way.
+TEST_F(CliStationTest, ASeriesUsedUpEndsTheStation) {
+    auto board = Board();
+    auto station = Station({"--serial", "0x800=0xFFFE"});
+    ASSERT_TRUE(WaitForRows(1)) << station->ErrSoFar();
+    Reseat(*board);
+    CliResult r = station->Wait();
+    EXPECT_EQ(r.status, cli::esFailedStep);
+    EXPECT_THAT(r.err, HasSubstr("serial numbers used up"));
+    ASSERT_EQ(Rows().size(), 2u) << ReadFile(FLog);
+    EXPECT_EQ(Rows()[1][cSerial], "65534");
+}
+
+// A station whose state file is lost (or that starts in another folder with
+// the same log) never hands out a number that the log holds in a chip.
+TEST_F(CliStationTest, TheLogIsTheRecordOfTheNumbersInChips) {
+    auto board = Board();
+    const std::vector<std::string> oneChip{"--serial", "0x800=100", "--chips", "1"};
+    EXPECT_EQ(Station(oneChip)->Wait().status, cli::esComplete);
+    std::filesystem::remove(FLog + ".serial");
+    board->RemoveChip();
+    board->SeatChip();
+    auto station = Station(oneChip);
+    CliResult r = station->Wait();
+    EXPECT_EQ(r.status, cli::esComplete) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("the series goes on after 100"));
+    ASSERT_EQ(Rows().size(), 3u) << ReadFile(FLog);
+    EXPECT_EQ(Rows()[1][cSerial], "100");
+    EXPECT_EQ(Rows()[2][cSerial], "101");
 }
 
 // A line per board redrawn in place, the totals below, a bell for a failure.
@@ -251,16 +384,39 @@ TEST_F(CliStationTest, ATerminalShowsTheBoardsAndTheTotals) {
     EXPECT_THAT(r.out, HasSubstr("1 good, 1 failed in "));
 }
 
-// A 2051/4051 board greets as one with its socket empty: Enter starts each chip.
+// A 2051/4051 board greets as one with its socket empty: Enter starts each
+// chip, and only a board that waits for it at that moment.
 TEST_F(CliStationTest, A2051BoardWaitsForEnterBeforeEachChip) {
-    auto board = Board(WithChip(sim::Chip2051(2048)));
-    CliStreams streams;
-    streams.input = "\n";
-    CliResult r = Cli({"station", FFile, "--log", FLog, "--chips", "1"}, streams);
-    EXPECT_EQ(r.status, cli::esComplete) << r.out << r.err;
-    EXPECT_THAT(r.out, HasSubstr(board->PortPath() +
-                                 ": no socket sensing: seat a chip, then press Enter\n"));
-    ASSERT_EQ(Rows().size(), 2u);
+    sim::BoardOptions options = WithChip(sim::Chip2051(2048));
+    options.baud = 19200;  // a chip takes long enough to press Enter meanwhile
+    auto board = Board(options);
+    auto station = Station({}, true);
+    // Waits until the board asks for Enter (again, after its chip's result).
+    auto asksForEnter = [&] {
+        return WaitFor([&] {
+            station->ReadTerminal();
+            const std::string& text = station->Terminal();
+            const auto result = text.rfind("Complete!");
+            return text.find("seat a chip, then press Enter",
+                             result == std::string::npos ? 0 : result) != std::string::npos;
+        });
+    };
+    ASSERT_TRUE(asksForEnter()) << station->Terminal();
+    station->Type("\r");
+    ASSERT_TRUE(WaitFor([&] {
+        station->ReadTerminal();
+        return Logged(*board, "w");
+    }));
+    station->Type("\r");  // while the chip is programmed: kept for no one
+    ASSERT_TRUE(WaitFor([&] {
+        station->ReadTerminal();
+        return Rows().size() == 2;
+    }));
+    ASSERT_TRUE(asksForEnter());
+    station->Signal(SIGINT);
+    CliResult r = station->Wait();
+    EXPECT_EQ(r.status, cli::esComplete) << r.out;
+    ASSERT_EQ(Rows().size(), 2u) << ReadFile(FLog);
     EXPECT_EQ(Rows()[1][cChip], "89C2051/4051");
     EXPECT_TRUE(Holds(board->Flash(), 0, FData));
 }
@@ -277,6 +433,11 @@ TEST_F(CliStationTest, NoChipIsTouchedWhenTheStartIsRefused) {
          cli::esUsage,
          "the serial number at 012A-012D would overwrite bytes that"},
         {{"--log", FDir.File("no/such/log.csv")}, cli::esBadFile, "no/such/log.csv: No such file"},
+        // Every byte of the number must lie in the memory image (0000-FFFE).
+        {{"--serial", "0xFFFE=1"},
+         cli::esUsage,
+         "the serial number at FFFE-FFFF lies outside the memory image (0000-FFFE)"},
+        {{"--serial", "0xFFFE=1", "--serial-overwrite"}, cli::esUsage, "FFFE-FFFF lies outside"},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args{"station", FFile, "--log", FLog};
