@@ -17,6 +17,7 @@
 //
 // bench_window_program [paced|unpaced|poll]   (all three when no argument is given)
 #include <dirent.h>
+#include <pthread.h>
 #include <sys/types.h>
 #include <time.h>
 
@@ -106,27 +107,42 @@ void LoopUntil(const std::function<bool()>& done) {
     if (!done()) loop.exec();
 }
 
-// The window, noting when each status text appears and the window thread's
-// processor time then.
-class TTimedForm : public TFrmMain {
+// When each status text of the link appears, and the GUI thread's processor
+// time then (read through that thread's CPU clock from the link's thread, where
+// the link reports it).
+class TStatusMarks {
 public:
     struct TMark {
         std::string Text;
         Clock::time_point When;
         double Cpu;
     };
-    void ShowStatus(const std::string& text) override {
-        Marks.push_back({text, Clock::now(), ThreadCpuSeconds()});
-        TFrmMain::ShowStatus(text);
+    explicit TStatusMarks(TLinkRunner& runner) {
+        pthread_getcpuclockid(pthread_self(), &FGuiClock);
+        TLinkRunner::TWatch watch;
+        watch.Status = [this](const std::string& text) {
+            timespec ts{};
+            clock_gettime(FGuiClock, &ts);
+            std::lock_guard lock(FLock);
+            FMarks.push_back(
+                {text, Clock::now(),
+                 static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9});
+        };
+        runner.SetWatch(std::move(watch));
     }
     // The first status text starting with `prefix`.
     std::optional<TMark> Mark(const std::string& prefix) const {
-        for (const TMark& mark : Marks) {
+        std::lock_guard lock(FLock);
+        for (const TMark& mark : FMarks) {
             if (mark.Text.rfind(prefix, 0) == 0) return mark;
         }
         return std::nullopt;
     }
-    std::vector<TMark> Marks;
+
+private:
+    clockid_t FGuiClock{};
+    mutable std::mutex FLock;
+    std::vector<TMark> FMarks;
 };
 
 std::vector<std::uint8_t> Image() {
@@ -165,7 +181,8 @@ bool Run(bool paced, const std::filesystem::path& dir) {
 
     bool ok = false;
     {
-        TTimedForm form;
+        TFrmMain form;
+        TStatusMarks marks(form.Runner());
         form.SetFileChooser([&](TFrmMain::TFileDialog) { return QString::fromStdString(hexFile); });
         form.SetMessageDisplay([](const QString& text) {
             std::fprintf(stderr, "message box: %s\n", text.toLocal8Bit().constData());
@@ -210,9 +227,9 @@ bool Run(bool paced, const std::filesystem::path& dir) {
         std::printf("  wall time            %8.2f s\n", wall);
         std::printf("  GUI thread's longest stall %6.1f ms  (%ld events posted 5 ms apart)\n",
                     probe.LongestMs(), probe.Handled());
-        const auto writing = form.Mark("Writing");
-        const auto verifying = form.Mark("Verify");
-        const auto complete = form.Mark("Complete");
+        const auto writing = marks.Mark("Writing");
+        const auto verifying = marks.Mark("Verify");
+        const auto complete = marks.Mark("Complete");
         double write = 0, read = 0;
         if (writing && verifying && complete) {
             write = std::chrono::duration<double>(verifying->When - writing->When).count();

@@ -5,12 +5,15 @@
 #include <QButtonGroup>
 #include <QCloseEvent>
 #include <QCompleter>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QKeyEvent>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QTimer>
+#include <QUrl>
 #include <utility>
 
 #include "Application.h"
@@ -25,11 +28,28 @@ namespace corvane {
 
 namespace {
 
-const QString kHexFilter = QStringLiteral("Intel Hex File (*.hex)");
-const QString kHexSuffix = QStringLiteral("Hex");
-
 // The wake-ups of the GUI queue.
 const QEvent::Type kDrainEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
+
+// The default extension of each type a dialog offers, in the order of its list.
+constexpr const char* kSuffixesProperty = "corvaneDefaultSuffixes";
+
+// Gives a dialog what the window's policy offers.
+void Offer(QFileDialog& dialog, const TFileRequest& request) {
+    QStringList labels;
+    QStringList suffixes;
+    for (const TFileFilter& filter : request.Filters) {
+        labels << QString::fromStdString(filter.Label());
+        suffixes << QString::fromStdString(filter.DefaultExtension);
+    }
+    dialog.setProperty(kSuffixesProperty, suffixes);
+    dialog.setNameFilters(labels);
+    if (request.FilterIndex >= 0 && request.FilterIndex < labels.size()) {
+        dialog.selectNameFilter(labels[request.FilterIndex]);
+        dialog.setDefaultSuffix(suffixes[request.FilterIndex]);
+    }
+    if (!request.Folder.empty()) dialog.setDirectory(QFile::decodeName(request.Folder.c_str()));
+}
 
 void SetTextColour(QWidget& widget, const QColor& colour) {
     QPalette palette = widget.palette();
@@ -69,6 +89,7 @@ TFrmMain::TFrmMain(QWidget* parent)
     // the size of a window).
     move(220, 108);
     setFixedSize(302, 118);
+    setAcceptDrops(true);
     FMemSizeItems = ui->rdoMemSizeItems;
     FMemSizeItems->setId(ui->rdoMemSize2KB, 0);
     FMemSizeItems->setId(ui->rdoMemSize4KB, 1);
@@ -81,16 +102,21 @@ TFrmMain::TFrmMain(QWidget* parent)
     OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
     OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
     OpenDialog1->setFileMode(QFileDialog::ExistingFile);
-    OpenDialog1->setNameFilter(kHexFilter);
-    OpenDialog1->setDefaultSuffix(kHexSuffix);
 
     SaveDialog1 = new THexFileDialog(this);
     SaveDialog1->setObjectName(QStringLiteral("SaveDialog1"));
     SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
     SaveDialog1->setFileMode(QFileDialog::AnyFile);
-    SaveDialog1->setNameFilter(kHexFilter);
-    SaveDialog1->setDefaultSuffix(kHexSuffix);
     SaveDialog1->setOption(QFileDialog::DontConfirmOverwrite, false);
+    for (QFileDialog* dialog : {OpenDialog1, SaveDialog1}) {
+        // A typed name takes the extension of the type chosen.
+        connect(dialog, &QFileDialog::filterSelected, dialog, [dialog](const QString& label) {
+            const QVariant suffixes = dialog->property(kSuffixesProperty);
+            const int index = dialog->nameFilters().indexOf(label);
+            const QStringList list = suffixes.toStringList();
+            if (index >= 0 && index < list.size()) dialog->setDefaultSuffix(list[index]);
+        });
+    }
 
     connect(FTimer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
     connect(ui->btnSend, &QPushButton::clicked, this, [this] { btnSendClick(); });
@@ -98,6 +124,8 @@ TFrmMain::TFrmMain(QWidget* parent)
     connect(FMemSizeItems, &QButtonGroup::idClicked, this, [this](int) { rdoMemSizeClick(); });
 
     FormCreate();
+    Offer(*OpenDialog1, FRules->FileDialogs().Request(TFileDialog::Open));
+    Offer(*SaveDialog1, FRules->FileDialogs().Request(TFileDialog::Save));
 }
 
 TFrmMain::~TFrmMain() {
@@ -107,7 +135,7 @@ TFrmMain::~TFrmMain() {
 
 void TFrmMain::FormCreate() {
     // The rules start the worker, which owns the link, and Timer1.
-    FRules = std::make_unique<TWindowRules>(*this, *this, this);
+    FRules = std::make_unique<TWindowRules>(*this, *this);
     FRules->Start();
 }
 
@@ -169,24 +197,12 @@ void TFrmMain::SetStatusNotice(const std::string& notice) {
         QString::fromLocal8Bit(notice.data(), static_cast<qsizetype>(notice.size())));
 }
 
-void TFrmMain::RepaintStatusLine() {
-    ui->pnlVerbose->repaint();
-}
-
-void TFrmMain::RepaintWholeWindow() {
-    repaint();
-}
-
 void TFrmMain::SetBarRange(int min, int max) {
     ui->pbLoading->setRange(min, max);
 }
 
 void TFrmMain::SetBarPosition(int position) {
     ui->pbLoading->setValue(position);
-}
-
-int TFrmMain::BarWidth() const {
-    return ui->pbLoading->width();
 }
 
 void TFrmMain::SetPollTimerActive(bool active) {
@@ -217,20 +233,17 @@ void TFrmMain::SetMessageDisplay(TMessageDisplay display) {
     FMessageDisplay = std::move(display);
 }
 
-std::optional<std::string> TFrmMain::ChooseFile(TFileDialog kind) {
-    std::optional<QString> fileName;
+std::optional<TFileChoice> TFrmMain::ChooseFile(const TFileRequest& request) {
     if (FFileChooser) {
-        fileName = FFileChooser(kind);
-    } else {
-        QFileDialog& dialog = kind == TFileDialog::Open ? *OpenDialog1 : *SaveDialog1;
-        if (!FLastFolder.isEmpty()) dialog.setDirectory(FLastFolder);
-        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
-            fileName = dialog.selectedFiles().constFirst();
-            FLastFolder = QFileInfo(*fileName).absolutePath();
-        }
+        const std::optional<QString> fileName = FFileChooser(request.Kind);
+        if (!fileName) return std::nullopt;
+        return TFileChoice{QFile::encodeName(*fileName).toStdString(), request.FilterIndex};
     }
-    if (!fileName) return std::nullopt;
-    return QFile::encodeName(*fileName).toStdString();
+    QFileDialog& dialog = request.Kind == TFileDialog::Open ? *OpenDialog1 : *SaveDialog1;
+    Offer(dialog, request);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    return TFileChoice{QFile::encodeName(dialog.selectedFiles().constFirst()).toStdString(),
+                       static_cast<int>(dialog.nameFilters().indexOf(dialog.selectedNameFilter()))};
 }
 
 void TFrmMain::ShowMessageBox(const std::string& text) {
@@ -241,7 +254,13 @@ void TFrmMain::ShowMessageBox(const std::string& text) {
     }
     QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), message, QMessageBox::Ok,
                     this);
+    FMessageBox = &box;
     box.exec();
+    FMessageBox = nullptr;
+}
+
+void TFrmMain::CloseMessageBox() {
+    if (FMessageBox) FMessageBox->done(QMessageBox::Ok);
 }
 
 void TFrmMain::ShowError(const std::string& message) {
@@ -279,6 +298,30 @@ void TFrmMain::closeEvent(QCloseEvent* event) {
         return;
     }
     QDialog::closeEvent(event);
+    FRules->WindowGone();
+}
+
+namespace {
+
+// The one local file a drag carries, if it carries exactly one.
+std::optional<QString> OneLocalFile(const QMimeData* data) {
+    if (data == nullptr || !data->hasUrls() || data->urls().size() != 1) return std::nullopt;
+    const QUrl& url = data->urls().constFirst();
+    if (!url.isLocalFile()) return std::nullopt;
+    return url.toLocalFile();
+}
+
+}  // namespace
+
+void TFrmMain::dragEnterEvent(QDragEnterEvent* event) {
+    if (OneLocalFile(event->mimeData())) event->acceptProposedAction();
+}
+
+void TFrmMain::dropEvent(QDropEvent* event) {
+    const std::optional<QString> file = OneLocalFile(event->mimeData());
+    if (!file) return;
+    event->acceptProposedAction();
+    FRules->FileDropped(QFile::encodeName(*file).toStdString());
 }
 
 }  // namespace corvane

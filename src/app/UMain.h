@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QDialog>
+#include <QMessageBox>
+#include <QPointer>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -8,7 +10,6 @@
 
 #include "LinkRunner.h"
 #include "ProgrammerLink.h"
-#include "ProgrammerView.h"
 #include "WindowControls.h"
 #include "WindowRules.h"
 
@@ -27,7 +28,7 @@ namespace corvane {
 // and when, the worker that drives the programmer link and the window's
 // states are the toolkit-free rules (TWindowRules); this class holds the
 // widgets and the dialogs and hands the window's events to the rules.
-class TFrmMain : public QDialog, public IProgrammerView, public IWindowControls, public IGuiWake {
+class TFrmMain : public QDialog, public IWindowControls, public IGuiWake {
 public:
     using TFileDialog = corvane::TFileDialog;
     // Asks the user for a file; nothing when the dialog was cancelled.
@@ -66,18 +67,7 @@ public:
     void SetFileChooser(TFileChooser chooser);
     void SetMessageDisplay(TMessageDisplay display);
 
-    // IProgrammerView: the link's reports on the GUI thread, passed on to the rules.
-    void ShowStatus(const std::string& text) override { FRules->ShowStatus(text); }
-    void RepaintStatus() override { FRules->RepaintStatus(); }
-    void RepaintWindow() override { FRules->RepaintWindow(); }
-    void SetProgressRange(int min, int max) override { FRules->SetProgressRange(min, max); }
-    void SetProgressPosition(int position) override { FRules->SetProgressPosition(position); }
-    void ShowMessage(const std::string& text) override { FRules->ShowMessage(text); }
-    void ShowWaitCursor() override { FRules->ShowWaitCursor(); }
-    void RestoreCursor() override { FRules->RestoreCursor(); }
-    void SetPollTimerEnabled(bool enabled) override { FRules->SetPollTimerEnabled(enabled); }
-    void ShowPortNotice(const std::string& text) override { FRules->ShowPortNotice(text); }
-    // Both interfaces read the option controls.
+    // The option controls.
     bool FastVerifyEnabled() const override;
     bool FastVerifyChecked() const override;
     bool LockChecked() const override;
@@ -86,6 +76,9 @@ public:
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    // A file dropped from the file manager: sent as Send would send it.
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
     // The GUI queue's wake-ups: the only events of a user type the window gets.
     void customEvent(QEvent* event) override;
 
@@ -99,16 +92,14 @@ private:
     void SetStatusText(const std::string& text) override;
     std::string StatusText() const override;
     void SetStatusNotice(const std::string& notice) override;
-    void RepaintStatusLine() override;
-    void RepaintWholeWindow() override;
     void SetBarRange(int min, int max) override;
     void SetBarPosition(int position) override;
-    int BarWidth() const override;
     void SetPollTimerActive(bool active) override;
     bool PollTimerActive() const override;
     void SetWaitCursor(bool shown) override;
-    std::optional<std::string> ChooseFile(TFileDialog kind) override;
+    std::optional<TFileChoice> ChooseFile(const TFileRequest& request) override;
     void ShowMessageBox(const std::string& text) override;
+    void CloseMessageBox() override;
     void ShowError(const std::string& message) override;
     void CloseWindow() override;
     // IGuiWake
@@ -121,8 +112,8 @@ private:
     QButtonGroup* FMemSizeItems;
     TFileChooser FFileChooser;
     TMessageDisplay FMessageDisplay;
-    // The folder of the file last chosen; both dialogs open there.
-    QString FLastFolder;
+    // The link's box while it is open.
+    QPointer<QMessageBox> FMessageBox;
     std::unique_ptr<TWindowRules> FRules;
 };
 

@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
     // Each request closes the window as its close button does: the first
     // lets a Send or Read finish the board's pass, the next ends at once.
     corvane::TWindowRules& rules = FrmMain.Rules();
-    stopRequests.SetHandler([&rules](int status) { rules.RequestCloseFromAnyThread(status); });
+    rules.TakeStopRequests(stopRequests);
     FrmMain.show();
     return corvane::FinishProgram(rules, corvane::TApplication::exec(), stopRequests);
 }

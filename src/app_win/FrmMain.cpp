@@ -4,6 +4,7 @@
 #include <commctrl.h>
 #include <commdlg.h>
 
+#include <cwchar>
 #include <exception>
 #include <vector>
 
@@ -193,6 +194,8 @@ void TFrmMain::Create(int showCommand) {
 
     FRules = std::make_unique<TWindowRules>(*this, *this);
     FRules->Start();
+    // Files dropped from Explorer come as WM_DROPFILES.
+    DragAcceptFiles(FWindow, TRUE);
     ShowWindow(FWindow, showCommand);
     // The first control that takes the keyboard (Send and Read wait for a chip).
     SendMessageW(FWindow, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(IDC_CHKLOCK)), TRUE);
@@ -319,7 +322,10 @@ LRESULT TFrmMain::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
         }
         case WM_SETCURSOR:
-            if (FWaitCursor && LOWORD(lParam) == HTCLIENT) {
+            // Over the client area, every control (a disabled one's comes
+            // as HTERROR) and the window while a box holds it.
+            if (const auto hit = static_cast<short>(LOWORD(lParam));
+                FWaitCursor && (hit == HTCLIENT || hit == HTERROR)) {
                 SetCursor(LoadCursorW(nullptr, IDC_WAIT));
                 return TRUE;
             }
@@ -335,32 +341,10 @@ LRESULT TFrmMain::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_QUERYENDSESSION:
             return TRUE;
         case WM_ENDSESSION:
-            // A logoff or shutdown: the system ends the program as soon as
-            // this returns, so the close it stands for (as a console's logoff
-            // event, 143) is waited for here, within the few seconds the
-            // system gives: long enough to finish the board's pass if it is
-            // nearly done.
-            if (wParam != FALSE && FRules) {
-                FRules->RequestClose(128 + 15);
-                const ULONGLONG end = GetTickCount64() + 4000;
-                MSG message{};
-                while (IsWindow(FWindow) && GetTickCount64() < end) {
-                    if (MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT) !=
-                        WAIT_OBJECT_0) {
-                        continue;
-                    }
-                    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE) &&
-                           message.message != WM_QUIT) {
-                        if (!PreTranslate(message)) {
-                            TranslateMessage(&message);
-                            DispatchMessageW(&message);
-                        }
-                    }
-                }
-                // The program ends here, with the request's status, before
-                // the system ends it: the window and the worker have gone.
-                if (!IsWindow(FWindow)) EndAtOnce(FRules->ExitStatus());
-            }
+            if (wParam != FALSE && FRules) SessionEnds();
+            return 0;
+        case WM_DROPFILES:
+            FileDropped(reinterpret_cast<HDROP>(wParam));
             return 0;
         case WM_CLOSE:
             // Not DefDlgProc's: that would press Cancel, which is Escape here.
@@ -369,15 +353,60 @@ LRESULT TFrmMain::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_DESTROY:
             KillTimer(FWindow, kTimer1);
             FTimerActive = false;
-            // Work abandoned by a second close may still be on the line: the
-            // program ends without waiting for it (FinishProgram).
-            if (FRules && !FRules->WorkAbandoned()) FRules->Shutdown();
+            // The worker ends after the event loop, when the rules go.
+            if (FRules) FRules->WindowGone();
             PostQuitMessage(0);
             return 0;
         default:
             break;
     }
     return DefDlgProcW(FWindow, message, wParam, lParam);
+}
+
+void TFrmMain::SessionEnds() {
+    // The system ends the program as soon as this returns, so the close it
+    // stands for (as a console's logoff event, 143) is waited for here,
+    // within the few seconds the system gives: long enough to finish the
+    // board's pass if it is nearly done.
+    FRules->SessionEnding(128 + 15);
+    const ULONGLONG end = GetTickCount64() + 4000;
+    MSG message{};
+    while (IsWindow(FWindow) && GetTickCount64() < end) {
+        if (MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT) != WAIT_OBJECT_0) {
+            continue;
+        }
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE) && message.message != WM_QUIT) {
+            if (!PreTranslate(message)) {
+                TranslateMessage(&message);
+                DispatchMessageW(&message);
+            }
+        }
+    }
+    if (IsWindow(FWindow)) return;
+    // The program ends here, with the request's status, before the system
+    // ends it: the window has gone, and the worker ends first (the board's
+    // pass was finished before the window closed).
+    if (!FRules->WorkAbandoned()) FRules->Shutdown();
+    EndAtOnce(FRules->ExitStatus());
+}
+
+void TFrmMain::FileDropped(HDROP drop) {
+    std::optional<std::string> file;
+    // One file only: several are no Send.
+    if (DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0) == 1) {
+        const UINT length = DragQueryFileW(drop, 0, nullptr, 0);
+        std::wstring name(static_cast<std::size_t>(length) + 1, L'\0');
+        name.resize(DragQueryFileW(drop, 0, name.data(), length + 1));
+        if (!name.empty()) file = Narrow(name);
+    }
+    DragFinish(drop);
+    if (file && FRules) FRules->FileDropped(*file);
+}
+
+void TFrmMain::EnableControl(int id, bool enabled) {
+    const HWND control = Item(id);
+    if (!enabled && GetFocus() == control) SendMessageW(FWindow, WM_NEXTDLGCTL, 0, FALSE);
+    EnableWindow(control, enabled);
 }
 
 void TFrmMain::Command(int id, int code) {
@@ -414,8 +443,9 @@ void TFrmMain::SetChipLabel(const std::string& text, TLabelColour colour, int to
 }
 
 void TFrmMain::SetSendReadEnabled(bool enabled) {
-    EnableWindow(Item(IDC_BTNREAD), enabled);
-    EnableWindow(Item(IDC_BTNSEND), enabled);
+    // Read first: the keyboard that leaves Send skips it.
+    EnableControl(IDC_BTNREAD, enabled);
+    EnableControl(IDC_BTNSEND, enabled);
 }
 
 bool TFrmMain::SendReadEnabled() const {
@@ -433,7 +463,7 @@ int TFrmMain::MemSizeIndex() const {
 }
 
 void TFrmMain::SetFastVerifyEnabled(bool enabled) {
-    EnableWindow(Item(IDC_CHKFASTVERIFY), enabled);
+    EnableControl(IDC_CHKFASTVERIFY, enabled);
 }
 
 bool TFrmMain::FastVerifyEnabled() const {
@@ -477,17 +507,6 @@ void TFrmMain::SetStatusNotice(const std::string& notice) {
     SendMessageW(FToolTip, TTM_ACTIVATE, FNotice.empty() ? FALSE : TRUE, 0);
 }
 
-// The GUI thread never waits on the line here, so what changed is painted at
-// the loop's next idle moment, within milliseconds: "now" needs no painting
-// inside the call, which would hold up every message behind it.
-void TFrmMain::RepaintStatusLine() {
-    InvalidateRect(Item(IDC_PNLVERBOSE), nullptr, TRUE);
-}
-
-void TFrmMain::RepaintWholeWindow() {
-    RedrawWindow(FWindow, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
-}
-
 void TFrmMain::SetBarRange(int min, int max) {
     SendMessageW(Item(IDC_PBLOADING), PBM_SETRANGE32, static_cast<WPARAM>(min),
                  static_cast<LPARAM>(max));
@@ -495,12 +514,6 @@ void TFrmMain::SetBarRange(int min, int max) {
 
 void TFrmMain::SetBarPosition(int position) {
     SendMessageW(Item(IDC_PBLOADING), PBM_SETPOS, static_cast<WPARAM>(position), 0);
-}
-
-int TFrmMain::BarWidth() const {
-    RECT rect{};
-    GetClientRect(Item(IDC_PBLOADING), &rect);
-    return rect.right - rect.left;
 }
 
 void TFrmMain::SetPollTimerActive(bool active) {
@@ -532,21 +545,32 @@ void TFrmMain::UpdateCursor() const {
                  MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
 }
 
-std::optional<std::string> TFrmMain::ChooseFile(TFileDialog kind) {
+std::optional<TFileChoice> TFrmMain::ChooseFile(const TFileRequest& request) {
+    // The list of types: each entry's label and patterns, each ending in a
+    // null, and the list in one more.
+    std::wstring filter;
+    for (const TFileFilter& entry : request.Filters) {
+        filter += Widen(entry.Label()) + L'\0' + Widen(entry.Patterns()) + L'\0';
+    }
+    const int count = static_cast<int>(request.Filters.size());
+    const int index =
+        request.FilterIndex >= 0 && request.FilterIndex < count ? request.FilterIndex : 0;
+    const std::wstring folder = Widen(request.Folder);
+    const std::wstring extension = count > 0 ? Widen(request.Filters[index].DefaultExtension) : L"";
     std::vector<wchar_t> name(32768, L'\0');
     OPENFILENAMEW dialog{};
     dialog.lStructSize = sizeof dialog;
     dialog.hwndOwner = FWindow;
-    dialog.lpstrFilter = L"Intel Hex File (*.hex)\0*.hex\0";
-    dialog.nFilterIndex = 1;
+    dialog.lpstrFilter = filter.c_str();
+    dialog.nFilterIndex = static_cast<DWORD>(index + 1);
     dialog.lpstrFile = name.data();
     dialog.nMaxFile = static_cast<DWORD>(name.size());
-    dialog.lpstrInitialDir = FLastFolder.empty() ? nullptr : FLastFolder.c_str();
-    dialog.lpstrDefExt = L"hex";
+    dialog.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
+    dialog.lpstrDefExt = extension.empty() ? nullptr : extension.c_str();
     dialog.Flags =
         OFN_EXPLORER | OFN_ENABLESIZING | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
     BOOL chosen = FALSE;
-    if (kind == TFileDialog::Open) {
+    if (request.Kind == TFileDialog::Open) {
         dialog.Flags |= OFN_FILEMUSTEXIST;
         chosen = GetOpenFileNameW(&dialog);
     } else {
@@ -561,13 +585,29 @@ std::optional<std::string> TFrmMain::ChooseFile(TFileDialog kind) {
         }
         return std::nullopt;
     }
-    const std::wstring path(name.data());
-    FLastFolder = path.substr(0, dialog.nFileOffset);
-    return Narrow(path);
+    return TFileChoice{Narrow(std::wstring(name.data())),
+                       static_cast<int>(dialog.nFilterIndex) - 1};
 }
 
 void TFrmMain::ShowMessageBox(const std::string& text) {
     MessageBoxW(FWindow, ScreenText(text).c_str(), L"Corvane", MB_OK);
+}
+
+void TFrmMain::CloseMessageBox() {
+    // The box is the dialog of this thread that the window owns; its OK.
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND candidate, LPARAM owner) -> BOOL {
+            wchar_t className[16] = {};
+            GetClassNameW(candidate, className, 16);
+            if (std::wcscmp(className, L"#32770") != 0 ||
+                GetWindow(candidate, GW_OWNER) != reinterpret_cast<HWND>(owner)) {
+                return TRUE;
+            }
+            SendMessageW(candidate, WM_COMMAND, IDOK, 0);
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(FWindow));
 }
 
 void TFrmMain::ShowError(const std::string& message) {

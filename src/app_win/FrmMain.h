@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+// After windows.h, whose types it uses.
+#include <shellapi.h>
+
 #include <memory>
 #include <optional>
 #include <string>
@@ -49,16 +52,14 @@ public:
     void SetStatusText(const std::string& text) override;
     std::string StatusText() const override;
     void SetStatusNotice(const std::string& notice) override;
-    void RepaintStatusLine() override;
-    void RepaintWholeWindow() override;
     void SetBarRange(int min, int max) override;
     void SetBarPosition(int position) override;
-    int BarWidth() const override;
     void SetPollTimerActive(bool active) override;
     bool PollTimerActive() const override;
     void SetWaitCursor(bool shown) override;
-    std::optional<std::string> ChooseFile(TFileDialog kind) override;
+    std::optional<TFileChoice> ChooseFile(const TFileRequest& request) override;
     void ShowMessageBox(const std::string& text) override;
+    void CloseMessageBox() override;
     void ShowError(const std::string& message) override;
     void CloseWindow() override;
 
@@ -73,6 +74,15 @@ private:
     void ApplyDpi(UINT dpi);
     void PlaceControls();
     void Command(int id, int code);
+    // A control enabled or disabled; the keyboard moves on first from a
+    // control that has it and is to be disabled, as the dialog manager's Tab
+    // would move it: a disabled control that keeps it takes the keyboard
+    // with it (no Tab, Enter or Escape until the window is clicked).
+    void EnableControl(int id, bool enabled);
+    void FileDropped(HDROP drop);
+    // A logoff or shutdown: waits for the close it stands for within the
+    // system's few seconds.
+    void SessionEnds();
     HWND Item(int id) const { return GetDlgItem(FWindow, id); }
     int Scale(int pixels) const { return MulDiv(pixels, static_cast<int>(FDpi), 96); }
     void UpdateCursor() const;
@@ -92,8 +102,6 @@ private:
     bool FTimerActive = false;
     bool FWaitCursor = false;
     std::wstring FNotice;
-    // The folder of the file chosen last; both dialogs open there.
-    std::wstring FLastFolder;
     std::unique_ptr<TWindowRules> FRules;
 };
 

@@ -39,8 +39,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
     }
     // Each request closes the window as its close button does: the first
     // lets a Send or Read finish the board's pass, the next ends at once.
-    stopRequests.SetHandler(
-        [&FrmMain](int status) { FrmMain.Rules().RequestCloseFromAnyThread(status); });
+    FrmMain.Rules().TakeStopRequests(stopRequests);
     MSG message{};
     BOOL got = 0;
     while ((got = GetMessageW(&message, nullptr, 0, 0)) > 0) {

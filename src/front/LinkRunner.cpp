@@ -267,8 +267,9 @@ void TLinkRunner::Read(const std::string& fileName, const TWorkflowOptions& opti
     });
 }
 
-void TLinkRunner::ApplyMemSize(int index) {
-    Enqueue([this, index] {
+void TLinkRunner::ApplyMemSize(int index, TChipKind kind) {
+    Enqueue([this, index, kind] {
+        if (FLink->ChipKind() != kind) return;
         FView->Options.MemSizeIndex = index;
         FLink->ApplyMemSizeChoice();
     });

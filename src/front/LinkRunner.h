@@ -83,7 +83,10 @@ public:
     void Poll();
     void Program(const std::string& fileName, const TWorkflowOptions& options);
     void Read(const std::string& fileName, const TWorkflowOptions& options);
-    void ApplyMemSize(int index);
+    // The size choice of a 2051/4051 (`index`: 0 = 2KB, 1 = 4KB), made while
+    // the window showed `kind`: dropped when the link holds another chip by
+    // the time it runs (a poll under way found another one).
+    void ApplyMemSize(int index, TChipKind kind);
     // Asks the command under way and those queued (a Send or Read, a poll's
     // wait) to stop at the next byte. A command queued later is not stopped.
     void RequestStop();

@@ -3,10 +3,9 @@
 #include <optional>
 #include <string>
 
-namespace corvane {
+#include "FileDialogs.h"
 
-// Which file dialog a Send or a Read asks with.
-enum class TFileDialog { Open, Save };
+namespace corvane {
 
 // The colour of LblTargetChip: that of the group box's own text while a chip
 // is shown, red while none is.
@@ -50,16 +49,10 @@ public:
     virtual void SetStatusText(const std::string& text) = 0;
     virtual std::string StatusText() const = 0;
     virtual void SetStatusNotice(const std::string& notice) = 0;
-    // Paint the status line, or the whole window, now (not at the next idle
-    // moment of the event loop).
-    virtual void RepaintStatusLine() = 0;
-    virtual void RepaintWholeWindow() = 0;
 
-    // pbLoading. The rules give only ranges with max > min, and hold back a
-    // position that would not move the filled part by a pixel of this width.
+    // pbLoading. The rules give only ranges with max > min.
     virtual void SetBarRange(int min, int max) = 0;
     virtual void SetBarPosition(int position) = 0;
-    virtual int BarWidth() const = 0;
 
     // Timer1, whose ticks the toolkit hands to TWindowRules::Tick.
     virtual void SetPollTimerActive(bool active) = 0;
@@ -67,15 +60,15 @@ public:
     // The wait cursor over the window (on, and back to the cursor before).
     virtual void SetWaitCursor(bool shown) = 0;
 
-    // The modal open-file (Send) or save-file (Read) dialog: "Intel Hex File"
-    // (*.hex), default extension "hex", the file (open) or its folder (save)
-    // must exist, overwriting asked first, opening in the folder of the file
-    // chosen last. The name as the link's file calls take it (UTF-8 on
-    // Windows, the file system's bytes on Linux); nothing when cancelled.
-    virtual std::optional<std::string> ChooseFile(TFileDialog kind) = 0;
+    // The modal open-file (Send) or save-file (Read) dialog, offering what
+    // the request says (FileDialogs.h); nothing when cancelled.
+    virtual std::optional<TFileChoice> ChooseFile(const TFileRequest& request) = 0;
     // A plain modal message box with an OK button (the link's messages).
     virtual void ShowMessageBox(const std::string& text) = 0;
-    // The program's error box for an exception's message.
+    // Closes that box, from inside its own event loop, as its OK button would.
+    virtual void CloseMessageBox() = 0;
+    // The program's error box for an exception's message (the rules show
+    // one at a time).
     virtual void ShowError(const std::string& message) = 0;
     // Closes the window as its close button does: the toolkit then asks
     // TWindowRules::CloseAsked whether it may.

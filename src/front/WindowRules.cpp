@@ -1,21 +1,14 @@
 #include "WindowRules.h"
 
-#include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <utility>
 
+#include "ProgramEnd.h"
+
 namespace corvane {
 
 namespace {
-
-// The link asks for a repaint of the whole window after every byte (a link
-// driven on the GUI thread itself needs that for the progress bar to move;
-// the window's own worker does not pass it on). A whole repaint costs far
-// more than a byte on the line, and no screen shows more than about 60
-// pictures a second: repaints that would only move the progress bar come at
-// most this often.
-constexpr std::chrono::milliseconds kProgressRepaintGap(20);
 
 // 8-bit text as UTF-8, each byte a Latin-1 character.
 std::string Latin1ToUtf8(const std::string& text) {
@@ -35,8 +28,8 @@ std::string Latin1ToUtf8(const std::string& text) {
 
 }  // namespace
 
-TWindowRules::TWindowRules(IWindowControls& controls, IGuiWake& wake, IProgrammerView* view)
-    : FControls(controls), FView(view != nullptr ? *view : *this), FQueue(wake) {}
+TWindowRules::TWindowRules(IWindowControls& controls, IGuiWake& wake)
+    : FControls(controls), FQueue(wake) {}
 
 TWindowRules::~TWindowRules() {
     Shutdown();
@@ -46,10 +39,10 @@ void TWindowRules::Start() {
     // The link creates the two images (empty until a chip kind sizes them)
     // and the port list, and starts with no chip.
     TLinkRunner::TReports reports;
-    reports.View = &FView;
+    reports.View = this;
     reports.PollEnded = [this](TChipKind kind) { PollEnded(kind); };
     reports.WorkflowEnded = [this](const TWorkflowEnd& end) { WorkflowEnded(end); };
-    reports.ErrorRaised = [this](const std::string& message) { FControls.ShowError(message); };
+    reports.ErrorRaised = [this](const std::string& message) { ShowError(message); };
     FRunner = std::make_unique<TLinkRunner>(FQueue, std::move(reports));
     FChipKind = ckNone;
     FShownKind = ckNone;
@@ -68,7 +61,7 @@ void TWindowRules::Guarded(F&& handler) {
     try {
         handler();
     } catch (...) {
-        FControls.ShowError(ExceptionMessage(std::current_exception()));
+        ShowError(ExceptionMessage(std::current_exception()));
     }
 }
 
@@ -87,7 +80,7 @@ void TWindowRules::UpdateChipDisplay() {
     FControls.SetChipLabel(ChipLabel(kind), TLabelColour::Normal,
                            sizes ? kLabelTopWithSizes : kLabelTop);
     // The programmer has no checksum for a 2051/4051, whose size the user chooses.
-    if (sizes && Live()) FRunner->ApplyMemSize(MemSizeIndex());
+    if (sizes && Live()) FRunner->ApplyMemSize(MemSizeIndex(), kind);
     SetStatusText("");
     FControls.SetFastVerifyEnabled(!sizes);
 }
@@ -112,6 +105,8 @@ void TWindowRules::StopWork() {
     FStopping = true;
     FHeldStatus = FControls.StatusText();
     SetStatusText(kStopping);
+    // A box the link waits for would hold the stop until someone clicks it.
+    if (FMessageBoxOpen) FControls.CloseMessageBox();
 }
 
 void TWindowRules::Tick() {
@@ -132,7 +127,8 @@ void TWindowRules::PollEnded(TChipKind kind) {
     });
     // A click that came during the poll: the window held it until now.
     if (const auto click = std::exchange(FDeferredClick, std::nullopt)) {
-        if (FControls.SendReadEnabled()) Guarded([this, click] { StartWorkflow(*click); });
+        if (FControls.SendReadEnabled() && !FClosing)
+            Guarded([this, click] { StartWorkflow(*click); });
     }
 }
 
@@ -146,30 +142,50 @@ void TWindowRules::ReadClicked() {
 
 void TWindowRules::MemSizeClicked() {
     Guarded([this] {
-        if (Live()) FRunner->ApplyMemSize(MemSizeIndex());
+        if (Live()) FRunner->ApplyMemSize(MemSizeIndex(), FShownKind);
     });
 }
 
-void TWindowRules::StartWorkflow(TFileDialog kind) {
+bool TWindowRules::MayStartWork(std::optional<TFileDialog> click) {
     if (FBusy) {
-        // During a poll the click waits for the poll's end; during a
-        // workflow (or an open dialog) it is ignored.
-        if (FPolling && !FWorking) FDeferredClick = kind;
-        return;
+        // During a poll a click waits for the poll's end; during a workflow
+        // (or an open dialog) it is ignored, as is a drop.
+        if (click && FPolling && !FWorking) FDeferredClick = click;
+        return false;
     }
-    if (!Live()) return;
+    return !FClosing && Live();
+}
+
+void TWindowRules::StartWorkflow(TFileDialog kind) {
+    if (!MayStartWork(kind)) return;
     BeginWork();
-    std::optional<std::string> fileName;
+    std::optional<TFileChoice> choice;
     try {
-        fileName = FControls.ChooseFile(kind);
+        choice = FControls.ChooseFile(FDialogs.Request(kind));
     } catch (...) {
         EndWork();
         throw;
     }
-    if (!fileName || FClosing) {
+    if (!choice || FClosing) {
         EndWork();
         return;
     }
+    FDialogs.Chosen(kind, *choice);
+    RunWorkflow(kind, choice->Name);
+}
+
+void TWindowRules::FileDropped(const std::string& fileName) {
+    Guarded([this, &fileName] {
+        if (FShownKind == ckNone || !FControls.SendReadEnabled() || !MayStartWork(std::nullopt)) {
+            return;
+        }
+        BeginWork();
+        FDialogs.Dropped(fileName);
+        RunWorkflow(TFileDialog::Open, fileName);
+    });
+}
+
+void TWindowRules::RunWorkflow(TFileDialog kind, const std::string& fileName) {
     // The options the workflow reads are those of this moment.
     TWorkflowOptions options;
     options.FastVerifyEnabled = FastVerifyEnabled();
@@ -178,9 +194,9 @@ void TWindowRules::StartWorkflow(TFileDialog kind) {
     options.MemSizeIndex = MemSizeIndex();
     FWorking = true;
     if (kind == TFileDialog::Open) {
-        FRunner->Program(*fileName, options);
+        FRunner->Program(fileName, options);
     } else {
-        FRunner->Read(*fileName, options);
+        FRunner->Read(fileName, options);
     }
 }
 
@@ -198,7 +214,7 @@ void TWindowRules::WorkflowEnded(const TWorkflowEnd& end) {
         FControls.CloseWindow();
         return;
     }
-    if (end.Failed) FControls.ShowError(end.Message);
+    if (end.Failed) ShowError(end.Message);
 }
 
 void TWindowRules::EscapePressed() {
@@ -240,6 +256,50 @@ void TWindowRules::RequestCloseFromAnyThread(int exitStatus) {
     FQueue.Post([this, exitStatus] { RequestClose(exitStatus); });
 }
 
+void TWindowRules::SessionEnding(int exitStatus) {
+    FExitStatus = exitStatus;
+    // Closed once already: the pass is being finished, and the window
+    // closes when it is; the system's own limit ends it otherwise.
+    if (FClosing && FWorking) return;
+    FControls.CloseWindow();
+}
+
+void TWindowRules::TakeStopRequests(platform::TStopRequests& requests) {
+    FStopRequests = &requests;
+    requests.SetHandler([this](int status) { RequestCloseFromAnyThread(status); });
+}
+
+void TWindowRules::WindowGone() {
+    if (FGone) return;
+    FGone = true;
+    FClosing = true;
+    FDeferredClick.reset();
+    FControls.SetPollTimerActive(false);
+    // No window takes a request from now on: it ends the program at once,
+    // with its own status, also while the worker is being ended.
+    if (FStopRequests != nullptr) {
+        FStopRequests->SetHandler([](int status) { EndAtOnce(status); });
+    }
+    // A poll under way stops; the worker ends after the event loop
+    // (Shutdown), unless work abandoned by a second close ends the program
+    // first (FinishProgram).
+    if (FBusy && Live()) FRunner->RequestStop();
+}
+
+void TWindowRules::ShowError(const std::string& message) {
+    if (FShowingError || FClosing) {
+        std::fprintf(stderr, "corvane: %s\n", message.c_str());
+        return;
+    }
+    FShowingError = true;
+    try {
+        FControls.ShowError(message);
+    } catch (...) {
+        std::fprintf(stderr, "corvane: %s\n", message.c_str());
+    }
+    FShowingError = false;
+}
+
 void TWindowRules::ShowStatus(const std::string& text) {
     if (FStopping) {
         FHeldStatus = text;
@@ -250,63 +310,34 @@ void TWindowRules::ShowStatus(const std::string& text) {
 
 void TWindowRules::SetStatusText(const std::string& text) {
     FControls.SetStatusText(text);
-    FRepaintNeeded = true;
-}
-
-void TWindowRules::RepaintStatus() {
-    FControls.RepaintStatusLine();
-}
-
-void TWindowRules::RepaintWindow() {
-    const auto now = std::chrono::steady_clock::now();
-    if (!FRepaintNeeded && now - FLastRepaint < kProgressRepaintGap) return;
-    if (FPendingPosition) MoveBar(*std::exchange(FPendingPosition, std::nullopt));
-    FControls.RepaintWholeWindow();
-    FLastRepaint = now;
-    FRepaintNeeded = false;
-}
-
-void TWindowRules::MoveBar(int position) {
-    // A bar keeps its position when given one outside its range.
-    if (position >= FBarMin && position <= FBarMax) FBarValue = position;
-    FControls.SetBarPosition(position);
 }
 
 void TWindowRules::SetProgressRange(int min, int max) {
-    if (FPendingPosition) MoveBar(*std::exchange(FPendingPosition, std::nullopt));
     // A bar shows a busy animation for an empty range; a one-byte pass is an
     // ordinary range of one step.
-    FBarMin = min;
-    FBarMax = max > min ? max : min + 1;
-    // A bar given a range that its position is outside of shows nothing.
-    if (FBarValue < FBarMin || FBarValue > FBarMax) FBarValue = FBarMin - 1;
-    FControls.SetBarRange(FBarMin, FBarMax);
-    FRepaintNeeded = true;
+    FControls.SetBarRange(min, max > min ? max : min + 1);
 }
 
 void TWindowRules::SetProgressPosition(int position) {
-    const int shown = FBarValue;
-    // Back to the start (the end of a pass) shows at the next repaint.
-    if (position < shown) FRepaintNeeded = true;
-    // A bar works out its whole look each time its position is set, which
-    // costs more than a byte on the line. A position that would not move the
-    // filled part by a pixel waits for the next repaint or the next step that
-    // does; either end of the range and going back are set at once.
-    const std::int64_t width = FControls.BarWidth();
-    const auto filled = [this, width](int value) {
-        return (std::int64_t{value} - FBarMin) * width / (std::int64_t{FBarMax} - FBarMin);
-    };
-    if (position > shown && position > FBarMin && position < FBarMax &&
-        filled(position) == filled(shown)) {
-        FPendingPosition = position;
-        return;
-    }
-    FPendingPosition.reset();
-    MoveBar(position);
+    // The worker gives the bar no more positions than a screen shows.
+    FControls.SetBarPosition(position);
 }
 
 void TWindowRules::ShowMessage(const std::string& text) {
-    FControls.ShowMessageBox(Latin1ToUtf8(text));
+    // No box once the window is closing: nobody would be there to click it.
+    if (FClosing) {
+        std::fprintf(stderr, "corvane: %s\n", Latin1ToUtf8(text).c_str());
+        return;
+    }
+    // The link asks only during a Send or Read, so a stop finds it open.
+    FMessageBoxOpen = true;
+    try {
+        FControls.ShowMessageBox(Latin1ToUtf8(text));
+    } catch (...) {
+        FMessageBoxOpen = false;
+        throw;
+    }
+    FMessageBoxOpen = false;
 }
 
 void TWindowRules::ShowWaitCursor() {

@@ -17,26 +17,31 @@
 //     MemSizeClicked(), Escape -> EscapePressed() (Escape never closes the
 //     window), the close button (or the system's close) -> CloseAsked(),
 //     which says whether the window may close now.
+//     A file dropped on the window -> FileDropped(). A logoff or shutdown of
+//     the session that the system enforces itself -> SessionEnding().
 //  4. main: take the system's stop requests (platform::TStopRequests) before
-//     any thread starts, hand each to RequestCloseFromAnyThread(), run the
-//     event loop, then end with FinishProgram() (ProgramEnd.h).
-//  5. Destroy the rules (or call Shutdown()) before the controls and the
-//     wake go: that stops the work, lets the link finish the board's pass
+//     any thread starts, hand them to TakeStopRequests(), run the event
+//     loop, then end with FinishProgram() (ProgramEnd.h).
+//  5. Once the window has closed (its close accepted, or destroyed), call
+//     WindowGone(): from then on a request ends the program at once. After
+//     the event loop, destroy the rules (or call Shutdown()) before the
+//     controls and the wake go: that lets the link finish the board's pass
 //     and ends the worker.
 //
 // None of the calls blocks on the line; all are for the GUI thread except
 // RequestCloseFromAnyThread. Exceptions of the handlers go to the controls'
 // ShowError.
 
-#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "ChipKind.h"
+#include "FileDialogs.h"
 #include "GuiQueue.h"
 #include "LinkRunner.h"
 #include "ProgrammerView.h"
+#include "StopRequests.h"
 #include "WindowControls.h"
 
 namespace corvane {
@@ -49,10 +54,7 @@ constexpr const char* kStopping = "Stopping...";
 
 class TWindowRules : public IProgrammerView {
 public:
-    // `view`: what the link's reports are delivered to on the GUI thread;
-    // nullptr: the rules themselves (a window that is an IProgrammerView
-    // itself and passes each report on to the rules gives itself).
-    TWindowRules(IWindowControls& controls, IGuiWake& wake, IProgrammerView* view = nullptr);
+    TWindowRules(IWindowControls& controls, IGuiWake& wake);
     ~TWindowRules() override;
     TWindowRules(const TWindowRules&) = delete;
     TWindowRules& operator=(const TWindowRules&) = delete;
@@ -79,6 +81,21 @@ public:
     void RequestClose(int exitStatus);
     // The same from any thread (the stop requests' own): posted to the GUI thread.
     void RequestCloseFromAnyThread(int exitStatus);
+    // The session ends (a logoff): as RequestClose, but when a close is
+    // already waiting for the board's pass, it keeps waiting (the system
+    // gives a few seconds before it ends the program) instead of abandoning
+    // it as a second close would.
+    void SessionEnding(int exitStatus);
+    // Hands the system's stop requests to RequestCloseFromAnyThread until
+    // the window has gone.
+    void TakeStopRequests(platform::TStopRequests& requests);
+    // The one step of both windows once they have closed: no poll, click,
+    // dialog or box from now on, and a stop request ends the program at once.
+    void WindowGone();
+    // A file dropped on the window: while a chip is shown and nothing runs,
+    // it is sent as Send's dialog would send it (the options ticked now, the
+    // dialogs' folder set to the file's); otherwise nothing.
+    void FileDropped(const std::string& fileName);
     // The jobs the worker posted: call when woken (IGuiWake).
     void DrainPosted() { FQueue.Drain(); }
 
@@ -105,13 +122,17 @@ public:
     // waiting for it.
     bool WorkAbandoned() const { return FWorkAbandoned; }
 
+    // The file dialogs' policy (types, extension, folder).
+    TFileDialogs& FileDialogs() { return FDialogs; }
+
     // The worker (from Start() on; Running() is false once it has been shut down).
     TLinkRunner& Runner() { return *FRunner; }
 
-    // IProgrammerView: the link's reports on the GUI thread.
+    // IProgrammerView: the link's reports on the GUI thread. (The worker's
+    // view passes no repaint on: the GUI thread paints what changed.)
     void ShowStatus(const std::string& text) override;
-    void RepaintStatus() override;
-    void RepaintWindow() override;
+    void RepaintStatus() override {}
+    void RepaintWindow() override {}
     void SetProgressRange(int min, int max) override;
     void SetProgressPosition(int position) override;
     // The link's messages are 8-bit characters (a wrong echo is one raw byte
@@ -132,7 +153,11 @@ private:
     void Guarded(F&& handler);
     // The worker runs (started and not shut down).
     bool Live() const { return FRunner && FRunner->Running(); }
+    // Whether a Send, a Read or a drop may begin now; a click that comes
+    // during a poll is held for its end.
+    bool MayStartWork(std::optional<TFileDialog> click);
     void StartWorkflow(TFileDialog kind);
+    void RunWorkflow(TFileDialog kind, const std::string& fileName);
     // A poll, a dialog or a workflow begins and ends: the busy flag, and
     // afterwards the poll timer and the cursor as they were before.
     void BeginWork();
@@ -141,14 +166,16 @@ private:
     // what the link reports meanwhile shows when the work has ended.
     void StopWork();
     void SetStatusText(const std::string& text);
-    // Gives the bar a position.
-    void MoveBar(int position);
+    // The error box, one at a time: a message that comes while one is shown
+    // (or once the window is closing) goes to the standard error stream.
+    void ShowError(const std::string& message);
     void PollEnded(TChipKind kind);
     void WorkflowEnded(const TWorkflowEnd& end);
 
     IWindowControls& FControls;
-    IProgrammerView& FView;
     TGuiQueue FQueue;
+    TFileDialogs FDialogs;
+    bool FShowingError = false;
     std::unique_ptr<TLinkRunner> FRunner;
 
     TChipKind FChipKind = ckNone;
@@ -170,17 +197,10 @@ private:
     int FWaitCursors = 0;
     // A click on Send or Read that came during a poll: it runs when the poll ends.
     std::optional<TFileDialog> FDeferredClick;
-
-    // The bar as the controls have it.
-    int FBarMin = 0;
-    int FBarMax = 100;
-    int FBarValue = 0;
-    // A position not yet given to the bar (it would not move it by a pixel).
-    std::optional<int> FPendingPosition;
-    // Whole-window repaints that would only move the bar come at most every
-    // kProgressRepaintGap.
-    std::chrono::steady_clock::time_point FLastRepaint{};
-    bool FRepaintNeeded = true;
+    // The link's message box is open (a stop closes it).
+    bool FMessageBoxOpen = false;
+    platform::TStopRequests* FStopRequests = nullptr;
+    bool FGone = false;
 };
 
 }  // namespace corvane

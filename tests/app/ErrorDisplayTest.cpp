@@ -118,8 +118,8 @@ TEST_F(HandlerFailureTest, ClickPutsCursorAndTimerBackAfterAFailure) {
     }
     // A chooser that leaves an hourglass and a stopped timer behind.
     Form->SetFileChooser([&](TFrmMain::TFileDialog) -> std::optional<QString> {
-        Form->ShowWaitCursor();
-        Form->SetPollTimerEnabled(false);
+        Form->Rules().ShowWaitCursor();
+        Form->Rules().SetPollTimerEnabled(false);
         return QString::fromStdString(dir.File("big.hex"));
     });
     ClickAndWait(Send());

@@ -8,7 +8,7 @@ namespace {
 using WindowPortNoticeTest = WindowFixture;
 
 TEST_F(WindowPortNoticeTest, TheNoticeIsTheStatusLinesTooltipBesideItsText) {
-    IProgrammerView& view = *Form;
+    IProgrammerView& view = Form->Rules();
     view.ShowStatus("Available port not found!");
     const std::string notice =
         "/dev/ttyUSB0: Permission denied\nSerial ports may be opened by the members of the group "

@@ -1,6 +1,8 @@
 #include <QFileDialog>
 #include <QKeyEvent>
+#include <QMimeData>
 #include <QTimer>
+#include <QUrl>
 #include <QWindow>
 #include <string>
 
@@ -83,7 +85,7 @@ TEST_F(WindowTest, FileDialogsAskForIntelHexFiles) {
     auto& save = Control<QFileDialog>(*Form, "SaveDialog1");
     for (QFileDialog* dialog : {&open, &save}) {
         EXPECT_EQ(dialog->nameFilters(), QStringList{"Intel Hex File (*.hex)"});
-        EXPECT_EQ(dialog->defaultSuffix(), "Hex");
+        EXPECT_EQ(dialog->defaultSuffix(), "hex");
     }
     EXPECT_EQ(open.acceptMode(), QFileDialog::AcceptOpen);
     EXPECT_EQ(open.fileMode(), QFileDialog::ExistingFile);
@@ -223,66 +225,39 @@ TEST_F(WindowTest, TicksDoNothingWhileBusy) {
     EXPECT_TRUE(Errors.isEmpty());
 }
 
-// Counts the paint events a widget receives.
-class TPaintCounter : public QObject {
-public:
-    explicit TPaintCounter(QWidget& widget) { widget.installEventFilter(this); }
-    bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::Paint) ++Count;
-        return false;
-    }
-    int Count = 0;
-};
-
-// Progress-only repaints are spaced out, but a new status text is on the
-// screen as soon as the link asks for a repaint.
-TEST_F(WindowTest, StatusTextsArePaintedAtOnce) {
-    Form->show();
-    ASSERT_TRUE(ServeUntil([&] { return Form->windowHandle()->isExposed(); }));
-    QApplication::processEvents();
-    TPaintCounter painted(Status());
-    Form->SetProgressRange(0, 99);
-    for (int i = 0; i < 3; ++i) {
-        Form->SetProgressPosition(i);
-        Form->ShowStatus("Erasing...[" + std::to_string(i + 1) + "/10]");
-        Form->RepaintWindow();
-    }
-    EXPECT_EQ(painted.Count, 3);
-    Form->ShowStatus("Reading...");
-    Form->RepaintStatus();
-    EXPECT_EQ(painted.Count, 4);
+// One file dragged from the file manager is taken, and dropped it is sent
+// without a dialog; two files are not taken.
+TEST_F(WindowTest, ADroppedFileIsSentWithoutADialog) {
+    ShowKind(ck89C51);
+    const auto drag = [this](const QList<QUrl>& urls) {
+        QMimeData data;
+        data.setUrls(urls);
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton,
+                              Qt::NoModifier);
+        QApplication::sendEvent(Form.get(), &enter);
+        if (!enter.isAccepted()) return false;
+        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(Form.get(), &drop);
+        return true;
+    };
+    const QUrl file = QUrl::fromLocalFile("/nonexistent/a.hex");
+    EXPECT_FALSE(drag({file, file}));
+    EXPECT_FALSE(Form->Working());
+    EXPECT_TRUE(drag({file}));
+    EXPECT_TRUE(Form->Working());
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_TRUE(Asked.empty());
+    EXPECT_EQ(Errors.size(), 1);  // no such file
 }
 
 TEST_F(WindowTest, ProgressBarTakesOneStepPasses) {
-    Form->SetProgressRange(0, 0);
+    TWindowRules& rules = Form->Rules();
+    rules.SetProgressRange(0, 0);
     EXPECT_LT(Progress().minimum(), Progress().maximum());  // no busy animation
-    Form->SetProgressRange(0, 2047);
-    Form->SetProgressPosition(1000);
+    rules.SetProgressRange(0, 2047);
+    rules.SetProgressPosition(1000);
     EXPECT_EQ(Progress().maximum(), 2047);
     EXPECT_EQ(Progress().value(), 1000);
-}
-
-// In a long pass the bar is given a position when it moves by a pixel; a
-// repaint shows the latest one, and the end of the pass and going back are
-// set at once. A new range comes after a position not yet given, as it
-// would had the position been given at once.
-TEST_F(WindowTest, LongPassPositionsReachTheBarByTheRepaint) {
-    Form->SetProgressRange(0, 20479);
-    for (int i = 0; i <= 1000; ++i) Form->SetProgressPosition(i);
-    EXPECT_LE(Progress().value(), 1000);
-    EXPECT_GE(Progress().value(), 1000 - 20480 / Progress().width());
-    Form->ShowStatus("Writing... [20480 Bytes]");
-    Form->RepaintWindow();
-    EXPECT_EQ(Progress().value(), 1000);
-    Form->SetProgressPosition(20479);
-    EXPECT_EQ(Progress().value(), 20479);
-    Form->SetProgressPosition(0);
-    EXPECT_EQ(Progress().value(), 0);
-
-    Form->SetProgressPosition(1);
-    EXPECT_EQ(Progress().value(), 0);
-    Form->SetProgressRange(0, 99);
-    EXPECT_EQ(Progress().value(), 1);
 }
 
 }  // namespace

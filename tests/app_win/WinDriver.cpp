@@ -12,12 +12,25 @@
 //   click:NAME          click a control (send and read open their dialogs)
 //   open:PATH save:PATH fill the open-file or save-file dialog and accept it
 //   key:KEY             a key in the window: escape, enter, alt+LETTER
+//   press:KEY           a key typed as the keyboard types it (SendInput, to
+//                       the window in the foreground): enter, tab, escape
+//   focus:NAME          give a control the keyboard, as Tab would
+//   first-state         the window as it starts: captions, places (96 dots
+//                       per inch), Send and Read disabled, no size choice
+//   drop:PATH           drop the file on the window, as Explorer drops it
 //   ping-until=TEXT     send WM_NULL to the window every 50 ms, from this
 //                       process, until the status line shows TEXT; prints
 //                       the waits (worst, median, 99th percentile, how many
 //                       over 16 ms); fails when one call waits over 2 s or
 //                       the line says "... Failed!"
+//   timed-send:PATH     click Send and fill the open-file dialog with PATH,
+//                       pinging the window (WM_NULL every 10 ms) all along;
+//                       prints how long the dialog took to open, to close,
+//                       and the work to begin, with the worst wait of each
+//   mark  since-mark    note the time; print the time since the mark
 //   close               the window's close button; waits until it has gone
+//   close-ask           the window's close button, without waiting
+//   gone                wait until the window has gone
 //   path                print the path of the window's program
 //   snapshot            print the controls' texts and states
 //
@@ -28,10 +41,12 @@
 
 // After windows.h, whose types they use.
 #include <commctrl.h>
+#include <shlobj.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
 #include <string>
 #include <thread>
@@ -44,6 +59,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr auto kWait = std::chrono::seconds(90);
 HWND gWindow = nullptr;
+Clock::time_point gMark = Clock::now();
 
 std::wstring Text(HWND window) {
     wchar_t buffer[1024] = {};
@@ -165,6 +181,44 @@ void FillFileDialog(const std::wstring& step, const std::wstring& path) {
     WaitFor(step, [&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); });
 }
 
+// Pings the window every 10 ms until `done` holds; prints how long that took
+// and the longest the window took to answer a ping meanwhile.
+template <typename F>
+void PingWhileWaiting(const std::wstring& step, const wchar_t* what, F&& done) {
+    const auto start = Clock::now();
+    Clock::duration worst{};
+    while (!done()) {
+        if (Clock::now() - start > kWait) Fail(step, L"timed out");
+        const auto before = Clock::now();
+        DWORD_PTR result = 0;
+        SendMessageTimeoutW(gWindow, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &result);
+        worst = std::max(worst, Clock::now() - before);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    const auto ms = [](Clock::duration d) {
+        return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(d).count());
+    };
+    std::wprintf(L"%ls: %ld ms, worst wait %ld ms\n", what, ms(Clock::now() - start), ms(worst));
+    std::fflush(stdout);
+}
+
+void TimedSend(const std::wstring& step, const std::wstring& path) {
+    const std::wstring before = Text(Control(L"status"));
+    PostMessageW(Control(L"send"), BM_CLICK, 0, 0);
+    HWND dialog = nullptr;
+    HWND field = nullptr;
+    PingWhileWaiting(step, L"click to the open dialog shown", [&] {
+        return (dialog = OwnedDialog()) != nullptr && (field = FileNameField(dialog)) != nullptr;
+    });
+    SendMessageTimeoutW(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()), SMTO_BLOCK,
+                        5000, nullptr);
+    PostMessageW(Descendant(dialog, L"Button", IDOK), BM_CLICK, 0, 0);
+    PingWhileWaiting(step, L"OK to the dialog gone",
+                     [&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); });
+    PingWhileWaiting(step, L"dialog gone to the work's first status",
+                     [&] { return Text(Control(L"status")) != before; });
+}
+
 bool StateIs(HWND control, const std::wstring& state) {
     if (state == L"enabled") return IsWindowEnabled(control);
     if (state == L"disabled") return !IsWindowEnabled(control);
@@ -227,6 +281,93 @@ void PressKey(const std::wstring& step, const std::wstring& key) {
     }
 }
 
+// A key typed on the keyboard: the system gives it to the control that has
+// the keyboard, or, when none has, to the active window as a system key.
+void TypeKey(const std::wstring& step, const std::wstring& key) {
+    WORD code = 0;
+    if (key == L"enter") code = VK_RETURN;
+    if (key == L"tab") code = VK_TAB;
+    if (key == L"escape") code = VK_ESCAPE;
+    if (code == 0) Fail(step, L"unknown key");
+    SetForegroundWindow(gWindow);
+    WaitFor(step, [] { return GetForegroundWindow() == gWindow; });
+    INPUT input[2] = {};
+    for (INPUT& i : input) {
+        i.type = INPUT_KEYBOARD;
+        i.ki.wVk = code;
+    }
+    input[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    if (SendInput(2, input, sizeof(INPUT)) != 2) Fail(step, L"SendInput");
+}
+
+// The window as it starts, before a programmer is found.
+void FirstState(const std::wstring& step) {
+    static const struct {
+        int Id;
+        const wchar_t* Text;
+        RECT Place;  // left, top, width, height in the client area
+    } kControls[] = {
+        {IDC_GROUPBOX1, L"Target Chip", {0, 0, 217, 98}},
+        {IDC_LBLTARGETCHIP, L"", {2, 15, 213, 26}},
+        {IDC_PNLVERBOSE, nullptr, {2, 76, 213, 20}},
+        {IDC_GROUPBOX2, L"Option", {217, 0, 85, 98}},
+        {IDC_CHKLOCK, L"&Lock", {220, 13, 53, 17}},
+        {IDC_CHKFASTVERIFY, L"&Fast Verify", {220, 28, 78, 17}},
+        {IDC_BTNSEND, L"&Send", {221, 46, 77, 25}},
+        {IDC_BTNREAD, L"&Read", {221, 72, 77, 23}},
+        {IDC_PBLOADING, L"", {0, 98, 302, 20}},
+    };
+    RECT client{};
+    GetClientRect(gWindow, &client);
+    if (client.right != 302 || client.bottom != 118)
+        Fail(step, L"the client area is not 302 x 118");
+    for (const auto& control : kControls) {
+        const HWND item = GetDlgItem(gWindow, control.Id);
+        RECT r{};
+        GetWindowRect(item, &r);
+        MapWindowPoints(nullptr, gWindow, reinterpret_cast<POINT*>(&r), 2);
+        const RECT& p = control.Place;
+        if (r.left != p.left || r.top != p.top || r.right - r.left != p.right ||
+            r.bottom - r.top != p.bottom) {
+            std::fwprintf(stderr, L"control %d at %ld,%ld %ldx%ld\n", control.Id, r.left, r.top,
+                          r.right - r.left, r.bottom - r.top);
+            Fail(step, L"a control is not in its place");
+        }
+        if (control.Text != nullptr && Text(item) != control.Text) {
+            Fail(step, (L"a caption: " + Text(item)).c_str());
+        }
+    }
+    if (IsWindowEnabled(Control(L"send")) || IsWindowEnabled(Control(L"read"))) {
+        Fail(step, L"Send or Read is enabled");
+    }
+    if (IsWindowVisible(Control(L"memsize")) || !IsWindowEnabled(Control(L"fastverify"))) {
+        Fail(step, L"the size choice or Fast Verify");
+    }
+}
+
+// A file dropped as Explorer drops it: a DROPFILES block in the window's
+// own process (the message's handle is the window process's memory) and
+// WM_DROPFILES.
+void Drop(const std::wstring& step, const std::wstring& path) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(gWindow, &process);
+    HANDLE handle = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, process);
+    if (handle == nullptr) Fail(step, L"OpenProcess");
+    std::vector<char> block(sizeof(DROPFILES) + (path.size() + 2) * sizeof(wchar_t), 0);
+    auto* files = reinterpret_cast<DROPFILES*>(block.data());
+    files->pFiles = sizeof(DROPFILES);
+    files->fWide = TRUE;
+    std::memcpy(block.data() + sizeof(DROPFILES), path.c_str(), path.size() * sizeof(wchar_t));
+    void* remote =
+        VirtualAllocEx(handle, nullptr, block.size(), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    if (remote == nullptr ||
+        !WriteProcessMemory(handle, remote, block.data(), block.size(), nullptr)) {
+        Fail(step, L"the drop's memory");
+    }
+    CloseHandle(handle);
+    PostMessageW(gWindow, WM_DROPFILES, reinterpret_cast<WPARAM>(remote), 0);
+}
+
 void Run(const std::wstring& step) {
     const auto value = [&step](std::size_t prefix) { return step.substr(prefix); };
     if (step.rfind(L"label=", 0) == 0) {
@@ -251,10 +392,38 @@ void Run(const std::wstring& step) {
         FillFileDialog(step, value(5));
     } else if (step.rfind(L"key:", 0) == 0) {
         PressKey(step, value(4));
+    } else if (step.rfind(L"press:", 0) == 0) {
+        TypeKey(step, value(6));
+    } else if (step.rfind(L"focus:", 0) == 0) {
+        HWND control = Control(value(6));
+        if (control == nullptr) Fail(step, L"no such control");
+        PostMessageW(gWindow, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(control), TRUE);
+        GUITHREADINFO info{};
+        info.cbSize = sizeof info;
+        WaitFor(step, [&] {
+            GetGUIThreadInfo(GetWindowThreadProcessId(gWindow, nullptr), &info);
+            return info.hwndFocus == control;
+        });
+    } else if (step == L"first-state") {
+        FirstState(step);
+    } else if (step.rfind(L"drop:", 0) == 0) {
+        Drop(step, value(5));
     } else if (step.rfind(L"ping-until=", 0) == 0) {
         PingUntil(step, value(11));
     } else if (step == L"close") {
         PostMessageW(gWindow, WM_CLOSE, 0, 0);
+        WaitFor(step, [] { return !IsWindow(gWindow); });
+    } else if (step.rfind(L"timed-send:", 0) == 0) {
+        TimedSend(step, value(11));
+    } else if (step == L"mark") {
+        gMark = Clock::now();
+    } else if (step == L"since-mark") {
+        std::wprintf(L"since the mark: %.2f s\n",
+                     std::chrono::duration<double>(Clock::now() - gMark).count());
+        std::fflush(stdout);
+    } else if (step == L"close-ask") {
+        PostMessageW(gWindow, WM_CLOSE, 0, 0);
+    } else if (step == L"gone") {
         WaitFor(step, [] { return !IsWindow(gWindow); });
     } else if (step == L"path") {
         DWORD process = 0;

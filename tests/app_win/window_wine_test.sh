@@ -3,12 +3,16 @@
 # the test driver as a user would, against the virtual programmer (a Linux
 # program, paced at 9600 baud) on a pseudo-terminal mapped as COM5:
 #   window_wine_test.sh WINE_RUN PREFIX CORVANE_EXE DRIVER_EXE SIM PRELOAD MSI WIXL
-# An 89C52 is found; Send through the open-file dialog programs it (a file
-# whose name is not ASCII) while the window answers the driver's messages;
-# Read through the save-file dialog saves it; Escape during a Send stops it
-# and the board answers the next Read; a 2051 board shows the size choice and
-# disables Fast Verify; the board's flash at the end is what the last Read
-# gave. Then the installer: installed, the window started from its Start
+# The window starts with its captions in their places and Send disabled; an
+# 89C52 is found; Send through the open-file dialog programs it (a file whose
+# name is not ASCII) while the window answers the driver's messages; a file
+# dropped on the window is sent; Read through the save-file dialog saves it;
+# the keyboard outlives an unplug and a replug of the board; Escape during a
+# Send stops it and the board answers the next Read; a 2051 board shows the
+# size choice and disables Fast Verify, and its 4KB Read saves 4096 bytes;
+# the board's flash at the end is what the last Read gave. A close during a
+# Send waits for the board's pass; a second one closes at once. Then the
+# installer: installed, the window started from its Start
 # menu entry, replaced by a later version's installer, uninstalled.
 set -euo pipefail
 
@@ -59,8 +63,10 @@ bytes() {
     if (substr($0, 8, 2) == "00") printf "%s", substr($0, 10, 2 * n) }' "$1" | sed -E 's/(FF)+$//'
 }
 
-start_board "$sim" --pace --chip 52 --dump "$work/D.hex" || fail "no board"
+# Before any board: the window as it starts.
 start_window "$corvane_exe" window.log
+drive first-state
+start_board "$sim" --pace --chip 52 --dump "$work/D.hex" || fail "no board"
 
 # The chip is found; Send writes a file whose name is not ASCII, the window
 # answering all the while.
@@ -70,11 +76,22 @@ drive label=89C52 check:send=enabled check:read=enabled check:memsize=hidden \
   check:fastverify=enabled click:send "open:$src" ping-until=Complete!
 grep -q 'worst wait' driver.log || fail "no ping figures"
 
-# Read saves the chip.
-drive click:read "save:$(winepath "$work")\\B" status!=Complete! status=Complete!
+# A file dropped on the window is sent; Read saves the chip.
+make_hex 1024 3 dropped.hex
+drive "drop:$(winepath "$work/dropped.hex")" status!=Complete! status=Complete! \
+  click:read "save:$(winepath "$work")\\B" status!=Complete! status=Complete!
 [[ -s B.hex ]] || fail "Read: no B.hex (the default extension)"
-[[ $(bytes B.hex) == $(bytes "Zähler Ω.hex") ]] || fail "Read: B.hex holds other bytes than the file sent"
+[[ $(bytes B.hex) == $(bytes dropped.hex) ]] || fail "Read: B.hex holds other bytes than the file dropped"
 head -1 B.hex | grep -q '^;Created by Corvane : ' || fail "Read: the comment line"
+
+# The keyboard on Send; the board is unplugged (Send is disabled) and plugged
+# in again: Enter still sends.
+drive focus:send
+stop_pid "$SIM_PID"
+drive check:send=disabled
+start_board "$sim" --pace --chip 52 --dump "$work/D.hex" || fail "no board"
+make_hex 256 4 K.hex
+drive label=89C52 check:send=enabled press:enter "open:$(winepath "$work/K.hex")" status=Complete!
 
 # The keyboard: Alt+L and Alt+F tick the options, Enter sends; Escape during
 # the Send: "Stopping..." at once, then "Stopped!"; Alt+R reads, the board
@@ -85,10 +102,13 @@ drive key:alt+l check:lock=checked key:alt+l check:lock=unchecked key:alt+f chec
   status=Stopped! check:send=enabled key:alt+r "save:$(winepath "$work/E.hex")" status!=Stopped! \
   status=Complete!
 
-# A 2051 board: the size choice shows, Fast Verify is disabled.
-start_board "$sim" --pace --chip 2051 || fail "no 2051 board"
+# A 2051-family board (its chip a 4051): the size choice shows, Fast Verify
+# is disabled, and a 4KB Read saves 4096 bytes.
+start_board "$sim" --pace --chip 4051 || fail "no 2051-family board"
 drive label=89C2051/4051 check:memsize=shown check:fastverify=disabled check:send=enabled click:4kb \
-  check:4kb=checked
+  check:4kb=checked click:read "save:$(winepath "$work")\\F" status=Complete!
+data_bytes() { awk '/^:/ && substr($0, 8, 2) == "00" { n += ("0x" substr($0, 2, 2)) + 0 } END { print n }' "$1"; }
+(($(data_bytes F.hex) == 4096)) || fail "a 4KB Read of the 2051 saved $(data_bytes F.hex) bytes"
 # The session ends (a logoff): the window closes as on a request to end, 143.
 wine wineboot --end-session >/dev/null 2>&1 || fail "wineboot --end-session"
 rc=0
@@ -103,6 +123,22 @@ WINDOW_PID=
 z=$(bytes Z.hex) e=$(bytes E.hex)
 ((${#e} >= 600 && ${#e} < ${#z})) && [[ ${z:0:${#e}} == "$e" ]] ||
   fail "the stopped pass left other bytes than Z.hex's first ones"
+
+# A close during a Send: the window says "Stopping...", finishes the board's
+# pass and closes by itself; the board answers the next window. Closed twice,
+# the window goes at once.
+start_board "$sim" --pace --chip 52 || fail "no board"
+make_hex 4096 5 C.hex
+for again in "" close-ask; do
+  start_window "$corvane_exe" window.log
+  # shellcheck disable=SC2086
+  drive label=89C52 click:send "open:$(winepath "$work/C.hex")" 'bar>=300' close-ask status=Stopping... \
+    $again gone
+  rc=0
+  wait "$WINDOW_PID" || rc=$?
+  WINDOW_PID=
+  ((rc == 0)) || fail "corvane.exe ended with $rc after a close${again:+ and another} during a Send"
+done
 
 # The installer: both programs, the README and the licence under Program
 # Files, the Start menu entry starts the window; a later version replaces it;

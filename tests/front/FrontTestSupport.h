@@ -40,25 +40,27 @@ public:
     }
     std::string StatusText() const override { return Status; }
     void SetStatusNotice(const std::string& notice) override { Notice = notice; }
-    void RepaintStatusLine() override {}
-    void RepaintWholeWindow() override {}
     void SetBarRange(int min, int max) override { Bar = {min, max}; }
     void SetBarPosition(int position) override { BarPosition = position; }
-    int BarWidth() const override { return 302; }
     void SetPollTimerActive(bool active) override {
         Timer = active;
         TimerHistory.push_back(active);
     }
     bool PollTimerActive() const override { return Timer; }
     void SetWaitCursor(bool shown) override { WaitCursor = shown; }
-    std::optional<std::string> ChooseFile(TFileDialog kind) override {
-        Asked.push_back(kind);
-        return Chooser ? Chooser(kind) : std::nullopt;
+    std::optional<TFileChoice> ChooseFile(const TFileRequest& request) override {
+        Asked.push_back(request.Kind);
+        Requests.push_back(request);
+        if (!Chooser) return std::nullopt;
+        auto name = Chooser(request.Kind);
+        if (!name) return std::nullopt;
+        return TFileChoice{*name, request.FilterIndex};
     }
     void ShowMessageBox(const std::string& text) override {
         Messages.push_back(text);
         if (OnMessage) OnMessage();
     }
+    void CloseMessageBox() override { ++BoxesClosed; }
     void ShowError(const std::string& message) override { Errors.push_back(message); }
     // As a toolkit's close: the window goes only when the rules agree.
     void CloseWindow() override {
@@ -86,8 +88,10 @@ public:
     bool WaitCursor = false;
     std::function<std::optional<std::string>(TFileDialog)> Chooser;
     std::vector<TFileDialog> Asked;
+    std::vector<TFileRequest> Requests;
     std::vector<std::string> Messages;
     std::function<void()> OnMessage;
+    int BoxesClosed = 0;
     std::vector<std::string> Errors;
     bool Closed = false;
 };

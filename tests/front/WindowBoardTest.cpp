@@ -1,6 +1,7 @@
 // The window's rules with the worker on a virtual programmer: a stop belongs
 // to the command it was asked for, a close during a Send waits for the board,
 // and a message box blocks the worker, never the GUI thread, nor a shut-down.
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -113,6 +114,62 @@ TEST_F(WindowBoardTest, AClickDuringAPollRunsAfterIt) {
     ASSERT_TRUE(ServeUntil([this] { return !Controls.Asked.empty() && !Rules->Busy(); }));
     EXPECT_EQ(Controls.Status, "Complete!");
     EXPECT_TRUE(FlashHoldsTheFile());
+}
+
+// A click held during a poll is dropped when the window closes meanwhile: no
+// dialog opens after a close.
+TEST_F(WindowBoardTest, AClickHeldDuringAPollIsDroppedByAClose) {
+    Rules->Tick();
+    Rules->SendClicked();
+    // The poll has found the chip, and its end waits for the GUI thread.
+    Rules->Runner().Call([](TProgrammerLink&) {});
+    EXPECT_TRUE(Rules->CloseAsked());
+    Rules->WindowGone();
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_TRUE(Controls.Asked.empty());
+}
+
+// A file dropped while the chip is shown and nothing runs is sent with the
+// options ticked then, and the dialogs open in its folder next; a drop while
+// busy or without a chip does nothing.
+TEST_F(WindowBoardTest, ADroppedFileIsSentWhenIdle) {
+    Controls.LockTicked = true;
+    Rules->FileDropped(File);
+    Controls.LockTicked = false;
+    EXPECT_TRUE(Rules->Working());
+    Rules->FileDropped(File);
+    ASSERT_TRUE(WaitIdle());
+    Tick();
+    EXPECT_EQ(std::count(Controls.Statuses.begin(), Controls.Statuses.end(), "Complete!"), 1);
+    EXPECT_TRUE(FlashHoldsTheFile());
+    EXPECT_TRUE(Board->Locked());
+    EXPECT_TRUE(Controls.Asked.empty());
+    Controls.Chooser = nullptr;
+    Rules->ReadClicked();
+    ASSERT_EQ(Controls.Requests.size(), 1u);
+    EXPECT_EQ(Controls.Requests[0].Folder, FolderOf(File));
+
+    ShowKind(ckNone);
+    Rules->FileDropped(File);
+    EXPECT_FALSE(Rules->Busy());
+}
+
+// A close closes the box the link waits for, and the Send goes on to its end.
+TEST_F(WindowBoardTest, AStopClosesTheLinksMessageBox) {
+    sim::Faults faults;
+    faults.wrongReadEcho = 0x21;
+    Board->SetFaults(faults);
+    Controls.Chooser = [&](TFileDialog) { return std::optional<std::string>(Files.File("r.hex")); };
+    // The box is open until it is closed: a person never clicks it.
+    Controls.OnMessage = [this] {
+        std::thread([this] { Rules->RequestCloseFromAnyThread(143); }).join();
+        EXPECT_TRUE(ServeUntil([this] { return Controls.BoxesClosed > 0; }, 10s));
+    };
+    Rules->ReadClicked();
+    ASSERT_TRUE(ServeUntil([this] { return Controls.Closed; }));
+    EXPECT_EQ(Controls.Messages.size(), 1u);
+    EXPECT_EQ(Rules->ExitStatus(), 143);
+    EXPECT_FALSE(Rules->WorkAbandoned());
 }
 
 // A close during a Send stops it and keeps the window until the board's pass

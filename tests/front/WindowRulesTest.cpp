@@ -38,6 +38,12 @@ protected:
     TempDir Map;
 };
 
+#ifdef _WIN32
+const std::string kFolder = "C:\\no such folder\\";
+#else
+const std::string kFolder = "/no such folder/";
+#endif
+
 const TChipKind kKinds[] = {ckNone,   ck89C51, ck89LV51, ck89C52,
                             ck89LV52, ck89C55, ck89LV55, ck89C2051};
 
@@ -82,6 +88,16 @@ TEST_F(WindowRulesTest, TheSizeChoiceSizesBothImages) {
     }
 }
 
+// A size chosen for a 2051/4051 is dropped when the link holds another chip
+// by the time it runs (the poll under way found an 89C52 swapped in).
+TEST_F(WindowRulesTest, ASizeChoiceIsForTheChipItWasMadeFor) {
+    ShowKind(ck89C2051);
+    Rules->Runner().Call([](TProgrammerLink& link) { link.SetChipKind(ck89C52); });
+    Controls.SizeIndex = 1;
+    Rules->MemSizeClicked();
+    EXPECT_EQ(ImageSizes(), std::make_pair(8192, 8192));
+}
+
 // A tick while a poll, a dialog or a workflow is under way does nothing; a
 // click during a poll waits for its end and runs only if the buttons are
 // still enabled then; a click while a dialog is open is dropped.
@@ -117,6 +133,31 @@ TEST_F(WindowRulesTest, TicksAndClicksWhileBusy) {
     EXPECT_EQ(Polls(), 2);
     EXPECT_EQ(Controls.Label, "");
     EXPECT_TRUE(Controls.Errors.empty());
+}
+
+// Both dialogs offer Intel HEX files with "hex" added to a typed name, and
+// open in the folder of the file chosen last in either.
+TEST_F(WindowRulesTest, DialogsOfferHexFilesInTheFolderLastUsed) {
+    ShowKind(ck89C51);
+    Rules->ReadClicked();  // cancelled: no folder yet
+    Controls.Chooser = [](TFileDialog) { return std::optional<std::string>(kFolder + "a.hex"); };
+    Rules->SendClicked();
+    ASSERT_TRUE(WaitIdle());
+    Controls.Chooser = nullptr;
+    Rules->ReadClicked();
+    ASSERT_EQ(Controls.Requests.size(), 3u);
+    EXPECT_EQ(Controls.Requests[0].Kind, TFileDialog::Save);
+    EXPECT_EQ(Controls.Requests[0].Folder, "");
+    EXPECT_EQ(Controls.Requests[1].Kind, TFileDialog::Open);
+    EXPECT_EQ(Controls.Requests[2].Folder, kFolder.substr(0, kFolder.size() - 1));
+    for (const TFileRequest& request : Controls.Requests) {
+        ASSERT_EQ(request.Filters.size(), 1u);
+        EXPECT_EQ(request.Filters[0].Label(), "Intel Hex File (*.hex)");
+        EXPECT_EQ(request.Filters[0].DefaultExtension, "hex");
+        EXPECT_EQ(request.FilterIndex, 0);
+    }
+    EXPECT_EQ(FolderOf("/a.hex"), "/");
+    EXPECT_EQ(FolderOf("a.hex"), "");
 }
 
 // A handler's exception goes to the error box; the window is idle, with the

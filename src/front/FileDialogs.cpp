@@ -1,0 +1,66 @@
+#include "FileDialogs.h"
+
+#include <utility>
+
+namespace corvane {
+
+namespace {
+
+int DialogIndex(TFileDialog kind) {
+    return kind == TFileDialog::Open ? 0 : 1;
+}
+
+}  // namespace
+
+std::string TFileFilter::Patterns() const {
+    std::string patterns;
+    for (const std::string& extension : Extensions) {
+        if (!patterns.empty()) patterns += ';';
+        patterns += "*." + extension;
+    }
+    return patterns;
+}
+
+std::string TFileFilter::Label() const {
+    return Name + " (" + Patterns() + ")";
+}
+
+TFileDialogs::TFileDialogs() {
+    // Lower case, as every other tool writes it: on Linux "B.Hex" is another
+    // file than "B.hex".
+    FFilters.push_back({"Intel Hex File", {"hex"}, "hex"});
+}
+
+TFileRequest TFileDialogs::Request(TFileDialog kind) const {
+    TFileRequest request;
+    request.Kind = kind;
+    request.Filters = FFilters;
+    request.FilterIndex = FLastFilter[DialogIndex(kind)];
+    request.Folder = FLastFolder;
+    return request;
+}
+
+void TFileDialogs::Chosen(TFileDialog kind, const TFileChoice& choice) {
+    if (choice.FilterIndex >= 0 && choice.FilterIndex < static_cast<int>(FFilters.size())) {
+        FLastFilter[DialogIndex(kind)] = choice.FilterIndex;
+    }
+    Dropped(choice.Name);
+}
+
+void TFileDialogs::Dropped(const std::string& fileName) {
+    if (std::string folder = FolderOf(fileName); !folder.empty()) FLastFolder = std::move(folder);
+}
+
+std::string FolderOf(const std::string& fileName) {
+#ifdef _WIN32
+    const auto slash = fileName.find_last_of("\\/");
+#else
+    const auto slash = fileName.find_last_of('/');
+#endif
+    if (slash == std::string::npos) return {};
+    // The root keeps its separator ("/", "C:\").
+    const bool root = slash == 0 || (slash == 2 && fileName[1] == ':');
+    return fileName.substr(0, root ? slash + 1 : slash);
+}
+
+}  // namespace corvane
