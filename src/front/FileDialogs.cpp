@@ -13,6 +13,11 @@ int DialogIndex(TFileDialog kind) {
 }  // namespace
 
 std::string TFileFilter::Patterns() const {
+#ifdef _WIN32
+    if (Extensions.empty()) return "*.*";
+#else
+    if (Extensions.empty()) return "*";
+#endif
     std::string patterns;
     for (const std::string& extension : Extensions) {
         if (!patterns.empty()) patterns += ';';
@@ -28,7 +33,18 @@ std::string TFileFilter::Label() const {
 TFileDialogs::TFileDialogs() {
     // Lower case, as every other tool writes it: on Linux "B.Hex" is another
     // file than "B.hex".
-    FFilters.push_back({"Intel Hex File", {"hex"}, "hex"});
+    FFilters.push_back({"Intel Hex File", {"hex"}, "hex", TImageFormat::Hex});
+    FFilters.push_back({"Binary File", {"bin"}, "bin", TImageFormat::Bin});
+    FFilters.push_back({"All Files", {}, "", std::nullopt});
+}
+
+TImageFormat TFileDialogs::FormatOf(const TFileChoice& choice) const {
+    const TImageFormat byName = FormatOfName(choice.Name);
+    if (byName == TImageFormat::Bin) return byName;
+    if (choice.FilterIndex < 0 || choice.FilterIndex >= static_cast<int>(FFilters.size())) {
+        return byName;
+    }
+    return FFilters[static_cast<std::size_t>(choice.FilterIndex)].Format.value_or(byName);
 }
 
 TFileRequest TFileDialogs::Request(TFileDialog kind) const {

@@ -21,6 +21,8 @@ public:
 class ENotHexText : public EHexFile {
 public:
     ENotHexText() : EHexFile(kMessage) {}
+    // The message with the file's name in front, for a window's box.
+    explicit ENotHexText(const std::string& fileName) : EHexFile(fileName + ": " + kMessage) {}
     static constexpr const char* kMessage =
         "not an Intel HEX file (a raw binary file's name ends in .bin)";
 };

@@ -52,7 +52,12 @@ THexFile TProgrammerLink::LoadAtChipSize(const std::string& fileName, TImageForm
                                          std::size_t& fileLength) const {
     THexFile image;
     image.SetMemSize(FSourceImage.MemSize());
-    fileLength = LoadImageFile(image, fileName, format);
+    try {
+        fileLength = LoadImageFile(image, fileName, format);
+    } catch (const ENotHexText&) {
+        // Says which file, as its name is what the user must change.
+        throw ENotHexText(fileName);
+    }
     return image;
 }
 
