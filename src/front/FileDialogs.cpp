@@ -1,5 +1,6 @@
 #include "FileDialogs.h"
 
+#include <cctype>
 #include <utility>
 
 namespace corvane {
@@ -8,6 +9,20 @@ namespace {
 
 int DialogIndex(TFileDialog kind) {
     return kind == TFileDialog::Open ? 0 : 1;
+}
+
+// Whether `name` ends in "." + `extension` (lower case), in any case.
+bool HasExtension(const std::string& name, const std::string& extension) {
+    if (name.size() <= extension.size() || name[name.size() - extension.size() - 1] != '.') {
+        return false;
+    }
+    for (std::size_t i = 0; i < extension.size(); ++i) {
+        const char c = name[name.size() - extension.size() + i];
+        if (static_cast<char>(std::tolower(static_cast<unsigned char>(c))) != extension[i]) {
+            return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace
@@ -40,7 +55,9 @@ TFileDialogs::TFileDialogs() {
 
 TImageFormat TFileDialogs::FormatOf(const TFileChoice& choice) const {
     const TImageFormat byName = FormatOfName(choice.Name);
-    if (byName == TImageFormat::Bin) return byName;
+    // A name that says its format keeps it: the type a dialog opens with is
+    // the one chosen last, and "a.hex" typed under it is meant as HEX.
+    if (byName == TImageFormat::Bin || HasExtension(choice.Name, "hex")) return byName;
     if (choice.FilterIndex < 0 || choice.FilterIndex >= static_cast<int>(FFilters.size())) {
         return byName;
     }

@@ -64,8 +64,8 @@ public:
     // A file was dropped on the window: both dialogs open in its folder next.
     void Dropped(const std::string& fileName);
     // The format of a file chosen: a name that ends in ".bin" is a raw binary
-    // file whatever the type chosen; otherwise the type chosen says it (all
-    // files: the name).
+    // file and one that ends in ".hex" Intel HEX, whatever the type chosen;
+    // otherwise the type chosen says it (all files: Intel HEX).
     TImageFormat FormatOf(const TFileChoice& choice) const;
     const std::string& LastFolder() const { return FLastFolder; }
     const std::vector<TFileFilter>& Filters() const { return FFilters; }

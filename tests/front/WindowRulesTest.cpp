@@ -170,8 +170,8 @@ TEST_F(WindowRulesTest, DialogsOfferHexFilesInTheFolderLastUsed) {
     EXPECT_EQ(FolderOf("a.hex"), "");
 }
 
-// The type chosen says the format, but a name that ends in ".bin" is binary
-// whatever the type; with all files the name alone decides.
+// The type chosen says the format, but a name that ends in ".bin" or ".hex"
+// keeps its own whatever the type; with all files the name alone decides.
 TEST_F(WindowRulesTest, TheTypeChosenOrABinNameSaysTheFormat) {
     const struct Case {
         const char* name;
@@ -179,7 +179,8 @@ TEST_F(WindowRulesTest, TheTypeChosenOrABinNameSaysTheFormat) {
         TImageFormat format;
     } cases[] = {
         {"a.hex", 0, TImageFormat::Hex}, {"a.bin", 0, TImageFormat::Bin},
-        {"a", 1, TImageFormat::Bin},     {"a.hex", 1, TImageFormat::Bin},
+        {"a", 1, TImageFormat::Bin},     {"a.HEX", 1, TImageFormat::Hex},
+        {"a.img", 1, TImageFormat::Bin}, {"a.img", 0, TImageFormat::Hex},
         {"A.BIN", 2, TImageFormat::Bin}, {"a.hex", 2, TImageFormat::Hex},
         {"a", 2, TImageFormat::Hex},
     };
