@@ -58,6 +58,12 @@ void ParseSerial(const std::string& text, TCliOptions& options) {
     options.serialStart = *start;
 }
 
+TImageFormat ParseFormat(const std::string& text) {
+    if (text == "hex") return TImageFormat::Hex;
+    if (text == "bin") return TImageFormat::Bin;
+    throw EUsage("--format takes hex or bin, not '" + text + "'");
+}
+
 TCommand ParseCommand(const std::string& word) {
     if (word == "detect") return TCommand::Detect;
     if (word == "program") return TCommand::Program;
@@ -141,6 +147,8 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& args) {
             }
             options.serialFormat = *parsed;
             formatGiven = true;
+        } else if (name == "--format") {
+            options.format = ParseFormat(takeValue());
         } else if (name == "--serial-overwrite") {
             noValue();
             options.serialOverwrite = true;
@@ -173,10 +181,13 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& args) {
                            options.command == TCommand::Station ||
                            options.command == TCommand::Read || options.command == TCommand::Verify;
     const std::size_t wanted = takesFile ? 2 : 1;
-    if (words.size() < wanted) throw EUsage(words[0] + " needs a HEX file");
+    if (words.size() < wanted) throw EUsage(words[0] + " needs a file");
     if (words.size() > wanted) throw EUsage("unexpected argument '" + words[wanted] + "'");
     if (wanted == 2) options.file = words[1];
 
+    if (options.format && !takesFile) {
+        throw EUsage("--format belongs to program, verify, read and station");
+    }
     const bool programs =
         options.command == TCommand::Program || options.command == TCommand::Station;
     if (!programs && (options.fastVerify || options.lock)) {
@@ -195,7 +206,8 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& args) {
             throw EUsage(std::string(stationOption) + " belongs to the station command");
         }
     } else {
-        if (options.file == kStdStream) throw EUsage("station reads its HEX file from a file");
+        if (options.file == kStdStream)
+            throw EUsage("station reads its image from a file, not from standard input");
         if (options.all) throw EUsage("station works on every programmer that answers already");
         if (!options.trace.empty()) throw EUsage("--trace does not belong to the station command");
         if (!options.serial && (formatGiven || options.serialOverwrite)) {
@@ -213,7 +225,7 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& args) {
             throw EUsage("--serial: the number does not fit below address 10000 (hex)");
         }
         if (!options.log.empty() && options.log == options.file) {
-            throw EUsage("the log cannot go to the HEX file");
+            throw EUsage("the log cannot go to the image file");
         }
     }
     if (options.command == TCommand::Detect && options.sizeGiven) {
@@ -223,7 +235,7 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& args) {
         throw EUsage("--size does not belong to the ports command");
     }
     if (!options.trace.empty() && options.trace == options.file) {
-        throw EUsage("the trace cannot go to the HEX file");
+        throw EUsage("the trace cannot go to the image file");
     }
     if (options.command == TCommand::Ports && !options.port.empty()) {
         throw EUsage("--port does not belong to the ports command");
@@ -244,16 +256,21 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& args) {
     return options;
 }
 
+TImageFormat FileFormat(const TCliOptions& options) {
+    if (options.format) return *options.format;
+    return options.file == kStdStream ? TImageFormat::Hex : FormatOfName(options.file);
+}
+
 std::string UsageText() {
     return R"(Usage: corvane-cli [OPTION]... detect
-       corvane-cli [OPTION]... program FILE.hex [--fast-verify] [--lock] [--size 2K|4K]
-       corvane-cli [OPTION]... read FILE.hex [--size 2K|4K]
-       corvane-cli [OPTION]... verify FILE.hex [--size 2K|4K]
+       corvane-cli [OPTION]... program FILE [--fast-verify] [--lock] [--size 2K|4K]
+       corvane-cli [OPTION]... read FILE [--size 2K|4K]
+       corvane-cli [OPTION]... verify FILE [--size 2K|4K]
        corvane-cli [OPTION]... erase [--size 2K|4K]
        corvane-cli [OPTION]... blank-check [--size 2K|4K]
-       corvane-cli [OPTION]... --all [--count N [--timeout S]] program|verify FILE.hex
+       corvane-cli [OPTION]... --all [--count N [--timeout S]] program|verify FILE
        corvane-cli [OPTION]... --all [--count N [--timeout S]] erase|blank-check
-       corvane-cli [OPTION]... station FILE.hex [--chips N] [--serial ADDR=START
+       corvane-cli [OPTION]... station FILE [--chips N] [--serial ADDR=START
                    [--serial-format F] [--serial-overwrite]] [--log FILE.csv]
                    [--fast-verify] [--lock] [--size 2K|4K] [--no-bell]
        corvane-cli ports
@@ -263,24 +280,29 @@ serial port in the system's list is greeted until one answers.
 
 Commands:
   detect             find the programmer and print its chip and port
-  program FILE.hex   erase the chip, write the file, verify it, optionally lock
-  read FILE.hex      read the whole chip into an Intel HEX file
-  verify FILE.hex    read the chip back and compare it with the file up to the
-                     file's last byte that is not FF; never erases or writes
+  program FILE       erase the chip, write the file, verify it, optionally lock
+  read FILE          read the whole chip into the file
+  verify FILE        read the chip back and compare it with the file: a HEX
+                     file up to its last byte that is not FF, a binary file
+                     every byte it holds; never erases or writes
   erase              erase the chip
   blank-check        read the whole chip and check that every byte is FF
-
-FILE.hex may be - : read writes the HEX text to standard output (the status
-texts then go to standard error), program and verify read it from standard
-input.
-  station FILE.hex   a production station: on every programmer that answers,
+  station FILE       a production station: on every programmer that answers,
                      program each chip seated, log it, wait until it is taken
                      out, again; until Ctrl+C (see "Production" below)
   ports              list the system's serial ports and whether the search
                      greets each (if not, why: console, busy, excluded, no
                      permission, not a terminal)
 
+FILE is an Intel HEX file, or a raw binary file (its first byte at address 0)
+when its name ends in .bin (any case). read writes the whole chip (a 2051/4051:
+the --size chosen); a binary file that program or verify reads may be shorter
+than the chip, not longer. FILE may be - : read writes to standard output (the
+status texts then go to standard error), program and verify read standard
+input; both in Intel HEX unless --format bin says otherwise.
+
 Options:
+  --format hex|bin   the file is Intel HEX or raw binary, whatever its name
   --fast-verify      verify by the programmer's checksum instead of reading
                      back (not on a 2051/4051, which has no checksum)
   --lock             lock the chip after verifying
@@ -291,8 +313,8 @@ Options:
                      programmer into FILE, one line each: milliseconds since
                      the start, TX or RX, the byte in hex, its character
   --all              run the command on every programmer that answers, each
-                     board on its own thread with its own port, the HEX
-                     file read once (program, verify, erase, blank-check)
+                     board on its own thread with its own port, the file
+                     read once (program, verify, erase, blank-check)
   --count N          with --all: greet the ports once a second until at
                      least N programmers with a chip answer, then start
   --timeout S        give up that wait after S seconds (exit status 4)
@@ -368,9 +390,9 @@ Exit status:
      file's and the chip's byte; blank-check: "Not Blank!" after the first
      address that is not FF
   2  the command line is wrong
-  3  the HEX file cannot be read or written, is malformed (the message names
-     the line), holds no data or does not fit the chip; or the trace file
-     cannot be written
+  3  the file cannot be read or written, is malformed (the message names
+     the line) or not HEX text, holds no data or does not fit the chip; or
+     the trace file cannot be written
   4  no programmer answered, or its socket holds no chip that is known
      (when ports were refused for lack of permission, the message says which
      and how to get it)

@@ -1,11 +1,13 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "BoardRun.h"
+#include "ImageFile.h"
 #include "SerialNumber.h"
 
 namespace corvane::cli {
@@ -30,6 +32,9 @@ inline constexpr const char* kDefaultLog = "corvane-station.csv";
 struct TCliOptions {
     TCommand command = TCommand::None;
     std::string file;
+    // --format: HEX text or raw binary, whatever the file's name; unset: the
+    // name decides (FileFormat).
+    std::optional<TImageFormat> format;
     std::string port;   // empty: scan the system's list of serial ports
     std::string trace;  // empty: no trace of the line
     bool fastVerify = false;
@@ -58,6 +63,10 @@ class EUsage : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
+
+// The format of the file named: --format's, else the one its name gives
+// (standard input and output: HEX).
+TImageFormat FileFormat(const TCliOptions& options);
 
 // Reads the command line (argv[0] excluded). Raises EUsage with a one-line
 // reason when it is wrong. --help and --version need no command.

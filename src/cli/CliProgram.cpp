@@ -17,6 +17,7 @@
 #include "Exception.h"
 #include "ExitStatus.h"
 #include "FileName.h"
+#include "ImageFile.h"
 #include "LineTrace.h"
 #include "MultiBoard.h"
 #include "PortEnum.h"
@@ -27,6 +28,7 @@
 #include "StationTerminal.h"
 #include "StopSignals.h"
 #include "TerminalView.h"
+#include "TextFile.h"
 #include "UHexFile.h"
 
 namespace corvane::cli {
@@ -283,6 +285,7 @@ private:
         TMultiBoardRun run;
         run.Options = &FOptions;
         run.Image = &FImage;
+        run.FileLength = FFileLength;
         run.Trace = FTrace;
         run.Out = FStatusOut;
         run.Err = FErr;
@@ -304,21 +307,41 @@ private:
     // malformed or empty is reported at once. The link fits the image to the
     // chip's size.
     int LoadSourceFile(const char* noData) {
+        const TImageFormat format = FileFormat(FOptions);
         try {
             FImage.SetMemSize(0xFFFF);
+            std::string bytes;
             if (StdStream()) {
-                std::string text;
                 console::UseBinaryMode(stdin);
-                if (!ReadStream(stdin, text)) {
+                if (!ReadStream(stdin, bytes)) {
                     return Fail(esBadFile, "standard input: " + std::string(std::strerror(errno)));
                 }
-                FImage.LoadHexText(text);
+            } else if (format == TImageFormat::Bin) {
+                bytes = ReadWholeFile(FFile);
+            }
+            if (format == TImageFormat::Bin) {
+                // A file longer than any chip is refused by the link, with the
+                // chip's size, as one just longer than the chip is.
+                LoadBinBytes(FImage, std::string_view(bytes).substr(0, FImage.MemSize()));
+                FFileLength = bytes.size();
+            } else if (StdStream()) {
+                FImage.LoadHexText(bytes);
             } else {
                 FImage.LoadHex(FFile);
             }
-            if (TProgrammerLink::LastDataIndex(FImage) < 0) {
+            // verify compares every byte of a raw binary file, 0xFF included.
+            const bool compared = FOptions.command == TCommand::Verify && FFileLength > 0;
+            if (!compared && TProgrammerLink::LastDataIndex(FImage) < 0) {
                 return Fail(esBadFile, FileLabel() + ": " + noData);
             }
+        } catch (const ENotHexText&) {
+            // Standard input has no name to change, and --format overrides one.
+            if (StdStream() || FOptions.format) {
+                return Fail(esBadFile, FileLabel() +
+                                           ": not an Intel HEX file (--format bin reads a raw "
+                                           "binary image)");
+            }
+            return Fail(esBadFile, FileLabel() + ": " + ENotHexText::kMessage);
         } catch (const Exception& e) {
             return Fail(esBadFile, FileLabel() + ": " + e.what());
         }
@@ -336,7 +359,8 @@ private:
             } catch (const std::exception& e) {
                 return Fail(esBadFile, e.what());
             }
-            FFile = FScratch->File("read.hex");
+            FFile =
+                FScratch->File(FileFormat(FOptions) == TImageFormat::Bin ? "read.bin" : "read.hex");
             return esComplete;
         }
         const fs::path path = PathOf(FOptions.file);
@@ -380,14 +404,15 @@ private:
         if (FOptions.all) return RunOnAll();
         if (int status = Detect(); status != esComplete) return status;
         return RunWorkflow(
-            [this] { return FLink->ProgramFromImage(FImage, stop_signals::Token()); });
+            [this] { return FLink->ProgramFromImage(FImage, stop_signals::Token(), FFileLength); });
     }
 
     int Read() {
         if (int status = CheckDestination(); status != esComplete) return status;
         if (int status = Detect(); status != esComplete) return status;
-        const int status =
-            RunWorkflow([this] { return FLink->ReadToFile(FFile, stop_signals::Token()); });
+        const int status = RunWorkflow([this] {
+            return FLink->ReadToFile(FFile, stop_signals::Token(), FileFormat(FOptions));
+        });
         if (status != esComplete || !HexToStdout()) return status;
         std::FILE* saved = OpenFile(FFile, "rb");
         if (saved == nullptr) return Fail(esBadFile, FFile + ": " + std::strerror(errno));
@@ -410,8 +435,9 @@ private:
         if (int status = LoadSourceFile("No data to verify!"); status != esComplete) return status;
         if (FOptions.all) return RunOnAll();
         if (int status = Detect(); status != esComplete) return status;
-        return RunWorkflow([this] { return FLink->VerifyWithImage(FImage, stop_signals::Token()); },
-                           [this] { ShowDifferences(); });
+        return RunWorkflow(
+            [this] { return FLink->VerifyWithImage(FImage, stop_signals::Token(), FFileLength); },
+            [this] { ShowDifferences(); });
     }
 
     // The first differing addresses with the file's and the chip's byte.
@@ -470,8 +496,10 @@ private:
     std::string FFile;
     std::optional<TScratchDir> FScratch;
     bool FTerminal;  // standard output is a terminal
-    // What program and verify load, before any port is opened.
+    // What program and verify load, before any port is opened; a raw binary
+    // file's length (0 for HEX text).
     THexFile FImage;
+    std::size_t FFileLength = 0;
     std::shared_ptr<TLineTrace> FTrace;
     bool FBusy = false;
     // Set once a port error is on stderr. Declared before the link, which

@@ -304,10 +304,10 @@ private:
             TOutcome outcome{TOutcomeKind::Failed, "the workflow did not complete"};
             switch (FOptions.command) {
                 case TCommand::Program:
-                    outcome = link.ProgramFromImage(*FRun.Image, stop);
+                    outcome = link.ProgramFromImage(*FRun.Image, stop, FRun.FileLength);
                     break;
                 case TCommand::Verify:
-                    outcome = link.VerifyWithImage(*FRun.Image, stop);
+                    outcome = link.VerifyWithImage(*FRun.Image, stop, FRun.FileLength);
                     break;
                 case TCommand::Erase:
                     outcome = link.EraseOnly(stop);

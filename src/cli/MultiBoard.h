@@ -24,6 +24,8 @@ struct TMultiBoardRun {
     const TCliOptions* Options = nullptr;
     // program and verify: the file, read once before any port was opened.
     const THexFile* Image = nullptr;
+    // A raw binary file's length, each byte of which counts (0 for HEX text).
+    std::size_t FileLength = 0;
     // --trace: the search is recorded here, each board into a file of its own
     // (BoardTracePath) on the same clock.
     std::shared_ptr<TLineTrace> Trace;

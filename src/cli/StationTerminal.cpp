@@ -120,6 +120,7 @@ int RunStation(const TMultiBoardRun& run) {
     station::TStationOptions stationOptions;
     stationOptions.File = options.file;
     stationOptions.Image = run.Image;
+    stationOptions.FileLength = run.FileLength;
     stationOptions.Log = options.log.empty() ? kDefaultLog : options.log;
     stationOptions.Board = BoardOptionsOf(options);
     stationOptions.Chips = options.chips;

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "ImageFile.h"
 
 namespace corvane {
 
@@ -12,12 +15,15 @@ enum class TFileDialog { Open, Save };
 struct TFileFilter {
     // As the list shows it, without the patterns: "Intel Hex File".
     std::string Name;
-    // The extensions it shows, without the dot: {"hex"} shows "*.hex".
+    // The extensions it shows, without the dot: {"hex"} shows "*.hex"; none
+    // shows every file.
     std::vector<std::string> Extensions;
     // Added to a typed name that has no extension while this entry is chosen.
     std::string DefaultExtension;
+    // The format of a file chosen with it; unset: the name decides.
+    std::optional<TImageFormat> Format;
 
-    // "*.hex", or "*.a;*.b" for several.
+    // "*.hex", or "*.a;*.b" for several; every file: "*" ("*.*" on Windows).
     std::string Patterns() const;
     // "Intel Hex File (*.hex)".
     std::string Label() const;
@@ -43,8 +49,9 @@ struct TFileChoice {
     int FilterIndex = 0;
 };
 
-// The file dialogs' policy, the same in every window: the types offered, the
-// default extension, and the folder of the file chosen (or dropped) last,
+// The file dialogs' policy, the same in every window: the types offered
+// (Intel HEX first, raw binary, all files), the default extension, the format
+// of the file chosen, and the folder of the file chosen (or dropped) last,
 // where both dialogs open next.
 class TFileDialogs {
 public:
@@ -56,6 +63,10 @@ public:
     void Chosen(TFileDialog kind, const TFileChoice& choice);
     // A file was dropped on the window: both dialogs open in its folder next.
     void Dropped(const std::string& fileName);
+    // The format of a file chosen: a name that ends in ".bin" is a raw binary
+    // file and one that ends in ".hex" Intel HEX, whatever the type chosen;
+    // otherwise the type chosen says it (all files: Intel HEX).
+    TImageFormat FormatOf(const TFileChoice& choice) const;
     const std::string& LastFolder() const { return FLastFolder; }
     const std::vector<TFileFilter>& Filters() const { return FFilters; }
 

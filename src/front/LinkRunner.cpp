@@ -255,15 +255,17 @@ void TLinkRunner::RunWorkflow(const std::function<TOutcome()>& run,
     });
 }
 
-void TLinkRunner::Program(const std::string& fileName, const TWorkflowOptions& options) {
-    Enqueue([this, fileName, options, stop = NewStop()] {
-        RunWorkflow([&] { return FLink->ProgramFromFile(fileName, stop); }, options);
+void TLinkRunner::Program(const std::string& fileName, const TWorkflowOptions& options,
+                          TImageFormat format) {
+    Enqueue([this, fileName, options, format, stop = NewStop()] {
+        RunWorkflow([&] { return FLink->ProgramFromFile(fileName, stop, format); }, options);
     });
 }
 
-void TLinkRunner::Read(const std::string& fileName, const TWorkflowOptions& options) {
-    Enqueue([this, fileName, options, stop = NewStop()] {
-        RunWorkflow([&] { return FLink->ReadToFile(fileName, stop); }, options);
+void TLinkRunner::Read(const std::string& fileName, const TWorkflowOptions& options,
+                       TImageFormat format) {
+    Enqueue([this, fileName, options, format, stop = NewStop()] {
+        RunWorkflow([&] { return FLink->ReadToFile(fileName, stop, format); }, options);
     });
 }
 

@@ -81,8 +81,11 @@ public:
 
     // The commands, run in the order given.
     void Poll();
-    void Program(const std::string& fileName, const TWorkflowOptions& options);
-    void Read(const std::string& fileName, const TWorkflowOptions& options);
+    // A Send or a Read of an Intel HEX file, or of a raw binary one.
+    void Program(const std::string& fileName, const TWorkflowOptions& options,
+                 TImageFormat format = TImageFormat::Hex);
+    void Read(const std::string& fileName, const TWorkflowOptions& options,
+              TImageFormat format = TImageFormat::Hex);
     // The size choice of a 2051/4051 (`index`: 0 = 2KB, 1 = 4KB), made while
     // the window showed `kind`: dropped when the link holds another chip by
     // the time it runs (a poll under way found another one).

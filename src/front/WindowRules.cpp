@@ -171,7 +171,7 @@ void TWindowRules::StartWorkflow(TFileDialog kind) {
         return;
     }
     FDialogs.Chosen(kind, *choice);
-    RunWorkflow(kind, choice->Name);
+    RunWorkflow(kind, choice->Name, FDialogs.FormatOf(*choice));
 }
 
 void TWindowRules::FileDropped(const std::string& fileName) {
@@ -181,11 +181,11 @@ void TWindowRules::FileDropped(const std::string& fileName) {
         }
         BeginWork();
         FDialogs.Dropped(fileName);
-        RunWorkflow(TFileDialog::Open, fileName);
+        RunWorkflow(TFileDialog::Open, fileName, FormatOfName(fileName));
     });
 }
 
-void TWindowRules::RunWorkflow(TFileDialog kind, const std::string& fileName) {
+void TWindowRules::RunWorkflow(TFileDialog kind, const std::string& fileName, TImageFormat format) {
     // The options the workflow reads are those of this moment.
     TWorkflowOptions options;
     options.FastVerifyEnabled = FastVerifyEnabled();
@@ -194,9 +194,9 @@ void TWindowRules::RunWorkflow(TFileDialog kind, const std::string& fileName) {
     options.MemSizeIndex = MemSizeIndex();
     FWorking = true;
     if (kind == TFileDialog::Open) {
-        FRunner->Program(fileName, options);
+        FRunner->Program(fileName, options, format);
     } else {
-        FRunner->Read(fileName, options);
+        FRunner->Read(fileName, options, format);
     }
 }
 

@@ -157,7 +157,7 @@ private:
     // during a poll is held for its end.
     bool MayStartWork(std::optional<TFileDialog> click);
     void StartWorkflow(TFileDialog kind);
-    void RunWorkflow(TFileDialog kind, const std::string& fileName);
+    void RunWorkflow(TFileDialog kind, const std::string& fileName, TImageFormat format);
     // A poll, a dialog or a workflow begins and ends: the busy flag, and
     // afterwards the poll timer and the cursor as they were before.
     void BeginWork();

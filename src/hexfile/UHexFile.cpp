@@ -53,6 +53,34 @@ void AppendHexByte(std::string& out, unsigned v) {
     out.push_back(kDigits[v & 0xF]);
 }
 
+// What a file read as HEX text holds besides text.
+enum class TTextKind {
+    Text,      // printable characters, tabs, line and page ends, UTF-8
+    NotUtf8,   // bytes beyond ASCII that are not UTF-8 (a code page's letters, or binary)
+    Controls,  // control characters: no editor writes them into text
+};
+
+TTextKind Classify(std::string_view text) {
+    bool utf8 = true;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x20 && c != '\t' && c != '\n' && c != '\v' && c != '\f' && c != '\r')
+            return TTextKind::Controls;
+        const std::size_t length = c < 0x80                 ? 1
+                                   : c >= 0xC2 && c <= 0xDF ? 2
+                                   : c >= 0xE0 && c <= 0xEF ? 3
+                                   : c >= 0xF0 && c <= 0xF4 ? 4
+                                                            : 0;
+        bool whole = length != 0 && i + length <= text.size();
+        for (std::size_t k = 1; whole && k < length; ++k) {
+            whole = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
+        }
+        if (!whole) utf8 = false;
+        i += whole ? length : 1;
+    }
+    return utf8 ? TTextKind::Text : TTextKind::NotUtf8;
+}
+
 std::string Timestamp() {
     std::time_t now = std::time(nullptr);
     std::tm local{};
@@ -114,6 +142,21 @@ void THexFile::LoadHexText(const std::string& text) {
     std::string_view rest(text);
     if (auto eof = rest.find('\x1A'); eof != std::string_view::npos) rest = rest.substr(0, eof);
 
+    // A raw binary image under a HEX file's name would load nothing or fail
+    // at a line that means nothing to its user; a HEX file with a stray
+    // control character in it still loads.
+    const TTextKind kind = Classify(rest);
+    unsigned loaded = 0;
+    try {
+        LoadRecords(rest, loaded);
+    } catch (const EHexFile&) {
+        if (loaded == 0 && kind == TTextKind::Controls) throw ENotHexText();
+        throw;
+    }
+    if (loaded == 0 && kind != TTextKind::Text) throw ENotHexText();
+}
+
+void THexFile::LoadRecords(std::string_view rest, unsigned& loaded) {
     unsigned lineNo = 0;
     while (!rest.empty()) {
         // CR LF, CR alone and LF alone each end one line.
@@ -158,6 +201,7 @@ void THexFile::LoadHexText(const std::string& text) {
             RaiseLine("Non subport block type at line:%u", lineNo);
         }
         if ((sum + checksum) % 256 != 0) RaiseLine("Checksum error at line:%u", lineNo);
+        ++loaded;
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Exception.h"
@@ -13,6 +14,17 @@ namespace corvane {
 class EHexFile : public Exception {
 public:
     using Exception::Exception;
+};
+
+// A file read as HEX text that holds bytes no text holds and not one record
+// that loads: most likely a raw binary image under a HEX file's name.
+class ENotHexText : public EHexFile {
+public:
+    ENotHexText() : EHexFile(kMessage) {}
+    // The message with the file's name in front, for a window's box.
+    explicit ENotHexText(const std::string& fileName) : EHexFile(fileName + ": " + kMessage) {}
+    static constexpr const char* kMessage =
+        "not an Intel HEX file (a raw binary file's name ends in .bin)";
 };
 
 // An in-memory copy of a chip's code memory: bytes addressed from 0, with
@@ -48,11 +60,17 @@ public:
     // The HEX text that SaveHex writes, for a given comment timestamp.
     std::string HexText(const std::string& timestamp) const;
     // Parses HEX text into the image, as LoadHex does after reading the file.
+    // Text that holds control characters (other than tabs, line and page
+    // ends) and in which no record loads, or that holds no record and is not
+    // UTF-8, raises ENotHexText instead of loading nothing or naming a line.
     void LoadHexText(const std::string& text);
 
     const std::vector<std::uint8_t>& Data() const { return FData; }
 
 private:
+    // The records of `text` into the image; `loaded` counts those that loaded.
+    void LoadRecords(std::string_view text, unsigned& loaded);
+
     std::vector<std::uint8_t> FData;
     std::uint16_t FMemSize = 0;
     std::uint8_t FRecordSize = 16;

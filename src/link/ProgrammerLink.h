@@ -12,6 +12,7 @@
 #include "CPort.h"
 #include "ChipKind.h"
 #include "Discovery.h"
+#include "ImageFile.h"
 #include "LineTrace.h"
 #include "Outcome.h"
 #include "PortScreen.h"
@@ -108,8 +109,9 @@ public:
     static int LastDataIndex(const THexFile& image);
 
     // The workflows end in an outcome, whose text is also the last status.
-    // The Send workflow: file into the chip.
-    TOutcome ProgramFromFile(const std::string& fileName, std::stop_token stop = {});
+    // The Send workflow: file (HEX text or raw binary) into the chip.
+    TOutcome ProgramFromFile(const std::string& fileName, std::stop_token stop = {},
+                             TImageFormat format = TImageFormat::Hex);
     // Told on the link's thread when a Send is about to begin its write pass
     // (from then on bytes of the file may be in the chip); a stop asked for
     // before it returns ends the Send before anything is written.
@@ -117,17 +119,24 @@ public:
     // The Send workflow for an image loaded before (a file that can be read
     // only once). A byte beyond the chip's code memory that is not 0xFF raises
     // EHexFile, as loading the file at the chip's size does, before the chip
-    // is touched.
-    TOutcome ProgramFromImage(const THexFile& image, std::stop_token stop = {});
-    // The Read workflow: the chip's code memory into a HEX file.
-    TOutcome ReadToFile(const std::string& fileName, std::stop_token stop = {});
-    // Compares the chip with a HEX file over the file's data (up to its last
-    // byte that is not 0xFF, as a Send writes it) by reading the chip back;
-    // never erases or writes. "Complete!" when equal; "Verify Failed!" when a
-    // byte differs (both images then hold what was compared).
-    TOutcome VerifyWithFile(const std::string& fileName, std::stop_token stop = {});
-    // VerifyWithFile for an image loaded before, fitted as ProgramFromImage does.
-    TOutcome VerifyWithImage(const THexFile& image, std::stop_token stop = {});
+    // is touched; so does a `fileLength` (a raw binary file's length, see
+    // LoadImageFile) beyond it.
+    TOutcome ProgramFromImage(const THexFile& image, std::stop_token stop = {},
+                              std::size_t fileLength = 0);
+    // The Read workflow: the chip's code memory into a HEX or raw binary file.
+    TOutcome ReadToFile(const std::string& fileName, std::stop_token stop = {},
+                        TImageFormat format = TImageFormat::Hex);
+    // Compares the chip with a file by reading the chip back; never erases or
+    // writes. A HEX file counts up to its last byte that is not 0xFF (as a
+    // Send writes it), a raw binary file every byte it holds. "Complete!" when
+    // equal; "Verify Failed!" when a byte differs (both images then hold what
+    // was compared).
+    TOutcome VerifyWithFile(const std::string& fileName, std::stop_token stop = {},
+                            TImageFormat format = TImageFormat::Hex);
+    // VerifyWithFile for an image loaded before, fitted as ProgramFromImage
+    // does; a `fileLength` above 0 is the number of bytes compared.
+    TOutcome VerifyWithImage(const THexFile& image, std::stop_token stop = {},
+                             std::size_t fileLength = 0);
     // The Send's erase alone, with its status texts and attempts.
     TOutcome EraseOnly(std::stop_token stop = {});
     // Reads the whole code memory into the read image: "Complete!" when every
@@ -172,10 +181,11 @@ private:
     using TNoStop = TBoardExchange::TNoStop;
 
     void ShowStatus(const std::string& text);
-    // A HEX file loaded at the chip's size.
-    THexFile LoadAtChipSize(const std::string& fileName) const;
+    // A file loaded at the chip's size; `fileLength` as LoadImageFile gives it.
+    THexFile LoadAtChipSize(const std::string& fileName, TImageFormat format,
+                            std::size_t& fileLength) const;
     // `image` into the source image at the chip's size (see ProgramFromImage).
-    void TakeSourceImage(const THexFile& image);
+    void TakeSourceImage(const THexFile& image, std::size_t fileLength);
     // Ends a workflow at a step that failed or was stopped: the board back at
     // its prompt, then the failure text, or "Stopped!".
     TOutcome EndWorkflow(const char* failureText);

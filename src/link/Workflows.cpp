@@ -48,17 +48,26 @@ TOutcome TProgrammerLink::Ended(TOutcomeKind kind, const char* text) {
     return {kind, text};
 }
 
-THexFile TProgrammerLink::LoadAtChipSize(const std::string& fileName) const {
+THexFile TProgrammerLink::LoadAtChipSize(const std::string& fileName, TImageFormat format,
+                                         std::size_t& fileLength) const {
     THexFile image;
     image.SetMemSize(FSourceImage.MemSize());
-    image.LoadHex(fileName);
+    try {
+        fileLength = LoadImageFile(image, fileName, format);
+    } catch (const ENotHexText&) {
+        // Says which file, as its name is what the user must change.
+        throw ENotHexText(fileName);
+    }
     return image;
 }
 
-void TProgrammerLink::TakeSourceImage(const THexFile& image) {
+void TProgrammerLink::TakeSourceImage(const THexFile& image, std::size_t fileLength) {
     THexFile fitted;
     fitted.SetMemSize(FSourceImage.MemSize());
     fitted.Clear();
+    // Every byte of a raw binary file is data, 0xFF too: one beyond the chip
+    // raises the image's own message for the first address beyond it.
+    if (fileLength > fitted.MemSize()) fitted.GetByte(fitted.MemSize());
     const auto& data = image.Data();
     for (std::size_t i = 0; i < data.size(); ++i) {
         if (data[i] != 0xFF) fitted.SetByte(static_cast<std::uint16_t>(i), data[i]);
@@ -66,17 +75,21 @@ void TProgrammerLink::TakeSourceImage(const THexFile& image) {
     FSourceImage = std::move(fitted);
 }
 
-TOutcome TProgrammerLink::ProgramFromFile(const std::string& fileName, std::stop_token stop) {
+TOutcome TProgrammerLink::ProgramFromFile(const std::string& fileName, std::stop_token stop,
+                                          TImageFormat format) {
     TCommand command(FBoard, stop);
     TIdleGuard idle(FBoard);
-    return ProgramFromImage(LoadAtChipSize(fileName), std::move(stop));
+    std::size_t fileLength = 0;
+    const THexFile image = LoadAtChipSize(fileName, format, fileLength);
+    return ProgramFromImage(image, std::move(stop), fileLength);
 }
 
-TOutcome TProgrammerLink::ProgramFromImage(const THexFile& image, std::stop_token stop) {
+TOutcome TProgrammerLink::ProgramFromImage(const THexFile& image, std::stop_token stop,
+                                           std::size_t fileLength) {
     TCommand command(FBoard, std::move(stop));
     TIdleGuard idle(FBoard);
     // A file that does not fit the chip raises here, before the chip is touched.
-    TakeSourceImage(image);
+    TakeSourceImage(image, fileLength);
     FView.RepaintWindow();
     const int last = LastDataIndex(FSourceImage);
     if (last < 0) {
@@ -116,7 +129,8 @@ TOutcome TProgrammerLink::ProgramFromImage(const THexFile& image, std::stop_toke
     return outcome;
 }
 
-TOutcome TProgrammerLink::ReadToFile(const std::string& fileName, std::stop_token stop) {
+TOutcome TProgrammerLink::ReadToFile(const std::string& fileName, std::stop_token stop,
+                                     TImageFormat format) {
     TCommand command(FBoard, std::move(stop));
     TIdleGuard idle(FBoard);
     const std::uint16_t count =
@@ -131,7 +145,7 @@ TOutcome TProgrammerLink::ReadToFile(const std::string& fileName, std::stop_toke
     FView.RepaintWindow();
     // A stopped read saves nothing: an existing file stays as it was.
     if (!ReadChip(count) || StopRequested()) return EndWorkflow("Read Failed!");
-    FReadImage.SaveHex(fileName);
+    SaveImageFile(FReadImage, fileName, format);
     FView.SetProgressPosition(0);
     return Ended(TOutcomeKind::Complete, kCompleteText);
 }
@@ -140,20 +154,27 @@ std::uint16_t TProgrammerLink::WholeChipCount() const {
     return FChipKind == ck89C2051 ? MemSizeForIndex(FView.MemSizeIndex()) : FReadImage.MemSize();
 }
 
-TOutcome TProgrammerLink::VerifyWithFile(const std::string& fileName, std::stop_token stop) {
+TOutcome TProgrammerLink::VerifyWithFile(const std::string& fileName, std::stop_token stop,
+                                         TImageFormat format) {
     TCommand command(FBoard, stop);
     TIdleGuard idle(FBoard);
     FCheckedCount = 0;
-    return VerifyWithImage(LoadAtChipSize(fileName), std::move(stop));
+    std::size_t fileLength = 0;
+    const THexFile image = LoadAtChipSize(fileName, format, fileLength);
+    return VerifyWithImage(image, std::move(stop), fileLength);
 }
 
-TOutcome TProgrammerLink::VerifyWithImage(const THexFile& image, std::stop_token stop) {
+TOutcome TProgrammerLink::VerifyWithImage(const THexFile& image, std::stop_token stop,
+                                          std::size_t fileLength) {
     TCommand command(FBoard, std::move(stop));
     TIdleGuard idle(FBoard);
     FCheckedCount = 0;
     // A file that does not fit the chip raises here, before anything is sent.
-    TakeSourceImage(image);
-    const int last = LastDataIndex(FSourceImage);
+    TakeSourceImage(image, fileLength);
+    // A raw binary file is compared whole: a dump of an erased stretch checks
+    // that it is still erased.
+    const int last =
+        fileLength > 0 ? static_cast<int>(fileLength) - 1 : LastDataIndex(FSourceImage);
     if (last < 0) {
         return Ended(TOutcomeKind::NoData, "No data to verify!");
     }

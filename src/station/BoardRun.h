@@ -25,7 +25,7 @@ enum TExitStatus : int {
     esComplete = 0,      // the workflow ended in "Complete!"; detect: a chip is known
     esFailedStep = 1,    // a step failed, the chip differs from the file or is not blank
     esUsage = 2,         // the command line is wrong
-    esBadFile = 3,       // the HEX file (or the trace, the log) cannot be read or written,
+    esBadFile = 3,       // the file (or the trace, the log) cannot be read or written,
                          // is malformed or does not fit the chip
     esNoProgrammer = 4,  // no programmer answered, or it holds no chip that is known
     esPortError = 5      // the serial port failed while the programmer was in use

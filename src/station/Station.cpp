@@ -390,7 +390,9 @@ private:
             });
             end = RunOnBoard(
                 view, [this] { return FHost.StopStatus(); },
-                [&] { return link.ProgramFromImage(image, chipStop.get_token()); });
+                [&] {
+                    return link.ProgramFromImage(image, chipStop.get_token(), FOptions.FileLength);
+                });
         }
         link.SetWriteStarting({});
         if (end.PortFailed) portFailed = true;

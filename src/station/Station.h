@@ -29,9 +29,11 @@ struct TSerialPlan {
 };
 
 struct TStationOptions {
-    std::string File;                 // the HEX file's name as given, for the log
+    std::string File;                 // the file's name as given, for the log
     const THexFile* Image = nullptr;  // the file, read once before the start
-    std::string Log;                  // its serial numbers' state goes beside it (+ ".serial")
+    // A raw binary file's length, each byte of which counts (0 for HEX text).
+    std::size_t FileLength = 0;
+    std::string Log;  // its serial numbers' state goes beside it (+ ".serial")
     TBoardOptions Board;
     int Chips = 0;  // end after this many good chips (0: no end)
     std::optional<TSerialPlan> Serial;

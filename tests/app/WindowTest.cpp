@@ -84,8 +84,15 @@ TEST_F(WindowTest, FileDialogsAskForIntelHexFiles) {
     auto& open = Control<QFileDialog>(*Form, "OpenDialog1");
     auto& save = Control<QFileDialog>(*Form, "SaveDialog1");
     for (QFileDialog* dialog : {&open, &save}) {
-        EXPECT_EQ(dialog->nameFilters(), QStringList{"Intel Hex File (*.hex)"});
+        EXPECT_EQ(dialog->nameFilters(),
+                  (QStringList{"Intel Hex File (*.hex)", "Binary File (*.bin)", "All Files (*)"}));
         EXPECT_EQ(dialog->defaultSuffix(), "hex");
+        // The type chosen gives a typed name its extension.
+        emit dialog->filterSelected("Binary File (*.bin)");
+        EXPECT_EQ(dialog->defaultSuffix(), "bin");
+        emit dialog->filterSelected("All Files (*)");
+        EXPECT_EQ(dialog->defaultSuffix(), "");
+        emit dialog->filterSelected("Intel Hex File (*.hex)");
     }
     EXPECT_EQ(open.acceptMode(), QFileDialog::AcceptOpen);
     EXPECT_EQ(open.fileMode(), QFileDialog::ExistingFile);

@@ -11,6 +11,8 @@
 //                       disabled, shown, hidden, checked, unchecked
 //   click:NAME          click a control (send and read open their dialogs)
 //   open:PATH save:PATH fill the open-file or save-file dialog and accept it
+//   type:N              choose the Nth entry (from 1) of the file dialog's
+//                       list of types, as a user picks it
 //   key:KEY             a key in the window: escape, enter, alt+LETTER
 //   press:KEY           a key typed as the keyboard types it (SendInput, to
 //                       the window in the foreground): enter, tab, escape
@@ -179,6 +181,25 @@ void FillFileDialog(const std::wstring& step, const std::wstring& path) {
     // The dialog's OK button (its tool bar may carry the same number).
     PostMessageW(Descendant(dialog, L"Button", IDOK), BM_CLICK, 0, 0);
     WaitFor(step, [&] { return !IsWindow(dialog) || !IsWindowVisible(dialog); });
+}
+
+// Picks entry `number` (from 1) of the open file dialog's list of types, and
+// tells the dialog as the list itself does when a user picks one.
+void ChooseFileType(const std::wstring& step, int number) {
+    constexpr int kTypeList = 0x470;  // cmb1
+    HWND dialog = nullptr;
+    HWND list = nullptr;
+    WaitFor(step, [&] {
+        return (dialog = OwnedDialog()) != nullptr && (list = GetDlgItem(dialog, kTypeList));
+    });
+    if (SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(number - 1), 0) == CB_ERR) {
+        Fail(step, L"no such type");
+    }
+    // A pick with the mouse or the keyboard: the change, then the end of the choice.
+    for (const WORD notification : {CBN_SELCHANGE, CBN_SELENDOK}) {
+        SendMessageTimeoutW(dialog, WM_COMMAND, MAKEWPARAM(kTypeList, notification),
+                            reinterpret_cast<LPARAM>(list), SMTO_BLOCK, 5000, nullptr);
+    }
 }
 
 // Pings the window every 10 ms until `done` holds; prints how long that took
@@ -390,6 +411,8 @@ void Run(const std::wstring& step) {
         PostMessageW(control, BM_CLICK, 0, 0);
     } else if (step.rfind(L"open:", 0) == 0 || step.rfind(L"save:", 0) == 0) {
         FillFileDialog(step, value(5));
+    } else if (step.rfind(L"type:", 0) == 0) {
+        ChooseFileType(step, std::stoi(value(5)));
     } else if (step.rfind(L"key:", 0) == 0) {
         PressKey(step, value(4));
     } else if (step.rfind(L"press:", 0) == 0) {

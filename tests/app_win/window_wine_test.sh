@@ -6,7 +6,8 @@
 # The window starts with its captions in their places and Send disabled; an
 # 89C52 is found; Send through the open-file dialog programs it (a file whose
 # name is not ASCII) while the window answers the driver's messages; a file
-# dropped on the window is sent; Read through the save-file dialog saves it;
+# dropped on the window is sent; Read through the save-file dialog saves it,
+# also as a raw binary file with "Binary File" chosen, and a .bin is sent;
 # the keyboard outlives an unplug and a replug of the board; Escape during a
 # Send stops it and the board answers the next Read; a 2051 board shows the
 # size choice and disables Fast Verify, and its 4KB Read saves 4096 bytes;
@@ -84,6 +85,19 @@ drive "drop:$(winepath "$work/dropped.hex")" status!=Complete! status=Complete! 
 [[ $(bytes B.hex) == $(bytes dropped.hex) ]] || fail "Read: B.hex holds other bytes than the file dropped"
 head -1 B.hex | grep -q '^;Created by Corvane : ' || fail "Read: the comment line"
 
+# Raw binary files: Read through the save dialog with "Binary File" chosen
+# saves every byte of the chip (".bin" added to the name); a .bin sent
+# through the open dialog is programmed; the save dialog keeps its type.
+hexdigits() { od -An -v -tx1 "$1" | tr -d ' \n' | tr a-f A-F; }
+drive click:read type:2 "save:$(winepath "$work")\\G" status!=Complete! status=Complete!
+[[ -s G.bin ]] || fail "Read as Binary File: no G.bin (saved: $(ls G* 2>/dev/null | xargs))"
+(($(stat -c %s G.bin) == 8192)) || fail "Read as Binary File: G.bin holds $(stat -c %s G.bin) bytes"
+[[ $(hexdigits G.bin) =~ ^$(bytes dropped.hex)(FF)+$ ]] || fail "Read: G.bin holds other bytes than the file dropped"
+perl -e 'print map { chr(($_ * 7 + 5) % 255) } 0 .. 511' >S.bin
+drive click:send "open:$(winepath "$work/S.bin")" status!=Complete! status=Complete! \
+  click:read "save:$(winepath "$work")\\H" status!=Complete! status=Complete!
+[[ $(hexdigits H.bin) =~ ^$(hexdigits S.bin)(FF)+$ ]] || fail "Send of S.bin: the chip holds other bytes"
+
 # The keyboard on Send; the board is unplugged (Send is disabled) and plugged
 # in again: Enter still sends.
 drive focus:send
@@ -106,7 +120,7 @@ drive key:alt+l check:lock=checked key:alt+l check:lock=unchecked key:alt+f chec
 # is disabled, and a 4KB Read saves 4096 bytes.
 start_board "$sim" --pace --chip 4051 || fail "no 2051-family board"
 drive label=89C2051/4051 check:memsize=shown check:fastverify=disabled check:send=enabled click:4kb \
-  check:4kb=checked click:read "save:$(winepath "$work")\\F" status=Complete!
+  check:4kb=checked click:read type:1 "save:$(winepath "$work")\\F" status=Complete!
 data_bytes() { awk '/^:/ && substr($0, 8, 2) == "00" { n += ("0x" substr($0, 2, 2)) + 0 } END { print n }' "$1"; }
 (($(data_bytes F.hex) == 4096)) || fail "a 4KB Read of the 2051 saved $(data_bytes F.hex) bytes"
 # The session ends (a logoff): the window closes as on a request to end, 143.

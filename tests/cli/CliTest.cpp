@@ -466,7 +466,9 @@ TEST_F(CliTest, UsageErrorsHelpAndVersion) {
           {"erase", "--count", "2"},
           {"erase", "--all", "--count", "0"},
           {"erase", "--all", "--timeout", "5"},
-          {"erase", "--all", "--count", "2", "--timeout", "x"}}) {
+          {"erase", "--all", "--count", "2", "--timeout", "x"},
+          {"erase", "--format", "bin"},
+          {"read", "a.bin", "--format", "raw"}}) {
         CliResult r = Cli(args);
         EXPECT_EQ(r.status, esUsage) << testing::PrintToString(args);
         EXPECT_THAT(r.err, HasSubstr("Try 'corvane-cli --help'."));
@@ -475,10 +477,10 @@ TEST_F(CliTest, UsageErrorsHelpAndVersion) {
     CliResult r = Cli({"--help"});
     EXPECT_EQ(r.status, esComplete);
     EXPECT_THAT(r.out, HasSubstr("Exit status:"));
-    EXPECT_THAT(r.out, HasSubstr("program FILE.hex [--fast-verify] [--lock] [--size 2K|4K]"));
-    for (const char* line :
-         {"verify FILE.hex", "erase", "blank-check", "--trace FILE", "\"Not Blank!\"", "--all",
-          "--count N", "--timeout S", "the highest of\nthe boards' statuses"}) {
+    EXPECT_THAT(r.out, HasSubstr("program FILE [--fast-verify] [--lock] [--size 2K|4K]"));
+    for (const char* line : {"verify FILE", "--format hex|bin", "erase", "blank-check",
+                             "--trace FILE", "\"Not Blank!\"", "--all", "--count N", "--timeout S",
+                             "the highest of\nthe boards' statuses"}) {
         EXPECT_THAT(r.out, HasSubstr(line));
     }
     r = Cli({"--version"});

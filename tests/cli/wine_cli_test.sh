@@ -3,8 +3,8 @@
 # on a pseudo-terminal that the Wine prefix has as COM5, listed in the
 # registry beside two ports that are not there:
 #   wine_cli_test.sh WINE_RUN PREFIX CLI_EXE CTRL_C_EXE SIM PRELOAD
-# ports, detect, program, verify (also --all), read right to the byte and a
-# station's log and state,
+# ports, detect, program, verify (also --all) and read right to the byte,
+# in HEX and raw binary files, and a station's log and state,
 # through files and the standard streams, also with names outside the code
 # page; Ctrl+C during a write pass; what the board holds at the end against a
 # last read-back. PRELOAD gives Wine modem lines on the pseudo-terminal.
@@ -124,6 +124,28 @@ same_records B.hex C.hex || fail "read -: standard output holds other bytes than
 # Every board that answers (here the one), on a thread of its own.
 cli verify --all A.hex
 expect 0 "verify --all"
+
+# Raw binary files: by the name's ending in any case, and through the
+# standard streams with --format bin (binary mode: no CR added or taken).
+hexdigits() { od -An -v -tx1 "$1" | tr -d ' \n' | tr a-f A-F; }
+cli read R.BIN
+expect 0 "read R.BIN"
+[[ $(hexdigits R.BIN) == "$(bytes A.hex)" ]] || fail "read: R.BIN holds other bytes than A.hex"
+rc=0
+wine "$cli_exe" read --format bin - >S.bin 2>err || rc=$?
+expect 0 "read --format bin -"
+cmp -s R.BIN S.bin || fail "read --format bin -: standard output holds other bytes than R.BIN"
+rc=0
+wine "$cli_exe" verify --format bin - <R.BIN >out 2>err || rc=$?
+expect 0 "verify --format bin -"
+cp R.BIN R.hex
+cli program R.hex
+expect 3 "program of a binary image named .hex"
+lines err | grep -qxF "corvane-cli: R.hex: not an Intel HEX file (a raw binary file's name ends in .bin)" ||
+  fail "program R.hex: the message"
+head -c 300 R.BIN >small.bin
+cli program small.bin
+expect 0 "program small.bin"
 
 # Names in characters that a Western code page lacks: a folder, the files in
 # it, the folder for temporary files and %APPDATA% (which Wine sets for each

@@ -54,7 +54,7 @@ public:
         if (!Chooser) return std::nullopt;
         auto name = Chooser(request.Kind);
         if (!name) return std::nullopt;
-        return TFileChoice{*name, request.FilterIndex};
+        return TFileChoice{*name, ChosenFilter.value_or(request.FilterIndex)};
     }
     void ShowMessageBox(const std::string& text) override {
         Messages.push_back(text);
@@ -87,6 +87,8 @@ public:
     std::vector<bool> TimerHistory;
     bool WaitCursor = false;
     std::function<std::optional<std::string>(TFileDialog)> Chooser;
+    // The type the user picks in the dialog; unset: the one it opened with.
+    std::optional<int> ChosenFilter;
     std::vector<TFileDialog> Asked;
     std::vector<TFileRequest> Requests;
     std::vector<std::string> Messages;

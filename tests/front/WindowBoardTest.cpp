@@ -154,6 +154,41 @@ TEST_F(WindowBoardTest, ADroppedFileIsSentWhenIdle) {
     EXPECT_FALSE(Rules->Busy());
 }
 
+// The dialog's type or the name's ".bin" makes a Send or a Read a raw binary
+// one; the dialog opens next with the type chosen last; a binary image under
+// a HEX name is named in the error box.
+TEST_F(WindowBoardTest, BinaryFilesThroughTheDialogs) {
+    const auto& data = Image.Data();
+    const std::string bytes(data.begin(), data.begin() + kCount);
+    File = WriteText(Files, "rom.BIN", bytes);
+    Controls.ChosenFilter = 0;  // "Intel Hex File": the name wins
+    Rules->SendClicked();
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(Controls.Status, "Complete!");
+    EXPECT_TRUE(FlashHoldsTheFile());
+
+    File = Files.File("chip.img");
+    Controls.ChosenFilter = 1;  // "Binary File"
+    Rules->ReadClicked();
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(Controls.Status, "Complete!");
+    const auto flash = Board->Flash();
+    EXPECT_EQ(ReadWholeFile(File), std::string(flash.begin(), flash.end()));
+
+    File = WriteText(Files, "rom.hex", bytes);
+    Controls.ChosenFilter.reset();
+    Rules->SendClicked();
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(Controls.Errors,
+              std::vector<std::string>{
+                  File + ": not an Intel HEX file (a raw binary file's name ends in .bin)"});
+    ASSERT_EQ(Controls.Requests.size(), 3u);
+    EXPECT_EQ(Controls.Requests[2].FilterIndex, 0);  // the Send's last
+    Controls.Chooser = nullptr;
+    Rules->ReadClicked();
+    EXPECT_EQ(Controls.Requests.back().FilterIndex, 1);  // the Read's last
+}
+
 // A close closes the box the link waits for, and the Send goes on to its end.
 TEST_F(WindowBoardTest, AStopClosesTheLinksMessageBox) {
     sim::Faults faults;

@@ -135,8 +135,9 @@ TEST_F(WindowRulesTest, TicksAndClicksWhileBusy) {
     EXPECT_TRUE(Controls.Errors.empty());
 }
 
-// Both dialogs offer Intel HEX files with "hex" added to a typed name, and
-// open in the folder of the file chosen last in either.
+// Both dialogs offer Intel HEX files first, with "hex" added to a typed name,
+// then raw binary files and all files, and open in the folder of the file
+// chosen last in either.
 TEST_F(WindowRulesTest, DialogsOfferHexFilesInTheFolderLastUsed) {
     ShowKind(ck89C51);
     Rules->ReadClicked();  // cancelled: no folder yet
@@ -150,14 +151,43 @@ TEST_F(WindowRulesTest, DialogsOfferHexFilesInTheFolderLastUsed) {
     EXPECT_EQ(Controls.Requests[0].Folder, "");
     EXPECT_EQ(Controls.Requests[1].Kind, TFileDialog::Open);
     EXPECT_EQ(Controls.Requests[2].Folder, kFolder.substr(0, kFolder.size() - 1));
+#ifdef _WIN32
+    const std::string allFiles = "All Files (*.*)";
+#else
+    const std::string allFiles = "All Files (*)";
+#endif
     for (const TFileRequest& request : Controls.Requests) {
-        ASSERT_EQ(request.Filters.size(), 1u);
+        ASSERT_EQ(request.Filters.size(), 3u);
         EXPECT_EQ(request.Filters[0].Label(), "Intel Hex File (*.hex)");
         EXPECT_EQ(request.Filters[0].DefaultExtension, "hex");
+        EXPECT_EQ(request.Filters[1].Label(), "Binary File (*.bin)");
+        EXPECT_EQ(request.Filters[1].DefaultExtension, "bin");
+        EXPECT_EQ(request.Filters[2].Label(), allFiles);
+        EXPECT_EQ(request.Filters[2].DefaultExtension, "");
         EXPECT_EQ(request.FilterIndex, 0);
     }
     EXPECT_EQ(FolderOf("/a.hex"), "/");
     EXPECT_EQ(FolderOf("a.hex"), "");
+}
+
+// The type chosen says the format, but a name that ends in ".bin" or ".hex"
+// keeps its own whatever the type; with all files the name alone decides.
+TEST_F(WindowRulesTest, TheTypeChosenOrABinNameSaysTheFormat) {
+    const struct Case {
+        const char* name;
+        int filter;
+        TImageFormat format;
+    } cases[] = {
+        {"a.hex", 0, TImageFormat::Hex}, {"a.bin", 0, TImageFormat::Bin},
+        {"a", 1, TImageFormat::Bin},     {"a.HEX", 1, TImageFormat::Hex},
+        {"a.img", 1, TImageFormat::Bin}, {"a.img", 0, TImageFormat::Hex},
+        {"A.BIN", 2, TImageFormat::Bin}, {"a.hex", 2, TImageFormat::Hex},
+        {"a", 2, TImageFormat::Hex},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(Rules->FileDialogs().FormatOf({c.name, c.filter}), c.format)
+            << c.name << " " << c.filter;
+    }
 }
 
 // A handler's exception goes to the error box; the window is idle, with the

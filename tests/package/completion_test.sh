@@ -14,7 +14,7 @@ compopt() { :; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
-touch blink.hex CHIP.HEX notes.txt
+touch blink.hex CHIP.HEX rom.bin DUMP.BIN notes.txt
 mkdir images
 
 failures=0
@@ -69,16 +69,16 @@ expect "corvane-cli program x.hex --size 4" 4K
 expect "corvane-cli --port ima" images
 expect "corvane-cli --size=" 2K 4K
 expect "corvane-cli --size=2" 2K
-expect "corvane-cli program " blink.hex CHIP.HEX images
+expect "corvane-cli program " blink.hex CHIP.HEX rom.bin DUMP.BIN images
 expect "corvane-cli read bl" blink.hex
-expect "corvane-cli verify " blink.hex CHIP.HEX images
+expect "corvane-cli verify " blink.hex CHIP.HEX rom.bin DUMP.BIN images
 expect "corvane-cli --trace ima" images
 expect "corvane-cli --trace t.log b" blank-check
 expect "corvane-cli erase "
-expect "corvane-cli --port /dev/null -q program " blink.hex CHIP.HEX images
+expect "corvane-cli --port /dev/null -q program " blink.hex CHIP.HEX rom.bin DUMP.BIN images
 expect "corvane-cli detect "
 expect "corvane-cli --chips 3 --serial 0x10=1 st" station
-expect "corvane-cli station " blink.hex CHIP.HEX images
+expect "corvane-cli station " blink.hex CHIP.HEX rom.bin DUMP.BIN images
 expect "corvane-cli station x.hex --serial-format " le16 be16 le32 be32 ascii:
 expect_some "corvane-cli station x.hex --s" --serial --serial-format --serial-overwrite --size
 expect "corvane-cli detect b"
@@ -86,7 +86,14 @@ expect_some "corvane-cli --" --all --count --timeout
 expect "corvane-cli --all --count "
 expect "corvane-cli --all --count 4 --timeout 30 pro" program
 expect "corvane-cli --all --timeout 3"
-expect "corvane-cli --all program " blink.hex CHIP.HEX images
+expect "corvane-cli --all program " blink.hex CHIP.HEX rom.bin DUMP.BIN images
+
+expect "corvane-cli --format " hex bin
+expect "corvane-cli read --format=b" bin
+expect "corvane-cli --format bin program " rom.bin DUMP.BIN images
+expect "corvane-cli verify --format hex " blink.hex CHIP.HEX images
+expect "corvane-cli read r" rom.bin
+expect "corvane-cli --format=bin station " rom.bin DUMP.BIN images
 
 ((failures == 0)) && echo "ok"
 exit $((failures > 0))
