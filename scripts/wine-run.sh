@@ -1,12 +1,10 @@
 #!/usr/bin/env bash
 # Runs a Windows program of the build under Wine, in the build's own prefix:
 #   wine-run.sh PREFIX PROGRAM [ARGS...]
-# The prefix is made on first use. Its server is kept running (60 s after its
-# last program) so that the volatile port list
-# (HARDWARE\DEVICEMAP\SERIALCOMM) keeps what a test puts there; wine-server.sh
-# starts it, so that it never takes a COM port's pseudo-terminal as its
-# controlling terminal. Whenever a server starts, Wine's device manager maps
-# the machine's own serial ports (/dev/ttyS*, often the system console) as COM
+# The prefix is made on first use. Its server is kept running (wineserver -p)
+# so that the volatile port list (HARDWARE\DEVICEMAP\SERIALCOMM) keeps what a
+# test puts there. Whenever a server starts, Wine's device manager maps the
+# machine's own serial ports (/dev/ttyS*, often the system console) as COM
 # ports, some time after the first program has started, while that program
 # and the next ones already run. So the first run of this script for a new
 # server waits, holding the prefix's lock, until the device manager has
@@ -28,8 +26,7 @@ done
 export WINEPREFIX=$prefix WINEARCH=win64 WINEDEBUG=-all
 # No Mono or Gecko installer when the prefix is made.
 export WINEDLLOVERRIDES="mscoree,mshtml="
-# Wine starts a server through wine-server.sh too, when a program finds none.
-export WINESERVER=$(cd "$(dirname "$0")" && pwd)/wine-server.sh CORVANE_WINE_KEEP_S=60
+keep_server_s=60
 serialcomm='HKLM\HARDWARE\DEVICEMAP\SERIALCOMM'
 
 # Wine's services, which the first program of a server starts, outlive this
@@ -114,9 +111,11 @@ remove_machine_ports() {
     touch "$WINEPREFIX/.corvane-prefix"
   fi
   rc=0
-  "$WINESERVER" </dev/null 9>&- || rc=$?
+  # The server outlives this script: it must hold neither the lock nor this
+  # script's output (whoever reads it would wait for it to end).
+  wineserver --persistent="$keep_server_s" </dev/null >/dev/null 2>&1 9>&- || rc=$?
   if ((rc != 0 && rc != 2)); then # 2: a server runs already
-    echo "wine-run: the Wine server failed ($rc)" >&2
+    echo "wine-run: wineserver failed ($rc)" >&2
     exit 1
   fi
   # A server that this script has not yet seen (this one's, or one that a
