@@ -383,9 +383,11 @@ private:
 
     void Ended(const std::string& name, int status) {
         // program --all: 4 when no board holds a chip, 5 when a board went, 130 stopped.
+        // A station stopped before it began (it said nothing yet) ends at once with 130.
+        const bool stoppedAtStart = ReadFile(FOut).empty();
         const bool expected =
             WIFEXITED(status) &&
-            (WEXITSTATUS(status) <= 1 ||
+            (WEXITSTATUS(status) <= 1 || (stoppedAtStart && WEXITSTATUS(status) == 130) ||
              (FSettings.all && (WEXITSTATUS(status) == 4 || WEXITSTATUS(status) == 5 ||
                                 WEXITSTATUS(status) == 130)));
         if (WIFSIGNALED(status)) {
