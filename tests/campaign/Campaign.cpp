@@ -35,6 +35,7 @@
 #include <thread>
 #include <vector>
 
+#include "CsvRows.h"
 #include "FaultSchedule.h"
 #include "TempDir.h"
 #include "UHexFile.h"
@@ -73,37 +74,6 @@ struct Look {
     int board;
     sim::SocketView socket;
 };
-
-// The log as a spreadsheet reads CSV; a row ends in CR LF.
-std::vector<std::vector<std::string>> ReadCsv(std::string_view text, bool& whole) {
-    std::vector<std::vector<std::string>> rows(1, std::vector<std::string>(1));
-    bool quoted = false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        std::string& field = rows.back().back();
-        if (quoted) {
-            if (c != '"') {
-                field += c;
-            } else if (i + 1 < text.size() && text[i + 1] == '"') {
-                field += text[++i];
-            } else {
-                quoted = false;
-            }
-        } else if (c == '"') {
-            quoted = true;
-        } else if (c == ',') {
-            rows.back().emplace_back();
-        } else if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
-            rows.emplace_back(1);
-            ++i;
-        } else {
-            field += c;
-        }
-    }
-    whole = !quoted && rows.back() == std::vector<std::string>(1);
-    if (whole) rows.pop_back();
-    return rows;
-}
 
 // A cell as its value: without the marks that keep a spreadsheet from taking
 // it for a formula or a number (a leading apostrophe, ="...").
@@ -455,10 +425,9 @@ private:
     }
 
     void CheckLog() {
-        std::string text = ReadFile(FLog);
-        if (text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);
+        const std::string text = ReadFile(FLog);
         bool whole = false;
-        const auto rows = ReadCsv(text, whole);
+        const auto rows = test::ReadCsv(text, whole);
         if (!whole) Fail("the log does not end in a whole row");
         if (rows.empty()) return;
         const auto& header = rows[0];

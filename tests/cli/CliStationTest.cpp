@@ -10,45 +10,14 @@
 #include <filesystem>
 
 #include "CliFixture.h"
+#include "CsvRows.h"
 
 namespace corvane::test {
 namespace {
 
 using testing::HasSubstr;
 using TBoard = std::unique_ptr<sim::VirtualProgrammer>;
-using TRows = std::vector<std::vector<std::string>>;
-
-// The log as a spreadsheet reads CSV: quoted fields may hold commas, doubled
-// quotes and line ends; a row ends in CR LF.
-TRows ReadCsv(std::string text) {
-    if (text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);  // the byte order mark
-    TRows rows(1, std::vector<std::string>(1));
-    bool quoted = false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        std::string& field = rows.back().back();
-        if (quoted) {
-            if (c != '"') {
-                field += c;
-            } else if (i + 1 < text.size() && text[i + 1] == '"') {
-                field += text[++i];
-            } else {
-                quoted = false;
-            }
-        } else if (c == '"') {
-            quoted = true;
-        } else if (c == ',') {
-            rows.back().emplace_back();
-        } else if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
-            rows.emplace_back(1);
-            ++i;
-        } else {
-            field += c;
-        }
-    }
-    if (rows.back() == std::vector<std::string>(1)) rows.pop_back();  // after the last CR LF
-    return rows;
-}
+using TRows = test::TCsvRows;
 
 enum TColumn {
     cTime,
@@ -73,7 +42,10 @@ protected:
         args.insert(args.end(), options.begin(), options.end());
         return std::make_unique<CliProcess>(args, Env(), FDir.Path(), onTerminal);
     }
-    TRows Rows() const { return ReadCsv(ReadFile(FLog)); }
+    TRows Rows() const {
+        bool whole = false;
+        return test::ReadCsv(ReadFile(FLog), whole);
+    }
     // Waits until the log holds `rows` rows of chips.
     bool WaitForRows(std::size_t rows) {
         return WaitFor([&] { return Rows().size() >= rows + 1; });
