@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # A test program whose Wine server goes while it runs (ended here as
-# `wineserver -k` ends it, as soon as the program runs) never passes, and
-# wine-run.sh says that the server has gone.
+# `wineserver -k` ends it, a second after the program has begun, when it has
+# printed some of its lines) never passes, and wine-run.sh says that the
+# server has gone.
 #   server_gone_test.sh WINE_RUN PREFIX PROGRAM [ARGS...]
 set -euo pipefail
 prefix=$2 name=${3##*/}
@@ -20,6 +21,7 @@ runs() {
     runs && break
     sleep 0.05
   done
+  sleep 1
   WINEPREFIX=$prefix wineserver -k
 ) &
 killer=$!
