@@ -194,6 +194,25 @@ TEST(PortPty, ReadWaitsForTheByteThatIsOnItsWay) {
     far.join();
 }
 
+// A reader that comes back only after its time is up (a busy machine) still
+// gets the byte that came in time.
+TEST(PortPty, AReaderThatComesLateTakesTheByteThatCameInTime) {
+    Pty pty;
+    TComPort port;
+    port.SetPort(pty.Path());
+    port.Timeouts().SetReadInterval(0);
+    port.Timeouts().SetReadTotalConstant(200);
+    port.OpenPort();
+    IoRequest request;
+    char c = 0;
+    EXPECT_EQ(port.StartReadBytes(&c, 1, &request), 0);
+    pty.Write("Z");
+    AwaitQueued(port, 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));  // the late reader
+    EXPECT_EQ(port.AwaitRequest(&request), 1);
+    EXPECT_EQ(c, 'Z');
+}
+
 TEST(PortPty, ConstructionDefaultsReturnAtOnceWithWhatIsQueued) {
     Pty pty;
     TComPort port;
