@@ -130,7 +130,10 @@ TEST_F(FileDialogXTest, EnterOnTheCompletionListLeavesNothingOfTheDialogMapped) 
         Asked.push_back(kind);
         return std::nullopt;
     });
+    // Keys go where the X server's focus is when they are sent: to the window
+    // once it is active again.
     ClickOnTheWindow();
+    ASSERT_TRUE(ServeUntil([&] { return Form->isActiveWindow(); })) << "the window is not active";
     Keys({"key", "alt+r"});
     ASSERT_TRUE(ServeUntil([&] { return !Asked.empty(); }, 5000)) << "Alt+R went nowhere";
     EXPECT_EQ(Asked[0], TFrmMain::TFileDialog::Save);
