@@ -125,10 +125,17 @@ void TWindowRules::PollEnded(TChipKind kind) {
     Guarded([this] {
         if (FChipKind != FShownKind) UpdateChipDisplay();
     });
-    // A click that came during the poll: the window held it until now.
-    if (const auto click = std::exchange(FDeferredClick, std::nullopt)) {
-        if (FControls.SendReadEnabled() && !FClosing)
-            Guarded([this, click] { StartWorkflow(*click); });
+    // A click or a drop that came during the poll: the window held it until now.
+    if (const auto held = std::exchange(FHeld, std::nullopt)) {
+        if (FControls.SendReadEnabled() && !FClosing) {
+            Guarded([this, &held] {
+                if (held->Dropped.empty()) {
+                    StartWorkflow(held->Kind);
+                } else if (MayStartWork(std::nullopt)) {
+                    SendDropped(held->Dropped);
+                }
+            });
+        }
     }
 }
 
@@ -146,18 +153,18 @@ void TWindowRules::MemSizeClicked() {
     });
 }
 
-bool TWindowRules::MayStartWork(std::optional<TFileDialog> click) {
+bool TWindowRules::MayStartWork(std::optional<THeld> held) {
     if (FBusy) {
-        // During a poll a click waits for the poll's end; during a workflow
-        // (or an open dialog) it is ignored, as is a drop.
-        if (click && FPolling && !FWorking) FDeferredClick = click;
+        // During a poll a click or a drop waits for the poll's end; during a
+        // workflow (or an open dialog) it is ignored.
+        if (held && FPolling && !FWorking) FHeld = std::move(held);
         return false;
     }
     return !FClosing && Live();
 }
 
 void TWindowRules::StartWorkflow(TFileDialog kind) {
-    if (!MayStartWork(kind)) return;
+    if (!MayStartWork(THeld{kind, {}})) return;
     BeginWork();
     std::optional<TFileChoice> choice;
     try {
@@ -176,13 +183,18 @@ void TWindowRules::StartWorkflow(TFileDialog kind) {
 
 void TWindowRules::FileDropped(const std::string& fileName) {
     Guarded([this, &fileName] {
-        if (FShownKind == ckNone || !FControls.SendReadEnabled() || !MayStartWork(std::nullopt)) {
+        if (FShownKind == ckNone || !MayStartWork(THeld{TFileDialog::Open, fileName}) ||
+            !FControls.SendReadEnabled()) {
             return;
         }
-        BeginWork();
-        FDialogs.Dropped(fileName);
-        RunWorkflow(TFileDialog::Open, fileName, FormatOfName(fileName));
+        SendDropped(fileName);
     });
+}
+
+void TWindowRules::SendDropped(const std::string& fileName) {
+    BeginWork();
+    FDialogs.Dropped(fileName);
+    RunWorkflow(TFileDialog::Open, fileName, FormatOfName(fileName));
 }
 
 void TWindowRules::RunWorkflow(TFileDialog kind, const std::string& fileName, TImageFormat format) {
@@ -273,7 +285,7 @@ void TWindowRules::WindowGone() {
     if (FGone) return;
     FGone = true;
     FClosing = true;
-    FDeferredClick.reset();
+    FHeld.reset();
     FControls.SetPollTimerActive(false);
     // No window takes a request from now on: it ends the program at once,
     // with its own status, also while the worker is being ended.

@@ -155,8 +155,14 @@ private:
     bool Live() const { return FRunner && FRunner->Running(); }
     // Whether a Send, a Read or a drop may begin now; a click that comes
     // during a poll is held for its end.
-    bool MayStartWork(std::optional<TFileDialog> click);
+    // A click on Send or Read, or a file dropped (its name).
+    struct THeld {
+        TFileDialog Kind;
+        std::string Dropped;  // empty: a click
+    };
+    bool MayStartWork(std::optional<THeld> held);
     void StartWorkflow(TFileDialog kind);
+    void SendDropped(const std::string& fileName);
     void RunWorkflow(TFileDialog kind, const std::string& fileName, TImageFormat format);
     // A poll, a dialog or a workflow begins and ends: the busy flag, and
     // afterwards the poll timer and the cursor as they were before.
@@ -195,8 +201,9 @@ private:
     int FWaitCursorsBefore = 0;
     // Wait cursors shown and not yet put back.
     int FWaitCursors = 0;
-    // A click on Send or Read that came during a poll: it runs when the poll ends.
-    std::optional<TFileDialog> FDeferredClick;
+    // A click on Send or Read, or a file dropped, that came during a poll: the
+    // last one runs when the poll ends.
+    std::optional<THeld> FHeld;
     // The link's message box is open (a stop closes it).
     bool FMessageBoxOpen = false;
     platform::TStopRequests* FStopRequests = nullptr;
