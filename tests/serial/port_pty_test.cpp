@@ -194,8 +194,9 @@ TEST(PortPty, ReadWaitsForTheByteThatIsOnItsWay) {
     far.join();
 }
 
+#ifndef _WIN32
 // A reader that comes back only after its time is up (a busy machine) still
-// gets the byte that came in time.
+// gets the byte that came in time. (Windows' driver counts the time itself.)
 TEST(PortPty, AReaderThatComesLateTakesTheByteThatCameInTime) {
     Pty pty;
     TComPort port;
@@ -212,6 +213,7 @@ TEST(PortPty, AReaderThatComesLateTakesTheByteThatCameInTime) {
     EXPECT_EQ(port.AwaitRequest(&request), 1);
     EXPECT_EQ(c, 'Z');
 }
+#endif
 
 TEST(PortPty, ConstructionDefaultsReturnAtOnceWithWhatIsQueued) {
     Pty pty;
