@@ -304,25 +304,28 @@ void FaultDriver::Run() {
             FPlugAt.reset();
             FBoard.Plug();
         }
+        std::vector<SocketView> out;
         for (; next < FSchedule.size() && start + FSchedule[next].at <= now; ++next) {
             const FaultEvent& e = FSchedule[next];
             if (e.kind == Kind::GoneInPass) goneSpan = e.span;
             if (e.kind == Kind::Unplug) FPlugAt = now + e.span;
-            Play(e);
+            Play(e, out);
+        }
+        // Who hears of a chip taken out finds the other faults of that
+        // moment already in place.
+        if (FTakenOut) {
+            for (const SocketView& view : out) FTakenOut(view);
         }
         lock.lock();
         if (next >= FSchedule.size() && !FPlugAt && goneSpan.count() < 0) FDone = true;
     }
 }
 
-void FaultDriver::Play(const FaultEvent& e) {
+void FaultDriver::Play(const FaultEvent& e, std::vector<SocketView>& out) {
     const std::uint32_t v = e.value.value_or(0);
     switch (e.kind) {
         case Kind::Out:
-            if (FBoard.ChipSeated()) {
-                const SocketView out = FBoard.RemoveChip();
-                if (FTakenOut) FTakenOut(out);
-            }
+            if (FBoard.ChipSeated()) out.push_back(FBoard.RemoveChip());
             break;
         case Kind::In:
             if (!FBoard.ChipSeated()) FBoard.SeatChip(e.value);

@@ -87,7 +87,9 @@ public:
 
 private:
     void Run();
-    void Play(const FaultEvent& event);
+    // Plays one event; a chip taken out is added to `out`, told of once every
+    // event of the moment has been played.
+    void Play(const FaultEvent& event, std::vector<SocketView>& out);
 
     VirtualProgrammer& FBoard;
     const FaultSchedule FSchedule;
