@@ -37,6 +37,7 @@
 
 #include "CsvRows.h"
 #include "FaultSchedule.h"
+#include "SpawnSignals.h"
 #include "TempDir.h"
 #include "UHexFile.h"
 #include "VirtualProgrammer.h"
@@ -217,12 +218,7 @@ private:
         // campaign was started in the background, where Ctrl+C is ignored.
         posix_spawnattr_t attributes;
         posix_spawnattr_init(&attributes);
-        sigset_t all, none;
-        sigfillset(&all);
-        sigemptyset(&none);
-        posix_spawnattr_setsigdefault(&attributes, &all);
-        posix_spawnattr_setsigmask(&attributes, &none);
-        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+        test::SignalsAsFromATerminal(attributes);
         pid_t pid = -1;
         const int rc = posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), envp.data());
         posix_spawn_file_actions_destroy(&actions);

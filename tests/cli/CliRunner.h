@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "SpawnSignals.h"
 #include "TempDir.h"
 
 extern char** environ;
@@ -128,9 +129,13 @@ inline CliResult RunCli(const std::vector<std::string>& args,
         posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath.c_str(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0600);
     }
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    SignalsAsFromATerminal(attributes);
     pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    const int spawned = posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
     if (slave >= 0) close(slave);
     if (inPipe[0] >= 0) close(inPipe[0]);
     if (spawned != 0) {
@@ -216,6 +221,7 @@ public:
         posix_spawn_file_actions_init(&actions);
         posix_spawnattr_t attributes;
         posix_spawnattr_init(&attributes);
+        short flags = 0;
         int slave = -1;
         if (onTerminal) {
             char name[128];
@@ -225,7 +231,7 @@ public:
             }
             // Opened by the leader of a new session, the terminal becomes its
             // controlling terminal.
-            posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+            flags = POSIX_SPAWN_SETSID;
             posix_spawn_file_actions_addclose(&actions, FMaster);
             posix_spawn_file_actions_addclose(&actions, slave);
             posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, name, O_RDWR, 0);
@@ -238,6 +244,7 @@ public:
             posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, FErr.c_str(),
                                              O_WRONLY | O_CREAT | O_TRUNC, 0600);
         }
+        SignalsAsFromATerminal(attributes, flags);
         const int rc = posix_spawn(&FPid, argv[0], &actions, &attributes, argv.data(), envp.data());
         posix_spawn_file_actions_destroy(&actions);
         posix_spawnattr_destroy(&attributes);
