@@ -563,24 +563,26 @@ void VirtualProgrammer::Put(int master, std::string_view bytes) {
 std::size_t VirtualProgrammer::WriteSome(int master, std::string_view bytes) {
     std::size_t n = bytes.size();
     std::optional<std::uint64_t> limit;
+    ssize_t written = 0;
+    int err = 0;
+    bool gone = false;
     {
+        // The count moves with the write (the master never blocks), so a host
+        // that has read a byte always finds it counted.
         std::lock_guard lock(FMutex);
         limit = FOptions.faults.lineGoneAfterSent;
         if (limit) {
             if (FSent >= *limit) throw LineClosed{};
             n = static_cast<std::size_t>(std::min<std::uint64_t>(n, *limit - FSent));
         }
-    }
-    const ssize_t written = ::write(master, bytes.data(), n);
-    if (written < 0) {
-        if (errno == EAGAIN || errno == EINTR) return 0;
-        throw LineClosed{};
-    }
-    bool gone = false;
-    {
-        std::lock_guard lock(FMutex);
-        FSent += static_cast<std::uint64_t>(written);
+        written = ::write(master, bytes.data(), n);
+        err = errno;
+        if (written > 0) FSent += static_cast<std::uint64_t>(written);
         gone = limit && FSent >= *limit;
+    }
+    if (written < 0) {
+        if (err == EAGAIN || err == EINTR) return 0;
+        throw LineClosed{};
     }
     if (gone) throw LineClosed{};
     return static_cast<std::size_t>(written);
