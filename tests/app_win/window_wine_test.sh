@@ -38,7 +38,16 @@ cd "$work"
 fail() {
   echo "FAIL: $*" >&2
   for f in window.log driver.log; do [[ -s $f ]] && { echo "--- $f" && cat "$f"; } >&2; done
+  # The installer's own log says why it failed (its last lines; UTF-16 read as text).
+  [[ -s msi.log ]] && { echo "--- msi.log (end)" && tr -d '\0\r' <msi.log | tail -n 40; } >&2
   exit 1
+}
+# Runs msiexec with ACTION and PACKAGE quietly, its log in msi.log; fails
+# with its status.
+run_msiexec() { # ACTION PACKAGE WHAT
+  local rc=0
+  wine msiexec "$1" "$(winepath "$2")" /qn '/l*v' "$(winepath "$work/msi.log")" >/dev/null 2>&1 || rc=$?
+  ((rc == 0)) || fail "msiexec $1${3:-} (status $rc)"
 }
 # Runs the driver's steps against the window.
 drive() { wine "$driver_exe" "$@" >>driver.log 2>&1 || fail "driver: $*"; }
@@ -157,7 +166,12 @@ done
 # The installer: both programs, the README and the licence under Program
 # Files, the Start menu entry starts the window; a later version replaces it;
 # the uninstall takes all away.
-wine msiexec /i "$(winepath "$msi")" /qn >/dev/null 2>&1 || fail "msiexec /i"
+# A run that was killed before its clean-up may have left a version installed
+# (one that is later than this would refuse the install): it goes first.
+for code in $(wine uninstaller --list 2>/dev/null | tr -d '\r' | sed -n 's/|||Corvane$//p'); do
+  wine msiexec /x "$code" /qn >/dev/null 2>&1 || fail "msiexec /x $code: left installed by an earlier run"
+done
+run_msiexec /i "$msi"
 for f in corvane.exe corvane-cli.exe README.txt LICENSE.txt; do
   [[ -s $installed/$f ]] || fail "installed: no $f"
 done
@@ -174,11 +188,11 @@ sed -E 's/(<Product [^>]*Version=")([0-9]+\.[0-9]+)\.0"/\1\2.1"/' "$wxs_dir/corv
 grep -q 'Version="[0-9]*\.[0-9]*\.1"' "$work/next.wxs" || fail "no later version made"
 (cd "$wxs_dir" && "$wixl" --arch x64 -o "$work/next.msi" "$work/next.wxs" >/dev/null 2>&1) ||
   fail "wixl: the later version"
-wine msiexec /i "$(winepath "$work/next.msi")" /qn >/dev/null 2>&1 || fail "msiexec /i: the later version"
+run_msiexec /i "$work/next.msi" ": the later version"
 [[ $(wine uninstaller --list 2>/dev/null | grep -c '|||Corvane') == 1 ]] ||
   fail "upgraded: not one uninstall entry"
 [[ -s $installed/corvane.exe ]] || fail "upgraded: no corvane.exe"
-wine msiexec /x "$(winepath "$work/next.msi")" /qn >/dev/null 2>&1 || fail "msiexec /x"
+run_msiexec /x "$work/next.msi"
 [[ ! -e $installed/corvane.exe && ! -e $menu_lnk ]] || fail "uninstalled: files left"
 ! wine uninstaller --list 2>/dev/null | grep -q Corvane || fail "uninstalled: the uninstall entry is left"
 echo "all passed; $(grep 'worst wait' driver.log | head -1)"
