@@ -261,11 +261,15 @@ private:
         ClosePortQuietly(link.ComPort(), nullptr);
     }
 
-    // Waits for an Enter that comes after the wait began.
+    // Waits for an Enter that comes after the wait began. The wait begins
+    // before the host shows it, so an Enter pressed as the request appears
+    // counts.
     bool WaitForEnter(std::size_t line) {
-        FHost.BoardState(line, TBoardState::WaitingForEnter, "");
         std::unique_lock lock(FMutex);
         const std::uint64_t since = FEnters;
+        lock.unlock();
+        FHost.BoardState(line, TBoardState::WaitingForEnter, "");
+        lock.lock();
         FWake.wait(lock, FEnd.get_token(), [&] { return FEnters != since || FInputEnded; });
         if (FEnters != since) return true;
         if (FInputEnded && !Ending()) {

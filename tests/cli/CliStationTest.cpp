@@ -6,11 +6,13 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 
 #include "CliFixture.h"
 #include "CsvRows.h"
+#include "Station.h"
 
 namespace corvane::test {
 namespace {
@@ -402,6 +404,53 @@ TEST_F(CliStationTest, A2051BoardWaitsForEnterBeforeEachChip) {
     ASSERT_EQ(Rows().size(), 2u) << ReadFile(FLog);
     EXPECT_EQ(Rows()[1][cChip], "89C2051/4051");
     EXPECT_TRUE(Holds(board->Flash(), 0, FData));
+}
+
+// The station as a library: an Enter pressed the moment a 2051 board asks for
+// it (the host presses it while it shows the request) starts the chip.
+TEST_F(CliStationTest, AnEnterPressedAsTheRequestShowsStartsTheChip) {
+    struct EnterAtOnce : station::IStationHost {
+        station::TStation* Station = nullptr;
+        std::atomic<int> Rows = 0;
+        bool Pressed = false;
+        void Step(std::size_t, const std::string&) override {}
+        void Progress(std::size_t, int, int, double) override {}
+        void PassEnded(std::size_t, int, int, double) override {}
+        void Message(std::size_t, const std::string&) override {}
+        std::size_t AddBoard(const std::string&, const std::string&) override { return 0; }
+        void SetChip(std::size_t, const std::string&) override {}
+        void BoardState(std::size_t, station::TBoardState state, const std::string&) override {
+            if (state == station::TBoardState::WaitingForEnter && !std::exchange(Pressed, true)) {
+                Station->EnterPressed();
+            }
+        }
+        void ChipDone(std::size_t, const station::TStationRow&) override { ++Rows; }
+        void ChipFailed(std::size_t) override {}
+        void Totals(const station::TStationTotals&) override {}
+        void WaitingForProgrammer() override {}
+        void Notice(const std::string&, bool) override {}
+    } host;
+    auto board = Board(WithChip(sim::Chip2051(2048)));
+    // The station looks for boards in the test's own device map.
+    setenv("CORVANE_SERIALCOMM", FMap.c_str(), 1);
+    struct Unset {
+        ~Unset() { unsetenv("CORVANE_SERIALCOMM"); }
+    } unset;
+    THexFile image;
+    image.SetMemSize(0xFFFF);
+    ASSERT_TRUE(image.LoadHex(FFile));
+    station::TStationOptions options;
+    options.File = FFile;
+    options.Image = &image;
+    options.Log = FLog;
+    station::TStation station(options, host);
+    host.Station = &station;
+    ASSERT_EQ(station.Open(), cli::esComplete);
+    std::stop_source stop;
+    std::thread run([&] { station.Run(stop.get_token()); });
+    EXPECT_TRUE(WaitFor([&] { return host.Rows == 1; }, std::chrono::seconds(20)));
+    stop.request_stop();
+    run.join();
 }
 
 TEST_F(CliStationTest, NoChipIsTouchedWhenTheStartIsRefused) {
