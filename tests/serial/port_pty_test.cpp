@@ -4,6 +4,7 @@
 #ifndef _WIN32
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 #endif
 
@@ -297,6 +298,30 @@ TEST(PortPty, CloseAfterTheFarEndHasGoneThenOpenAnother) {
     port.SendChar('k');
     EXPECT_EQ(fresh.Read(1), "k");
 }
+
+#ifndef _WIN32
+// Another program that has the terminal open too (root passes the exclusive
+// open; Wine sets every port it opens so) may leave it reading an empty queue
+// as 0 bytes: no hang-up, the port reads on. (Settings made on the master side
+// are the terminal's.)
+TEST(PortPty, AnEmptyReadIsNoHangUpWhenAnotherOpenerChangedTheLine) {
+    Pty pty;
+    TComPort port;
+    UseMainWindowPort(port, pty);
+    port.OpenPort();
+    termios tio{};
+    ASSERT_EQ(tcgetattr(pty.Master(), &tio), 0);
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    ASSERT_EQ(tcsetattr(pty.Master(), TCSANOW, &tio), 0);
+    EXPECT_EQ(ErrorOf([&] { port.WaitForInput(10); }), 0);
+    pty.Write("Y");
+    AwaitQueued(port, 1);
+    char text[2] = {};
+    EXPECT_EQ(ErrorOf([&] { port.ReadBytes(text, 2); }), 0);  // the 'Y', then a time-out
+    EXPECT_EQ(text[0], 'Y');
+}
+#endif
 
 }  // namespace
 }  // namespace corvane

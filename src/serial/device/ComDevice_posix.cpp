@@ -643,7 +643,12 @@ private:
             }
             if (n < 0 && errno == EINTR) continue;
             if (n < 0 && errno == EAGAIN) break;
-            err = n == 0 ? EIO : errno;  // a terminal that has hung up reads as end of file
+            // A terminal that has hung up reads as end of file. So does an
+            // empty one that another opener (root passes TIOCEXCL; Wine, as
+            // it opens a port) set to return at once (VMIN 0): that one
+            // still works, and only the hang-up shows in poll.
+            if (n == 0 && !HungUp()) break;
+            err = n == 0 ? EIO : errno;
             break;
         }
         // A terminal that hangs up drops its unread input; so does the queue
@@ -658,6 +663,11 @@ private:
             SyncRxReadyLocked();
         }
         return err;
+    }
+
+    bool HungUp() const {
+        pollfd fd{FFd, POLLIN, 0};
+        return poll(&fd, 1, 0) > 0 && (fd.revents & POLLHUP) != 0;
     }
 
     // The input queue's count after taking in what the driver holds; when
