@@ -25,12 +25,23 @@ start_x() {
   export DISPLAY=:$(cat "$work/display")
 }
 
+# The board is unplugged: COM5 goes with it, as a USB adapter's port does.
+# The link goes first: the window keeps polling COM5, and a link left to a
+# pseudo-terminal that has gone would lead it to whatever terminal takes the
+# number next (another test's board), whose settings Wine changes as it
+# opens it (it reads as hung up to the program that has it open).
+unplug_board() {
+  rm -f "$prefix/dosdevices/com5"
+  stop_pid "${SIM_PID:-}"
+  SIM_PID=
+}
+
 # A virtual programmer (SIM_ARGS as corvane-sim takes them) on a new
 # pseudo-terminal, mapped as COM5 and listed in the registry: SIM_PID.
 start_board() { # SIM SIM_ARGS...
   local sim=$1 pty
   shift
-  stop_pid "${SIM_PID:-}"
+  unplug_board
   coproc SIM { exec "$sim" --map "$work/map" --name wine-window "$@" 2>&1; }
   read -r pty _ <&"${SIM[0]}" || { echo "the virtual programmer did not start" >&2 && return 1; }
   [[ $pty == /dev/pts/* ]] || { echo "the virtual programmer said: $pty" >&2 && return 1; }
@@ -50,8 +61,7 @@ start_window() { # EXE [OUTPUT]
 
 wine_window_cleanup() {
   stop_pid "${WINDOW_PID:-}"
-  stop_pid "${SIM_PID:-}"
-  rm -f "$prefix/dosdevices/com5"
+  unplug_board
   wine reg delete "$serialcomm" /va /f >/dev/null 2>&1 || true
   stop_pid "${XVFB_PID:-}"
 }

@@ -110,7 +110,7 @@ drive click:send "open:$(winepath "$work/S.bin")" status!=Complete! status=Compl
 # The keyboard on Send; the board is unplugged (Send is disabled) and plugged
 # in again: Enter still sends.
 drive focus:send
-stop_pid "$SIM_PID"
+unplug_board
 drive check:send=disabled
 start_board "$sim" --pace --chip 52 --dump "$work/D.hex" || fail "no board"
 make_hex 256 4 K.hex
