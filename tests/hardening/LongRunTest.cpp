@@ -5,11 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <thread>
-
 #include "EventDispatcher.h"
 #include "HardeningSupport.h"
+#include "WaitFor.h"
 
 namespace corvane::test {
 namespace {
@@ -98,11 +96,10 @@ TEST(LongRun, OpenCloseCyclesWithTheMonitorRunning) {
     events = 0;
     port.OpenPort();
     port.SendChar('\r');
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (events == 0 && std::chrono::steady_clock::now() < until) {
+    WaitFor([&] {
         port.Dispatcher()->ProcessPending();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+        return events > 0;
+    });
     port.ClosePort();
     EXPECT_GT(events, 0) << "the monitor reported arriving characters";
 }
