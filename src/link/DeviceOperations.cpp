@@ -2,6 +2,7 @@
 
 #include "ProgrammerLink.h"
 #include "Protocol.h"
+#include "Replies.h"
 
 // The device operations: the byte counter, erase, write, read, the two
 // verifies and lock, each on the open port of the programmer.
@@ -71,12 +72,7 @@ bool TProgrammerLink::EraseChip() {
         Exchange('e', kPrompt, reply, 5000);
         if (!Contains(reply, "ok")) continue;
         Exchange('p', kPrompt, reply, 30000);
-        if (!Contains(reply, "ok")) continue;
-        // The erase state is the character right after the first ','; with no
-        // ',' it is the first character.
-        std::size_t comma = reply.find(',');
-        std::size_t at = comma == std::string::npos ? 0 : comma + 1;
-        if (at < reply.size() && reply[at] == '0') return true;
+        if (SaysErased(reply)) return true;
     }
     return false;
 }
@@ -183,25 +179,14 @@ bool TProgrammerLink::FastVerifyChip(std::uint16_t count) {
     Exchange('c', kPrompt, reply, 1000);
     if (reply.empty()) return false;
 
-    // The value's four digits begin two characters after the first '=' (the
-    // character right after it is skipped); with no '=', at the second
-    // character.
-    std::size_t equals = reply.find('=');
-    std::size_t start = equals == std::string::npos ? 1 : equals + 2;
-    if (start >= reply.size()) return false;
-    std::string digits = reply.substr(start, 4);
-    unsigned value = 0;
-    for (char c : digits) {
-        int d = HexDigit(static_cast<std::uint8_t>(c));
-        if (d < 0) return false;
-        value = value * 16 + static_cast<unsigned>(d);
-    }
+    const std::optional<std::uint16_t> value = ReadChecksum(reply);
+    if (!value) return false;
 
     unsigned sum = 0;
     for (std::uint32_t i = 0; i < count; ++i) {
         sum += FSourceImage.GetByte(static_cast<std::uint16_t>(i));
     }
-    return ((sum + value) & 0xFFFF) == 0;
+    return ((sum + *value) & 0xFFFF) == 0;
 }
 
 bool TProgrammerLink::LockChip(std::uint16_t count) {

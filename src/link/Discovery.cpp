@@ -10,6 +10,7 @@
 
 #include "ProgrammerLink.h"
 #include "Protocol.h"
+#include "Replies.h"
 #include "device/ComDevice.h"
 
 namespace corvane {
@@ -145,12 +146,11 @@ std::optional<TChipKind> IdentifyChipOn(TBoardExchange& board, const std::string
     TBoardExchange::TIdleGuard idle(board);
     // The 2051/4051 has no fixed size: the front end applies the "Code
     // Memory" choice when it shows the chip.
-    if (Contains(greeting, "2051")) return ck89C2051;
+    if (NamesFamily2051(greeting)) return ck89C2051;
     std::string reply;
     board.Exchange('p', kPrompt, reply, 30000);
     if (reply.empty()) return std::nullopt;
-    std::string code = reply.size() > 1 ? reply.substr(1, 2) : std::string();
-    return LookupChipCode(code);
+    return ReadChipAnswer(reply).Kind;
 }
 
 bool GreetBoard(TBoardExchange& board, std::optional<TChipKind>& kind,
@@ -159,7 +159,7 @@ bool GreetBoard(TBoardExchange& board, std::optional<TChipKind>& kind,
     board.PurgePort();
     std::string greeting;
     board.Exchange(kCr, kPrompt, greeting, 500);
-    if (!Contains(greeting, kKeyword)) return false;
+    if (!IsGreeting(greeting)) return false;
     if (answered) answered();
     kind = IdentifyChipOn(board, greeting);
     return !board.StopRequested();
@@ -170,7 +170,7 @@ TSocketReply AskSocket(TBoardExchange& board, std::int32_t greetingMs, std::int3
     board.PurgePort();
     TSocketReply reply;
     board.Exchange(kCr, kPrompt, reply.Greeting, greetingMs);
-    if (!Contains(reply.Greeting, kKeyword) || Contains(reply.Greeting, "2051")) return reply;
+    if (!IsGreeting(reply.Greeting) || NamesFamily2051(reply.Greeting)) return reply;
     if (!board.StopRequested()) board.Exchange('p', kPrompt, reply.ChipReply, queryMs);
     return reply;
 }
@@ -270,7 +270,7 @@ void TProgrammerLink::PollKnownChip() {
     try {
         std::string greeting;
         Exchange(kCr, kPrompt, greeting, 1000);
-        if (Contains(greeting, kKeyword)) {
+        if (IsGreeting(greeting)) {
             IdentifyChip(greeting);
         } else if (!FBoard.Stopping()) {
             // A greeting cut short by a stop tells nothing about the chip.

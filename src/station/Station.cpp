@@ -16,6 +16,7 @@
 #include "ProgrammerLink.h"
 #include "ProgrammerPort.h"
 #include "Protocol.h"
+#include "Replies.h"
 
 namespace corvane::station {
 
@@ -36,25 +37,6 @@ constexpr std::int32_t kQueryMs = 1000;
 // A board that answers no greeting for this long is let go: its port is
 // greeted again by the next search, as a new one is.
 constexpr std::chrono::milliseconds kLetGoAfter(2000);
-
-// What a socket's query tells. Only a board that says so has an empty
-// socket; a reply that did not come, or came garbled, tells nothing.
-enum class TSocket { Chip, Empty, Unknown, Silent };
-
-TSocket JudgeSocket(const TSocketReply& reply, TChipKind& kind) {
-    if (!protocol::Contains(reply.Greeting, protocol::kKeyword)) return TSocket::Silent;
-    const std::string& answer = reply.ChipReply;
-    // 'p', the chip's two characters, ',', its status, "ok", the prompt;
-    // whatever text comes before it.
-    const auto comma = answer.find(',');
-    if (comma == std::string::npos || comma < 3 || answer[comma - 3] != 'p' ||
-        !protocol::Contains(answer, "ok") ||
-        answer.find(protocol::kPrompt, comma) == std::string::npos) {
-        return TSocket::Unknown;
-    }
-    kind = LookupChipCode(answer.substr(comma - 2, 2));
-    return kind == ckNone ? TSocket::Empty : TSocket::Chip;
-}
 
 }  // namespace
 
@@ -305,21 +287,21 @@ private:
             }
             if (Ending()) return TWait::Ended;
             TChipKind now = ckNone;
-            switch (JudgeSocket(reply, now)) {
-                case TSocket::Silent:
+            switch (protocol::ReadSocket(reply.Greeting, reply.ChipReply, now)) {
+                case protocol::TSocketSays::Silent:
                     if (Clock::now() - answered >= kLetGoAfter) {
                         FHost.BoardState(line, TBoardState::Gone, "");
                         return TWait::Gone;
                     }
                     continue;
-                case TSocket::Unknown:
+                case protocol::TSocketSays::Unknown:
                     break;
-                case TSocket::Empty:
+                case protocol::TSocketSays::NoChip:
                     if (std::exchange(mustEmpty, false)) {
                         FHost.BoardState(line, TBoardState::WaitingForChip, "");
                     }
                     break;
-                case TSocket::Chip:
+                case protocol::TSocketSays::Chip:
                     if (mustEmpty) break;
                     kind = now;
                     return TWait::Seated;

@@ -3,6 +3,7 @@
 #include "ChipKind.h"
 #include "ProgrammerLink.h"
 #include "RecordingView.h"
+#include "Replies.h"
 
 namespace corvane {
 namespace {
@@ -23,6 +24,39 @@ TEST(ChipCatalogue, CodesThatStraddleOrAreMissingNameNoChip) {
     // A one-character code is looked up the same way.
     EXPECT_EQ(LookupChipCode("5"), ck89C51);
     EXPECT_EQ(LookupChipCode("6"), ck89LV51);
+}
+
+// Boards word the chip query's reply their own way: only the code's place and
+// the prompt after it count.
+TEST(ChipCatalogue, TheSocketIsReadByTheCodesPlaceAndThePromptAlone) {
+    using protocol::TSocketSays;
+    const struct {
+        const char* greeting;
+        const char* reply;
+        TSocketSays says;
+        TChipKind kind;
+    } rows[] = {
+        {"\r\nYarv\r\n>", "p52,0 ok\r\n>", TSocketSays::Chip, ck89C52},
+        {"Yarv>", "#52,0,ok>", TSocketSays::Chip, ck89C52},
+        {"hello Yarv v2\n>", " 55,1 ok\n>", TSocketSays::Chip, ck89C55},
+        {"Yarv>", "x61>", TSocketSays::Chip, ck89LV51},
+        {"Yarv>", "p00,1 ok\r\n>", TSocketSays::NoChip, ckNone},
+        {"Yarv>", "p5?,0 ok>", TSocketSays::NoChip, ckNone},  // a damaged code
+        {"Yarv>", "p52,0 o", TSocketSays::Unknown, ckNone},   // cut short
+        {"Yarv>", "p5>", TSocketSays::Unknown, ckNone},       // the prompt in the code's place
+        {"Yarv>", "", TSocketSays::Unknown, ckNone},
+        {"Yar>", "p52,0 ok>", TSocketSays::Silent, ckNone},
+    };
+    for (const auto& row : rows) {
+        TChipKind kind = ckNone;
+        EXPECT_EQ(protocol::ReadSocket(row.greeting, row.reply, kind), row.says) << row.reply;
+        EXPECT_EQ(kind, row.kind) << row.reply;
+    }
+    EXPECT_TRUE(protocol::SaysErased("#52,0,ok>"));
+    EXPECT_FALSE(protocol::SaysErased("#52,1,ok>"));
+    EXPECT_EQ(protocol::ReadChecksum("sum = 1E05\r\n>"), 0x1E05);
+    EXPECT_EQ(protocol::ReadChecksum("sum=:1e05>"), 0x1E05);
+    EXPECT_EQ(protocol::ReadChecksum("sum = 1G05>"), std::nullopt);
 }
 
 TEST(ChipCatalogue, Labels) {
