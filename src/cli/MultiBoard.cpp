@@ -106,6 +106,7 @@ private:
         TSearchResult search;
         TSearchOptions options;
         options.Trace = FRun.Trace;
+        options.QueryMs = kShortChipQueryMs;
         for (int cycle = 0;; ++cycle) {
             if (cycle > 0) {
                 const auto left =
@@ -189,7 +190,7 @@ private:
             bool answered = false;
             try {
                 TBoardExchange::TCommand command(board, stop_signals::Token());
-                answered = GreetBoard(board, kind);
+                answered = GreetBoard(board, kind, {}, kShortChipQueryMs);
             } catch (const std::exception&) {
                 // Gone or failing: let go.
             }

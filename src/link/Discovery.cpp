@@ -116,12 +116,15 @@ private:
             try {
                 TBoardExchange::TCommand command(board, FStop);
                 std::optional<TChipKind> kind;
-                probe.Found = GreetBoard(board, kind, [&] {
-                    Mark([&] {
-                        probe.GreetingKnown = true;
-                        probe.Greeted = true;
-                    });
-                });
+                probe.Found = GreetBoard(
+                    board, kind,
+                    [&] {
+                        Mark([&] {
+                            probe.GreetingKnown = true;
+                            probe.Greeted = true;
+                        });
+                    },
+                    FOptions.QueryMs);
                 probe.ChipKind = kind.value_or(ckNone);
             } catch (const std::exception& e) {
                 // Gone or failing: no programmer to keep here.
@@ -142,26 +145,27 @@ private:
 
 }  // namespace
 
-std::optional<TChipKind> IdentifyChipOn(TBoardExchange& board, const std::string& greeting) {
+std::optional<TChipKind> IdentifyChipOn(TBoardExchange& board, const std::string& greeting,
+                                        std::int32_t queryMs) {
     TBoardExchange::TIdleGuard idle(board);
     // The 2051/4051 has no fixed size: the front end applies the "Code
     // Memory" choice when it shows the chip.
     if (NamesFamily2051(greeting)) return ck89C2051;
     std::string reply;
-    board.Exchange('p', kPrompt, reply, 30000);
+    board.Exchange('p', kPrompt, reply, queryMs);
     if (reply.empty()) return std::nullopt;
     return ReadChipAnswer(reply).Kind;
 }
 
 bool GreetBoard(TBoardExchange& board, std::optional<TChipKind>& kind,
-                const std::function<void()>& answered) {
+                const std::function<void()>& answered, std::int32_t queryMs) {
     TBoardExchange::TIdleGuard idle(board);
     board.PurgePort();
     std::string greeting;
     board.Exchange(kCr, kPrompt, greeting, 500);
     if (!IsGreeting(greeting)) return false;
     if (answered) answered();
-    kind = IdentifyChipOn(board, greeting);
+    kind = IdentifyChipOn(board, greeting, queryMs);
     return !board.StopRequested();
 }
 

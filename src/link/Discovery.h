@@ -25,16 +25,23 @@
 // search, is TProgrammerLink::PollProgrammer.)
 namespace corvane {
 
+// The chip query's budget where nothing else is known of the board (the
+// window's scan), and where one board's silence must not hold up others (the
+// search of several boards, the station): as long as a greeting's.
+inline constexpr std::int32_t kChipQueryMs = 30000;
+inline constexpr std::int32_t kShortChipQueryMs = 1000;
+
 // The chip that the programmer's greeting names (a 2051/4051), or else its
 // answer to the 'p' query; nothing when the query went unanswered.
-std::optional<TChipKind> IdentifyChipOn(TBoardExchange& board, const std::string& greeting);
+std::optional<TChipKind> IdentifyChipOn(TBoardExchange& board, const std::string& greeting,
+                                        std::int32_t queryMs = kChipQueryMs);
 
 // Greets the board on the exchange's open port (purged first) and, when a
 // programmer answers, tells `answered` and asks for its chip (into `kind`,
 // left empty when the query goes unanswered). Whether a programmer answered
 // and was not cut short by the exchange's stop.
 bool GreetBoard(TBoardExchange& board, std::optional<TChipKind>& kind,
-                const std::function<void()>& answered = {});
+                const std::function<void()>& answered = {}, std::int32_t queryMs = kChipQueryMs);
 
 // What a board says of its socket: its greeting and, unless the greeting names
 // a 2051/4051 (whose board cannot tell), its answer to 'p'. A part that did
@@ -82,6 +89,8 @@ struct TSearchOptions {
     // greeting, once the greetings of the ports before it have ended; its
     // chip may still be being asked for.
     std::function<void(const std::string& port)> OnAnswered;
+    // The budget of each programmer's chip query.
+    std::int32_t QueryMs = kChipQueryMs;
 };
 
 // Greets `ports` (the system's list, in its order) and returns once each has
