@@ -50,24 +50,8 @@ public:
         FDisplay.SetChip(board, chip);
     }
     void BoardState(std::size_t board, TBoardState state, const std::string& result) override {
-        switch (state) {
-            case TBoardState::WaitingForChip:
-                return FDisplay.Step(board, "waiting for a chip");
-            case TBoardState::WaitingForEnter:
-                return FDisplay.Step(board, "no socket sensing: seat a chip, then press Enter");
-            case TBoardState::RemoveChip:
-                // On a terminal the line keeps the chip's result in view.
-                return FDisplay.Step(board, FRun.Terminal && !result.empty()
-                                                ? result + "  remove the chip"
-                                                : "remove the chip");
-            case TBoardState::RemoveChipToGoOn:
-                return FDisplay.Step(board, "remove the chip to go on");
-            case TBoardState::Gone:
-                return FDisplay.Step(
-                    board, result.empty() ? "programmer gone" : result + "  programmer gone");
-            case TBoardState::InputEnded:
-                return FDisplay.Step(board, "standard input ended: no Enter");
-        }
+        // On a terminal the line keeps the chip's result in view.
+        FDisplay.Step(board, station::BoardStateText(state, result, FRun.Terminal));
     }
     void ChipDone(std::size_t /*board*/, const station::TStationRow& /*row*/) override {}
     void ChipFailed(std::size_t /*board*/) override {

@@ -2,6 +2,9 @@
 
 #include <utility>
 
+#include "Protocol.h"
+#include "Replies.h"
+
 namespace corvane {
 
 TProgrammerLink::TProgrammerLink(IProgrammerView& view, std::unique_ptr<TComPort> port)
@@ -35,6 +38,16 @@ void TProgrammerLink::SetChipKind(TChipKind kind) {
 void TProgrammerLink::ApplyMemSizeChoice() {
     FSourceImage.SetMemSize(MemSizeForIndex(FView.MemSizeIndex()));
     FReadImage.SetMemSize(FSourceImage.MemSize());
+}
+
+std::optional<std::uint16_t> TProgrammerLink::ChipChecksum(std::uint16_t count) {
+    TIdleGuard idle(FBoard);
+    if (count == 0 || !SetCounter(count)) return std::nullopt;
+    // The board is given its pause before 'c', as the fast verify gives it.
+    FBoard.Pause(FCommandPause);
+    std::string reply;
+    Exchange('c', protocol::kPrompt, reply, 1000);
+    return protocol::ReadChecksum(reply);
 }
 
 void TProgrammerLink::ShowStatus(const std::string& text) {

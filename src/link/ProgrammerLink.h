@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stop_token>
 #include <string>
 #include <vector>
@@ -105,6 +106,10 @@ public:
     bool VerifyChip(std::uint16_t count);
     bool FastVerifyChip(std::uint16_t count);
     bool LockChip(std::uint16_t count);
+    // The checksum that the board's checksum command gives for the chip's
+    // first `count` bytes (the byte counter set to it first); nothing when
+    // the board did not give one.
+    std::optional<std::uint16_t> ChipChecksum(std::uint16_t count);
     // Index of the last byte that is not 0xFF; -1 when every byte is 0xFF.
     static int LastDataIndex(const THexFile& image);
 

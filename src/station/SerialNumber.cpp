@@ -49,6 +49,23 @@ std::vector<std::uint8_t> TSerialFormat::Bytes(std::uint64_t number) const {
     return bytes;
 }
 
+std::optional<std::uint64_t> TSerialFormat::Number(const std::vector<std::uint8_t>& bytes) const {
+    if (bytes.size() != static_cast<std::size_t>(Width())) return std::nullopt;
+    std::uint64_t number = 0;
+    if (Kind == TKind::Ascii) {
+        for (std::uint8_t b : bytes) {
+            if (b < '0' || b > '9') return std::nullopt;
+            number = number * 10 + (b - '0');
+        }
+        return number;
+    }
+    const bool little = Kind == TKind::Le16 || Kind == TKind::Le32;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        number = number << 8 | bytes[little ? bytes.size() - 1 - i : i];
+    }
+    return number;
+}
+
 std::string TSerialFormat::Name() const {
     switch (Kind) {
         case TKind::Le16:

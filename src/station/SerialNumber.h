@@ -22,6 +22,9 @@ struct TSerialFormat {
     std::uint64_t Max() const;
     // `number` (at most Max()) as it goes into the flash.
     std::vector<std::uint8_t> Bytes(std::uint64_t number) const;
+    // The number that `bytes` (as Bytes() lays it out) hold; nothing when
+    // they hold none.
+    std::optional<std::uint64_t> Number(const std::vector<std::uint8_t>& bytes) const;
     // Its name as the command line and the log give it: "le16", "ascii:6".
     std::string Name() const;
 };

@@ -6,11 +6,13 @@
 #include <list>
 #include <map>
 #include <mutex>
+#include <set>
 #include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "ChipOnRecord.h"
 #include "Discovery.h"
 #include "PortEnum.h"
 #include "ProgrammerLink.h"
@@ -37,8 +39,45 @@ constexpr std::int32_t kQueryMs = 1000;
 // A board that answers no greeting for this long is let go: its port is
 // greeted again by the next search, as a new one is.
 constexpr std::chrono::milliseconds kLetGoAfter(2000);
+// A board's word for "no chip" is also what a chip code damaged on the line
+// reads as: the socket is empty only when a second query, this much later,
+// says so too.
+constexpr std::chrono::milliseconds kConfirmEmpty(50);
+// A board that waits for Enter is greeted this often, so that one unplugged
+// is let go.
+constexpr std::chrono::milliseconds kEnterLook(1000);
+
+// The serial number's place as the station says it, "0FF0-0FF1".
+std::string SerialRange(const TSerialPlan& serial) {
+    const std::uint32_t last =
+        serial.Address + static_cast<std::uint32_t>(serial.Format.Width()) - 1;
+    return Hex(serial.Address, 4) + "-" + Hex(last, 4);
+}
 
 }  // namespace
+
+std::string BoardStateText(TBoardState state, const std::string& result, bool withResult) {
+    const auto after = [&](const char* text) {
+        return withResult && !result.empty() ? result + "  " + text : std::string(text);
+    };
+    switch (state) {
+        case TBoardState::WaitingForChip:
+            return "waiting for a chip";
+        case TBoardState::WaitingForEnter:
+            return "no socket sensing: seat a chip, then press Enter";
+        case TBoardState::RemoveChip:
+            return after("remove the chip");
+        case TBoardState::RemoveChipToGoOn:
+            return "remove the chip to go on";
+        case TBoardState::WaitingForPlace:
+            return "waiting: the chips still to make are under way";
+        case TBoardState::Gone:
+            return result.empty() ? "programmer gone" : result + "  programmer gone";
+        case TBoardState::InputEnded:
+            return "standard input ended: no Enter";
+    }
+    return "";
+}
 
 class TStation::TImpl {
 public:
@@ -57,7 +96,7 @@ public:
             const TSerialPlan& serial = *FOptions.Serial;
             const std::uint32_t first = serial.Address;
             const auto last = first + static_cast<std::uint32_t>(serial.Format.Width()) - 1;
-            const std::string range = Hex(first, 4) + "-" + Hex(last, 4);
+            const std::string range = SerialRange(serial);
             const std::uint32_t size = FOptions.Image->MemSize();
             if (last >= size) {
                 FHost.Notice("the serial number at " + range + " lies outside the memory image (" +
@@ -66,7 +105,9 @@ public:
                 return esUsage;
             }
             for (std::uint32_t a = first; a <= last && !serial.Overwrite; ++a) {
-                if (FOptions.Image->GetByte(static_cast<std::uint16_t>(a)) != 0xFF) {
+                // Every byte of a binary file is the file's, FF included.
+                if (a < FOptions.FileLength ||
+                    FOptions.Image->GetByte(static_cast<std::uint16_t>(a)) != 0xFF) {
                     FHost.Notice("the serial number at " + range + " would overwrite bytes that " +
                                      FOptions.File + " sets (--serial-overwrite allows it)",
                                  true);
@@ -76,12 +117,18 @@ public:
         }
         try {
             FLog = std::make_unique<TStationLog>(FOptions.Log);
+            if (!FLog->Torn().empty()) {
+                FHost.Notice(FOptions.Log + ": its last row was cut short (" +
+                                 std::to_string(FLog->Torn().size()) +
+                                 " bytes without a line end); it was removed",
+                             false);
+            }
+            FUsed = FLog->Used();
             if (FOptions.Serial) {
                 const TSerialPlan& serial = *FOptions.Serial;
                 FSerialAt = "0x" + Hex(serial.Address, 4);
-                FSeries = std::make_unique<TSerialSeries>(
-                    FOptions.Log + ".serial", serial.Start, serial.Format,
-                    FLog->SerialsAt(FSerialAt, serial.Format.Name()));
+                FSeries = std::make_unique<TSerialSeries>(FOptions.Log + ".serial", serial.Start,
+                                                          serial.Format, FUsed);
                 if (const auto past = FSeries->MovedPast()) {
                     FHost.Notice("--serial: " + std::to_string(serial.Start) +
                                      " is among the numbers that " + FOptions.Log +
@@ -99,7 +146,10 @@ public:
 
     int Run(std::stop_token stop) {
         std::stop_callback onStop(stop, [this] { FEnd.request_stop(); });
-        FStart = Clock::now();
+        {
+            std::lock_guard lock(FMutex);
+            FStart = Clock::now();
+        }
         ShowTotals();
         Discover();
         // Every board ends its chip under way, then its thread.
@@ -219,14 +269,20 @@ private:
         ShowMonitorFailures(link, FHost, line, portFailed);
         // A 2051/4051 board names its chip in its greeting, seated or not.
         const bool senses = kind != ck89C2051;
-        // A chip in the socket at the start counts as newly seated; one that
-        // a board taken on again holds may be the chip it programmed.
-        bool mustEmpty = again && senses;
-        bool seated = senses && kind != ckNone && !mustEmpty;
         std::string result;
+        // A chip in the socket at the first look that a station finished
+        // before (this one, before a restart) is not programmed again. Any
+        // other chip there counts as newly seated, unless the board was
+        // taken on again: then it may be a chip it began.
+        const bool onRecord = (!senses || kind != ckNone) && OnRecord(link, kind, result);
+        if (onRecord) FHost.Step(line, result);
+        bool mustEmpty = senses && (again || onRecord);
+        // seated: a chip is known to be in the socket (with a 2051/4051: the
+        // user's Enter stands).
+        bool seated = senses && kind != ckNone && !mustEmpty;
         while (!Ending()) {
-            if (!senses) {
-                if (!WaitForEnter(line)) break;
+            if (!senses && !seated) {
+                if (WaitForEnter(link, line) != TWait::Seated) break;
             } else if (!seated) {
                 const TBoardState state = !mustEmpty       ? TBoardState::WaitingForChip
                                           : result.empty() ? TBoardState::RemoveChipToGoOn
@@ -236,6 +292,12 @@ private:
                 }
             }
             seated = false;
+            if (!Reserve()) {
+                // Every place left is taken by chips under way: one may fail.
+                if (!AwaitPlace(line)) break;
+                seated = !senses;
+                continue;
+            }
             const TChipEnd end = Program(link, view, line, kind, result, portFailed);
             if (end != TChipEnd::Next) break;
             mustEmpty = senses;
@@ -243,25 +305,67 @@ private:
         ClosePortQuietly(link.ComPort(), nullptr);
     }
 
+    // Whether the chip seated at a board's first look already holds the
+    // file (with one of the log's numbers); `result` then says so.
+    bool OnRecord(TProgrammerLink& link, TChipKind kind, std::string& result) {
+        link.SetChipKind(kind);
+        if (kind == ck89C2051) link.ApplyMemSizeChoice();
+        TRecordPlan plan;
+        plan.File = FOptions.Image;
+        std::set<std::uint64_t> used;
+        if (FOptions.Serial) {
+            plan.SerialAddress = FOptions.Serial->Address;
+            plan.SerialFormat = FOptions.Serial->Format;
+            std::lock_guard lock(FMutex);
+            used = FUsed;
+        }
+        plan.Used = &used;
+        const auto held = ChipOnRecord(link, kind, plan);
+        if (!held) return false;
+        result = "already holds " + FOptions.File +
+                 (held->Serial ? " with serial number " + std::to_string(*held->Serial) : "");
+        return true;
+    }
+
     // Waits for an Enter that comes after the wait began. The wait begins
     // before the host shows it, so an Enter pressed as the request appears
-    // counts.
-    bool WaitForEnter(std::size_t line) {
+    // counts. The board is greeted meanwhile, and let go when it stops
+    // answering.
+    TWait WaitForEnter(TProgrammerLink& link, std::size_t line) {
         std::unique_lock lock(FMutex);
         const std::uint64_t since = FEnters;
         lock.unlock();
         FHost.BoardState(line, TBoardState::WaitingForEnter, "");
+        auto answered = Clock::now();
         lock.lock();
-        FWake.wait(lock, FEnd.get_token(), [&] { return FEnters != since || FInputEnded; });
-        if (FEnters != since) return true;
-        if (FInputEnded && !Ending()) {
+        for (;;) {
+            const bool woken = FWake.wait_until(lock, FEnd.get_token(), Clock::now() + kEnterLook,
+                                                [&] { return FEnters != since || FInputEnded; });
+            if (FEnters != since) return TWait::Seated;
+            if (Ending()) return TWait::Ended;
+            if (woken) break;  // the input has ended
             lock.unlock();
-            FHost.BoardState(line, TBoardState::InputEnded, "");
-            // The board is held (not looked for again) until the station ends.
+            TSocketReply reply;
+            try {
+                reply = link.AskSocket(FEnd.get_token(), kGreetingMs, kQueryMs);
+            } catch (const std::exception&) {
+                FHost.BoardState(line, TBoardState::Gone, "");
+                return TWait::Gone;
+            }
+            if (protocol::IsGreeting(reply.Greeting)) {
+                answered = Clock::now();
+            } else if (Clock::now() - answered >= kLetGoAfter && !Ending()) {
+                FHost.BoardState(line, TBoardState::Gone, "");
+                return TWait::Gone;
+            }
             lock.lock();
-            FWake.wait(lock, FEnd.get_token(), [] { return false; });
         }
-        return false;
+        lock.unlock();
+        FHost.BoardState(line, TBoardState::InputEnded, "");
+        // The board is held (not looked for again) until the station ends.
+        lock.lock();
+        FWake.wait(lock, FEnd.get_token(), [] { return false; });
+        return TWait::Ended;
     }
 
     // Queries the socket until it holds a known chip; with `mustEmpty`, only
@@ -273,8 +377,10 @@ private:
         // is found by the next at most an interval later.
         auto next = Clock::now();
         auto answered = Clock::now();
+        int noChip = 0;  // replies in a row that named no known chip
         for (;;) {
-            next = std::max(next + kSocketPoll, Clock::now());
+            next = noChip == 1 ? Clock::now() + kConfirmEmpty
+                               : std::max(next + kSocketPoll, Clock::now());
             PauseUntil(next);
             if (Ending()) return TWait::Ended;
             TSocketReply reply;
@@ -287,7 +393,10 @@ private:
             }
             if (Ending()) return TWait::Ended;
             TChipKind now = ckNone;
-            switch (protocol::ReadSocket(reply.Greeting, reply.ChipReply, now)) {
+            const protocol::TSocketSays says =
+                protocol::ReadSocket(reply.Greeting, reply.ChipReply, now);
+            noChip = says == protocol::TSocketSays::NoChip ? noChip + 1 : 0;
+            switch (says) {
                 case protocol::TSocketSays::Silent:
                     if (Clock::now() - answered >= kLetGoAfter) {
                         FHost.BoardState(line, TBoardState::Gone, "");
@@ -297,7 +406,7 @@ private:
                 case protocol::TSocketSays::Unknown:
                     break;
                 case protocol::TSocketSays::NoChip:
-                    if (std::exchange(mustEmpty, false)) {
+                    if (noChip >= 2 && std::exchange(mustEmpty, false)) {
                         FHost.BoardState(line, TBoardState::WaitingForChip, "");
                     }
                     break;
@@ -313,17 +422,28 @@ private:
     // A place for one more chip under --chips.
     bool Reserve() {
         std::lock_guard lock(FMutex);
-        if (Ending()) return false;
-        if (FOptions.Chips > 0 && FGood + FUnderWay >= FOptions.Chips) return false;
+        if (Ending() || !PlaceFree()) return false;
         ++FUnderWay;
         return true;
+    }
+
+    // With the lock held.
+    bool PlaceFree() const { return FOptions.Chips == 0 || FGood + FUnderWay < FOptions.Chips; }
+
+    // Waits until a chip under way ends without passing (its place is free
+    // again) or the station ends; whether a place is free.
+    bool AwaitPlace(std::size_t line) {
+        if (Ending()) return false;
+        FHost.BoardState(line, TBoardState::WaitingForPlace, "");
+        std::unique_lock lock(FMutex);
+        FWake.wait(lock, FEnd.get_token(), [this] { return PlaceFree(); });
+        return !Ending();
     }
 
     // Programs the chip seated and logs it; `result` is its result text.
     // `portFailed`: the port's failure was reported (the monitor's is not).
     TChipEnd Program(TProgrammerLink& link, TBoardView& view, std::size_t line, TChipKind kind,
                      std::string& result, bool& portFailed) {
-        if (!Reserve()) return TChipEnd::Ended;
         link.SetChipKind(kind);
         if (kind == ck89C2051) link.ApplyMemSizeChoice();
         SetBoardOptions(view, FOptions.Board, kind);
@@ -333,9 +453,20 @@ private:
         row.Port = link.ComPort().Port();
         row.Chip = ChipLabel(kind);
         row.File = FOptions.File;
-        row.Checksum = FChecksum;
         THexFile image = *FOptions.Image;
         std::optional<std::uint64_t> serial;
+        if (FSeries && OutsideChip(link, row)) {
+            // No number is taken: the chip is not touched.
+            row.Time = std::chrono::system_clock::now();
+            row.Checksum = FChecksum;
+            Log(line, row, std::nullopt, false);
+            Ended(true, false);
+            FHost.ChipDone(line, row);
+            FHost.ChipFailed(line);
+            result = row.Result;
+            view.ShowStatus(row.Result);
+            return TChipEnd::Next;
+        }
         if (FSeries) {
             try {
                 serial = FSeries->Take();
@@ -357,6 +488,8 @@ private:
                 image.SetByte(static_cast<std::uint16_t>(FOptions.Serial->Address + i), bytes[i]);
             }
         }
+        // The chip's own checksum: the file with its number.
+        row.Checksum = "0x" + Hex(BoardChecksum(image), 4);
         // The station's end stops the chip only until its write pass begins:
         // from then on the chip is finished, whatever comes.
         std::stop_source chipStop;
@@ -389,13 +522,7 @@ private:
         row.SerialUsed = serial && writing;
         const bool stopped = end.Ended && end.Kind == TOutcomeKind::Stopped;
         const bool passed = end.Status == esComplete;
-        try {
-            if (serial && writing) FSeries->Used(*serial);
-            if (serial && !writing) FSeries->GiveBack(*serial);
-            FLog->Append(row);
-        } catch (const std::exception& e) {
-            Fatal(line, e.what());
-        }
+        Log(line, row, serial, writing);
         // A chip stopped before anything was written counts neither way.
         Ended(!stopped, passed);
         FHost.ChipDone(line, row);
@@ -407,6 +534,44 @@ private:
         }
         if (!end.Ended) view.ShowStatus(row.Result);
         return TChipEnd::Next;
+    }
+
+    // A serial number beyond the chip seated: the chip fails with why.
+    bool OutsideChip(TProgrammerLink& link, TStationRow& row) {
+        const TSerialPlan& serial = *FOptions.Serial;
+        const std::uint32_t size = link.SourceImage().MemSize();
+        if (serial.Address + static_cast<std::uint32_t>(serial.Format.Width()) <= size) {
+            return false;
+        }
+        row.Result = "the serial number at " + SerialRange(serial) + " lies beyond the " +
+                     row.Chip + "'s " + std::to_string(size) + " bytes (0000-" + Hex(size - 1, 4) +
+                     ")";
+        row.Status = esFailedStep;
+        return true;
+    }
+
+    // The row first, then the series: a row is never lost to a state file
+    // that cannot be written, and a number whose row is written is on
+    // record as used even when the state file is not.
+    void Log(std::size_t line, TStationRow& row, std::optional<std::uint64_t> serial,
+             bool written) {
+        row.Logged = true;
+        try {
+            FLog->Append(row);
+        } catch (const std::exception& e) {
+            row.Logged = false;
+            Fatal(line, e.what());
+        }
+        if (serial && written) {
+            FSeries->Used(*serial);
+            std::lock_guard lock(FMutex);
+            FUsed.insert(*serial);
+        }
+        try {
+            if (serial && !written) FSeries->GiveBack(*serial);
+        } catch (const std::exception& e) {
+            Fatal(line, e.what());
+        }
     }
 
     // The series has no number left: no chip starts after those under way.
@@ -437,10 +602,15 @@ private:
             if (done) ++(passed ? FGood : FFailed);
             if (FOptions.Chips > 0 && FGood >= FOptions.Chips) FEnd.request_stop();
         }
+        FWake.notify_all();
         ShowTotals();
     }
 
-    void ShowTotals() { FHost.Totals(Totals()); }
+    // The totals reach the host in the order they were counted.
+    void ShowTotals() {
+        std::lock_guard lock(FReportMutex);
+        FHost.Totals(Totals());
+    }
 
     const TStationOptions FOptions;
     IStationHost& FHost;
@@ -451,7 +621,9 @@ private:
     // Asked for by the host's stop, by --chips reached, by the numbers used
     // up or by a log that cannot be written: no chip starts after it.
     std::stop_source FEnd;
-    std::mutex FMutex;  // the counts and the Enters below
+    std::mutex FMutex;  // the counts, the Enters and the numbers in chips below
+    std::mutex FReportMutex;
+    std::set<std::uint64_t> FUsed;  // the serial numbers in chips
     std::condition_variable_any FWake;
     std::uint64_t FEnters = 0;
     bool FInputEnded = false;

@@ -51,11 +51,18 @@ struct TStationTotals {
 enum class TBoardState {
     WaitingForChip,
     WaitingForEnter,   // a 2051/4051 board, which cannot tell an empty socket
-    RemoveChip,        // after a chip: its result is given
+    RemoveChip,        // after a chip: its result is given (or that a chip found
+                       // seated already holds the file)
     RemoveChipToGoOn,  // a board taken on again found a chip it may have programmed
+    WaitingForPlace,   // --chips: every chip left is under way on other boards
     Gone,              // let go: no answer, or its port failed; looked for again
     InputEnded,        // no Enter can come any more
 };
+
+// The words of a board's state, the same in every host. `result` is the last
+// chip's (see IStationHost::BoardState); `withResult`: put it in front where
+// the state has one, for a host whose line keeps it in view.
+std::string BoardStateText(TBoardState state, const std::string& result, bool withResult);
 
 class IStationHost : public IBoardReport {
 public:
@@ -63,9 +70,11 @@ public:
     // calls of IBoardReport. A port taken on again keeps its line.
     virtual std::size_t AddBoard(const std::string& port, const std::string& chip) = 0;
     virtual void SetChip(std::size_t board, const std::string& chip) = 0;
-    // `result`: the last chip's result with RemoveChip and Gone, else empty.
+    // `result`: the last chip's result with RemoveChip and Gone (or what a
+    // chip found seated holds), else empty.
     virtual void BoardState(std::size_t board, TBoardState state, const std::string& result) = 0;
-    // A chip's row, as it was logged; a failed chip is also told to ChipFailed.
+    // A chip's row (row.Logged: it is in the log; when not, the station ends
+    // and Message said why); a failed chip is also told to ChipFailed.
     virtual void ChipDone(std::size_t board, const TStationRow& row) = 0;
     virtual void ChipFailed(std::size_t board) = 0;
     virtual void Totals(const TStationTotals& totals) = 0;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 #include <stdexcept>
 
 #include "DurableFile.h"
@@ -52,6 +53,33 @@ long long SecondsOf(const std::tm& tm) {
                          static_cast<unsigned>(tm.tm_mday)) *
                86400 +
            tm.tm_hour * 3600LL + tm.tm_min * 60LL + tm.tm_sec;
+}
+
+// The end of the last whole row of a CSV text: just past its last line end
+// that stands outside quotes (0 when there is none).
+std::size_t WholeRowsEnd(std::string_view text) {
+    bool quoted = false;
+    std::size_t end = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '"') quoted = !quoted;
+        if (text[i] == '\n' && !quoted) end = i + 1;
+    }
+    return end;
+}
+
+// A torn last row (a power loss in the middle of an append) is cut back, so
+// that the next row starts a line and no quote is left open. What was cut.
+std::string CutBackTornRow(const std::string& path, std::string& text) {
+    std::size_t whole = WholeRowsEnd(text);
+    if (whole == text.size()) return {};
+    std::string torn = text.substr(whole);
+    try {
+        std::filesystem::resize_file(path, whole);
+    } catch (const std::exception& e) {
+        throw std::runtime_error(path + ": cannot cut back its torn last row: " + e.what());
+    }
+    text.resize(whole);
+    return torn;
 }
 
 }  // namespace
@@ -118,9 +146,11 @@ std::string LocalTimeText(std::chrono::system_clock::time_point time) {
 }
 
 TStationLog::TStationLog(const std::string& path)
-    : FPath(path), FOpened(ReadLog(path)), FFile(OpenLog(path)) {
-    // A row cut short by a pulled plug ends here, so the next starts a line.
-    if (!FFile.EndedInLineEnd()) Write("\r\n");
+    : FPath(path),
+      FOpened(ReadLog(path)),
+      FTorn(CutBackTornRow(path, FOpened)),
+      FFile(OpenLog(path)) {
+    ReadUsed();
     if (FFile.InitialSize() == 0) {
         Write(std::string(kBom) + kHeader + "\r\n");
         try {
@@ -131,33 +161,32 @@ TStationLog::TStationLog(const std::string& path)
     }
 }
 
-std::set<std::uint64_t> TStationLog::SerialsAt(const std::string& at,
-                                               const std::string& format) const {
-    std::set<std::uint64_t> serials;
+void TStationLog::ReadUsed() {
     const auto rows = ReadCsv(FOpened);
-    if (rows.empty()) return serials;
-    // The columns by their names: a log begun by a station that wrote other
-    // columns holds no numbers that this one can tell.
+    if (rows.empty()) return;
+    const auto& header = rows.front();
     auto column = [&](const char* name) {
-        const auto& header = rows.front();
-        return static_cast<std::size_t>(std::find(header.begin(), header.end(), name) -
-                                        header.begin());
+        const auto at = std::find(header.begin(), header.end(), name);
+        if (at == header.end()) {
+            throw std::runtime_error(FPath + ": not a station's log (it has no \"" +
+                                     std::string(name) + "\" column); choose another log");
+        }
+        return static_cast<std::size_t>(at - header.begin());
     };
     const std::size_t serial = column("serial");
-    const std::size_t address = column("address");
-    const std::size_t form = column("format");
     const std::size_t number = column("number");
-    const std::size_t width = std::max({serial, address, form, number});
-    if (width >= rows.front().size()) return serials;
     for (std::size_t i = 1; i < rows.size(); ++i) {
         const auto& row = rows[i];
-        if (row.size() <= width || row[address] != at || row[form] != format ||
-            row[number] != kUsed) {
-            continue;
+        // A row that is not whole may hide a number in a chip: the log is
+        // not read half.
+        if (row.size() != header.size()) {
+            throw std::runtime_error(
+                FPath + ": row " + std::to_string(i + 1) + " has " + std::to_string(row.size()) +
+                " cells, not " + std::to_string(header.size()) + "; the log cannot be read whole");
         }
-        if (const auto value = ParseSerialValue(row[serial], UINT64_MAX)) serials.insert(*value);
+        if (row[number] != kUsed) continue;
+        if (const auto value = ParseSerialValue(row[serial], UINT64_MAX)) FUsed.insert(*value);
     }
-    return serials;
 }
 
 void TStationLog::Append(const TStationRow& row) {

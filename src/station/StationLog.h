@@ -21,7 +21,8 @@ struct TStationRow {
     std::string Port;
     std::string Chip;
     std::string File;         // the HEX file's name as given
-    std::string Checksum;     // the file's, as the board's checksum command gives it
+    std::string Checksum;     // the chip's (the file with its number), as the board's
+                              // checksum command gives it
     std::string Serial;       // the number in decimal; empty without serial numbers
     std::string SerialAt;     // where it goes, "0x0FF0"
     std::string Format;       // its form in the flash, "le16"
@@ -29,6 +30,7 @@ struct TStationRow {
     std::string Result;       // "Complete!" or the failure
     int Status = 0;           // the exit status that chip alone would give
     double Seconds = 0;
+    bool Logged = false;  // the row is in the log (not a cell of it)
 };
 
 // A field as CSV writes it: a text that a spreadsheet would take for a
@@ -49,7 +51,9 @@ std::string LocalTimeText(std::chrono::system_clock::time_point time);
 // written in one piece and flushed to the disk before Append returns; a new
 // (or empty) file gets the byte order mark and the header first, and its
 // folder is synced. A row that cannot be written whole is cut back, so the
-// log always ends in a whole row.
+// log always ends in a whole row; so is a row torn by a power loss, when the
+// log is opened. A log that cannot be read whole (a row of another width, a
+// header without the columns of the numbers) is refused.
 class TStationLog {
 public:
     // Raises std::runtime_error naming the file and why it cannot be written.
@@ -59,17 +63,24 @@ public:
     // it is left in the log).
     void Append(const TStationRow& row);
 
-    // The serial numbers that the log holds in chips at `at` in `format`, as
-    // the log was when it was opened.
-    std::set<std::uint64_t> SerialsAt(const std::string& at, const std::string& format) const;
+    // The serial numbers that the log holds in chips, whatever their address
+    // or format, as the log was when it was opened.
+    const std::set<std::uint64_t>& Used() const { return FUsed; }
+    // The torn last row (a power loss in the middle of an append) that the
+    // opening cut back; empty when the log ended in a whole row.
+    const std::string& Torn() const { return FTorn; }
 
     const std::string& Path() const { return FPath; }
 
 private:
     void Write(const std::string& text);
+    // Raises std::runtime_error when the log cannot be read whole.
+    void ReadUsed();
 
     std::string FPath;
     std::string FOpened;  // the log's text when it was opened
+    std::string FTorn;
+    std::set<std::uint64_t> FUsed;
     std::mutex FMutex;
     TAppendFile FFile;
 };

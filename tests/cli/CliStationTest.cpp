@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 
 #include "CliFixture.h"
 #include "CsvRows.h"
@@ -59,7 +60,8 @@ protected:
         board.ClearCommandLog();
         ASSERT_TRUE(WaitFor([&] {
             const auto log = board.CommandLog();
-            return std::count(log.begin(), log.end(), "p") >= 2;
+            // The board is empty once two replies in a row say so.
+            return std::count(log.begin(), log.end(), "p") >= 3;
         }));
         board.SeatChip();
     }
@@ -108,6 +110,10 @@ TEST_F(CliStationTest, EachChipSeatedIsProgrammedOnceWithTheNextSerialNumber) {
         EXPECT_TRUE(Holds(
             board.Flash(), 0xF00,
             {static_cast<std::uint8_t>(number >> 8), static_cast<std::uint8_t>(number & 0xFF)}));
+        // The checksum cell is the chip's own, as the board's checksum gives it.
+        unsigned sum = (number >> 8) + (number & 0xFF) + 0xFF * (0xF00 - FData.size());
+        for (std::uint8_t b : FData) sum += b;
+        EXPECT_EQ(row[cChecksum], "0x" + station::Hex((0x10000 - (sum & 0xFFFF)) & 0xFFFF, 4));
     }
     station->Signal(SIGINT);
     CliResult r = station->Wait();
@@ -242,7 +248,7 @@ TEST_F(CliStationTest, ABoardThatGoesIsReportedAndTakenOnAgainWhenItComesBack) {
 // A chip left in is programmed once, whatever its board's replies do: a lost
 // chip query or a slow greeting tells nothing about the socket, and a board
 // that fell silent is let go, taken on again at the next search, and waits
-// for an empty socket.
+// for an empty socket, saying that its chip holds the file already.
 TEST_F(CliStationTest, AChipLeftInIsNeverProgrammedTwice) {
     auto board = Board();
     auto station = Station({});
@@ -271,8 +277,10 @@ TEST_F(CliStationTest, AChipLeftInIsNeverProgrammedTwice) {
     }));
     board->SetFaults({});
     ASSERT_TRUE(WaitFor([&] {
-        return ReadFile(out).find(board->PortPath() + ": remove the chip to go on\n") !=
-               std::string::npos;
+        const std::string text = ReadFile(out);
+        const auto held = text.find(board->PortPath() + ": already holds ");
+        return held != std::string::npos &&
+               text.find(board->PortPath() + ": remove the chip\n", held) != std::string::npos;
     }));
     ASSERT_TRUE(queried(2));
     EXPECT_EQ(Rows().size(), 2u) << ReadFile(FLog);
@@ -398,6 +406,12 @@ TEST_F(CliStationTest, A2051BoardWaitsForEnterBeforeEachChip) {
         return Rows().size() == 2;
     }));
     ASSERT_TRUE(asksForEnter());
+    // A board that waits for Enter is still looked at: unplugged, it goes.
+    board->Unplug();
+    ASSERT_TRUE(WaitFor([&] {
+        station->ReadTerminal();
+        return station->Terminal().find("programmer gone") != std::string::npos;
+    }));
     station->Signal(SIGINT);
     CliResult r = station->Wait();
     EXPECT_EQ(r.status, cli::esComplete) << r.out;
@@ -453,6 +467,41 @@ TEST_F(CliStationTest, AnEnterPressedAsTheRequestShowsStartsTheChip) {
     run.join();
 }
 
+// A chip that a station finished and that stayed in its socket across a
+// restart is not programmed again: its line says which number it holds. A
+// number's place beyond the chip seated fails the chip and uses no number.
+TEST_F(CliStationTest, AFinishedChipLeftInAcrossARestartIsNotProgrammedAgain) {
+    auto board = Board();
+    const std::vector<std::string> serial{"--serial", "0x800=42"};
+    auto station = Station(serial);
+    ASSERT_TRUE(WaitForRows(1)) << station->ErrSoFar();
+    station->Signal(SIGINT);
+    EXPECT_EQ(station->Wait().status, cli::esComplete);
+    station = Station(serial);
+    const std::string out = FDir.File("bg.out");
+    ASSERT_TRUE(WaitFor([&] {
+        const std::string text = ReadFile(out);
+        const auto held = text.find(": already holds ");
+        return held != std::string::npos &&
+               text.find(" with serial number 42\n", held) != std::string::npos;
+    })) << ReadFile(out);
+    Reseat(*board);
+    ASSERT_TRUE(WaitForRows(2)) << station->ErrSoFar();
+    station->Signal(SIGINT);
+    EXPECT_EQ(station->Wait().status, cli::esComplete);
+    EXPECT_EQ(Rows()[2][cSerial], "43");
+
+    station = Station({"--serial", "0x1FF0=1"});
+    Reseat(*board);
+    ASSERT_TRUE(WaitForRows(3)) << station->ErrSoFar();
+    station->Signal(SIGINT);
+    EXPECT_EQ(station->Wait().status, cli::esFailedStep);
+    EXPECT_EQ(Rows()[3][cResult],
+              "the serial number at 1FF0-1FF1 lies beyond the 89C51's 4096 bytes (0000-0FFF)");
+    EXPECT_EQ(Rows()[3][cSerial], "");
+    EXPECT_FALSE(Logged(*board, "e"));
+}
+
 TEST_F(CliStationTest, NoChipIsTouchedWhenTheStartIsRefused) {
     auto board = Board();
     struct Case {
@@ -470,9 +519,14 @@ TEST_F(CliStationTest, NoChipIsTouchedWhenTheStartIsRefused) {
          cli::esUsage,
          "the serial number at FFFE-FFFF lies outside the memory image (0000-FFFE)"},
         {{"--serial", "0xFFFE=1", "--serial-overwrite"}, cli::esUsage, "FFFE-FFFF lies outside"},
+        // Every byte of a binary file is the file's, its FF bytes too.
+        {{"--serial", "0x1F0=1", "--format", "bin"}, cli::esUsage, "would overwrite bytes that"},
     };
+    std::ofstream(FDir.File("rom.bin"), std::ios::binary)
+        << std::string(0x100, '\x12') << std::string(0x100, '\xFF');
     for (const Case& c : cases) {
-        std::vector<std::string> args{"station", FFile, "--log", FLog};
+        const bool bin = std::find(c.options.begin(), c.options.end(), "bin") != c.options.end();
+        std::vector<std::string> args{"station", bin ? FDir.File("rom.bin") : FFile, "--log", FLog};
         args.insert(args.end(), c.options.begin(), c.options.end());
         CliResult r = Cli(args);
         EXPECT_EQ(r.status, c.status) << r.err;

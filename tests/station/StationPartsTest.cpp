@@ -125,7 +125,7 @@ TEST(StationLogTest, CellsStayTextInASpreadsheet) {
 
 // A new log begins with a byte order mark and the header; its rows give the
 // checksum and the address with 0x, and the numbers that are in chips are
-// read back from it for the same address and format only.
+// read back from it whatever their address and format.
 TEST(StationLogTest, ANewLogIsMadeForSpreadsheetsAndHoldsTheNumbersInChips) {
     TempDir dir;
     const std::string path = dir.File("log.csv");
@@ -159,8 +159,35 @@ TEST(StationLogTest, ANewLogIsMadeForSpreadsheetsAndHoldsTheNumbersInChips) {
     EXPECT_EQ(rows[1][4], "0x1E05");
     EXPECT_EQ(rows[2][8], "given back");
     station::TStationLog again(path);
-    EXPECT_EQ(again.SerialsAt("0x0800", "le16"), (std::set<std::uint64_t>{7, 11}));
+    EXPECT_EQ(again.Used(), (std::set<std::uint64_t>{7, 9, 10, 11}));
     EXPECT_EQ(ReadAll(path), text);  // opened again: nothing added
+}
+
+// A power loss in the middle of an append leaves a torn row, here inside a
+// quoted cell: it is cut back at the next opening, and the rows after it are
+// read right. A log that cannot be read whole is refused.
+TEST(StationLogTest, ATornLastRowIsCutBackAndALogNotWholeIsRefused) {
+    TempDir dir;
+    const std::string path = dir.File("log.csv");
+    station::TStationRow row;
+    row.Serial = "7";
+    row.SerialUsed = true;
+    row.Result = "Complete!";
+    station::TStationLog(path).Append(row);
+    const std::string whole = ReadAll(path);
+    std::ofstream(path, std::ios::app | std::ios::binary) << "2026-12-08,\"a,b";
+    {
+        station::TStationLog log(path);
+        EXPECT_EQ(log.Torn(), "2026-12-08,\"a,b");
+        EXPECT_EQ(ReadAll(path), whole);
+        row.Serial = "8";
+        log.Append(row);
+    }
+    EXPECT_EQ(station::TStationLog(path).Used(), (std::set<std::uint64_t>{7, 8}));
+    std::ofstream(path, std::ios::app | std::ios::binary) << "a,b\r\n";
+    EXPECT_THROW(station::TStationLog{path}, std::runtime_error);
+    std::ofstream(dir.File("other.csv"), std::ios::binary) << "time,port\r\n";
+    EXPECT_THROW(station::TStationLog{dir.File("other.csv")}, std::runtime_error);
 }
 
 }  // namespace
