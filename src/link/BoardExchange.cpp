@@ -159,6 +159,82 @@ void TBoardExchange::SettleQuietly() noexcept {
     }
 }
 
+bool TBoardExchange::WritePass(std::span<const std::uint8_t> bytes, const TPassByte& written) {
+    const auto count = static_cast<std::uint32_t>(bytes.size());
+    FView.SetProgressRange(0, static_cast<int>(count) - 1);
+    std::string reply;
+    {
+        TNoStop echo(*this);
+        Exchange('w', 'w', reply, 1000);
+    }
+    // The board that took 'w' now expects count bytes, echo or not.
+    OpenPass(TPass::Write, count);
+    // On a fast line the first XON comes in with the echo and has been read
+    // already; it is the first byte's XON.
+    const std::size_t echo = reply.find('w');
+    FPassReady = echo != std::string::npos && reply.find(kXon, echo + 1) != std::string::npos;
+    try {
+        std::uint32_t done = 0;
+        int strayBudget = 0;
+        for (std::uint32_t i = 0; i < count && !reply.empty() && !Stopping(); ++i) {
+            if (!SendPassByte(bytes[i], THandshake::Strict, strayBudget)) break;
+            ++done;
+            FView.SetProgressPosition(static_cast<int>(i));
+            if (written) written(i, bytes[i]);
+        }
+        FView.SetProgressPosition(0);
+        if (done != count) {
+            FinishWritePass();
+            return false;
+        }
+        CloseWritePass();
+        return true;
+    } catch (...) {
+        SettleQuietly();
+        throw;
+    }
+}
+
+TBoardExchange::TReadPass TBoardExchange::ReadPass(std::uint32_t count,
+                                                   std::chrono::milliseconds echoPause,
+                                                   const TPassByte& read) {
+    FView.SetProgressRange(0, static_cast<int>(count) - 1);
+    SettleBoard();
+    SendByte('r');
+    OpenPass(TPass::Read, count);
+    TReadPass pass;
+    try {
+        Pause(echoPause);
+        std::uint8_t echo = 0;
+        if (Stopping()) {
+            // Stopped before the dump was looked at: it is only drained.
+        } else if (!ReadOneByte(echo) || echo != 'r') {
+            pass.WrongEcho = static_cast<char>(echo);
+        } else {
+            for (std::uint32_t i = 0; i < count && !Stopping(); ++i) {
+                std::uint8_t high = 0;
+                std::uint8_t low = 0;
+                if (!ReadOneByte(high) || !ReadOneByte(low)) break;
+                const int h = HexDigit(high);
+                const int l = HexDigit(low);
+                if (h < 0 || l < 0) break;
+                ++pass.Stored;
+                --FPassExpected;
+                FView.SetProgressPosition(static_cast<int>(i));
+                if (read) read(i, static_cast<std::uint8_t>(h * 16 + l));
+            }
+        }
+        FView.SetProgressPosition(0);
+        // Up to the prompt, after a failure or a stop too: a board that is
+        // still dumping is read to its end.
+        DrainReadPass();
+    } catch (...) {
+        SettleQuietly();
+        throw;
+    }
+    return pass;
+}
+
 void TBoardExchange::OpenPass(TPass pass, std::uint32_t expected) {
     FBoardPort = FPort->Port();
     FPass = pass;

@@ -2,7 +2,10 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
+#include <span>
 #include <stop_token>
 #include <string>
 #include <utility>
@@ -15,8 +18,8 @@ namespace corvane {
 
 // The exchange with one programmer board on one port, shared by every
 // command and by the search: a command character sent and its reply gathered,
-// the byte-by-byte passes under the board's handshake, and the board's state
-// beyond its prompt.
+// the write and read passes (each one whole call, its byte-by-byte steps the
+// exchange's own), and the board's state beyond its prompt.
 //
 // The protocol has no command that ends a pass: a board told to take n bytes
 // waits for all n, across the host closing and reopening the port, and a board
@@ -28,7 +31,7 @@ namespace corvane {
 // back at its prompt whenever the exchange is idle.
 class TBoardExchange {
 public:
-    // `view` shows the bar while a pass is finished or drained.
+    // `view` shows a pass's bar, also while the pass is finished or drained.
     TBoardExchange(IProgrammerView& view, std::unique_ptr<TComPort> port,
                    std::shared_ptr<TLineTrace> trace);
     ~TBoardExchange();
@@ -76,25 +79,59 @@ public:
     // A fixed pause that a stop cuts short.
     void Pause(std::chrono::milliseconds pause);
 
+    // Drops what waits in the port's queues (noted in the trace).
+    void PurgePort();
+
+    // Told after each byte of a pass that went through, with the bar already
+    // moved: its index and the byte (written, or read from the chip).
+    using TPassByte = std::function<void(std::uint32_t index, std::uint8_t byte)>;
+
+    // A pass is one call, which returns (or lets an exception out) only when
+    // the board is back at its prompt, however the pass ended: a failure, a
+    // stop or an exception (from the port or from the callback) finishes a
+    // write pass or drains a read pass first. Only a port that has failed
+    // cannot take that: the pass then stays on record (PassOpen) and is
+    // finished before anything else is sent on that port. The bar runs from
+    // 0 to count - 1 over the pass and is back at 0 after it; a finishing or
+    // a drain shows its own. The callback must not wait on a person (a
+    // message box): the board waits inside the pass meanwhile.
+
+    // 'w', then `bytes` one by one under the board's handshake. True when
+    // every byte went through.
+    bool WritePass(std::span<const std::uint8_t> bytes, const TPassByte& written);
+
+    struct TReadPass {
+        std::uint32_t Stored = 0;       // bytes read from address 0 on, up to the first failure
+        std::optional<char> WrongEcho;  // what came in place of 'r' (NUL when nothing came)
+    };
+    // 'r', a pause of `echoPause`, the echo, then `count` bytes as two
+    // hexadecimal digits each, up to the first pair that fails.
+    TReadPass ReadPass(std::uint32_t count, std::chrono::milliseconds echoPause,
+                       const TPassByte& read);
+
+    // Whether a pass is open on the board as far as the exchange knows.
+    bool PassOpen() const { return FPass != TPass::None; }
+    // The port of the board whose state is on record.
+    const std::string& BoardPort() const { return FBoardPort; }
+
+    // The board back at its prompt: an open pass on this port finished or
+    // drained, a count entry left half-way ended, a reply it still owes
+    // awaited. Ignores a stop.
+    void SettleBoard();
+    void SettleQuietly() noexcept;
+
+private:
+    using Clock = std::chrono::steady_clock;
+
     // The port's input and output, traced when a trace is set.
     // One byte from the port within its read time-out; false when none came.
     bool ReadOneByte(std::uint8_t& byte);
     void SendByte(char byte);
     void ReadPending(std::string& chunk, std::int32_t count);
-    void PurgePort();
 
     enum class TPass { None, Write, Read };
     // The board has been told to take (write) or give (read) `expected` bytes.
     void OpenPass(TPass pass, std::uint32_t expected);
-    // Whether a pass is open on the board as far as the exchange knows.
-    bool PassOpen() const { return FPass != TPass::None; }
-    // The port of the board whose state is on record.
-    const std::string& BoardPort() const { return FBoardPort; }
-    // The board takes the next byte of a write pass without another XON (its
-    // XON came with the write command's echo).
-    void SetPassReady(bool ready) { FPassReady = ready; }
-    // One byte of a read pass stored.
-    void CountPassByte() { --FPassExpected; }
 
     // One byte of a write pass under the board's handshake: waits for the
     // XON (unless the board is ready already), sends the byte, and waits for
@@ -115,15 +152,6 @@ public:
     void FinishWritePass();
     // A read pass read up to the prompt or a quiet line.
     void DrainReadPass();
-
-    // The board back at its prompt: an open pass on this port finished or
-    // drained, a count entry left half-way ended, a reply it still owes
-    // awaited. Ignores a stop.
-    void SettleBoard();
-    void SettleQuietly() noexcept;
-
-private:
-    using Clock = std::chrono::steady_clock;
 
     // Waits for input for up to `ms`, in slices short enough to notice a stop.
     bool WaitForInputOrStop(std::int32_t ms);

@@ -1,3 +1,4 @@
+#include <span>
 #include <string>
 
 #include "ProgrammerLink.h"
@@ -15,6 +16,11 @@ namespace {
 constexpr int kEraseAttempts = 10;
 
 }  // namespace
+
+void TProgrammerLink::ShowPassByte(std::uint32_t index, std::uint16_t count) {
+    FView.PassProgress(static_cast<int>(index) + 1, count);
+    FView.RepaintWindow();
+}
 
 bool TProgrammerLink::SetCounter(std::uint16_t count) {
     TIdleGuard idle(FBoard);
@@ -79,84 +85,27 @@ bool TProgrammerLink::EraseChip() {
 
 bool TProgrammerLink::WriteChip(std::uint16_t count) {
     TIdleGuard idle(FBoard);
-    FView.SetProgressRange(0, count - 1);
-    std::string reply;
-    {
-        TNoStop echo(FBoard);
-        Exchange('w', 'w', reply, 1000);
-    }
-    // The board that took 'w' now expects count bytes, echo or not.
-    FBoard.OpenPass(TBoardExchange::TPass::Write, count);
-    // On a fast line the first XON comes in with the echo and has been read
-    // already; it is the first byte's XON.
-    std::size_t echo = reply.find('w');
-    FBoard.SetPassReady(echo != std::string::npos &&
-                        reply.find(kXon, echo + 1) != std::string::npos);
-
-    std::uint32_t done = 0;
-    if (!reply.empty()) {
-        int strayBudget = 0;
-        for (std::uint32_t i = 0; i < count && !FBoard.Stopping(); ++i) {
-            const auto address = static_cast<std::uint16_t>(i);
-            if (!FBoard.SendPassByte(FSourceImage.GetByte(address),
-                                     TBoardExchange::THandshake::Strict, strayBudget)) {
-                break;
-            }
-            ++done;
-            FView.SetProgressPosition(static_cast<int>(i));
-            FView.PassProgress(static_cast<int>(done), count);
-            FView.RepaintWindow();
-        }
-    }
-    FView.SetProgressPosition(0);
-    if (done != count) {
-        FBoard.FinishWritePass();
-        return false;
-    }
-    FBoard.CloseWritePass();
-    return true;
+    // A count beyond the image raises the image's message before 'w' is sent.
+    if (count > FSourceImage.MemSize()) FSourceImage.GetByte(count - 1);
+    const std::span<const std::uint8_t> bytes(FSourceImage.Data().data(), count);
+    return FBoard.WritePass(bytes,
+                            [&](std::uint32_t index, std::uint8_t) { ShowPassByte(index, count); });
 }
 
 bool TProgrammerLink::ReadChip(std::uint16_t count) {
     TIdleGuard idle(FBoard);
-    FView.SetProgressRange(0, count - 1);
-    FBoard.SettleBoard();
-    FBoard.SendByte('r');
-    FBoard.OpenPass(TBoardExchange::TPass::Read, count);
-    FBoard.Pause(FCommandPause);
-
-    std::uint32_t stored = 0;
-    std::uint8_t echo = 0;
-    if (FBoard.Stopping()) {
-        // Stopped before the dump was looked at: it is only drained.
-    } else if (!FBoard.ReadOneByte(echo) || echo != 'r') {
-        // The box shows the offending character alone (NUL when none came).
-        if (!FBoard.Stopping() && (!FOneEchoBox || !FEchoBoxShown)) {
-            FEchoBoxShown = true;
-            FView.ShowMessage(std::string(1, static_cast<char>(echo)));
-        }
-    } else {
-        for (std::uint32_t i = 0; i < count && !FBoard.Stopping(); ++i) {
-            std::uint8_t high = 0;
-            std::uint8_t low = 0;
-            if (!FBoard.ReadOneByte(high) || !FBoard.ReadOneByte(low)) break;
-            int h = HexDigit(high);
-            int l = HexDigit(low);
-            if (h < 0 || l < 0) break;
-            FReadImage.SetByte(static_cast<std::uint16_t>(i),
-                               static_cast<std::uint8_t>(h * 16 + l));
-            ++stored;
-            FBoard.CountPassByte();
-            FView.SetProgressPosition(static_cast<int>(i));
-            FView.PassProgress(static_cast<int>(stored), count);
-            FView.RepaintWindow();
-        }
+    const TBoardExchange::TReadPass pass =
+        FBoard.ReadPass(count, FCommandPause, [&](std::uint32_t index, std::uint8_t byte) {
+            FReadImage.SetByte(static_cast<std::uint16_t>(index), byte);
+            ShowPassByte(index, count);
+        });
+    // The box waits for the user with the board back at its prompt. It shows
+    // the offending character alone.
+    if (pass.WrongEcho && !FBoard.Stopping() && (!FOneEchoBox || !FEchoBoxShown)) {
+        FEchoBoxShown = true;
+        FView.ShowMessage(std::string(1, *pass.WrongEcho));
     }
-    FView.SetProgressPosition(0);
-    // Up to the prompt, after a failure or a stop too: a board that is still
-    // dumping is read to its end.
-    FBoard.DrainReadPass();
-    return stored == count;
+    return pass.Stored == count;
 }
 
 bool TProgrammerLink::VerifyChip(std::uint16_t count) {

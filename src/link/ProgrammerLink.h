@@ -186,6 +186,8 @@ private:
     using TNoStop = TBoardExchange::TNoStop;
 
     void ShowStatus(const std::string& text);
+    // What the view is told after byte `index` of a pass of `count` bytes.
+    void ShowPassByte(std::uint32_t index, std::uint16_t count);
     // A file loaded at the chip's size; `fileLength` as LoadImageFile gives it.
     THexFile LoadAtChipSize(const std::string& fileName, TImageFormat format,
                             std::size_t& fileLength) const;

@@ -77,6 +77,36 @@ TEST_F(OperationsTest, ReadWithoutAnyEchoShowsTheNulCharacter) {
     EXPECT_EQ(line.Take(), "r");
 }
 
+// The box waits for the user, so the board must not wait in its dump meanwhile.
+TEST_F(OperationsTest, WrongEchoBoxOpensWithTheDumpReadToItsPrompt) {
+    Answer('r', "x" + std::string(200, '0') + ">");
+    view.onMessage = [this](const std::string&) {
+        EXPECT_FALSE(link.PassOpen());
+        EXPECT_EQ(link.ComPort().PendingInput(), 0);
+    };
+    EXPECT_FALSE(link.ReadChip(100));
+    EXPECT_EQ(view.messages, std::vector<std::string>{"x"});
+}
+
+// A pass left by an exception from its callback still ends at the prompt,
+// with no caller around it to settle the board.
+TEST_F(OperationsTest, ExceptionFromAWritePassCallbackFinishesThePassFirst) {
+    TBoardExchange board(view, link.ReleasePort(), nullptr);
+    int data = 0;
+    line.Respond([&data](char c) -> std::string {
+        if (c == 'w') return "w" + kXonText;
+        return kXoffText + (++data < 4 ? kXonText : ">");
+    });
+    const std::uint8_t bytes[] = {1, 2, 3, 4};
+    EXPECT_THROW(board.WritePass(bytes,
+                                 [](std::uint32_t index, std::uint8_t) {
+                                     if (index == 1) throw std::runtime_error("view gone");
+                                 }),
+                 std::runtime_error);
+    EXPECT_FALSE(board.PassOpen());
+    EXPECT_EQ(line.Received(), "w\x01\x02\xFF\xFF");
+}
+
 TEST_F(OperationsTest, LockCheckNeedsEveryByteErased) {
     line.Respond([](char c) -> std::string {
         if (c == 'l') return "locked>";

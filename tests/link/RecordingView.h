@@ -27,7 +27,10 @@ public:
         progressPosition = position;
         if (position > highestPosition) highestPosition = position;
     }
-    void ShowMessage(const std::string& text) override { messages.push_back(text); }
+    void ShowMessage(const std::string& text) override {
+        messages.push_back(text);
+        if (onMessage) onMessage(text);
+    }
     void ShowWaitCursor() override {
         ++waitCursors;
         ++cursorDepth;
@@ -83,6 +86,7 @@ public:
 
     std::function<void(const std::string&)> onStatus;
     std::function<void(int, int)> onProgress;
+    std::function<void(const std::string&)> onMessage;
 };
 
 }  // namespace corvane::test
