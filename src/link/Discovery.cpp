@@ -175,9 +175,12 @@ TSocketReply AskSocket(TBoardExchange& board, std::int32_t greetingMs, std::int3
     return reply;
 }
 
-TSearchResult FindProgrammers(const std::vector<std::string>& ports, const TSearchOptions& options,
+TSearchResult FindProgrammers(const std::vector<std::string>& listed, const TSearchOptions& options,
                               std::stop_token stop) {
+    const std::vector<std::string> ports =
+        options.Schedule ? options.Schedule->Due(listed) : listed;
     TSearchResult result;
+    result.Waiting = listed.size() - ports.size();
     result.Checks = ScreenPorts(ports, options.Screen);
     std::vector<TProbe> probes;
     for (TPortCheck& check : result.Checks) {
@@ -227,6 +230,16 @@ TSearchResult FindProgrammers(const std::vector<std::string>& ports, const TSear
     }
 
     const bool stopped = abort.stop_requested();
+    // A search cut short tells nothing of the ports it greeted.
+    if (options.Schedule && !stopped) {
+        std::vector<std::string> tried;
+        std::vector<std::string> answered;
+        for (const TProbe& probe : probes) {
+            if (probe.Check->Verdict == TPortVerdict::Scan) tried.push_back(probe.Check->Port);
+            if (probe.Greeted) answered.push_back(probe.Check->Port);
+        }
+        options.Schedule->Heard(tried, answered);
+    }
     for (TProbe& probe : probes) {
         if (options.Trace) options.Trace->Append(*probe.Trace);
     }
@@ -296,6 +309,7 @@ void TProgrammerLink::ScanPorts() {
     TSearchOptions options;
     options.Screen = FPortScreen;
     options.Trace = FBoard.SharedTrace();
+    options.Schedule = &FSchedule;
     options.MakePort = [this] { return MakePort(); };
     options.OnOpened = [this](const std::string& port) {
         ShowStatus("Try to connect by : " + port);
@@ -324,7 +338,12 @@ void TProgrammerLink::ScanPorts() {
         }
         SetChipKind(kept->ChipKind);
     }
-    ShowStatus(result.Opened ? "" : "Available port not found!");
+    // Ports that wait for their next greeting are there all the same.
+    if (result.Opened) {
+        ShowStatus("");
+    } else if (result.Waiting == 0) {
+        ShowStatus("Available port not found!");
+    }
     UpdatePortNotice(found);
 }
 
