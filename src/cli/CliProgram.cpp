@@ -205,19 +205,23 @@ private:
             }
         });
 
+        // The ports the last cycle that greeted any tried (a silent port
+        // waits its turn: a cycle may greet none).
         std::vector<std::string> tried;
+        std::vector<std::string> triedNow;
         bool answered = false;
         FView.OnStatus = [&](const std::string& text) {
             if (text.rfind(kTryPrefix, 0) == 0)
-                tried.push_back(text.substr(std::strlen(kTryPrefix)));
+                triedNow.push_back(text.substr(std::strlen(kTryPrefix)));
             if (text == kIdentifying) answered = true;
         };
         for (int cycle = 0; cycle < kDetectCycles && FLink->ChipKind() == ckNone; ++cycle) {
             if (cycle > 0) stop_signals::SleepUnlessTaken(kPollInterval);
             if (stop_signals::Taken() != 0) break;
-            tried.clear();
+            triedNow.clear();
             answered = false;
             Poll();
+            if (!triedNow.empty() || cycle == 0) tried = triedNow;
         }
         FView.OnStatus = nullptr;
         if (int signal = stop_signals::Taken()) return Fail(StoppedStatus(signal), kStoppedText);
