@@ -22,11 +22,14 @@ std::string Directory(bool make) {
         if (make) mkdir(runtime.substr(0, runtime.rfind('/')).c_str(), 0700);
     }
     if (make) mkdir(dir.c_str(), 0700);
-    // Only a folder where no one else can put a file or a link.
-    struct stat st {};
-    if (lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid() ||
-        (st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-        return "";
+    // Only a folder where no one else can put a file or a link, in one where
+    // no one else can swap it.
+    for (const std::string& folder : {dir.substr(0, dir.rfind('/')), dir}) {
+        struct stat st {};
+        if (lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid() ||
+            (st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+            return "";
+        }
     }
     return dir;
 }
