@@ -30,8 +30,15 @@ struct TProbe {
     bool GreetingKnown = false;
     bool Greeted = false;  // a programmer answered the greeting
     bool Found = false;    // ... and its chip query ended without a stop
+    bool Gone = false;     // its device went away (or was not there)
     TChipKind ChipKind = ckNone;
 };
+
+// The port's device went away, or is not there.
+bool IsGone(const EComPort& e) {
+    const device::TErrorKind kind = device::ErrorKind(e.SystemErrorCode());
+    return kind == device::TErrorKind::Gone || kind == device::TErrorKind::Absent;
+}
 
 class TSearch {
 public:
@@ -85,6 +92,7 @@ private:
             return true;
         } catch (const EComPort& e) {
             if (trace) trace->Note(check.Port + ": " + e.what());
+            probe.Gone = IsGone(e);
             // Kept so that a front end can say why no port could be opened.
             // Windows refuses a port that another program holds with access
             // denied: busy, as on Linux.
@@ -125,6 +133,8 @@ private:
             } catch (const std::exception& e) {
                 // Gone or failing: no programmer to keep here.
                 if (probe.Trace) probe.Trace->Note(probe.Check->Port + ": " + e.what());
+                const auto* port = dynamic_cast<const EComPort*>(&e);
+                probe.Gone = port != nullptr && IsGone(*port);
             }
             probe.Port = board.ReleasePort();
         } catch (...) {
@@ -234,11 +244,13 @@ TSearchResult FindProgrammers(const std::vector<std::string>& listed, const TSea
     if (options.Schedule && !stopped) {
         std::vector<std::string> tried;
         std::vector<std::string> answered;
+        std::vector<std::string> gone;
         for (const TProbe& probe : probes) {
             if (probe.Check->Verdict == TPortVerdict::Scan) tried.push_back(probe.Check->Port);
             if (probe.Greeted) answered.push_back(probe.Check->Port);
+            if (probe.Gone) gone.push_back(probe.Check->Port);
         }
-        options.Schedule->Heard(tried, answered);
+        options.Schedule->Heard(tried, answered, gone);
     }
     for (TProbe& probe : probes) {
         if (options.Trace) options.Trace->Append(*probe.Trace);

@@ -35,9 +35,13 @@ std::vector<std::string> TProbeSchedule::Due(const std::vector<std::string>& lis
 }
 
 void TProbeSchedule::Heard(const std::vector<std::string>& tried,
-                           const std::vector<std::string>& answered) {
+                           const std::vector<std::string>& answered,
+                           const std::vector<std::string>& gone) {
     const TClock::time_point now = FNow();
     FProgrammers.insert(answered.begin(), answered.end());
+    std::erase_if(FPorts, [&gone](const TEntry& entry) {
+        return std::find(gone.begin(), gone.end(), entry.Port) != gone.end();
+    });
     for (TEntry& entry : FPorts) {
         if (FProgrammers.count(entry.Port) != 0) {
             entry.Next = now;

@@ -45,8 +45,12 @@ public:
     std::vector<std::string> Due(const std::vector<std::string>& listed);
     // After a search: each port of `tried` that is not in `answered` waits
     // twice as long as the last time for its next greeting (one tick after the
-    // first); each port of `answered` is a programmer's port from now on.
-    void Heard(const std::vector<std::string>& tried, const std::vector<std::string>& answered);
+    // first); each port of `answered` is a programmer's port from now on. A
+    // port of `gone` (its device went away while it was greeted) counts as
+    // gone from the list: it may be back, under the same name, by the next
+    // search, which greets it at once.
+    void Heard(const std::vector<std::string>& tried, const std::vector<std::string>& answered,
+               const std::vector<std::string>& gone = {});
     // A programmer's port known from before this run (the window's last one).
     void KeepAlways(const std::string& port);
     // Search now: every port is greeted at the next search and starts again

@@ -53,6 +53,9 @@ TEST_F(ProbeSchedule, PortThatAppearsOrComesBackIsGreetedAtOnceAndStartsAgain) {
     EXPECT_TRUE(Schedule.Due({"A"}).empty());
     Schedule.Due({});                                                  // A is gone ...
     EXPECT_EQ(Greetings({"A"}, "A", 4), (std::vector<int>{0, 1, 3}));  // ... and back
+    // Its device went away during a greeting: it may be back under the same name.
+    Schedule.Heard({"A"}, {}, {"A"});
+    EXPECT_EQ(Schedule.Due({"A"}), TList{"A"});
 }
 
 TEST_F(ProbeSchedule, ProgrammersPortIsNeverSlowed) {
