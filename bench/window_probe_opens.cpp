@@ -1,35 +1,39 @@
 // What the window's search costs a board beside the programmer, and what it
-// costs finding the programmer. The window's poll runs as its timer runs it
-// (each cycle 1000 ms after the last ended) with no programmer, and one
-// silent pseudo-terminal listed (a board that never answers); inotify counts
-// every open of its terminal side (each open raises DTR and RTS on a real
-// port). Then virtual programmers are announced, one after another, at a
-// random moment of the poll's interval: the time from each announcement to
-// its chip known.
+// costs finding the programmer. The window (offscreen, its own timer: each
+// poll a second after the last ended) runs with no programmer and one silent
+// pseudo-terminal listed (a board that never answers); inotify counts every
+// open of its terminal side (each open raises DTR and RTS on a real port).
+// Then virtual programmers are announced, one after another, at a random
+// moment of the poll's interval: the time from each announcement to its chip
+// shown in the window's label.
 //
 // bench_window_probe_opens [seconds] [rounds] [--every-tick]
-//   (300 s, 5 rounds; --every-tick: every port at every cycle, as before
-//   the schedule, by a search-now before each cycle)
+//   (300 s, 5 rounds; --every-tick: every port at every poll, as before the
+//   schedule, by a search-now at each tick of the timer)
 #include <poll.h>
 #include <stdlib.h>
 #include <sys/inotify.h>
 #include <unistd.h>
 
+#include <QApplication>
+#include <QEventLoop>
+#include <QLabel>
+#include <QTimer>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "BenchSupport.h"
-#include "ProgrammerLink.h"
+#include "Application.h"
+#include "UMain.h"
 #include "VirtualProgrammer.h"
 
 namespace {
@@ -84,9 +88,22 @@ private:
     std::jthread FThread;
 };
 
+// Runs the GUI thread's event loop until `done` holds (looked at every 5 ms).
+void LoopUntil(const std::function<bool()>& done) {
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, [&] {
+        if (done()) loop.quit();
+    });
+    check.start(5);
+    if (!done()) loop.exec();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    TApplication app(argc, argv);
     const int seconds = argc > 1 ? std::atoi(argv[1]) : 300;
     const int rounds = argc > 2 ? std::atoi(argv[2]) : 5;
     const bool everyTick = argc > 3 && std::strcmp(argv[3], "--every-tick") == 0;
@@ -104,30 +121,14 @@ int main(int argc, char** argv) {
     silent.Announce(map, "a-silent");
     TOpenCounter opens(silent.PortPath());
 
-    // The window's poll: the worker's link, a cycle 1000 ms after the last.
-    std::mutex mutex;
-    std::condition_variable_any changed;
-    TChipKind shown = ckNone;
-    Clock::time_point shownAt{};
-    bench::TQuietView view;
+    TFrmMain form;
+    form.show();
+    auto* label = form.findChild<QLabel*>(QStringLiteral("LblTargetChip"));
+    if (everyTick) {
+        QObject::connect(&form.Timer1(), &QTimer::timeout, [&form] { form.Runner().SearchNow(); });
+    }
     const Clock::time_point start = Clock::now();
-    std::jthread window([&](std::stop_token stop) {
-        TProgrammerLink link(view);
-        while (!stop.stop_requested()) {
-            if (everyTick) link.ProbeSchedule().SearchNow();
-            link.PollProgrammer();
-            {
-                std::lock_guard lock(mutex);
-                if (link.ChipKind() != shown) shownAt = Clock::now();
-                shown = link.ChipKind();
-            }
-            changed.notify_all();
-            std::unique_lock lock(mutex);
-            changed.wait_for(lock, stop, 1000ms, [] { return false; });
-        }
-    });
-
-    std::this_thread::sleep_until(start + std::chrono::seconds(seconds));
+    LoopUntil([&] { return Clock::now() - start >= std::chrono::seconds(seconds); });
     const std::vector<Clock::time_point> times = opens.Times();
     std::size_t early = 0;
     std::printf("silent pseudo-terminal opened at (s):");
@@ -141,30 +142,26 @@ int main(int argc, char** argv) {
     std::mt19937 random(12345);
     std::vector<double> found;
     for (int round = 0; round < rounds; ++round) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(random() % 1000));
+        const Clock::time_point at = Clock::now() + std::chrono::milliseconds(random() % 1000);
+        LoopUntil([&] { return Clock::now() >= at; });
         sim::VirtualProgrammer board;
         board.Start();
         const Clock::time_point announced = Clock::now();
         board.Announce(map, "b-programmer-" + std::to_string(round));
-        std::unique_lock lock(mutex);
-        if (!changed.wait_for(lock, 30s, [&] { return shown != ckNone; })) {
+        LoopUntil([&] { return !label->text().isEmpty() || Clock::now() - announced > 30s; });
+        if (label->text().isEmpty()) {
             std::printf("round %d: no chip within 30 s\n", round);
             return 1;
         }
-        found.push_back(Seconds(shownAt - announced));
-        lock.unlock();
+        found.push_back(Seconds(Clock::now() - announced));
         board.Stop();  // unplugged: the window searches again
-        lock.lock();
-        changed.wait(lock, [&] { return shown == ckNone; });
+        LoopUntil([&] { return label->text().isEmpty(); });
     }
     std::sort(found.begin(), found.end());
     if (!found.empty()) {
-        std::printf("announcement to chip known: median %.2f s, least %.2f s, most %.2f s (%d)\n",
+        std::printf("announcement to chip shown: median %.2f s, least %.2f s, most %.2f s (%d)\n",
                     found[found.size() / 2], found.front(), found.back(), rounds);
     }
-    window.request_stop();
-    changed.notify_all();
-    window.join();
     std::filesystem::remove_all(dir);
     return 0;
 }
