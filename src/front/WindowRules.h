@@ -15,8 +15,8 @@
 //  3. Hand the window's events to it: Timer1's tick -> Tick(), btnSend ->
 //     SendClicked(), BtnRead -> ReadClicked(), a click on a size item ->
 //     MemSizeClicked(), Escape -> EscapePressed() (Escape never closes the
-//     window), F5 -> SearchNow(), the close button (or the system's close) -> CloseAsked(),
-//     which says whether the window may close now.
+//     window), F5 -> SearchNow(), the close button (or the system's close)
+//     -> CloseAsked(), which says whether the window may close now.
 //     A file dropped on the window -> FileDropped(). A logoff or shutdown of
 //     the session that the system enforces itself -> SessionEnding().
 //  4. main: take the system's stop requests (platform::TStopRequests) before
