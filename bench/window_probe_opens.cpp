@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "Application.h"
+#include "LoopUntil.h"
 #include "UMain.h"
 #include "VirtualProgrammer.h"
 
@@ -88,16 +89,7 @@ private:
     std::jthread FThread;
 };
 
-// Runs the GUI thread's event loop until `done` holds (looked at every 5 ms).
-void LoopUntil(const std::function<bool()>& done) {
-    QEventLoop loop;
-    QTimer check;
-    QObject::connect(&check, &QTimer::timeout, [&] {
-        if (done()) loop.quit();
-    });
-    check.start(5);
-    if (!done()) loop.exec();
-}
+using bench::LoopUntil;
 
 }  // namespace
 
