@@ -118,6 +118,14 @@ void TWindowRules::Tick() {
     });
 }
 
+void TWindowRules::SearchNow() {
+    Guarded([this] {
+        if (FClosing || !Live()) return;
+        FRunner->SearchNow();
+        Tick();
+    });
+}
+
 void TWindowRules::PollEnded(TChipKind kind) {
     FPolling = false;
     EndWork();
