@@ -4,11 +4,10 @@
 #include <string_view>
 #include <utility>
 
-#include "TextFile.h"
-
 #include "FileReplace.h"
 #include "ProgrammerLink.h"
 #include "Protocol.h"
+#include "TextFile.h"
 
 // The workflows: Send (program), Read, and the checks built from the same
 // device operations (verify against a file, erase alone, blank check).
@@ -81,7 +80,8 @@ void TProgrammerLink::TakeSourceImage(const THexFile& image, std::size_t fileLen
     const std::size_t chipSize = fitted.MemSize();
     // Every byte of a raw binary file is data, 0xFF too; a HEX file's data
     // end at its last byte that is not 0xFF.
-    const std::size_t length = std::max(fileLength, static_cast<std::size_t>(LastDataIndex(image) + 1));
+    const std::size_t length =
+        std::max(fileLength, static_cast<std::size_t>(LastDataIndex(image) + 1));
     if (length > chipSize) {
         // The image's own words first (scripts match them), then the figures.
         std::size_t target = chipSize;
@@ -93,8 +93,8 @@ void TProgrammerLink::TakeSourceImage(const THexFile& image, std::size_t fileLen
         if (fileLength > 0) {
             std::snprintf(figures, sizeof figures, "the file is %zu bytes long", length);
         } else {
-            std::snprintf(figures, sizeof figures, "the file's data reach %zu bytes (address 0x%04zX)",
-                          length, length - 1);
+            std::snprintf(figures, sizeof figures,
+                          "the file's data reach %zu bytes (address 0x%04zX)", length, length - 1);
         }
         text += figures;
         text += ", the chip holds " + std::to_string(chipSize);

@@ -62,9 +62,15 @@ public:
     }
     void CloseMessageBox() override { ++BoxesClosed; }
     void ShowError(const std::string& message) override { Errors.push_back(message); }
-    // As a toolkit's close: the window goes only when the rules agree.
+    void SetSessionEndBlock(const std::string& reason) override { BlockReason = reason; }
+    // As a toolkit's close: the window goes only when the rules agree. Posted
+    // (as Win32 posts it), it only counts until the test runs it.
     void CloseWindow() override {
-        if (Rules != nullptr && Rules->CloseAsked()) Closed = true;
+        if (PostClose) {
+            ++ClosesPosted;
+        } else if (Rules != nullptr && Rules->CloseAsked()) {
+            Closed = true;
+        }
     }
 
     TWindowRules* Rules = nullptr;
@@ -96,6 +102,9 @@ public:
     int BoxesClosed = 0;
     std::vector<std::string> Errors;
     bool Closed = false;
+    bool PostClose = false;
+    int ClosesPosted = 0;
+    std::string BlockReason;
 };
 
 // The test's thread is the GUI thread: a wake is noted, and ServeUntil

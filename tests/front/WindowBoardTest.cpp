@@ -3,6 +3,7 @@
 // and a message box blocks the worker, never the GUI thread, nor a shut-down.
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <thread>
 
 #include "FrontTestSupport.h"
@@ -217,30 +218,45 @@ TEST_F(WindowBoardTest, AStopClosesTheLinksMessageBox) {
 }
 
 // A close during a Send stops it and keeps the window until the board's pass
-// is finished; the window then closes by itself. Closed twice, the window goes
-// at once and the work is abandoned. Either way the shut-down leaves the board
-// at its prompt: another window finds the chip.
-class WindowCloseTest : public WindowBoardTest, public ::testing::WithParamInterface<bool> {};
+// is finished; the window then closes by itself. The user's close or Ctrl+C
+// asked again closes at once and abandons the work; the system's requests
+// (SIGTERM, SIGHUP, a logoff) never do. A logoff asked for first is refused
+// and stops the Send as a close does. Either way the shut-down leaves the
+// board at its prompt: another window finds the chip.
+struct TSecondRequest {
+    const char* Name;
+    std::function<void(TWindowRules&)> Ask;
+    bool Abandons;
+    int Status;
+};
+
+void PrintTo(const TSecondRequest& request, std::ostream* out) {
+    *out << request.Name;
+}
+
+class WindowCloseTest : public WindowBoardTest,
+                        public ::testing::WithParamInterface<TSecondRequest> {};
 
 TEST_P(WindowCloseTest, ACloseDuringASendWaitsForTheBoard) {
-    const bool twice = GetParam();
+    const TSecondRequest& second = GetParam();
     HoldAtWritePosition(200);
     Rules->SendClicked();
     ASSERT_TRUE(ServeUntil([this] { return Reached.load(); }));
-    EXPECT_FALSE(Rules->CloseAsked());
+    EXPECT_EQ(Controls.BlockReason, kSessionEndBlock);
+    if (second.Ask) {
+        EXPECT_FALSE(Rules->CloseAsked());
+    } else {
+        EXPECT_FALSE(Rules->SessionEndAsked(143));
+    }
     EXPECT_EQ(Controls.Status, kStopping);
     EXPECT_FALSE(Controls.Closed);
-    if (twice) {
-        EXPECT_TRUE(Rules->CloseAsked());
-        EXPECT_TRUE(Rules->WorkAbandoned());
-    } else {
-        // A logoff meanwhile keeps waiting for the pass (the system gives a
-        // few seconds) and sets the exit status.
-        Rules->SessionEnding(143);
+    if (second.Ask) second.Ask(*Rules);
+    EXPECT_EQ(Rules->WorkAbandoned(), second.Abandons);
+    EXPECT_EQ(Rules->ExitStatus(), second.Status);
+    if (!second.Abandons) {
         ASSERT_TRUE(ServeUntil([this] { return Controls.Closed; }));
         EXPECT_EQ(Controls.Status, "Stopped!");
-        EXPECT_FALSE(Rules->WorkAbandoned());
-        EXPECT_EQ(Rules->ExitStatus(), 143);
+        EXPECT_EQ(Controls.BlockReason, "");
     }
     EXPECT_FALSE(Controls.Timer);
     Rules->Runner().SetWatch({});
@@ -254,7 +270,30 @@ TEST_P(WindowCloseTest, ACloseDuringASendWaitsForTheBoard) {
     EXPECT_TRUE(TickUntilLabel("89C51"));
 }
 
-INSTANTIATE_TEST_SUITE_P(OnceOrTwice, WindowCloseTest, ::testing::Bool());
+INSTANTIATE_TEST_SUITE_P(
+    Requests, WindowCloseTest,
+    ::testing::Values(
+        TSecondRequest{"close", [](TWindowRules& r) { r.CloseAsked(); }, true, 0},
+        TSecondRequest{"ctrl_c", [](TWindowRules& r) { r.RequestClose(130); }, true, 130},
+        TSecondRequest{"sigterm", [](TWindowRules& r) { r.RequestClose(143); }, false, 143},
+        TSecondRequest{"sighup", [](TWindowRules& r) { r.RequestClose(129); }, false, 129},
+        TSecondRequest{"logoff", [](TWindowRules& r) { r.SessionEnding(143); }, false, 143},
+        TSecondRequest{"logoff_asked_first", nullptr, false, 143}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// Win32 closes by a message posted behind the poll's end: the close request
+// stops new work at once, so the click held during the poll opens no dialog.
+TEST_F(WindowBoardTest, AClickHeldDuringAPollIsDroppedByARequestToClose) {
+    Controls.PostClose = true;
+    Rules->Tick();
+    Rules->SendClicked();
+    Rules->Runner().Call([](TProgrammerLink&) {});
+    Rules->RequestClose(143);
+    Rules->RequestClose(129);  // the close is on its way already
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_TRUE(Controls.Asked.empty());
+    EXPECT_EQ(Controls.ClosesPosted, 1);
+}
 
 // A message box the link asks for waits on the GUI thread while the worker
 // waits for it; a shut-down while it is open (the window destroyed from the

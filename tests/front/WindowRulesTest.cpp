@@ -206,6 +206,17 @@ TEST_F(WindowRulesTest, AnExceptionOfAClickGoesToTheErrorBox) {
     EXPECT_TRUE(Controls.Timer);
 }
 
+// An exception of a command on the worker (here the size choice's) goes to
+// the error box, and the worker goes on serving.
+TEST_F(WindowRulesTest, AnExceptionOnTheWorkerGoesToTheErrorBox) {
+    TLinkRunner::TWatch watch;
+    watch.MemSize = [](int) { throw std::runtime_error("Out of memory"); };
+    Rules->Runner().SetWatch(std::move(watch));
+    ShowKind(ck89C2051);
+    Tick();
+    EXPECT_EQ(Controls.Errors, std::vector<std::string>{"Out of memory"});
+}
+
 // Idle, the window closes at once, and no poll starts afterwards. A system's
 // request closes it the same way, from any thread, and sets the exit status.
 TEST_F(WindowRulesTest, ACloseWhileIdleClosesAtOnce) {
