@@ -376,7 +376,7 @@ void TFrmMain::SessionEnds() {
     // stands for (as a console's logoff event, 143) is waited for here,
     // within the few seconds the system gives: long enough to finish the
     // board's pass if it is nearly done.
-    FRules->SessionEnding(128 + 15);
+    FRules->RequestClose(128 + 15);
     const ULONGLONG end = GetTickCount64() + 4000;
     MSG message{};
     while (IsWindow(FWindow) && GetTickCount64() < end) {

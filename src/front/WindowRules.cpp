@@ -250,7 +250,7 @@ bool TWindowRules::CloseAsked() {
         StopWork();
         std::fprintf(stderr,
                      "corvane: Stopping... the programmer's pass is finished first (a second close "
-                     "or signal ends at once)\n");
+                     "or Ctrl+C ends at once)\n");
         return false;
     }
     if (FWorking) {
@@ -279,12 +279,6 @@ void TWindowRules::RequestClose(int exitStatus) {
 
 void TWindowRules::RequestCloseFromAnyThread(int exitStatus) {
     FQueue.Post([this, exitStatus] { RequestClose(exitStatus); });
-}
-
-void TWindowRules::SessionEnding(int exitStatus) {
-    // Closed once already: the pass is being finished, and the window
-    // closes when it is; the system's own limit ends it otherwise.
-    RequestClose(exitStatus);
 }
 
 bool TWindowRules::SessionEndAsked(int exitStatus) {

@@ -20,7 +20,7 @@
 //     A file dropped on the window -> FileDropped(). The system asking
 //     whether the session may end -> SessionEndAsked(); a logoff or
 //     shutdown of the session that the system enforces itself ->
-//     SessionEnding(). An exception that escapes a toolkit's own handler ->
+//     RequestClose(143). An exception that escapes a toolkit's own handler ->
 //     ShowError().
 //  4. main: take the system's stop requests (platform::TStopRequests) before
 //     any thread starts, hand them to TakeStopRequests(), run the event
@@ -90,8 +90,6 @@ public:
     void RequestClose(int exitStatus);
     // The same from any thread (the stop requests' own): posted to the GUI thread.
     void RequestCloseFromAnyThread(int exitStatus);
-    // The session ends (a logoff): as RequestClose of the system's.
-    void SessionEnding(int exitStatus);
     // The system asks whether the session may end: not while a Send or Read
     // runs (the toolkit refuses, showing kSessionEndBlock); that work then
     // stops as on a first close, and the window closes with `exitStatus` once

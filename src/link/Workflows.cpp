@@ -91,13 +91,13 @@ void TProgrammerLink::TakeSourceImage(const THexFile& image, std::size_t fileLen
                       chipSize);
         std::string text = figures;
         if (fileLength > 0) {
-            std::snprintf(figures, sizeof figures, "the file is %zu bytes long", length);
+            std::snprintf(figures, sizeof figures, "the file has %zu bytes", length);
         } else {
-            std::snprintf(figures, sizeof figures,
-                          "the file's data reach %zu bytes (address 0x%04zX)", length, length - 1);
+            std::snprintf(figures, sizeof figures, "the file's data reach %zu bytes (to 0x%04zX)",
+                          length, length - 1);
         }
         text += figures;
-        text += ", the chip holds " + std::to_string(chipSize);
+        text += ", the chip " + std::to_string(chipSize);
         if (FChipKind == ck89C2051 && chipSize < 4096 && length <= 4096) {
             text += "; a 4051 holds 4096: choose " + FSizeChoiceName;
         }

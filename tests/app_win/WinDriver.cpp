@@ -17,7 +17,6 @@
 //   press:KEY           a key typed as the keyboard types it (SendInput, to
 //                       the window in the foreground): enter, tab, escape
 //   focus:NAME          give a control the keyboard, as Tab would
-//   focus-shown         wait until the control with the keyboard is one that shows
 //   first-state         the window as it starts: captions, places (96 dots
 //                       per inch), Send and Read disabled, no size choice
 //   drop:PATH           drop the file on the window, as Explorer drops it
@@ -427,13 +426,6 @@ void Run(const std::wstring& step) {
         WaitFor(step, [&] {
             GetGUIThreadInfo(GetWindowThreadProcessId(gWindow, nullptr), &info);
             return info.hwndFocus == control;
-        });
-    } else if (step == L"focus-shown") {
-        GUITHREADINFO info{};
-        info.cbSize = sizeof info;
-        WaitFor(step, [&] {
-            GetGUIThreadInfo(GetWindowThreadProcessId(gWindow, nullptr), &info);
-            return info.hwndFocus != nullptr && IsWindowVisible(info.hwndFocus);
         });
     } else if (step == L"first-state") {
         FirstState(step);

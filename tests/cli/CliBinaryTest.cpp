@@ -83,20 +83,18 @@ TEST_F(CliBinaryTest, ABinaryFileLongerThanTheChipOrEmptyIsRefusedBeforeTheErase
          sim::ChipFromCode("51"),
          {},
          4097,
-         "Exceed Memory Size[Target:1000 Size:1000]: the file is 4097 bytes long, the chip holds "
-         "4096"},
+         "Exceed Memory Size[Target:1000 Size:1000]: the file has 4097 bytes, the chip 4096"},
         {"more than any chip",
          sim::ChipFromCode("51"),
          {},
          70000,
-         "Exceed Memory Size[Target:1000 Size:1000]: the file is 70000 bytes long, the chip holds "
-         "4096"},
+         "Exceed Memory Size[Target:1000 Size:1000]: the file has 70000 bytes, the chip 4096"},
         {"a 2051 at 2K, a 4K file",
          sim::Chip2051(4096),
          {},
          4096,
-         "Exceed Memory Size[Target:800 Size:800]: the file is 4096 bytes long, the chip holds "
-         "2048; a 4051 holds 4096: choose --size 4K"},
+         "Exceed Memory Size[Target:800 Size:800]: the file has 4096 bytes, the chip 2048; a 4051 "
+         "holds 4096: choose --size 4K"},
         {"a 2051 at 4K, a 4K file", sim::Chip2051(4096), {"--size", "4K"}, 4096, ""},
         {"empty", sim::ChipFromCode("51"), {}, 0, "No data to program!"},
     };

@@ -3,8 +3,8 @@
 // and a message box blocks the worker, never the GUI thread, nor a shut-down.
 #include <algorithm>
 #include <atomic>
-#include <functional>
 #include <thread>
+#include <tuple>
 
 #include "FrontTestSupport.h"
 #include "LinkTestSupport.h"
@@ -126,18 +126,27 @@ TEST_F(WindowBoardTest, AClickOrADropDuringAPollRunsAfterIt) {
     EXPECT_EQ(Controls.Asked.size(), 1u);  // the click's open dialog, none for the drop
 }
 
-// A click held during a poll is dropped when the window closes meanwhile: no
-// dialog opens after a close.
-TEST_F(WindowBoardTest, AClickHeldDuringAPollIsDroppedByAClose) {
+// A click held during a poll is dropped when the window closes meanwhile, or
+// is asked to (Win32 posts the close behind the poll's end): no dialog opens.
+class HeldClickTest : public WindowBoardTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(HeldClickTest, AClickHeldDuringAPollIsDroppedByAClose) {
+    Controls.PostClose = GetParam();
     Rules->Tick();
     Rules->SendClicked();
     // The poll has found the chip, and its end waits for the GUI thread.
     Rules->Runner().Call([](TProgrammerLink&) {});
-    EXPECT_TRUE(Rules->CloseAsked());
-    Rules->WindowGone();
+    if (GetParam()) {
+        Rules->RequestClose(143);
+    } else {
+        EXPECT_TRUE(Rules->CloseAsked());
+        Rules->WindowGone();
+    }
     ASSERT_TRUE(WaitIdle());
     EXPECT_TRUE(Controls.Asked.empty());
 }
+
+INSTANTIATE_TEST_SUITE_P(Posted, HeldClickTest, ::testing::Bool());
 
 // A file dropped while the chip is shown and nothing runs is sent with the
 // options ticked then, and the dialogs open in its folder next; a drop while
@@ -217,43 +226,26 @@ TEST_F(WindowBoardTest, AStopClosesTheLinksMessageBox) {
     EXPECT_FALSE(Rules->WorkAbandoned());
 }
 
-// A close during a Send stops it and keeps the window until the board's pass
-// is finished; the window then closes by itself. The user's close or Ctrl+C
-// asked again closes at once and abandons the work; the system's requests
-// (SIGTERM, SIGHUP, a logoff) never do. A logoff asked for first is refused
-// and stops the Send as a close does. Either way the shut-down leaves the
-// board at its prompt: another window finds the chip.
-struct TSecondRequest {
-    const char* Name;
-    std::function<void(TWindowRules&)> Ask;
-    bool Abandons;
-    int Status;
-};
-
-void PrintTo(const TSecondRequest& request, std::ostream* out) {
-    *out << request.Name;
-}
-
+// A close (or a logoff, refused) during a Send stops it and keeps the window
+// until the board's pass is finished, then closes it. A second close or Ctrl+C
+// (0, 130) abandons the work at once; SIGTERM or SIGHUP (143, 129) never do.
+// The shut-down leaves the board at its prompt: another window finds the chip.
 class WindowCloseTest : public WindowBoardTest,
-                        public ::testing::WithParamInterface<TSecondRequest> {};
+                        public ::testing::WithParamInterface<std::tuple<int, bool, bool>> {};
 
 TEST_P(WindowCloseTest, ACloseDuringASendWaitsForTheBoard) {
-    const TSecondRequest& second = GetParam();
+    const auto [request, logoffFirst, abandons] = GetParam();
     HoldAtWritePosition(200);
     Rules->SendClicked();
     ASSERT_TRUE(ServeUntil([this] { return Reached.load(); }));
     EXPECT_EQ(Controls.BlockReason, kSessionEndBlock);
-    if (second.Ask) {
-        EXPECT_FALSE(Rules->CloseAsked());
-    } else {
-        EXPECT_FALSE(Rules->SessionEndAsked(143));
-    }
+    EXPECT_FALSE(logoffFirst ? Rules->SessionEndAsked(143) : Rules->CloseAsked());
     EXPECT_EQ(Controls.Status, kStopping);
     EXPECT_FALSE(Controls.Closed);
-    if (second.Ask) second.Ask(*Rules);
-    EXPECT_EQ(Rules->WorkAbandoned(), second.Abandons);
-    EXPECT_EQ(Rules->ExitStatus(), second.Status);
-    if (!second.Abandons) {
+    request == 0 ? void(Rules->CloseAsked()) : Rules->RequestClose(request);
+    EXPECT_EQ(Rules->WorkAbandoned(), abandons);
+    EXPECT_EQ(Rules->ExitStatus(), request);
+    if (!abandons) {
         ASSERT_TRUE(ServeUntil([this] { return Controls.Closed; }));
         EXPECT_EQ(Controls.Status, "Stopped!");
         EXPECT_EQ(Controls.BlockReason, "");
@@ -270,30 +262,11 @@ TEST_P(WindowCloseTest, ACloseDuringASendWaitsForTheBoard) {
     EXPECT_TRUE(TickUntilLabel("89C51"));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Requests, WindowCloseTest,
-    ::testing::Values(
-        TSecondRequest{"close", [](TWindowRules& r) { r.CloseAsked(); }, true, 0},
-        TSecondRequest{"ctrl_c", [](TWindowRules& r) { r.RequestClose(130); }, true, 130},
-        TSecondRequest{"sigterm", [](TWindowRules& r) { r.RequestClose(143); }, false, 143},
-        TSecondRequest{"sighup", [](TWindowRules& r) { r.RequestClose(129); }, false, 129},
-        TSecondRequest{"logoff", [](TWindowRules& r) { r.SessionEnding(143); }, false, 143},
-        TSecondRequest{"logoff_asked_first", nullptr, false, 143}),
-    [](const auto& info) { return std::string(info.param.Name); });
-
-// Win32 closes by a message posted behind the poll's end: the close request
-// stops new work at once, so the click held during the poll opens no dialog.
-TEST_F(WindowBoardTest, AClickHeldDuringAPollIsDroppedByARequestToClose) {
-    Controls.PostClose = true;
-    Rules->Tick();
-    Rules->SendClicked();
-    Rules->Runner().Call([](TProgrammerLink&) {});
-    Rules->RequestClose(143);
-    Rules->RequestClose(129);  // the close is on its way already
-    ASSERT_TRUE(WaitIdle());
-    EXPECT_TRUE(Controls.Asked.empty());
-    EXPECT_EQ(Controls.ClosesPosted, 1);
-}
+INSTANTIATE_TEST_SUITE_P(Requests, WindowCloseTest,
+                         ::testing::Values(std::tuple(0, false, true), std::tuple(130, false, true),
+                                           std::tuple(143, false, false),
+                                           std::tuple(129, false, false),
+                                           std::tuple(143, true, false)));
 
 // A message box the link asks for waits on the GUI thread while the worker
 // waits for it; a shut-down while it is open (the window destroyed from the

@@ -206,12 +206,9 @@ TEST_F(WindowRulesTest, AnExceptionOfAClickGoesToTheErrorBox) {
     EXPECT_TRUE(Controls.Timer);
 }
 
-// An exception of a command on the worker (here the size choice's) goes to
-// the error box, and the worker goes on serving.
+// An exception of a command on the worker goes to the error box; it goes on.
 TEST_F(WindowRulesTest, AnExceptionOnTheWorkerGoesToTheErrorBox) {
-    TLinkRunner::TWatch watch;
-    watch.MemSize = [](int) { throw std::runtime_error("Out of memory"); };
-    Rules->Runner().SetWatch(std::move(watch));
+    Rules->Runner().SetWatch({{}, {}, [](int) { throw std::runtime_error("Out of memory"); }});
     ShowKind(ck89C2051);
     Tick();
     EXPECT_EQ(Controls.Errors, std::vector<std::string>{"Out of memory"});
