@@ -63,8 +63,7 @@ public:
     void CloseMessageBox() override { ++BoxesClosed; }
     void ShowError(const std::string& message) override { Errors.push_back(message); }
     void SetSessionEndBlock(const std::string& reason) override { BlockReason = reason; }
-    // As a toolkit's close: the window goes only when the rules agree; a
-    // posted one (Win32's) never comes here.
+    // As a toolkit's close: the window goes only when the rules agree (posted, as Win32's: never).
     void CloseWindow() override {
         if (!PostClose && Rules != nullptr && Rules->CloseAsked()) Closed = true;
     }

@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <atomic>
 #include <thread>
-#include <tuple>
 
 #include "FrontTestSupport.h"
 #include "LinkTestSupport.h"
@@ -136,12 +135,8 @@ TEST_P(HeldClickTest, AClickHeldDuringAPollIsDroppedByAClose) {
     Rules->SendClicked();
     // The poll has found the chip, and its end waits for the GUI thread.
     Rules->Runner().Call([](TProgrammerLink&) {});
-    if (GetParam()) {
-        Rules->RequestClose(143);
-    } else {
-        EXPECT_TRUE(Rules->CloseAsked());
-        Rules->WindowGone();
-    }
+    EXPECT_TRUE(GetParam() || Rules->CloseAsked());
+    GetParam() ? Rules->RequestClose(143) : Rules->WindowGone();
     ASSERT_TRUE(WaitIdle());
     EXPECT_TRUE(Controls.Asked.empty());
 }
@@ -230,8 +225,8 @@ TEST_F(WindowBoardTest, AStopClosesTheLinksMessageBox) {
 // until the board's pass is finished, then closes it. A second close or Ctrl+C
 // (0, 130) abandons the work at once; SIGTERM or SIGHUP (143, 129) never do.
 // The shut-down leaves the board at its prompt: another window finds the chip.
-class WindowCloseTest : public WindowBoardTest,
-                        public ::testing::WithParamInterface<std::tuple<int, bool, bool>> {};
+using TRow = std::tuple<int, bool, bool>;
+class WindowCloseTest : public WindowBoardTest, public ::testing::WithParamInterface<TRow> {};
 
 TEST_P(WindowCloseTest, ACloseDuringASendWaitsForTheBoard) {
     const auto [request, logoffFirst, abandons] = GetParam();
@@ -263,10 +258,9 @@ TEST_P(WindowCloseTest, ACloseDuringASendWaitsForTheBoard) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Requests, WindowCloseTest,
-                         ::testing::Values(std::tuple(0, false, true), std::tuple(130, false, true),
-                                           std::tuple(143, false, false),
-                                           std::tuple(129, false, false),
-                                           std::tuple(143, true, false)));
+                         ::testing::Values(TRow{0, false, true}, TRow{130, false, true},
+                                           TRow{143, false, false}, TRow{129, false, false},
+                                           TRow{143, true, false}));
 
 // A message box the link asks for waits on the GUI thread while the worker
 // waits for it; a shut-down while it is open (the window destroyed from the
