@@ -26,6 +26,9 @@ enum class TCommand { None, Detect, Program, Read, Verify, Erase, BlankCheck, Po
 // standard output (read).
 inline constexpr const char* kStdStream = "-";
 
+// The option that gives a 2051/4051 its 4 KB (a file too long for 2 KB says it).
+inline constexpr const char* kSizeChoiceName = "--size 4K";
+
 // The station's log when --log names none, in the current folder.
 inline constexpr const char* kDefaultLog = "corvane-station.csv";
 

@@ -183,6 +183,7 @@ private:
         // From the first port on, a stop leaves the board at its prompt.
         stop_signals::FinishPassOnStop();
         FLink = std::make_unique<TProgrammerLink>(FView);
+        FLink->SetSizeChoiceName(kSizeChoiceName);
         if (FTrace) FLink->SetLineTrace(FTrace);
         // A port the user named is greeted even when busy or excluded.
         if (map) {

@@ -300,6 +300,7 @@ private:
         SetBoardOptions(view, BoardOptionsOf(FOptions), kind);
         bool portErrorShown = false;
         TProgrammerLink link(view, std::move(board.Found.ComPort));
+        link.SetSizeChoiceName(kSizeChoiceName);
         link.SetLineTrace(trace);
         if (trace) {
             trace->Note(board.Row.Chip + " on " + board.Row.Port + ", found by the search in " +
