@@ -188,6 +188,15 @@ std::optional<std::uint64_t> TSerialSeries::Take() {
     return number;
 }
 
+std::optional<std::uint64_t> TSerialSeries::Next() const {
+    std::lock_guard lock(FMutex);
+    if (!FGivenBack.empty()) return *FGivenBack.begin();
+    std::uint64_t next = FNext;
+    while (next <= FFormat.Max() && !Free(next)) ++next;
+    if (next > FFormat.Max()) return std::nullopt;
+    return next;
+}
+
 void TSerialSeries::Used(std::uint64_t number) {
     std::lock_guard lock(FMutex);
     FOut.erase(number);

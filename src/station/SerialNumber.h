@@ -62,6 +62,8 @@ public:
     // std::runtime_error when the state file cannot be written (the number
     // is then not handed out).
     std::optional<std::uint64_t> Take();
+    // The number the next Take() would give (nothing: used up).
+    std::optional<std::uint64_t> Next() const;
     // The chip that got `number` has had bytes written: it keeps it.
     void Used(std::uint64_t number);
     // No byte of the chip that got `number` was written: the next chip gets
@@ -78,7 +80,7 @@ private:
     // Whether `number` may go into a chip.
     bool Free(std::uint64_t number) const;
 
-    std::mutex FMutex;
+    mutable std::mutex FMutex;
     std::string FStateFile;
     TSerialFormat FFormat;
     std::set<std::uint64_t> FLogged;

@@ -83,7 +83,8 @@ class TStation::TImpl {
 public:
     TImpl(TStationOptions options, IStationHost& host)
         : FOptions(std::move(options)),
-          FHost(host),
+          FKeeper(host),
+          FHost(FKeeper),
           FChecksum("0x" + Hex(BoardChecksum(*FOptions.Image), 4)) {}
 
     ~TImpl() {
@@ -165,6 +166,14 @@ public:
         FWake.notify_all();
     }
 
+    void Go(std::size_t board) {
+        std::lock_guard lock(FMutex);
+        ++FGoes[board];
+        FWake.notify_all();
+    }
+
+    TStationSnapshot Snapshot() { return FKeeper.Take(); }
+
     void InputEnded() {
         std::lock_guard lock(FMutex);
         FInputEnded = true;
@@ -173,7 +182,8 @@ public:
 
     TStationTotals Totals() {
         std::lock_guard lock(FMutex);
-        return {FGood, FFailed, std::chrono::duration<double>(Clock::now() - FStart).count()};
+        return {FGood, FFailed, std::chrono::duration<double>(Clock::now() - FStart).count(),
+                FSeries ? FSeries->Next() : std::nullopt};
     }
 
     const std::string& Checksum() const { return FChecksum; }
@@ -334,14 +344,16 @@ private:
     TWait WaitForEnter(TProgrammerLink& link, std::size_t line) {
         std::unique_lock lock(FMutex);
         const std::uint64_t since = FEnters;
+        const std::uint64_t goSince = FGoes[line];
+        const auto go = [&] { return FEnters != since || FGoes[line] != goSince; };
         lock.unlock();
         FHost.BoardState(line, TBoardState::WaitingForEnter, "");
         auto answered = Clock::now();
         lock.lock();
         for (;;) {
             const bool woken = FWake.wait_until(lock, FEnd.get_token(), Clock::now() + kEnterLook,
-                                                [&] { return FEnters != since || FInputEnded; });
-            if (FEnters != since) return TWait::Seated;
+                                                [&] { return go() || FInputEnded; });
+            if (go()) return TWait::Seated;
             if (Ending()) return TWait::Ended;
             if (woken) break;  // the input has ended
             lock.unlock();
@@ -448,6 +460,7 @@ private:
         if (kind == ck89C2051) link.ApplyMemSizeChoice();
         SetBoardOptions(view, FOptions.Board, kind);
         FHost.SetChip(line, ChipLabel(kind));
+        FHost.ChipStarted(line);
 
         TStationRow row;
         row.Port = link.ComPort().Port();
@@ -459,6 +472,7 @@ private:
             // No number is taken: the chip is not touched.
             row.Time = std::chrono::system_clock::now();
             row.Checksum = FChecksum;
+            row.Outcome = TChipOutcome::Failed;
             Log(line, row, std::nullopt, false);
             Ended(true, false);
             FHost.ChipDone(line, row);
@@ -522,6 +536,9 @@ private:
         row.SerialUsed = serial && writing;
         const bool stopped = end.Ended && end.Kind == TOutcomeKind::Stopped;
         const bool passed = end.Status == esComplete;
+        row.Outcome = stopped  ? TChipOutcome::Stopped
+                      : passed ? TChipOutcome::Good
+                               : TChipOutcome::Failed;
         Log(line, row, serial, writing);
         // A chip stopped before anything was written counts neither way.
         Ended(!stopped, passed);
@@ -613,6 +630,7 @@ private:
     }
 
     const TStationOptions FOptions;
+    TSnapshotKeeper FKeeper;  // keeps the snapshot, and passes every report on
     IStationHost& FHost;
     const std::string FChecksum;
     std::string FSerialAt;
@@ -626,6 +644,7 @@ private:
     std::set<std::uint64_t> FUsed;  // the serial numbers in chips
     std::condition_variable_any FWake;
     std::uint64_t FEnters = 0;
+    std::map<std::size_t, std::uint64_t> FGoes;  // each board's
     bool FInputEnded = false;
     int FGood = 0;
     int FFailed = 0;
@@ -654,6 +673,14 @@ int TStation::Run(std::stop_token stop) {
 
 void TStation::EnterPressed() {
     FImpl->EnterPressed();
+}
+
+void TStation::Go(std::size_t board) {
+    FImpl->Go(board);
+}
+
+TStationSnapshot TStation::Snapshot() {
+    return FImpl->Snapshot();
 }
 
 void TStation::InputEnded() {

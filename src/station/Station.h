@@ -10,7 +10,9 @@
 #include "BoardRun.h"
 #include "BoardView.h"
 #include "SerialNumber.h"
+#include "StationHost.h"
 #include "StationLog.h"
+#include "StationSnapshot.h"
 #include "UHexFile.h"
 
 // A production station: every programmer that answers is worked on by a
@@ -41,53 +43,6 @@ struct TStationOptions {
     bool ScreenPorts = true;
 };
 
-struct TStationTotals {
-    int Good = 0;
-    int Failed = 0;
-    double Seconds = 0;  // since the start
-};
-
-// What a board of the station is doing, for its line.
-enum class TBoardState {
-    WaitingForChip,
-    WaitingForEnter,   // a 2051/4051 board, which cannot tell an empty socket
-    RemoveChip,        // after a chip: its result is given (or that a chip found
-                       // seated already holds the file)
-    RemoveChipToGoOn,  // a board taken on again found a chip it may have programmed
-    WaitingForPlace,   // --chips: every chip left is under way on other boards
-    Gone,              // let go: no answer, or its port failed; looked for again
-    InputEnded,        // no Enter can come any more
-};
-
-// The words of a board's state, the same in every host. `result` is the last
-// chip's (see IStationHost::BoardState); `withResult`: put it in front where
-// the state has one, for a host whose line keeps it in view.
-std::string BoardStateText(TBoardState state, const std::string& result, bool withResult);
-
-class IStationHost : public IBoardReport {
-public:
-    // A board the station took on, as found; the number of its line for the
-    // calls of IBoardReport. A port taken on again keeps its line.
-    virtual std::size_t AddBoard(const std::string& port, const std::string& chip) = 0;
-    virtual void SetChip(std::size_t board, const std::string& chip) = 0;
-    // `result`: the last chip's result with RemoveChip and Gone (or what a
-    // chip found seated holds), else empty.
-    virtual void BoardState(std::size_t board, TBoardState state, const std::string& result) = 0;
-    // A chip's row (row.Logged: it is in the log; when not, the station ends
-    // and Message said why); a failed chip is also told to ChipFailed.
-    virtual void ChipDone(std::size_t board, const TStationRow& row) = 0;
-    virtual void ChipFailed(std::size_t board) = 0;
-    virtual void Totals(const TStationTotals& totals) = 0;
-    // No programmer has answered yet.
-    virtual void WaitingForProgrammer() = 0;
-    // Something the user must know of the station as a whole: a start refused
-    // (`error`), a notice such as a series that goes on after the log's numbers.
-    virtual void Notice(const std::string& text, bool error) = 0;
-    // The status that a chip stopped before its write pass gets in the log
-    // (the host's: a signal's own, for instance).
-    virtual int StopStatus() const { return esFailedStep; }
-};
-
 class TStation {
 public:
     TStation(TStationOptions options, IStationHost& host);
@@ -110,10 +65,16 @@ public:
 
     // Enter: starts the boards that wait for it at this moment, no other.
     void EnterPressed();
-    // No Enter comes any more: the boards that need one end.
+    // Go for one board (a window's button on its tile): starts that board's
+    // next chip when it waits for it at this moment.
+    void Go(std::size_t board);
+    // No Enter (or Go) comes any more: the boards that need one are held.
     void InputEnded();
 
     TStationTotals Totals() const;
+    // Every board and the totals as they are now; the host's next wake
+    // (IStationHost::Changed) comes with the next change.
+    TStationSnapshot Snapshot();
     // The file's checksum as the board's checksum command gives it, "0x1E05".
     std::string Checksum() const;
 

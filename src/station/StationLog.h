@@ -16,6 +16,10 @@
 // address) written with 0x in front, so that none becomes a number.
 namespace corvane::station {
 
+// How a chip's work ended: passed, failed, or stopped before anything was
+// written (such a chip counts neither way).
+enum class TChipOutcome { None, Good, Failed, Stopped };
+
 struct TStationRow {
     std::chrono::system_clock::time_point Time;  // when the chip's programming began
     std::string Port;
@@ -30,7 +34,9 @@ struct TStationRow {
     std::string Result;       // "Complete!" or the failure
     int Status = 0;           // the exit status that chip alone would give
     double Seconds = 0;
-    bool Logged = false;  // the row is in the log (not a cell of it)
+    // Not cells of the log:
+    bool Logged = false;  // the row is in the log
+    TChipOutcome Outcome = TChipOutcome::None;
 };
 
 // A field as CSV writes it: a text that a spreadsheet would take for a

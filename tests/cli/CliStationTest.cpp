@@ -470,6 +470,61 @@ TEST_F(CliStationTest, AnEnterPressedAsTheRequestShowsStartsTheChip) {
 // A chip that a station finished and that stayed in its socket across a
 // restart is not programmed again: its line says which number it holds. A
 // number's place beyond the chip seated fails the chip and uses no number.
+// A window's host: one wake until it takes the snapshot, Go for one board,
+// and the snapshot tells the chip's end and number.
+TEST_F(CliStationTest, AWindowHostDrawsFromTheSnapshotAndGoesOneBoard) {
+    struct WindowHost : station::IStationHost {
+        std::atomic<int> Wakes = 0;
+        void Step(std::size_t, const std::string&) override {}
+        void Progress(std::size_t, int, int, double) override {}
+        void PassEnded(std::size_t, int, int, double) override {}
+        void Message(std::size_t, const std::string&) override {}
+        std::size_t AddBoard(const std::string&, const std::string&) override { return 0; }
+        void SetChip(std::size_t, const std::string&) override {}
+        void BoardState(std::size_t, station::TBoardState, const std::string&) override {}
+        void ChipDone(std::size_t, const station::TStationRow&) override {}
+        void ChipFailed(std::size_t) override {}
+        void Totals(const station::TStationTotals&) override {}
+        void WaitingForProgrammer() override {}
+        void Notice(const std::string&, bool) override {}
+        void Changed() override { ++Wakes; }
+    } host;
+    auto board = Board(WithChip(sim::Chip2051(2048)));
+    setenv("CORVANE_SERIALCOMM", FMap.c_str(), 1);
+    struct Unset {
+        ~Unset() { unsetenv("CORVANE_SERIALCOMM"); }
+    } unset;
+    THexFile image;
+    image.SetMemSize(0xFFFF);
+    ASSERT_TRUE(image.LoadHex(FFile));
+    station::TStationOptions options;
+    options.File = FFile;
+    options.Image = &image;
+    options.Log = FLog;
+    options.Serial = station::TSerialPlan{0x700, 5, {}, false};
+    station::TStation station(options, host);
+    ASSERT_EQ(station.Open(), cli::esComplete);
+    std::stop_source stop;
+    std::thread run([&] { station.Run(stop.get_token()); });
+    ASSERT_TRUE(WaitFor([&] { return station.Totals().Seconds > 0.5 && host.Wakes > 0; }));
+    EXPECT_EQ(host.Wakes, 1);  // however much changed meanwhile
+    station::TStationSnapshot snap = station.Snapshot();
+    ASSERT_EQ(snap.Boards.size(), 1u);
+    EXPECT_EQ(snap.Boards[0].State, station::TBoardState::WaitingForEnter);
+    EXPECT_EQ(snap.Totals.NextSerial, 5u);
+    station.Go(1);  // another board's Go starts nothing here
+    station.Go(0);
+    ASSERT_TRUE(
+        WaitFor([&] { return station.Snapshot().Boards[0].Last != station::TChipOutcome::None; }));
+    snap = station.Snapshot();
+    EXPECT_EQ(snap.Boards[0].Last, station::TChipOutcome::Good);
+    EXPECT_EQ(snap.Boards[0].LastSerial, "5");
+    EXPECT_EQ(snap.Totals.Good, 1);
+    stop.request_stop();
+    run.join();
+    EXPECT_EQ(Rows().size(), 2u);
+}
+
 TEST_F(CliStationTest, AFinishedChipLeftInAcrossARestartIsNotProgrammedAgain) {
     auto board = Board();
     const std::vector<std::string> serial{"--serial", "0x800=42"};
