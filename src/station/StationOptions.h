@@ -78,7 +78,8 @@ private:
 struct TStationCommandLine {
     TStationArgs Args;
     // Why the command line is wrong, in corvane-cli's words (which it prints
-    // after "corvane-cli: ", with exit status 2); empty when it is right.
+    // after "corvane-cli: ", with exit status 2; Args then hold the
+    // defaults); empty when it is right.
     std::string Error;
 };
 
