@@ -213,6 +213,8 @@ private:
     void Discover() {
         TSearchOptions search;
         search.Screen.Enabled = FOptions.ScreenPorts;
+        // One board whose reply is lost must not hold up the others.
+        search.QueryMs = kShortChipQueryMs;
         // A silent port is greeted less and less often; a board let go comes
         // back to the list as a new port, greeted at once.
         TProbeSchedule schedule;
