@@ -131,8 +131,8 @@ Dialect DrawDialect(std::uint64_t seed) {
 
     // Failure texts never hold "ok" (no "broken", no "token").
     d.eraseOk = start('e') + pick.From({"erase ok", "ok", "Erase: ok", "erased ok", "done, ok"});
-    d.eraseFailed =
-        start('e') + pick.From({"erase failed", "ERROR", "fail", "Erase error", "not erased!", "E!"});
+    d.eraseFailed = start('e') + pick.From({"erase failed", "ERROR", "fail", "Erase error",
+                                            "not erased!", "E!"});
     d.noChip = start('e') + pick.From({"no chip", "empty socket", "insert chip", "no device", "?"});
     d.countOk = start('\n') + pick.From({"ok", "count ok", "ok.", "n=ok"});
     d.countBad = start('\n') + pick.From({"bad count", "err", "out of range", "?", "count error"});

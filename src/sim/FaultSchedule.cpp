@@ -124,8 +124,8 @@ FaultSchedule DrawSchedule(std::uint64_t seed, const DrawOptions& options) {
     // damaged or cut short by noise.
     Draw line(seed * 0xBF58476D1CE4E5B9ULL + options.board + 1);
     if (line.OneIn(4)) {
-        schedule.push_back({milliseconds(0), Kind::Latency,
-                            static_cast<std::uint32_t>(line.Between(1, 16)), {}});
+        schedule.push_back(
+            {milliseconds(0), Kind::Latency, static_cast<std::uint32_t>(line.Between(1, 16)), {}});
     }
     for (t = line.Ms(1000, 8000); t < end; t += line.Ms(2000, 10000)) {
         schedule.push_back({t, line.OneIn(2) ? Kind::Damage : Kind::Cut, 1, {}});

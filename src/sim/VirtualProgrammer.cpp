@@ -729,8 +729,7 @@ void VirtualProgrammer::Command(int master, std::uint8_t c) {
                 FLocked = false;
             }
             lock.unlock();
-            Reply(master,
-                  ok || faults.eraseFailureSaysOk ? FDialect.eraseOk : FDialect.eraseFailed,
+            Reply(master, ok || faults.eraseFailureSaysOk ? FDialect.eraseOk : FDialect.eraseFailed,
                   Dialect::kErase);
             break;
         }

@@ -335,7 +335,7 @@ private:
 
     BoardOptions FOptions;  // chip, faults and timings as they stand now
     const Dialect FDialect;
-    Chip FSocketKind;       // what SeatChip() seats
+    Chip FSocketKind;  // what SeatChip() seats
     std::vector<std::uint8_t> FFlash;
     bool FLocked = false;
     std::uint32_t FCounter = 0;
