@@ -55,6 +55,7 @@ std::atomic<std::uint64_t> gDefaultSeed{0};
 }  // namespace
 
 std::string Dialect::ChipText(std::string_view code, bool blank) const {
+    if (code == "00") code = emptyCode;
     return chipLead + std::string(code) + afterCode + "," + (blank ? '0' : notBlank) + afterStatus;
 }
 
@@ -79,6 +80,7 @@ std::string Dialect::Describe() const {
     add("greeting", Greeting(false) + Ending(kGreeting));
     add("2051 greeting", Greeting(true) + Ending(kGreeting));
     add("p", ChipText("52", false) + Ending(kChip));
+    add("empty p", ChipText("00", false) + Ending(kChip));
     add("e", eraseOk + Ending(kErase));
     add("failed e", eraseFailed + Ending(kErase));
     add("no chip", noChip + Ending(kErase));
@@ -109,13 +111,15 @@ Dialect DrawDialect(std::uint64_t seed) {
         pick.From({"Yarv Programmer", "Yarv", "YARV/Yarv ISP", "Yarv-Prog", "Yarv programmer"});
     const std::string gap = pick.From({" ", "\r\n", "\n", " - "});
     const std::string version = pick.From({"v1.3", "V2.01", "rev 7", "ready", "fw 0.9b"});
-    d.greeting = start('\r') + before + keyword + gap + version;
+    // A board just reset may send a NUL first.
+    const std::string first = (pick.OneIn(6) ? std::string(1, '\0') : "") + start('\r');
+    d.greeting = first + before + keyword + gap + version;
     switch (pick.From({0, 1, 2})) {
         case 0:
-            d.greeting2051 = start('\r') + before + keyword + " 2051" + gap + version;
+            d.greeting2051 = first + before + keyword + " 2051" + gap + version;
             break;
         case 1:
-            d.greeting2051 = start('\r') + "AT89C2051/4051 " + before + keyword + gap + version;
+            d.greeting2051 = first + "AT89C2051/4051 " + before + keyword + gap + version;
             break;
         default:
             d.greeting2051 = d.greeting + " for 2051/4051";
@@ -125,6 +129,7 @@ Dialect DrawDialect(std::uint64_t seed) {
     d.chipLead = pick.From({'p', 'p', 'P', '#', ' ', '\n', '\r', ':', '*', '0'});
     d.afterCode = pick.From({"", "", " ", "h", " chip", "/", "-"});
     d.notBlank = pick.From({'1', '1', 'F', '9'});
+    d.emptyCode = pick.From({"00", "00", "--", "  ", "FF", "??", "xx"});
     d.afterStatus = pick.From({" ", ",", ";", " - ", "\t", ", "}) +
                     pick.From({"ok", "ok.", "[ok]", "ok!", "(ok)", "ok"}) +
                     pick.From({"", "", " ", " done", ";"});
@@ -148,6 +153,7 @@ Dialect DrawDialect(std::uint64_t seed) {
     const auto lineEnd = [&] { return pick.From({"", "\r", "\n", "\r\n"}); };
     const std::string board = lineEnd();
     for (auto& end : d.ends) end = pick.OneIn(3) ? lineEnd() : board;
+    d.passText = pick.From({"", "", "", "done", "ok", "\r\nEnd"});
     d.promptText = pick.From({"", "", "", "ready ", "cmd", "\r\n"});
     d.bursts = pick.From({1u, 1u, 2u, 3u, 4u});
     return d;

@@ -23,8 +23,9 @@
 //   - 'r' echoed as the first byte, then two hex digits a byte;
 //   - the checksum's four hex digits two characters after its first '='.
 // Drawn: the first character of the chip query's reply, the words and
-// separators around the code and "ok", the greeting's words around the
-// keyword, the line end before each prompt (none, CR, LF, CR LF) and a text
+// separators around the code and "ok", the code of an empty socket, the
+// greeting's words around the keyword (a NUL from a reset in front), a text
+// after a pass or a dump, the line end before each prompt (none, CR, LF, CR LF) and a text
 // in front of it, the text before the echo of 'w', an echo of the counter's
 // characters, the case of hex digits, and replies sent whole or in bursts.
 namespace corvane::sim {
@@ -39,6 +40,8 @@ struct Dialect {
     char chipLead = 'p';
     std::string afterCode;
     char notBlank = '1';  // the status of a chip that is not blank ('0': blank)
+    // The code an empty socket reports (in place of the code "00").
+    std::string emptyCode = "00";
     std::string afterStatus = " ok";
     std::string eraseOk = "\r\nerase ok";
     std::string eraseFailed = "\r\nerase failed";
@@ -56,6 +59,7 @@ struct Dialect {
     // The replies that end in the prompt, for their line ends.
     enum End { kGreeting, kChip, kErase, kCount, kSum, kLock, kPass, kDump, kEnds };
     std::array<std::string, kEnds> ends{"\r\n", "\r\n", "\r\n", "\r\n", "\r\n", "\r\n", "", ""};
+    std::string passText;    // after a write pass and after a dump, before the line end
     std::string promptText;  // in front of every prompt, after the line end
     // Up to this many pieces a reply is sent in, a moment apart (1: whole).
     unsigned bursts = 1;
@@ -65,7 +69,9 @@ struct Dialect {
     std::string SumText(std::uint16_t value) const;
     std::string Hex2(std::uint8_t byte) const;
     // The end of a reply of kind `end`: its line end, the text, the prompt.
-    std::string Ending(End end) const { return ends[end] + promptText + ">"; }
+    std::string Ending(End end) const {
+        return (end == kPass || end == kDump ? passText : "") + ends[end] + promptText + ">";
+    }
 
     // The seed and a sample of every reply, with control characters shown
     // as \r, \n, \xNN.

@@ -24,17 +24,19 @@ TEST(Dialect, EveryDrawnDialectKeepsWhatTheProtocolFixes) {
             ASSERT_EQ(e.find_first_of(">\x11\x13"), e.size() - 1) << "only the prompt, at the end";
         }
         const std::string p = d.ChipText("52", true), used = d.ChipText("52", false);
+        const std::string empty = d.ChipText("00", false);
         const std::string sum = d.SumText(0xFF64);
         const std::string eq = sum.substr(sum.find('=') + 2, 4);
         for (const std::string& text :
-             {d.greeting, d.greeting2051, p, used, d.eraseOk, d.eraseFailed, d.noChip, d.countOk,
-              d.countBad, sum, d.lockOk}) {
+             {d.greeting, d.greeting2051, p, used, empty, d.eraseOk, d.eraseFailed, d.noChip,
+              d.countOk, d.countBad, sum, d.lockOk}) {
             ASSERT_EQ(text.find_first_of(">\x11\x13"), std::string::npos) << text;
         }
         EXPECT_TRUE(Has(d.greeting, "Yarv") && Has(d.greeting2051, "Yarv"));
         EXPECT_TRUE(Has(d.greeting2051, "2051") && !Has(d.greeting, "2051"));
         EXPECT_EQ(p.substr(1, 2), "52");
         EXPECT_NE(p[0], ',');
+        EXPECT_GT(empty.find(','), 2u) << "an empty socket's code holds no ','";
         EXPECT_EQ(p[p.find(',') + 1], '0');
         EXPECT_NE(used[used.find(',') + 1], '0');
         EXPECT_TRUE(Has(p, "ok") && Has(used, "ok") && Has(d.eraseOk, "ok") &&
