@@ -530,6 +530,7 @@ void VirtualProgrammer::Put(int master, std::string_view bytes) {
         std::size_t chunk = breaks.empty() ? bytes.size() : breaks.back() - sent;
         if (std::exchange(pause, false)) {
             SleepUntil(Clock::now() + std::chrono::microseconds(500 + FLineRandom() % 2500));
+            if (t.count() > 0) FTxFree = std::max(FTxFree, Clock::now());
         }
         if (split) {
             SleepUntil(Clock::now() + *split);

@@ -256,6 +256,7 @@ public:
     void SetFaults(const Faults& faults);
     // The board is put behind a USB serial adapter of this latency (0: none).
     void SetLatency(std::chrono::milliseconds latency);
+    // How the board words its replies (fixed for its life).
     const Dialect& Words() const { return FDialect; }
     // Changes the faults in place (one-shot ones the board has used stay used).
     template <typename TChange>
