@@ -28,6 +28,9 @@ constexpr Word kWords[] = {
     {Kind::XoffDrop, "xoff-drop"},
     {Kind::EraseFail, "erase-fail"},
     {Kind::Prompt, "prompt"},
+    {Kind::Damage, "damage"},
+    {Kind::Cut, "cut"},
+    {Kind::Latency, "latency"},
 };
 constexpr std::string_view kForms[] = {"usual", "bare", "crlf", "text"};
 
@@ -116,6 +119,17 @@ FaultSchedule DrawSchedule(std::uint64_t seed, const DrawOptions& options) {
         }
         schedule.push_back(e);
     }
+    // What real lines do, on an engine of its own (the draws above stay as
+    // they were): now and then a board behind a USB adapter, replies
+    // damaged or cut short by noise.
+    Draw line(seed * 0xBF58476D1CE4E5B9ULL + options.board + 1);
+    if (line.OneIn(4)) {
+        schedule.push_back(
+            {milliseconds(0), Kind::Latency, static_cast<std::uint32_t>(line.Between(1, 16)), {}});
+    }
+    for (t = line.Ms(1000, 8000); t < end; t += line.Ms(2000, 10000)) {
+        schedule.push_back({t, line.OneIn(2) ? Kind::Damage : Kind::Cut, 1, {}});
+    }
     std::stable_sort(schedule.begin(), schedule.end(),
                      [](const FaultEvent& a, const FaultEvent& b) { return a.at < b.at; });
     return schedule;
@@ -150,6 +164,9 @@ std::string ScheduleText(const FaultSchedule& schedule) {
                 break;
             case Kind::Lose:
             case Kind::EraseFail:
+            case Kind::Damage:
+            case Kind::Cut:
+            case Kind::Latency:
                 text << ' ' << v;
                 break;
             case Kind::Prompt:
@@ -228,6 +245,9 @@ FaultSchedule ParseSchedule(std::string_view text) {
                 break;
             case Kind::Lose:
             case Kind::EraseFail:
+            case Kind::Damage:
+            case Kind::Cut:
+            case Kind::Latency:
                 e.value = count(2);
                 words = 3;
                 break;
@@ -356,6 +376,15 @@ void FaultDriver::Play(const FaultEvent& e, std::vector<SocketView>& out) {
             break;
         case Kind::Prompt:
             FBoard.ChangeFaults([v](Faults& f) { f.promptForm = static_cast<PromptForm>(v % 4); });
+            break;
+        case Kind::Damage:
+            FBoard.ChangeFaults([v](Faults& f) { f.damagedReplies += static_cast<int>(v); });
+            break;
+        case Kind::Cut:
+            FBoard.ChangeFaults([v](Faults& f) { f.cutReplies += static_cast<int>(v); });
+            break;
+        case Kind::Latency:
+            FBoard.SetLatency(milliseconds(v));
             break;
     }
 }

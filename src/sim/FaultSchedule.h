@@ -30,6 +30,10 @@
 //   AT xoff-drop N          in the next write pass the XOFF after byte N is lost
 //   AT erase-fail N         the next N erases fail
 //   AT prompt FORM          replies end from now on in: usual, bare, crlf, text
+//   AT damage N             the next N replies have one bit of one byte flipped
+//   AT cut N                the next N replies stop part-way
+//   AT latency MS           the board is behind a USB adapter of this latency
+//                           from now on (0: none)
 namespace corvane::sim {
 
 struct FaultEvent {
@@ -43,12 +47,16 @@ struct FaultEvent {
         XonDrop,
         XoffDrop,
         EraseFail,
-        Prompt
+        Prompt,
+        Damage,
+        Cut,
+        Latency
     };
     std::chrono::milliseconds at{0};
     Kind kind = Kind::Out;
     // In: the stuck cell; GoneInPass, XonDrop, XoffDrop: the byte (or kLastByte);
-    // Lose, Late, EraseFail: how many; Prompt: the PromptForm.
+    // Lose, Late, EraseFail, Damage, Cut: how many; Prompt: the PromptForm;
+    // Latency: milliseconds.
     std::optional<std::uint32_t> value;
     std::chrono::milliseconds span{
         0};  // Unplug, GoneInPass: until the line is back; Late: how late

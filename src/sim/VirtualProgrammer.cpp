@@ -11,7 +11,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <functional>
 #include <system_error>
+#include <utility>
 
 #include "DeviceMap.h"
 
@@ -19,40 +21,13 @@ namespace corvane::sim {
 
 namespace {
 
-// Replies without their end; a text reply usually ends in CR LF and the prompt.
-constexpr std::string_view kBanner = "\r\nYarv Programmer v1.3";
-constexpr std::string_view kBanner2051 = "\r\nYarv 2051 Programmer v1.3";
-constexpr std::string_view kNoChip = "\r\nno chip";
-constexpr std::string_view kTextEnd = "\r\n>";
-constexpr std::string_view kPassEnd = ">";
-
 [[noreturn]] void ThrowErrno(int err, const char* what) {
     throw std::system_error(err, std::generic_category(), what);
-}
-
-std::string Hex2(std::uint8_t b) {
-    static constexpr char digits[] = "0123456789ABCDEF";
-    return {digits[b >> 4], digits[b & 15]};
 }
 
 void CloseFd(int& fd) {
     if (fd >= 0) ::close(fd);
     fd = -1;
-}
-
-// The end of a reply in the prompt form `form`; `usual` is the board's own.
-std::string Ending(PromptForm form, std::string_view usual) {
-    switch (form) {
-        case PromptForm::Usual:
-            break;
-        case PromptForm::Bare:
-            return ">";
-        case PromptForm::LineEnd:
-            return "\r\n>";
-        case PromptForm::Text:
-            return "\r\nready >";
-    }
-    return std::string(usual);
 }
 
 }  // namespace
@@ -88,7 +63,9 @@ std::chrono::nanoseconds CharacterTime(unsigned baud) {
 
 VirtualProgrammer::VirtualProgrammer(BoardOptions options)
     : FOptions(std::move(options)),
-      FSocketKind(FOptions.chip.size > 0 ? FOptions.chip : ChipFromCode("51")) {
+      FDialect(FOptions.dialect ? *FOptions.dialect : DrawDialect(DefaultDialectSeed())),
+      FSocketKind(FOptions.chip.size > 0 ? FOptions.chip : ChipFromCode("51")),
+      FLineRandom(static_cast<std::uint32_t>(FDialect.seed)) {
     FFlash.assign(FOptions.chip.size, 0xFF);
     std::copy_n(FOptions.flash.begin(), std::min(FOptions.flash.size(), FFlash.size()),
                 FFlash.begin());
@@ -313,6 +290,11 @@ void VirtualProgrammer::SetFaults(const Faults& faults) {
     ++FFaultsVersion;
 }
 
+void VirtualProgrammer::SetLatency(std::chrono::milliseconds latency) {
+    std::lock_guard lock(FMutex);
+    FOptions.latency = latency;
+}
+
 Faults VirtualProgrammer::CurrentFaults() const {
     std::lock_guard lock(FMutex);
     return FOptions.faults;
@@ -504,11 +486,13 @@ void VirtualProgrammer::Put(int master, std::string_view bytes) {
     std::optional<LineNoise> noise;
     std::optional<std::chrono::milliseconds> split;
     std::uint64_t version = 0;
+    std::chrono::milliseconds latency;
     {
         std::lock_guard lock(FMutex);
         noise = FOptions.faults.noise;
         split = FOptions.faults.splitReplies;
         version = FFaultsVersion;
+        latency = FOptions.latency;
     }
     std::string noisy;
     if (noise) {
@@ -527,8 +511,27 @@ void VirtualProgrammer::Put(int master, std::string_view bytes) {
     // are absolute deadlines, so the lateness of one wake-up of this thread
     // is not carried on to the next character.
     if (t.count() > 0) FTxFree = std::max(FTxFree, FBoardTime);
+    // A board that sends in bursts: the reply broken at a few places, a
+    // moment between the pieces.
+    std::vector<std::size_t> breaks;
+    for (unsigned i = 1; i < FDialect.bursts && bytes.size() > 1; ++i) {
+        breaks.push_back(1 + FLineRandom() % (bytes.size() - 1));
+    }
+    std::sort(breaks.begin(), breaks.end(), std::greater<>());
+    std::size_t sent = 0;
+    bool pause = false;
+    const auto advance = [&](std::size_t n) {
+        bytes.remove_prefix(n);
+        sent += n;
+        pause = !breaks.empty() && sent == breaks.back();
+    };
     while (!bytes.empty()) {
-        std::size_t chunk = bytes.size();
+        while (!breaks.empty() && breaks.back() <= sent) breaks.pop_back();
+        std::size_t chunk = breaks.empty() ? bytes.size() : breaks.back() - sent;
+        if (std::exchange(pause, false)) {
+            SleepUntil(Clock::now() + std::chrono::microseconds(500 + FLineRandom() % 2500));
+            if (t.count() > 0) FTxFree = std::max(FTxFree, Clock::now());
+        }
         if (split) {
             SleepUntil(Clock::now() + *split);
             if (t.count() > 0) FTxFree = std::max(FTxFree, Clock::now());
@@ -539,15 +542,15 @@ void VirtualProgrammer::Put(int master, std::string_view bytes) {
             SleepUntil(FTxFree);
             chunk = 1;
         }
-        if (FOptions.latency.count() > 0) {
-            Hold(master, bytes.substr(0, chunk));
-            bytes.remove_prefix(chunk);
+        if (latency.count() > 0) {
+            Hold(master, bytes.substr(0, chunk), latency);
+            advance(chunk);
             continue;
         }
         for (;;) {
             const std::size_t n = WriteSome(master, bytes.substr(0, chunk));
             if (n > 0) {
-                bytes.remove_prefix(n);
+                advance(n);
                 break;
             }
             // The host does not read: wait until it does, or until told to stop.
@@ -624,8 +627,9 @@ void VirtualProgrammer::Delay(Clock::duration delay) {
     SleepUntil(FBoardTime);
 }
 
-void VirtualProgrammer::Hold(int master, std::string_view bytes) {
-    if (FHeld.empty()) FHeldUntil = Clock::now() + FOptions.latency;
+void VirtualProgrammer::Hold(int master, std::string_view bytes,
+                             std::chrono::milliseconds latency) {
+    if (FHeld.empty()) FHeldUntil = Clock::now() + latency;
     FHeld.append(bytes);
     if (FHeld.size() >= kAdapterPacket) FlushHeld(master);
 }
@@ -698,7 +702,7 @@ void VirtualProgrammer::Command(int master, std::uint8_t c) {
             if (faults.greeting) {
                 Put(master, *faults.greeting);
             } else {
-                Reply(master, chip.family2051 ? kBanner2051 : kBanner, kTextEnd);
+                Reply(master, FDialect.Greeting(chip.family2051), Dialect::kGreeting);
             }
             break;
         case 'p': {
@@ -707,12 +711,12 @@ void VirtualProgrammer::Command(int master, std::uint8_t c) {
                 !FFlash.empty() && !FLocked &&
                 std::all_of(FFlash.begin(), FFlash.end(), [](std::uint8_t b) { return b == 0xFF; });
             lock.unlock();
-            Reply(master, "p" + chip.code + "," + (blank ? "0" : "1") + " ok", kTextEnd);
+            Reply(master, FDialect.ChipText(chip.code, blank), Dialect::kChip);
             break;
         }
         case 'e': {
             if (chip.size == 0) {
-                Reply(master, kNoChip, kTextEnd);
+                Reply(master, FDialect.noChip, Dialect::kErase);
                 break;
             }
             Delay(FOptions.eraseDelay);
@@ -726,8 +730,8 @@ void VirtualProgrammer::Command(int master, std::uint8_t c) {
                 FLocked = false;
             }
             lock.unlock();
-            Reply(master, ok || faults.eraseFailureSaysOk ? "\r\nerase ok" : "\r\nerase failed",
-                  kTextEnd);
+            Reply(master, ok || faults.eraseFailureSaysOk ? FDialect.eraseOk : FDialect.eraseFailed,
+                  Dialect::kErase);
             break;
         }
         case 'w':
@@ -740,11 +744,11 @@ void VirtualProgrammer::Command(int master, std::uint8_t c) {
             const std::uint32_t count = FCounter;
             dump.reserve(2 * count + 2);
             for (std::uint32_t i = 0; i < count; ++i) {
-                dump += Hex2(!FLocked && i < FFlash.size() ? FFlash[i] : 0xFF);
+                dump += FDialect.Hex2(!FLocked && i < FFlash.size() ? FFlash[i] : 0xFF);
             }
             lock.unlock();
-            dump += Ending(faults.promptForm, kPassEnd);
-            Put(master, dump);
+            dump += Ending(faults.promptForm, Dialect::kDump);
+            Put(master, OnTheLine(std::move(dump)));
             break;
         }
         case 'c': {
@@ -755,21 +759,19 @@ void VirtualProgrammer::Command(int master, std::uint8_t c) {
                     sum + (!FLocked && i < FFlash.size() ? FFlash[i] : 0xFF));
             }
             lock.unlock();
-            char text[32];
-            std::snprintf(text, sizeof text, "\r\nSum= %04X",
-                          static_cast<unsigned>(static_cast<std::uint16_t>(0x10000 - sum)));
-            Reply(master, text, kTextEnd);
+            Reply(master, FDialect.SumText(static_cast<std::uint16_t>(0x10000 - sum)),
+                  Dialect::kSum);
             break;
         }
         case 'l':
             if (chip.size == 0) {
-                Reply(master, kNoChip, kTextEnd);
+                Reply(master, FDialect.noChip, Dialect::kLock);
                 break;
             }
             lock.lock();
             FLocked = true;
             lock.unlock();
-            Reply(master, "\r\nlock ok", kTextEnd);
+            Reply(master, FDialect.lockOk, Dialect::kLock);
             break;
     }
 }
@@ -777,13 +779,17 @@ void VirtualProgrammer::Command(int master, std::uint8_t c) {
 void VirtualProgrammer::CounterEntry(int master) {
     std::string entry = "s";
     std::uint64_t value = 0;
-    Put(master, std::string_view("\x11", 1));
+    // Some boards echo each character of the entry before its XON.
+    const auto ready = [&](char c) {
+        Put(master, FDialect.echoCount ? std::string{c, '\x11'} : std::string("\x11"));
+    };
+    ready('s');
     for (;;) {
         const std::uint8_t c = Get(master);
         if (c >= '0' && c <= '9') {
             entry += static_cast<char>(c);
             value = std::min<std::uint64_t>(value * 10 + (c - '0'), 1'000'000);
-            Put(master, std::string_view("\x11", 1));
+            ready(static_cast<char>(c));
             continue;
         }
         if (c != '\n') {
@@ -800,7 +806,7 @@ void VirtualProgrammer::CounterEntry(int master) {
             if (ok) FCounter = static_cast<std::uint32_t>(value);
         }
         Log(entry);
-        Reply(master, ok ? "\r\nok" : "\r\nbad count", kTextEnd);
+        Reply(master, ok ? FDialect.countOk : FDialect.countBad, Dialect::kCount);
         return;
     }
 }
@@ -832,7 +838,7 @@ void VirtualProgrammer::WritePass(int master) {
         return n != 0 && (i + 1 == n || (n == kLastByte && i + 1 == count));
     };
 
-    Put(master, "w");
+    Put(master, FDialect.writeLead + "w");
     Delay(pause);
     for (std::uint32_t i = 0; i < count; ++i) {
         if (at(i, faults.xonGlitchAt)) {
@@ -861,10 +867,10 @@ void VirtualProgrammer::WritePass(int master) {
         if (at(i, faults.goneInPassAt)) throw LineClosed{};
         if (!at(i, faults.xoffDropAt)) Put(master, std::string_view("\x13", 1));
     }
-    Put(master, Ending(faults.promptForm, kPassEnd));
+    Put(master, Ending(faults.promptForm, Dialect::kPass));
 }
 
-void VirtualProgrammer::Reply(int master, std::string_view text, std::string_view usual) {
+void VirtualProgrammer::Reply(int master, std::string_view text, Dialect::End end) {
     std::chrono::milliseconds late{0};
     PromptForm form;
     {
@@ -881,7 +887,36 @@ void VirtualProgrammer::Reply(int master, std::string_view text, std::string_vie
         }
     }
     if (late.count() > 0) Delay(late);
-    Put(master, std::string(text) + Ending(form, usual));
+    Put(master, OnTheLine(std::string(text) + Ending(form, end)));
+}
+
+std::string VirtualProgrammer::Ending(PromptForm form, Dialect::End end) const {
+    switch (form) {
+        case PromptForm::Usual:
+            break;
+        case PromptForm::Bare:
+            return ">";
+        case PromptForm::LineEnd:
+            return "\r\n>";
+        case PromptForm::Text:
+            return "\r\nready >";
+    }
+    return FDialect.Ending(end);
+}
+
+std::string VirtualProgrammer::OnTheLine(std::string reply) {
+    bool damage = false, cut = false;
+    {
+        std::lock_guard lock(FMutex);
+        auto& faults = FOptions.faults;
+        damage = faults.damagedReplies > 0;
+        if (damage) --faults.damagedReplies;
+        cut = faults.cutReplies > 0;
+        if (cut) --faults.cutReplies;
+    }
+    if (damage && !reply.empty()) reply[FLineRandom() % reply.size()] ^= 1 << FLineRandom() % 8;
+    if (cut && reply.size() > 1) reply.resize(1 + FLineRandom() % (reply.size() - 1));
+    return reply;
 }
 
 }  // namespace corvane::sim

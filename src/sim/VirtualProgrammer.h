@@ -13,11 +13,14 @@
 #include <thread>
 #include <vector>
 
+#include "Dialect.h"
+
 // The virtual programmer: a simulated programmer board at the far end of a
 // pseudo-terminal. The board holds the master side; the host opens the slave
 // path (PortPath()) as it would open a serial port.
 //
-// What the board answers, one command character at a time:
+// What the board answers, one command character at a time, in the usual
+// dialect (Dialect.h: a board may word every reply otherwise):
 //   CR   greeting: CR LF, a banner with "Yarv" (and "2051" on a board for the
 //        2051 family), CR LF, '>'
 //   'p'  'p', the two-character chip code, ',', status ('0' blank, '1' not),
@@ -47,10 +50,10 @@ inline constexpr std::uint8_t kXoff = 19;
 // In place of a byte number of a write pass fault: the pass's last byte.
 inline constexpr std::uint32_t kLastByte = 0xFFFFFFFF;
 
-// How the board ends its replies in the prompt '>'. Boards differ here; the
-// protocol only has the prompt at the end.
+// How the board ends its replies in the prompt '>', in place of its dialect's
+// own ends (the protocol only has the prompt at the end).
 enum class PromptForm {
-    Usual,    // CR LF before the prompt of a text reply; a bare one after a pass or a dump
+    Usual,    // the dialect's own ends
     Bare,     // the prompt right after the reply's text, everywhere
     LineEnd,  // CR LF and the prompt, everywhere
     Text,     // a line of text of its own before the prompt, everywhere
@@ -122,6 +125,10 @@ struct Faults {
     // The next N such replies come lateBy after the board had them ready.
     int lateReplies = 0;
     std::chrono::milliseconds lateBy{1500};
+    // The next N such replies, or dumps, have one bit of one byte flipped
+    // on the line (noise), or stop part-way (the prompt never comes).
+    int damagedReplies = 0;
+    int cutReplies = 0;
     PromptForm promptForm = PromptForm::Usual;
     // Sent instead of the echo 'r' (the dump follows as usual). Off when empty.
     std::optional<std::uint8_t> wrongReadEcho;
@@ -172,6 +179,8 @@ struct BoardOptions {
     // in packets, each once this long has passed since its first byte, or
     // at once when it is full (kAdapterPacket bytes). 0: no adapter.
     std::chrono::milliseconds latency{0};
+    // How the board words its replies; none: DefaultDialectSeed()'s.
+    std::optional<Dialect> dialect;
     Faults faults;
 };
 
@@ -245,6 +254,10 @@ public:
     // Whether the board is inside a write pass, waiting for its bytes.
     bool InWritePass() const;
     void SetFaults(const Faults& faults);
+    // The board is put behind a USB serial adapter of this latency (0: none).
+    void SetLatency(std::chrono::milliseconds latency);
+    // How the board words its replies (fixed for its life).
+    const Dialect& Words() const { return FDialect; }
     // Changes the faults in place (one-shot ones the board has used stay used).
     template <typename TChange>
     void ChangeFaults(TChange change) {
@@ -286,8 +299,12 @@ private:
     void CounterEntry(int master);
     void WritePass(int master);
     // A reply that ends in the prompt: `text`, then the end that the prompt
-    // form asks for (`usual` for the usual one); lost or late as the faults say.
-    void Reply(int master, std::string_view text, std::string_view usual);
+    // form asks for (the dialect's for `end`); lost, late, damaged or cut
+    // short as the faults say.
+    void Reply(int master, std::string_view text, Dialect::End end);
+    std::string Ending(PromptForm form, Dialect::End end) const;
+    // A reply as the line delivers it: damaged or cut short as the faults say.
+    std::string OnTheLine(std::string reply);
     // The next byte from the host; with a deadline, TimedOut when none came by then.
     std::uint8_t Get(int master, std::optional<Clock::time_point> deadline = std::nullopt);
     void Put(int master, std::string_view bytes);
@@ -302,7 +319,7 @@ private:
     void Delay(Clock::duration delay);
     void SleepUntil(Clock::time_point deadline);
     // The adapter's packet: bytes held until its latency has passed.
-    void Hold(int master, std::string_view bytes);
+    void Hold(int master, std::string_view bytes, std::chrono::milliseconds latency);
     void FlushHeld(int master);
     // Sends the held packet if its time has come.
     void FlushHeldIfDue();
@@ -318,7 +335,8 @@ private:
     mutable std::condition_variable FChanged;
 
     BoardOptions FOptions;  // chip, faults and timings as they stand now
-    Chip FSocketKind;       // what SeatChip() seats
+    const Dialect FDialect;
+    Chip FSocketKind;  // what SeatChip() seats
     std::vector<std::uint8_t> FFlash;
     bool FLocked = false;
     std::uint32_t FCounter = 0;
@@ -357,6 +375,7 @@ private:
     int FServedMaster = -1;
     std::string FHeld;
     Clock::time_point FHeldUntil{};
+    std::mt19937 FLineRandom;  // where bursts break and damage falls
 };
 
 }  // namespace corvane::sim

@@ -91,9 +91,20 @@ Faults:
   --gone-after-sent N
                      the line goes away after the board has sent N bytes
 
-  --prompt FORM      end every reply in the prompt this way: usual (CR LF
-                     before the prompt of a text reply, a bare prompt after
-                     a pass), bare, crlf, or text (a line of its own first)
+  --prompt FORM      end every reply in the prompt this way: usual (the
+                     dialect's own ends), bare, crlf, or text (a line of its
+                     own first)
+
+Words:
+  --dialect SEED     word every reply as the dialect that SEED draws (the
+                     greeting's words around "Yarv", the chip query's first
+                     character and the words around its code and "ok", line
+                     ends and a text before each prompt, an echo before the
+                     write's echo and the counter's XONs, the case of hex
+                     digits, replies whole or in bursts), keeping everything
+                     the protocol fixes; 0 is the usual dialect. Default: the
+                     seed in $CORVANE_SIM_DIALECT, otherwise 0
+  --show-dialect     print the dialect (a sample of every reply) and end
 
 Faults over time (a schedule):
   --faults SEED      play the faults that SEED draws for an hour: lost and
@@ -101,14 +112,15 @@ Faults over time (a schedule):
                      taken out and seated (now and then one with a cell that
                      never programs, or one left in for long), the line
                      unplugged and back (while idle and in a write pass),
-                     and the replies' prompt form; the same SEED gives the
-                     same schedule
+                     the replies' prompt form, replies damaged or cut short
+                     by noise, and a USB adapter's latency; the same SEED
+                     gives the same schedule
   --schedule FILE    play the schedule in FILE: one event a line, "AT EVENT",
                      AT in milliseconds from the start, EVENT one of: out;
                      in [stuck=ADDR]; unplug MS; gone-in-pass N|last MS;
                      lose N; late N MS; xon-drop N|last; xoff-drop N|last;
-                     erase-fail N; prompt usual|bare|crlf|text ('#' begins a
-                     comment)
+                     erase-fail N; prompt usual|bare|crlf|text; damage N;
+                     cut N; latency MS ('#' begins a comment)
   --show-schedule    print the schedule (of --faults or --schedule) in that
                      form and end, so that a drawn one can be edited
 
@@ -194,6 +206,8 @@ int main(int argc, char** argv) {
         kFaultSeed,
         kSchedule,
         kShowSchedule,
+        kDialect,
+        kShowDialect,
         kHelp,
         kVersion
     };
@@ -234,6 +248,8 @@ int main(int argc, char** argv) {
         {"faults", required_argument, nullptr, kFaultSeed},
         {"schedule", required_argument, nullptr, kSchedule},
         {"show-schedule", no_argument, nullptr, kShowSchedule},
+        {"dialect", required_argument, nullptr, kDialect},
+        {"show-dialect", no_argument, nullptr, kShowDialect},
         {"help", no_argument, nullptr, kHelp},
         {"version", no_argument, nullptr, kVersion},
         {nullptr, 0, nullptr, 0}};
@@ -244,6 +260,7 @@ int main(int argc, char** argv) {
     bool ignoreStdin = false;
     std::optional<corvane::sim::FaultSchedule> schedule;
     bool showSchedule = false;
+    bool showDialect = false;
 
     int opt;
     while ((opt = getopt_long(argc, argv, "", kOptions, nullptr)) != -1) {
@@ -421,6 +438,15 @@ int main(int argc, char** argv) {
             case kShowSchedule:
                 showSchedule = true;
                 break;
+            case kDialect: {
+                std::uint64_t seed = 0;
+                if (!ParseNumber(arg, seed)) return Fail("--dialect needs a seed (a number)");
+                options.dialect = corvane::sim::DrawDialect(seed);
+                break;
+            }
+            case kShowDialect:
+                showDialect = true;
+                break;
             case kHelp:
                 std::fputs(kUsage, stdout);
                 return 0;
@@ -433,6 +459,13 @@ int main(int argc, char** argv) {
         }
     }
     if (optind < argc) return Fail(std::string("unexpected argument '") + argv[optind] + "'");
+    if (!options.dialect) {
+        options.dialect = corvane::sim::DrawDialect(corvane::sim::DefaultDialectSeed());
+    }
+    if (showDialect) {
+        std::printf("%s\n", options.dialect->Describe().c_str());
+        return 0;
+    }
     if (showSchedule) {
         if (!schedule) return Fail("--show-schedule needs --faults or --schedule");
         std::fputs(corvane::sim::ScheduleText(*schedule).c_str(), stdout);

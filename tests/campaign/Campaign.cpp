@@ -1,13 +1,15 @@
-// The station's fault campaign: for each seed, four virtual programmers that
-// misbehave as the seed draws (lost and late replies, lost handshake bytes,
-// failed erases, a cell that never programs, the line unplugged, chips taken
-// out and seated at random moments) run under the real corvane-cli station,
-// which is stopped with Ctrl+C or killed at random moments and started again.
-// Every chip taken out is looked at. After the seed the station's promises
-// are checked: no number in two chips or handed out twice in the log, no
-// seating programmed twice in one run of the station, every "Complete!"
-// chip holding the file and its number, whole rows, every board at its
-// prompt, no abort, and a Ctrl+C that ends the station within the passes.
+// The station's fault campaign: for each seed, four virtual programmers, each
+// wording its replies in a dialect of its own, that misbehave as the seed
+// draws (lost and late replies, lost handshake bytes, failed erases, a cell
+// that never programs, the line unplugged, replies damaged or cut short, a USB
+// adapter's latency, chips taken out and seated at random moments) run under
+// the real corvane-cli station, which is stopped with Ctrl+C or killed at
+// random moments and started again. Every chip taken out is looked at. After
+// the seed the station's promises are checked: no number in two chips or
+// handed out twice in the log, no seating programmed twice in one run of the
+// station, every "Complete!" chip holding the file and its number, whole rows,
+// every board at its prompt, no abort, and a Ctrl+C that ends the station
+// within the passes.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -120,6 +122,15 @@ public:
         return FFailures;
     }
 
+    // What each board's replies looked like.
+    std::string Dialects() const {
+        std::string text;
+        for (int b = 0; b < static_cast<int>(FBoards.size()); ++b) {
+            text += "  board " + std::to_string(b) + ": " + FBoards[b]->Words().Describe() + "\n";
+        }
+        return text;
+    }
+
     std::string Summary() const {
         char text[160];
         std::snprintf(text, sizeof text,
@@ -156,6 +167,8 @@ private:
             sim::BoardOptions options;
             options.chip = sim::ChipFromCode(FDraw() % 2 != 0 ? "51" : "52");
             options.baud = kBauds[FDraw() % 4];
+            // Each board words its replies its own way.
+            options.dialect = sim::DrawDialect(FSeed * kBoards + static_cast<std::uint64_t>(b) + 1);
             FBoards.push_back(std::make_unique<sim::VirtualProgrammer>(options));
             FBoards.back()->Start();
             FBoards.back()->Announce(FMap, "board" + std::to_string(b));
@@ -585,6 +598,7 @@ int main(int argc, char** argv) {
         for (const auto& f : failures) std::printf("  %s\n", f.c_str());
         if (!failures.empty()) {
             ++failed;
+            std::printf("%s", run.Dialects().c_str());
             std::printf("  replay: %s%s --seed %llu --length %lld --cli %s\n", self.c_str(),
                         settings.all ? " --all" : "", static_cast<unsigned long long>(seed),
                         static_cast<long long>(settings.length.count()), settings.cli.c_str());

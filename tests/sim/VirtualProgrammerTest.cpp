@@ -11,6 +11,10 @@
 namespace corvane::sim {
 namespace {
 
+// These tests read the usual dialect's bytes: every board here speaks it,
+// also the corvane-sim programs they start.
+[[maybe_unused]] const bool kUsualWords = (SetDefaultDialect(0), true);
+
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::Not;
