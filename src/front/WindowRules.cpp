@@ -93,7 +93,7 @@ void TWindowRules::BeginWork() {
 
 void TWindowRules::EndWork() {
     while (FWaitCursors > FWaitCursorsBefore) RestoreCursor();
-    if (FTimerWasActive && !FClosing && !FControls.PollTimerActive()) {
+    if (FTimerWasActive && !FClosing && !StationActive() && !FControls.PollTimerActive()) {
         FControls.SetPollTimerActive(true);
     }
     FBusy = false;
@@ -111,6 +111,7 @@ void TWindowRules::StopWork() {
 
 void TWindowRules::Tick() {
     Guarded([this] {
+        if (StationActive()) return;
         if (FBusy || FClosing || !Live()) return;
         BeginWork();
         FPolling = true;
@@ -154,6 +155,7 @@ void TWindowRules::MemSizeClicked() {
 }
 
 bool TWindowRules::MayStartWork(std::optional<THeld> held) {
+    if (StationActive()) return false;
     if (FBusy) {
         // During a poll a click or a drop waits for the poll's end; during a
         // workflow (or an open dialog) it is ignored.
@@ -230,10 +232,32 @@ void TWindowRules::WorkflowEnded(const TWorkflowEnd& end) {
 }
 
 void TWindowRules::EscapePressed() {
+    if (StationActive()) FStation->EscapePressed();
     if (FWorking) StopWork();
 }
 
 bool TWindowRules::CloseAsked() {
+    if (StationActive()) {
+        switch (FStation->CloseAsked()) {
+            case IWindowStation::TClose::Wait:
+                // The station stops as on Escape; the window closes once its
+                // chips in their write pass are done (ClosePending).
+                FClosing = true;
+                FControls.SetPollTimerActive(false);
+                std::fprintf(stderr,
+                             "corvane: Stopping the station... chips in their write pass are "
+                             "finished first (a second close ends at once)\n");
+                return false;
+            case IWindowStation::TClose::Abandon:
+                FWorkAbandoned = true;
+                std::fprintf(stderr,
+                             "corvane: closed at once: chips in their write pass are "
+                             "left as they are\n");
+                break;
+            case IWindowStation::TClose::Close:
+                break;
+        }
+    }
     if (FWorking && !FClosing) {
         // A Send or Read stops as on Escape, and the window stays, with
         // "Stopping..." and the bar, until the link has finished the board's
@@ -257,6 +281,24 @@ bool TWindowRules::CloseAsked() {
     // before the worker ends (Shutdown).
     if (FBusy && Live()) FRunner->RequestStop();
     return true;
+}
+
+void TWindowRules::HoldForStation(std::function<void()> released) {
+    FHeld.reset();
+    FControls.SetPollTimerActive(false);
+    if (!Live()) {
+        released();
+        return;
+    }
+    FRunner->ReleasePort([this, released = std::move(released)] {
+        FChipKind = ckNone;
+        Guarded([this] { UpdateChipDisplay(); });
+        released();
+    });
+}
+
+void TWindowRules::StationEnded() {
+    if (!FClosing && Live()) FControls.SetPollTimerActive(true);
 }
 
 void TWindowRules::RequestClose(int exitStatus) {

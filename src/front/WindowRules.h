@@ -32,6 +32,7 @@
 // RequestCloseFromAnyThread. Exceptions of the handlers go to the controls'
 // ShowError.
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -43,6 +44,7 @@
 #include "ProgrammerView.h"
 #include "StopRequests.h"
 #include "WindowControls.h"
+#include "WindowStation.h"
 
 namespace corvane {
 
@@ -96,6 +98,18 @@ public:
     // it is sent as Send's dialog would send it (the options ticked now, the
     // dialogs' folder set to the file's); otherwise nothing.
     void FileDropped(const std::string& fileName);
+    // The station the window hosts (StationView.h), or none.
+    void SetStation(IWindowStation* station) { FStation = station; }
+    bool StationActive() const { return FStation != nullptr && FStation->Active(); }
+    // A station begins: no poll from now on, and once the commands under way
+    // have run, the link lets go of its port (`released` runs then).
+    void HoldForStation(std::function<void()> released);
+    // The station has gone: the window polls again.
+    void StationEnded();
+    // A close that waited for the station's chips goes ahead.
+    void ClosePending() { FControls.CloseWindow(); }
+    // The queue of jobs for the GUI thread.
+    TGuiQueue& Queue() { return FQueue; }
     // The jobs the worker posted: call when woken (IGuiWake).
     void DrainPosted() { FQueue.Drain(); }
 
@@ -207,6 +221,7 @@ private:
     // The link's message box is open (a stop closes it).
     bool FMessageBoxOpen = false;
     platform::TStopRequests* FStopRequests = nullptr;
+    IWindowStation* FStation = nullptr;
     bool FGone = false;
 };
 
