@@ -44,6 +44,7 @@
 
 #include "Application.h"
 #include "BenchSupport.h"
+#include "LoopUntil.h"
 #include "StallProbe.h"
 #include "UHexFile.h"
 #include "UMain.h"
@@ -96,16 +97,7 @@ std::optional<pid_t> LinkThread() {
     return std::nullopt;
 }
 
-// Runs the GUI thread's event loop until `done` holds.
-void LoopUntil(const std::function<bool()>& done) {
-    QEventLoop loop;
-    QTimer check;
-    QObject::connect(&check, &QTimer::timeout, [&] {
-        if (done()) loop.quit();
-    });
-    check.start(10);
-    if (!done()) loop.exec();
-}
+using bench::LoopUntil;
 
 // When each status text of the link appears, and the GUI thread's processor
 // time then (read through that thread's CPU clock from the link's thread, where

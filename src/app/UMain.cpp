@@ -289,6 +289,12 @@ void TFrmMain::keyPressEvent(QKeyEvent* event) {
         event->accept();
         return;
     }
+    // F5: search for the programmer now.
+    if (event->key() == Qt::Key_F5 && event->modifiers() == Qt::NoModifier) {
+        FRules->SearchNow();
+        event->accept();
+        return;
+    }
     QDialog::keyPressEvent(event);
 }
 

@@ -278,7 +278,14 @@ void TFrmMain::PlaceControls() {
 }
 
 bool TFrmMain::PreTranslate(MSG& message) {
-    return FWindow != nullptr && IsDialogMessageW(FWindow, &message);
+    if (FWindow == nullptr) return false;
+    // F5, wherever the focus is in the window: search for the programmer now.
+    if (message.message == WM_KEYDOWN && message.wParam == VK_F5 && FRules &&
+        (message.hwnd == FWindow || IsChild(FWindow, message.hwnd))) {
+        FRules->SearchNow();
+        return true;
+    }
+    return IsDialogMessageW(FWindow, &message);
 }
 
 LRESULT CALLBACK TFrmMain::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

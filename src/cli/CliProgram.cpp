@@ -7,6 +7,7 @@
 #include <exception>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <thread>
@@ -23,6 +24,7 @@
 #include "PortEnum.h"
 #include "PortMap.h"
 #include "PortScreen.h"
+#include "ProbeBoard.h"
 #include "ProgrammerLink.h"
 #include "ScratchDir.h"
 #include "StationTerminal.h"
@@ -75,6 +77,23 @@ bool CopyStream(std::FILE* from, std::FILE* to) {
         if (std::fwrite(buf, 1, n, to) != n) return false;
     }
     return std::ferror(from) == 0 && std::fflush(to) == 0;
+}
+
+// "next greeting in 8 s, 3 unanswered (window)", or what a port without a
+// search that runs can expect.
+std::string NextGreeting(const std::map<std::string, TPublishedProbe>& schedules,
+                         const std::string& port) {
+    const auto at = schedules.find(port);
+    if (at == schedules.end()) return "no search runs: greeted at once by the next";
+    const TPublishedProbe& probe = at->second;
+    if (probe.Programmer)
+        return "greeted at every tick, a programmer's port (" + probe.Program + ")";
+    const auto wait = std::chrono::duration_cast<std::chrono::seconds>(
+        probe.Next - std::chrono::system_clock::now());
+    const std::string when =
+        wait.count() > 0 ? "in " + std::to_string(wait.count()) + " s" : "at the next tick";
+    return "next greeting " + when + ", " + std::to_string(probe.Unanswered) + " unanswered (" +
+           probe.Program + ")";
 }
 
 class TCliProgram {
@@ -186,19 +205,23 @@ private:
             }
         });
 
+        // The ports the last cycle that greeted any tried (a silent port
+        // waits its turn: a cycle may greet none).
         std::vector<std::string> tried;
+        std::vector<std::string> triedNow;
         bool answered = false;
         FView.OnStatus = [&](const std::string& text) {
             if (text.rfind(kTryPrefix, 0) == 0)
-                tried.push_back(text.substr(std::strlen(kTryPrefix)));
+                triedNow.push_back(text.substr(std::strlen(kTryPrefix)));
             if (text == kIdentifying) answered = true;
         };
         for (int cycle = 0; cycle < kDetectCycles && FLink->ChipKind() == ckNone; ++cycle) {
             if (cycle > 0) stop_signals::SleepUnlessTaken(kPollInterval);
             if (stop_signals::Taken() != 0) break;
-            tried.clear();
+            triedNow.clear();
             answered = false;
             Poll();
+            if (!triedNow.empty() || cycle == 0) tried = triedNow;
         }
         FView.OnStatus = nullptr;
         if (int signal = stop_signals::Taken()) return Fail(StoppedStatus(signal), kStoppedText);
@@ -266,11 +289,17 @@ private:
         if (!settingsProblem.empty()) {
             std::fprintf(FErr, "corvane-cli: %s (nothing excluded)\n", settingsProblem.c_str());
         }
+        // When the searches that run now (the window, a station, --count)
+        // greet each port next: they publish their schedules.
+        const std::map<std::string, TPublishedProbe> schedules = ReadProbeBoards();
         std::size_t width = 0;
         for (const TPortCheck& check : checks) width = std::max(width, check.Port.size());
         for (const TPortCheck& check : checks) {
+            std::string text = VerdictText(check);
+            if (check.Verdict == TPortVerdict::Scan)
+                text += "; " + NextGreeting(schedules, check.Port);
             std::fprintf(FOut, "%-*s  %s\n", static_cast<int>(width), check.Port.c_str(),
-                         VerdictText(check).c_str());
+                         text.c_str());
         }
         if (checks.empty()) std::fprintf(FOut, "no serial ports are listed\n");
         if (const std::string advice = PermissionAdvice(checks); !advice.empty()) {

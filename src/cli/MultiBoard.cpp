@@ -17,6 +17,7 @@
 #include "ExitStatus.h"
 #include "PortEnum.h"
 #include "PortScreen.h"
+#include "ProbeBoard.h"
 #include "ProgrammerLink.h"
 #include "StopSignals.h"
 
@@ -107,6 +108,12 @@ private:
         TSearchOptions options;
         options.Trace = FRun.Trace;
         options.QueryMs = kShortChipQueryMs;
+        // A silent port is greeted less and less often, as in the window;
+        // --count waits long enough for others to want to know when.
+        TProbeSchedule schedule;
+        options.Schedule = &schedule;
+        std::optional<TProbeBoard> board;
+        if (FOptions.count > 0) board.emplace("corvane-cli --count").Follow(schedule);
         for (int cycle = 0;; ++cycle) {
             if (cycle > 0) {
                 const auto left =
@@ -132,10 +139,13 @@ private:
                 }
             }
             CloseAll(unknown);
-            search = FindProgrammers(greet, options, stop_signals::Token());
-            for (TFoundProgrammer& f : search.Programmers) {
+            TSearchResult last = FindProgrammers(greet, options, stop_signals::Token());
+            for (TFoundProgrammer& f : last.Programmers) {
                 (f.ChipKind != ckNone ? known : unknown).push_back(std::move(f));
             }
+            // A search that greeted nothing (each port waiting for its turn)
+            // leaves what the last one that did found.
+            if (!last.Checks.empty() || last.Waiting == 0) search = std::move(last);
             if (known.size() >= wanted) break;
             if (FOptions.count == 0 ? cycle + 1 >= kSearchCycles : Clock::now() >= deadline) break;
         }

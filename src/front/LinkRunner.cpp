@@ -1,10 +1,15 @@
 #include "LinkRunner.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <future>
+#include <system_error>
 #include <utility>
 
 #include "EventDispatcher.h"
+#include "PortScreen.h"
+#include "SettingsStore.h"
 #include "ThreadName.h"
 
 namespace corvane {
@@ -18,6 +23,24 @@ std::string ExceptionMessage(std::exception_ptr error) {
         return "Unknown exception";
     }
 }
+
+namespace {
+
+// The last programmer's port is kept in the [Ports] section of the settings
+// file, beside the user's choice of ports. A private device map (tests,
+// demos) names ports that mean nothing to a later run: nothing is kept then.
+constexpr const char* kLastProgrammerKey = "LastProgrammer";
+
+bool KeepsLastProgrammer() {
+    const char* map = std::getenv("CORVANE_SERIALCOMM");
+    return map == nullptr || map[0] == '\0';
+}
+
+std::string SettingsFileOf(const TProgrammerLink& link) {
+    return link.PortScreen().SettingsFile.value_or(PortSettingsFile());
+}
+
+}  // namespace
 
 // Whether the runner still delivers its reports: looked at and changed on the
 // GUI thread only.
@@ -142,6 +165,16 @@ TLinkRunner::TLinkRunner(TGuiQueue& gui, TReports reports)
     });
     FLink = std::make_unique<TProgrammerLink>(*FView);
     FLink->ComPort().SetDispatcher(FDispatcher);
+    if (KeepsLastProgrammer()) {
+        try {
+            FLastProgrammer =
+                TIniFile(SettingsFileOf(*FLink)).ReadString("Ports", kLastProgrammerKey, "");
+        } catch (const std::exception&) {
+            // A settings file that cannot be read keeps nothing.
+        }
+        FLink->ProbeSchedule().KeepAlways(FLastProgrammer);
+    }
+    FProbeBoard.Follow(FLink->ProbeSchedule());
     FThread = std::jthread([this] { Serve(); });
 }
 
@@ -225,6 +258,7 @@ void TLinkRunner::Poll() {
 void TLinkRunner::RunPoll(const std::stop_token& stop) {
     try {
         FLink->PollProgrammer(stop);
+        KeepLastProgrammer();
     } catch (...) {
         ToGui([this, message = ExceptionMessage(std::current_exception())] {
             if (FReports.ErrorRaised) FReports.ErrorRaised(message);
@@ -235,6 +269,27 @@ void TLinkRunner::RunPoll(const std::stop_token& stop) {
         if (!FStops.empty()) FStops.pop_front();
         if (FReports.PollEnded) FReports.PollEnded(kind);
     });
+}
+
+void TLinkRunner::KeepLastProgrammer() {
+    if (FLink->ChipKind() == ckNone || !KeepsLastProgrammer()) return;
+    const std::string port = FLink->ComPort().Port();
+    if (port == FLastProgrammer) return;
+    FLastProgrammer = port;
+    try {
+        const std::string file = SettingsFileOf(*FLink);
+        // A first run has no settings folder yet.
+        std::error_code ignored;
+        std::filesystem::create_directories(
+            std::filesystem::path(std::u8string(file.begin(), file.end())).parent_path(), ignored);
+        TIniFile(file).WriteString("Ports", kLastProgrammerKey, port);
+    } catch (const std::exception&) {
+        // Not kept: the next run finds the programmer all the same.
+    }
+}
+
+void TLinkRunner::SearchNow() {
+    Enqueue([this] { FLink->ProbeSchedule().SearchNow(); });
 }
 
 void TLinkRunner::RunWorkflow(const std::function<TOutcome()>& run,

@@ -15,6 +15,7 @@
 #include "ChipKind.h"
 #include "GuiQueue.h"
 #include "Outcome.h"
+#include "ProbeBoard.h"
 #include "ProgrammerLink.h"
 #include "ProgrammerView.h"
 
@@ -94,6 +95,9 @@ public:
     // user of the ports, a station, takes over); the link holds no chip
     // then. `released` runs on the GUI thread afterwards.
     void ReleasePort(std::function<void()> released);
+    // Search now: every port is greeted at the next poll and starts again
+    // from one tick (see ProbeSchedule.h).
+    void SearchNow();
     // Asks the command under way and those queued (a Send or Read, a poll's
     // wait) to stop at the next byte. A command queued later is not stopped.
     void RequestStop();
@@ -127,6 +131,8 @@ private:
     // (or the runner shuts down).
     void ToGuiAndWait(std::function<void()> job);
     void RunPoll(const std::stop_token& stop);
+    // Worker thread: a programmer's port found by the poll goes into the settings.
+    void KeepLastProgrammer();
     void RunWorkflow(const std::function<TOutcome()>& run, const TWorkflowOptions& options);
 
     TGuiQueue& FGui;
@@ -135,7 +141,11 @@ private:
     std::shared_ptr<TGate> FGate;
     std::unique_ptr<TWorkerView> FView;
     std::shared_ptr<TEventDispatcher> FDispatcher;
+    // The schedule's file for `corvane-cli ports` (outlives the link).
+    TProbeBoard FProbeBoard{"window"};
     std::unique_ptr<TProgrammerLink> FLink;
+    // The port where a programmer answered last, kept with the settings (worker thread).
+    std::string FLastProgrammer;
 
     mutable std::mutex FLock;
     std::condition_variable FChanged;

@@ -119,6 +119,14 @@ void TWindowRules::Tick() {
     });
 }
 
+void TWindowRules::SearchNow() {
+    Guarded([this] {
+        if (FClosing || !Live()) return;
+        FRunner->SearchNow();
+        Tick();
+    });
+}
+
 void TWindowRules::PollEnded(TChipKind kind) {
     FPolling = false;
     EndWork();
@@ -298,7 +306,10 @@ void TWindowRules::HoldForStation(std::function<void()> released) {
 }
 
 void TWindowRules::StationEnded() {
-    if (!FClosing && Live()) FControls.SetPollTimerActive(true);
+    if (FClosing || !Live()) return;
+    FControls.SetPollTimerActive(true);
+    // The station's boards are greeted at once, not after the back-off.
+    SearchNow();
 }
 
 void TWindowRules::RequestClose(int exitStatus) {

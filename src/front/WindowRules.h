@@ -15,8 +15,8 @@
 //  3. Hand the window's events to it: Timer1's tick -> Tick(), btnSend ->
 //     SendClicked(), BtnRead -> ReadClicked(), a click on a size item ->
 //     MemSizeClicked(), Escape -> EscapePressed() (Escape never closes the
-//     window), the close button (or the system's close) -> CloseAsked(),
-//     which says whether the window may close now.
+//     window), F5 -> SearchNow(), the close button (or the system's close)
+//     -> CloseAsked(), which says whether the window may close now.
 //     A file dropped on the window -> FileDropped(). A logoff or shutdown of
 //     the session that the system enforces itself -> SessionEnding().
 //  4. main: take the system's stop requests (platform::TStopRequests) before
@@ -73,6 +73,9 @@ public:
     void MemSizeClicked();
     // Stops a Send or a Read under way; otherwise nothing.
     void EscapePressed();
+    // F5: search now. Every free port is greeted at once (a poll now, unless
+    // work is under way) and starts again from one tick.
+    void SearchNow();
     // Whether the window may close now. During a Send or Read the first close
     // stops it and keeps the window until the board is back (the window then
     // closes by itself); a second close closes at once and abandons the work.

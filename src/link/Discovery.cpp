@@ -31,8 +31,15 @@ struct TProbe {
     bool GreetingKnown = false;
     bool Greeted = false;  // a programmer answered the greeting
     bool Found = false;    // ... and its chip query ended without a stop
+    bool Gone = false;     // its device went away (or was not there)
     TChipKind ChipKind = ckNone;
 };
+
+// The port's device went away, or is not there.
+bool IsGone(const EComPort& e) {
+    const device::TErrorKind kind = device::ErrorKind(e.SystemErrorCode());
+    return kind == device::TErrorKind::Gone || kind == device::TErrorKind::Absent;
+}
 
 class TSearch {
 public:
@@ -86,6 +93,7 @@ private:
             return true;
         } catch (const EComPort& e) {
             if (trace) trace->Note(check.Port + ": " + e.what());
+            probe.Gone = IsGone(e);
             // Kept so that a front end can say why no port could be opened.
             // Windows refuses a port that another program holds with access
             // denied: busy, as on Linux.
@@ -129,6 +137,8 @@ private:
             } catch (const std::exception& e) {
                 // Gone or failing: no programmer to keep here.
                 if (probe.Trace) probe.Trace->Note(probe.Check->Port + ": " + e.what());
+                const auto* port = dynamic_cast<const EComPort*>(&e);
+                probe.Gone = port != nullptr && IsGone(*port);
             }
             probe.Port = board.ReleasePort();
         } catch (...) {
@@ -179,9 +189,12 @@ TSocketReply AskSocket(TBoardExchange& board, std::int32_t greetingMs, std::int3
     return reply;
 }
 
-TSearchResult FindProgrammers(const std::vector<std::string>& ports, const TSearchOptions& options,
+TSearchResult FindProgrammers(const std::vector<std::string>& listed, const TSearchOptions& options,
                               std::stop_token stop) {
+    const std::vector<std::string> ports =
+        options.Schedule ? options.Schedule->Due(listed) : listed;
     TSearchResult result;
+    result.Waiting = listed.size() - ports.size();
     result.Checks = ScreenPorts(ports, options.Screen);
     std::vector<TProbe> probes;
     for (TPortCheck& check : result.Checks) {
@@ -231,6 +244,18 @@ TSearchResult FindProgrammers(const std::vector<std::string>& ports, const TSear
     }
 
     const bool stopped = abort.stop_requested();
+    // A search cut short tells nothing of the ports it greeted.
+    if (options.Schedule && !stopped) {
+        std::vector<std::string> tried;
+        std::vector<std::string> answered;
+        std::vector<std::string> gone;
+        for (const TProbe& probe : probes) {
+            if (probe.Check->Verdict == TPortVerdict::Scan) tried.push_back(probe.Check->Port);
+            if (probe.Greeted) answered.push_back(probe.Check->Port);
+            if (probe.Gone) gone.push_back(probe.Check->Port);
+        }
+        options.Schedule->Heard(tried, answered, gone);
+    }
     for (TProbe& probe : probes) {
         if (options.Trace) options.Trace->Append(*probe.Trace);
     }
@@ -300,6 +325,7 @@ void TProgrammerLink::ScanPorts() {
     TSearchOptions options;
     options.Screen = FPortScreen;
     options.Trace = FBoard.SharedTrace();
+    options.Schedule = &FSchedule;
     options.MakePort = [this] { return MakePort(); };
     options.OnOpened = [this](const std::string& port) {
         ShowStatus("Try to connect by : " + port);
@@ -328,7 +354,12 @@ void TProgrammerLink::ScanPorts() {
         }
         SetChipKind(kept->ChipKind);
     }
-    ShowStatus(result.Opened ? "" : "Available port not found!");
+    // Ports that wait for their next greeting are there all the same.
+    if (result.Opened) {
+        ShowStatus("");
+    } else if (result.Waiting == 0) {
+        ShowStatus("Available port not found!");
+    }
     UpdatePortNotice(found);
 }
 

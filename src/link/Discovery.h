@@ -13,6 +13,7 @@
 #include "ChipKind.h"
 #include "LineTrace.h"
 #include "PortScreen.h"
+#include "ProbeSchedule.h"
 #include "ProgrammerPort.h"
 
 // Discovery of programmer boards and of the chip in their sockets: the
@@ -73,6 +74,8 @@ struct TSearchResult {
     std::vector<TFoundProgrammer> Programmers;
     // Whether any port could be opened at all.
     bool Opened = false;
+    // Listed ports that the schedule held back: not due yet.
+    std::size_t Waiting = 0;
 };
 
 struct TSearchOptions {
@@ -91,9 +94,13 @@ struct TSearchOptions {
     std::function<void(const std::string& port)> OnAnswered;
     // The budget of each programmer's chip query.
     std::int32_t QueryMs = kChipQueryMs;
+    // Picks the ports due for a greeting out of the list and hears which
+    // answered (nullptr: every port at every search).
+    TProbeSchedule* Schedule = nullptr;
 };
 
-// Greets `ports` (the system's list, in its order) and returns once each has
+// Greets `ports` (the system's list, in its order; with a schedule, those of
+// them that are due) and returns once each has
 // answered or spent its greeting budget; the search's threads have ended by
 // then. Ports are opened and greeted on those threads and closed on the
 // calling thread, so a dispatcher that the ports share is served by the

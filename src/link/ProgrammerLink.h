@@ -17,6 +17,7 @@
 #include "LineTrace.h"
 #include "Outcome.h"
 #include "PortScreen.h"
+#include "ProbeSchedule.h"
 #include "ProgrammerPort.h"
 #include "ProgrammerView.h"
 #include "UHexFile.h"
@@ -69,6 +70,9 @@ public:
     // What the front end was last told about ports that were refused
     // (PermissionAdvice), empty when nothing is amiss.
     const std::string& PortNotice() const { return FPortNotice; }
+    // When the scan greets each port (see ProbeSchedule.h): a silent port
+    // less and less often, the programmer's port at every tick.
+    TProbeSchedule& ProbeSchedule() { return FSchedule; }
 
     // Stores the kind; kinds 1 to 6 also size both images to their code memory.
     void SetChipKind(TChipKind kind);
@@ -222,6 +226,7 @@ private:
     TPortScreen FPortScreen;
     std::vector<TPortCheck> FPortChecks;
     std::string FPortNotice;
+    TProbeSchedule FSchedule;
     std::string FLastStatus;
     std::chrono::milliseconds FCommandPause{500};
     std::uint16_t FCheckedCount = 0;

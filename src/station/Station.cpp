@@ -15,6 +15,7 @@
 #include "ChipOnRecord.h"
 #include "Discovery.h"
 #include "PortEnum.h"
+#include "ProbeBoard.h"
 #include "ProgrammerLink.h"
 #include "ProgrammerPort.h"
 #include "Protocol.h"
@@ -212,6 +213,12 @@ private:
     void Discover() {
         TSearchOptions search;
         search.Screen.Enabled = FOptions.ScreenPorts;
+        // A silent port is greeted less and less often; a board let go comes
+        // back to the list as a new port, greeted at once.
+        TProbeSchedule schedule;
+        TProbeBoard board("station");
+        board.Follow(schedule);
+        search.Schedule = &schedule;
         bool told = false;
         std::vector<std::string> ports;
         while (!Ending()) {

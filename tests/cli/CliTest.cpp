@@ -22,6 +22,7 @@
 #include "CliFixture.h"
 #include "CliOptions.h"
 #include "PortUsers.h"
+#include "ProbeBoard.h"
 #include "UHexFile.h"
 #include "VirtualProgrammer.h"
 
@@ -388,7 +389,9 @@ TEST_F(CliTest, PortsListsEachPortAndWhyTheSearchLeavesItAlone) {
     auto line = [](const std::string& port, const std::string& verdict) {
         return testing::ContainsRegex("(^|\n)" + port + " +" + verdict + "\n");
     };
-    EXPECT_THAT(r.out, line(scanned->PortPath(), "scanned"));
+    EXPECT_THAT(r.out, line(scanned->PortPath(),
+                            "scanned; no search runs: greeted at once by "
+                            "the next"));
     EXPECT_THAT(r.out, line(busy->PortPath(), "busy \\(held by process " +
                                                   std::to_string(terminalProgram.Pid()) + "\\)"));
     EXPECT_THAT(r.out, line(excluded->PortPath(), "excluded"));
@@ -398,6 +401,18 @@ TEST_F(CliTest, PortsListsEachPortAndWhyTheSearchLeavesItAlone) {
         EXPECT_EQ(board->BytesReceived(), 0u);
     }
     EXPECT_EQ(Cli({"ports", "--port", plain}).status, esUsage);
+
+    // While a search runs (here the test's own), when it greets each port next.
+    setenv("CORVANE_SERIALCOMM", FMap.c_str(), 1);
+    {
+        TProbeBoard window("window");
+        window.Publish({{scanned->PortPath(), std::chrono::seconds(9), 3, false}});
+        EXPECT_THAT(Cli({"ports"}).out, line(scanned->PortPath(),
+                                             "scanned; next greeting in [89] s, 3 unanswered "
+                                             "\\(window\\)"));
+    }
+    unsetenv("CORVANE_SERIALCOMM");
+    EXPECT_THAT(Cli({"ports"}).out, HasSubstr("no search runs"));  // its file went with it
 }
 
 TEST_F(CliTest, ABusyPortIsLeftAloneUnlessNamedWithPort) {

@@ -93,7 +93,8 @@ done
 
 cli ports
 expect 0 ports
-[[ $(lines out) == $'COM3  scanned\ncom4  scanned\nCOM5  scanned' ]] || fail "ports: the list"
+idle='scanned; no search runs: greeted at once by the next'
+[[ $(lines out) == "COM3  $idle"$'\n'"com4  $idle"$'\n'"COM5  $idle" ]] || fail "ports: the list"
 
 cli detect
 expect 0 detect

@@ -276,5 +276,26 @@ TEST_F(WindowBoardTest, AMessageBoxHoldsTheWorkerButNotAShutDown) {
     EXPECT_FALSE(Rules->Runner().Running());
 }
 
+class WindowSearchNowTest : public FrontFixture {
+protected:
+    DeviceMap Map;
+};
+
+// F5 greets at once a silent port that waits for its turn.
+TEST_F(WindowSearchNowTest, F5GreetsAtOnceAPortThatWaitsItsTurn) {
+    Rules->Runner().Call([](TProgrammerLink& link) {
+        link.ProbeSchedule() = TProbeSchedule([] { return TProbeSchedule::TClock::time_point{}; });
+    });
+    sim::BoardOptions options;
+    options.faults.silent = true;
+    auto silent = StartBoard(Map, "silent", options);
+    Tick();
+    Tick();  // the clock stands still: its next turn never comes
+    EXPECT_EQ(silent->BytesReceived(), 1u);
+    Rules->SearchNow();
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_EQ(silent->BytesReceived(), 2u);
+}
+
 }  // namespace
 }  // namespace corvane::test

@@ -102,14 +102,34 @@ TEST_F(DiscoveryTest, APollThatFindsNoProgrammerLeavesEveryPortClosed) {
     EXPECT_EQ(board->BytesReceived(), 1u);
     EXPECT_TRUE(test::PortIsFree(board->PortPath()));
 
-    // The same when the programmer of a known chip falls silent.
+    // The same when the programmer of a known chip falls silent. (The silent
+    // port waits its turn now: searched at once, as F5 does.)
     board->SetFaults({});
+    link.ProbeSchedule().SearchNow();
     Poll();
     ASSERT_EQ(link.ChipKind(), ck89C51);
     board->SetFaults(silent);
     Poll();
     EXPECT_EQ(link.ChipKind(), ckNone);
     EXPECT_TRUE(test::PortIsFree(board->PortPath()));
+}
+
+TEST_F(DiscoveryTest, ASilentPortWaitsItsTurnWhileAProgrammerThatAppearsIsFoundAtOnce) {
+    TProbeSchedule::TClock::time_point now{};
+    link.ProbeSchedule() = TProbeSchedule([&now] { return now; });
+    auto silent = StartBoard(map, "a");
+    sim::Faults mute;
+    mute.silent = true;
+    silent->SetFaults(mute);
+    // Greeted at ticks 0 and 1, then not before tick 3.
+    for (int tick = 0; tick < 3; ++tick, now += TProbeSchedule::kTick) Poll();
+    now -= TProbeSchedule::kTick;
+    EXPECT_EQ(silent->BytesReceived(), 2u);
+    EXPECT_EQ(link.LastStatus(), "");  // a port waiting is no port missing
+    auto board = StartBoard(map, "b");
+    Poll();
+    EXPECT_EQ(link.ChipKind(), ck89C51);
+    EXPECT_EQ(silent->BytesReceived(), 2u);
 }
 
 TEST_F(DiscoveryTest, AStopDuringTheScanReachesTheSearchAndKeepsNoPort) {

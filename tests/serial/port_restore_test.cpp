@@ -21,11 +21,12 @@ termios LineOf(const Pty& pty) {
 }
 
 // What a terminal program leaves behind: 115200 baud, canonical input with
-// echo, hardware flow control.
+// echo, hardware flow control, and no hang-up at close (DTR stays up).
 void LeaveCookedAt115200(const Pty& pty) {
     termios tio = LineOf(pty);
     tio.c_lflag |= ICANON | ECHO;
     tio.c_cflag |= CRTSCTS;
+    tio.c_cflag &= ~HUPCL;
     cfsetspeed(&tio, B115200);
     ASSERT_EQ(tcsetattr(pty.Master(), TCSANOW, &tio), 0);
 }
@@ -36,6 +37,7 @@ void ExpectCookedAt115200(const Pty& pty) {
     EXPECT_NE(tio.c_lflag & ICANON, 0u);
     EXPECT_NE(tio.c_lflag & ECHO, 0u);
     EXPECT_NE(tio.c_cflag & CRTSCTS, 0u);
+    EXPECT_EQ(tio.c_cflag & HUPCL, 0u);
 }
 
 void UseProgrammerLine(TComPort& port, const Pty& pty) {
@@ -62,11 +64,13 @@ TEST(PortRestore, LineSettingsComeBackAtClose) {
     // is what the next close gives back.
     termios tio = LineOf(pty);
     cfsetspeed(&tio, B57600);
+    tio.c_cflag |= HUPCL;
     ASSERT_EQ(tcsetattr(pty.Master(), TCSANOW, &tio), 0);
     port.OpenPort();
     port.ClosePort();
     const termios after = LineOf(pty);
     EXPECT_EQ(cfgetospeed(&after), B57600);
+    EXPECT_NE(after.c_cflag & HUPCL, 0u);
 }
 
 TEST(PortRestore, AlsoWhenThePortMovesOnOrTheComponentGoes) {

@@ -128,6 +128,9 @@ public:
         HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                     OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
         if (handle == INVALID_HANDLE_VALUE) return LastError();
+        // The port is given back at close with the settings it was found with.
+        FFound.DCBlength = sizeof FFound;
+        FHasFound = ::GetCommState(handle, &FFound) != 0;
         std::lock_guard lock(FMutex);
         FHandle = handle;
         FTimeouts = TCommTimeouts{};
@@ -143,6 +146,19 @@ public:
         HANDLE handle = FHandle;
         if (handle == INVALID_HANDLE_VALUE) return ERROR_INVALID_HANDLE;
         FHandle = INVALID_HANDLE_VALUE;
+        if (std::exchange(FHasFound, false)) {
+            // DTR and RTS stay as they are (off for the programmer): raising
+            // one just before the close would be the very reset that the
+            // settings keep from a board.
+            DCB back = FFound;
+            DCB now{};
+            now.DCBlength = sizeof now;
+            if (::GetCommState(handle, &now)) {
+                back.fDtrControl = now.fDtrControl;
+                back.fRtsControl = now.fRtsControl;
+                ::SetCommState(handle, &back);
+            }
+        }
         return CloseHandle(handle) ? 0 : LastError();
     }
 
@@ -405,6 +421,8 @@ private:
     // Bytes that a wait for input took from the device, read first.
     std::string FLookAhead;
     std::uint32_t FHeldErrors = 0;
+    DCB FFound{};  // the settings the port was found with
+    bool FHasFound = false;
 };
 
 }  // namespace
