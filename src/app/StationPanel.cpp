@@ -94,7 +94,7 @@ void TStationTileWidget::Draw(const TStationTile& tile) {
 
 void TStationTileWidget::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Space && event->modifiers() == Qt::NoModifier) {
-        if (FGoButton->isVisible() && FGoButton->isEnabled()) FGo();
+        if (!FGoButton->isHidden() && FGoButton->isEnabled()) FGo();
         event->accept();
         return;
     }
