@@ -215,6 +215,7 @@ void TStationRules::Ended(int status, const std::string& failure) {
     }
     FControls.SetWindowTitle(StationTitle(totals));
     Draw();
+    FWindow.StationStopped();
     if (FCloseWhenEnded) FWindow.ClosePending();
 }
 

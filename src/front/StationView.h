@@ -108,6 +108,7 @@ public:
 
     // IWindowStation
     bool Active() const override { return FPicture.Phase != TStationPhase::Idle; }
+    bool Running() const override { return Active() && FPicture.Phase != TStationPhase::Ended; }
     TClose CloseAsked() override;
     void EscapePressed() override;
 
