@@ -79,13 +79,15 @@ TStationRunner::~TStationRunner() {
     if (FPacer.joinable()) FPacer.join();
 }
 
-std::string TStationRunner::Open(std::unique_ptr<TStationSetup> setup) {
+std::string TStationRunner::Open(std::unique_ptr<TStationSetup> setup, int& status) {
     FSetup = std::move(setup);
     FSetup->Options.Image = &FSetup->Image;
     FStation = std::make_unique<station::TStation>(FSetup->Options, *FHost);
     try {
-        if (FStation->Open() == station::esComplete) return {};
+        status = FStation->Open();
+        if (status == station::esComplete) return {};
     } catch (...) {
+        status = station::esBadFile;
         return ExceptionMessage(std::current_exception());
     }
     const std::string refusal = FHost->Refusal();

@@ -123,14 +123,18 @@ void TStationRules::StationClicked() {
     }
 }
 
-std::string TStationRules::Start(std::unique_ptr<TStationSetup> setup, bool sound) {
+std::string TStationRules::Start(std::unique_ptr<TStationSetup> setup, bool sound, int* status) {
+    int opened = station::esUsage;
+    if (status != nullptr) *status = opened;
     if (Active()) return "a station runs already";
     TStationRunner::TReports reports;
     reports.Changed = [this](const station::TStationSnapshot& snapshot) { Changed(snapshot); };
     reports.Ended = [this](int status, const std::string& failure) { Ended(status, failure); };
     auto runner = std::make_unique<TStationRunner>(FWindow.Queue(), std::move(reports));
     FLogPath = setup->Options.Log;
-    if (std::string refusal = runner->Open(std::move(setup)); !refusal.empty()) return refusal;
+    std::string refusal = runner->Open(std::move(setup), opened);
+    if (status != nullptr) *status = opened;
+    if (!refusal.empty()) return refusal;
     FRunner = std::move(runner);
     FSound = sound;
     FStatus = 0;

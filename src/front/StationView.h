@@ -100,8 +100,8 @@ public:
     // station is shown.
     void StationClicked();
     // A station without the dialog (a command line's): empty when it runs,
-    // else why it was refused.
-    std::string Start(std::unique_ptr<TStationSetup> setup, bool sound);
+    // else why it was refused, with the exit status in `status` when given.
+    std::string Start(std::unique_ptr<TStationSetup> setup, bool sound, int* status = nullptr);
     void GoClicked(std::size_t board);
     // Stop while the station runs; Back (to the one-chip window) once it has ended.
     void StopClicked();
