@@ -77,6 +77,8 @@ TStationRunner::~TStationRunner() {
     if (FThread.joinable()) FThread.join();
     FPacer.request_stop();
     if (FPacer.joinable()) FPacer.join();
+    // Before the wake it calls goes.
+    FStation.reset();
 }
 
 std::string TStationRunner::Open(std::unique_ptr<TStationSetup> setup, int& status) {

@@ -100,7 +100,8 @@ void TStationRules::FileChosen(const TFileChoice& choice) {
 }
 
 void TStationRules::StationClicked() {
-    if (Active() || FWindow.Busy() || FWindow.Closing()) return;
+    // A poll under way is no obstacle: the station waits for its end.
+    if (Active() || FWindow.Working() || FWindow.Closing()) return;
     std::string error;
     for (;;) {
         TStationSettings settings = FSettings;
@@ -151,7 +152,10 @@ std::string TStationRules::Start(std::unique_ptr<TStationSetup> setup, bool soun
     Draw();
     // The one-chip window stops polling and lets go of its port: the station
     // greets every port itself.
-    FWindow.HoldForStation([this] { Released(); });
+    FControls.SetWindowTitle(StationTitle({}));
+    FWindow.HoldForStation([this, alive = std::weak_ptr<bool>(FAlive)] {
+        if (alive.lock()) Released();
+    });
     return {};
 }
 

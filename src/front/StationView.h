@@ -142,6 +142,8 @@ private:
     int FStatus = 0;
     bool FStopAsked = false;
     bool FCloseWhenEnded = false;
+    // Tells the link's report that releases the port whether the rules are still there.
+    std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);
 };
 
 }  // namespace corvane
