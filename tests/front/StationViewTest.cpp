@@ -39,7 +39,7 @@ class StationViewTest : public FrontFixture {
 protected:
     void SetUp() override {
         FrontFixture::SetUp();
-        Station = std::make_unique<TStationRules>(*Rules, View, Files.File("corvane.ini"));
+        Station = std::make_unique<TStationRules>(*Rules, View, Files.File("config/corvane.ini"));
         Settings.File = WriteHex(Files, "a.hex", PatternImage(4096, 300));
         Settings.Log = Files.File("log.csv");
         Settings.Serial = true;
@@ -178,7 +178,7 @@ TEST_F(StationViewTest, ARefusedStartShowsWhyInTheDialog) {
         TStationSetup setup;
         EXPECT_NE(PrepareStation(settings, setup).find(c.Says), std::string::npos) << c.Value;
     }
-    TStationRules again(*Rules, View, Files.File("corvane.ini"));
+    TStationRules again(*Rules, View, Files.File("config/corvane.ini"));
     EXPECT_EQ(again.Settings().SerialAddress, "FFFF");
     EXPECT_EQ(again.Settings().Log, Settings.Log);
 }
