@@ -157,10 +157,10 @@ std::string TStationRules::Start(std::unique_ptr<TStationSetup> setup, bool soun
     FPicture.Details = DetailsText({});
     FPicture.Notice = "Starting...";
     FControls.ShowStationView(true);
+    FControls.SetWindowTitle(StationTitle({}));
     Draw();
     // The one-chip window stops polling and lets go of its port: the station
     // greets every port itself.
-    FControls.SetWindowTitle(StationTitle({}));
     FWindow.HoldForStation([this, alive = std::weak_ptr<bool>(FAlive)] {
         if (alive.lock()) Released();
     });
