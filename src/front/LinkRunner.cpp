@@ -347,6 +347,16 @@ void TLinkRunner::RequestStop() {
     for (std::stop_source& stop : FStops) stop.request_stop();
 }
 
+void TLinkRunner::ReleasePort(std::function<void()> released) {
+    Enqueue([this, released = std::move(released)] {
+        // Closed here, where the port's dispatcher is served.
+        FLink->ReleasePort().reset();
+        FLink->ComPort().SetDispatcher(FDispatcher);
+        FLink->SetChipKind(ckNone);
+        ToGui(released);
+    });
+}
+
 void TLinkRunner::Shutdown() {
     if (!FThread.joinable()) return;
     FGate->Open = false;

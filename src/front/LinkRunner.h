@@ -95,6 +95,10 @@ public:
     // the window showed `kind`: dropped when the link holds another chip by
     // the time it runs (a poll under way found another one).
     void ApplyMemSize(int index, TChipKind kind);
+    // Closes the link's port once the commands before it have run (another
+    // user of the ports, a station, takes over); the link holds no chip
+    // then. `released` runs on the GUI thread afterwards.
+    void ReleasePort(std::function<void()> released);
     // Search now: every port is greeted at the next poll and starts again
     // from one tick (see ProbeSchedule.h).
     void SearchNow();

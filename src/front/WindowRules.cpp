@@ -99,7 +99,7 @@ void TWindowRules::BeginWork() {
 
 void TWindowRules::EndWork() {
     while (FWaitCursors > FWaitCursorsBefore) RestoreCursor();
-    if (FTimerWasActive && !FClosing && !FControls.PollTimerActive()) {
+    if (FTimerWasActive && !FClosing && !StationActive() && !FControls.PollTimerActive()) {
         FControls.SetPollTimerActive(true);
     }
     FBusy = false;
@@ -117,7 +117,7 @@ void TWindowRules::StopWork() {
 
 void TWindowRules::Tick() {
     Guarded([this] {
-        if (FBusy || Ending() || !Live()) return;
+        if (FBusy || Ending() || StationActive() || !Live()) return;
         BeginWork();
         FPolling = true;
         FRunner->Poll();
@@ -168,6 +168,7 @@ void TWindowRules::MemSizeClicked() {
 }
 
 bool TWindowRules::MayStartWork(std::optional<THeld> held) {
+    if (StationActive()) return false;
     if (FBusy) {
         // During a poll a click or a drop waits for the poll's end; during a
         // workflow (or an open dialog) it is ignored.
@@ -246,10 +247,32 @@ void TWindowRules::WorkflowEnded(const TWorkflowEnd& end) {
 }
 
 void TWindowRules::EscapePressed() {
+    if (StationActive()) FStation->EscapePressed();
     if (FWorking) StopWork();
 }
 
 bool TWindowRules::CloseAsked() {
+    if (StationActive()) {
+        switch (FStation->CloseAsked()) {
+            case IWindowStation::TClose::Wait:
+                // The station stops as on Escape; the window closes once its
+                // chips in their write pass are done (ClosePending).
+                FClosing = true;
+                FControls.SetPollTimerActive(false);
+                std::fprintf(stderr,
+                             "corvane: Stopping the station... chips in their write pass are "
+                             "finished first (a second close ends at once)\n");
+                return false;
+            case IWindowStation::TClose::Abandon:
+                FWorkAbandoned = true;
+                std::fprintf(stderr,
+                             "corvane: closed at once: chips in their write pass are "
+                             "left as they are\n");
+                break;
+            case IWindowStation::TClose::Close:
+                break;
+        }
+    }
     if (FWorking && !FClosing) {
         // A Send or Read stops as on Escape, and the window stays, with
         // "Stopping..." and the bar, until the link has finished the board's
@@ -275,6 +298,33 @@ bool TWindowRules::CloseAsked() {
     return true;
 }
 
+void TWindowRules::HoldForStation(std::function<void()> released) {
+    FHeld.reset();
+    FControls.SetPollTimerActive(false);
+    // A logoff waits for the station's chips, as for a Send or Read.
+    FControls.SetSessionEndBlock(kStationSessionEndBlock);
+    if (!Live()) {
+        released();
+        return;
+    }
+    FRunner->ReleasePort([this, released = std::move(released)] {
+        FChipKind = ckNone;
+        Guarded([this] { UpdateChipDisplay(); });
+        released();
+    });
+}
+
+void TWindowRules::StationStopped() {
+    FControls.SetSessionEndBlock("");
+}
+
+void TWindowRules::StationEnded() {
+    if (FClosing || !Live()) return;
+    FControls.SetPollTimerActive(true);
+    // The station's boards are greeted at once, not after the back-off.
+    SearchNow();
+}
+
 void TWindowRules::RequestClose(int exitStatus) {
     FExitStatus = exitStatus;
     FHeld.reset();
@@ -290,7 +340,9 @@ void TWindowRules::RequestCloseFromAnyThread(int exitStatus) {
 }
 
 bool TWindowRules::SessionEndAsked(int exitStatus) {
-    if (!FWorking) return true;
+    // A station stops as on a first close, and the window closes once its
+    // chips in their write pass are done.
+    if (!FWorking && !(FStation != nullptr && FStation->Running())) return true;
     RequestClose(exitStatus);
     return false;
 }

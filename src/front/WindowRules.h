@@ -35,6 +35,7 @@
 // RequestCloseFromAnyThread. Exceptions of the handlers go to the controls'
 // ShowError.
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -46,6 +47,7 @@
 #include "ProgrammerView.h"
 #include "StopRequests.h"
 #include "WindowControls.h"
+#include "WindowStation.h"
 
 namespace corvane {
 
@@ -56,6 +58,7 @@ constexpr int kLabelTopWithSizes = 15;
 constexpr const char* kStopping = "Stopping...";
 // Why a logoff or shutdown waits while a Send or Read runs.
 constexpr const char* kSessionEndBlock = "Corvane is finishing the programmer board's pass";
+constexpr const char* kStationSessionEndBlock = "Corvane's production station is running";
 
 class TWindowRules : public IProgrammerView {
 public:
@@ -93,8 +96,8 @@ public:
     void RequestClose(int exitStatus);
     // The same from any thread (the stop requests' own): posted to the GUI thread.
     void RequestCloseFromAnyThread(int exitStatus);
-    // The system asks whether the session may end: not while a Send or Read
-    // runs (the toolkit refuses, showing kSessionEndBlock); that work then
+    // The system asks whether the session may end: not while a Send, a Read
+    // or a station runs (the toolkit refuses, showing kSessionEndBlock); that work then
     // stops as on a first close, and the window closes with `exitStatus` once
     // the board's pass is finished.
     bool SessionEndAsked(int exitStatus);
@@ -108,6 +111,20 @@ public:
     // it is sent as Send's dialog would send it (the options ticked now, the
     // dialogs' folder set to the file's); otherwise nothing.
     void FileDropped(const std::string& fileName);
+    // The station the window hosts (StationView.h), or none.
+    void SetStation(IWindowStation* station) { FStation = station; }
+    bool StationActive() const { return FStation != nullptr && FStation->Active(); }
+    // A station begins: no poll from now on, and once the commands under way
+    // have run, the link lets go of its port (`released` runs then).
+    void HoldForStation(std::function<void()> released);
+    // The station's chips are done: a logoff need not wait any more.
+    void StationStopped();
+    // The station has gone: the window polls again.
+    void StationEnded();
+    // A close that waited for the station's chips goes ahead.
+    void ClosePending() { FControls.CloseWindow(); }
+    // The queue of jobs for the GUI thread.
+    TGuiQueue& Queue() { return FQueue; }
     // The error box, one at a time: a message that comes while one is shown
     // (or once the window is closing) goes to the standard error stream.
     void ShowError(const std::string& message);
@@ -222,6 +239,7 @@ private:
     // The link's message box is open (a stop closes it).
     bool FMessageBoxOpen = false;
     platform::TStopRequests* FStopRequests = nullptr;
+    IWindowStation* FStation = nullptr;
     bool FGone = false;
 };
 
