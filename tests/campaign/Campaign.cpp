@@ -139,9 +139,11 @@ public:
     std::vector<std::string> Run() {
         Prepare();
         const auto end = Clock::now() + FSettings.length;
-        for (int run = 0; Clock::now() < end || run == 0; ++run) {
+        // The last run is neither killed nor cut short: the seed ends with it.
+        for (int run = 0;; ++run) {
             const bool last = Clock::now() + milliseconds(1500) >= end;
             RunStation(run, last);
+            if (last) break;
         }
         for (auto& driver : FDrivers) driver->Stop();
         for (int b = 0; b < kBoards; ++b) {
@@ -155,8 +157,10 @@ public:
         }
         LookAtSockets(false);
         for (int b = 0; b < kBoards; ++b) {
-            if (!Greets(*FBoards[b]))
-                Fail("board " + std::to_string(b) + " does not answer a greeting");
+            if (!Greets(*FBoards[b])) {
+                Fail("board " + std::to_string(b) + " does not answer a greeting" +
+                     (FBoards[b]->InWritePass() ? " (in a write pass)" : ""));
+            }
         }
         CheckLog();
         CheckChips();
