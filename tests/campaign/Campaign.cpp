@@ -157,9 +157,10 @@ public:
         }
         LookAtSockets(false);
         for (int b = 0; b < kBoards; ++b) {
+            const bool inPass = FBoards[b]->InWritePass();
             if (!Greets(*FBoards[b])) {
                 Fail("board " + std::to_string(b) + " does not answer a greeting" +
-                     (FBoards[b]->InWritePass() ? " (in a write pass)" : ""));
+                     (inPass ? " (it was inside a write pass)" : ""));
             }
         }
         CheckLog();
