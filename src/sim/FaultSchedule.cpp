@@ -5,6 +5,7 @@
 #include <random>
 #include <sstream>
 #include <stdexcept>
+#include <utility>
 
 namespace corvane::sim {
 
@@ -21,6 +22,7 @@ constexpr Word kWords[] = {
     {Kind::Out, "out"},
     {Kind::In, "in"},
     {Kind::Unplug, "unplug"},
+    {Kind::Move, "move"},
     {Kind::GoneInPass, "gone-in-pass"},
     {Kind::Lose, "lose"},
     {Kind::Late, "late"},
@@ -110,7 +112,7 @@ FaultSchedule DrawSchedule(std::uint64_t seed, const DrawOptions& options) {
             e.kind = Kind::Prompt;
             e.value = static_cast<std::uint32_t>(draw.Between(0, 3));
         } else if (pick < 18) {
-            e.kind = Kind::Unplug;
+            e.kind = options.moves ? Kind::Move : Kind::Unplug;
             e.span = draw.Ms(200, 1500);
         } else {
             e.kind = Kind::GoneInPass;
@@ -150,6 +152,7 @@ std::string ScheduleText(const FaultSchedule& schedule) {
                 if (e.value) text << " stuck=" << v;
                 break;
             case Kind::Unplug:
+            case Kind::Move:
                 text << ' ' << e.span.count();
                 break;
             case Kind::GoneInPass:
@@ -225,6 +228,7 @@ FaultSchedule ParseSchedule(std::string_view text) {
                 }
                 break;
             case Kind::Unplug:
+            case Kind::Move:
                 e.span = span(2);
                 words = 3;
                 break;
@@ -322,13 +326,16 @@ void FaultDriver::Run() {
         }
         if (FPlugAt && now >= *FPlugAt) {
             FPlugAt.reset();
-            FBoard.Plug();
+            FBoard.Plug(std::exchange(FPlugElsewhere, false));
         }
         std::vector<SocketView> out;
         for (; next < FSchedule.size() && start + FSchedule[next].at <= now; ++next) {
             const FaultEvent& e = FSchedule[next];
             if (e.kind == Kind::GoneInPass) goneSpan = e.span;
-            if (e.kind == Kind::Unplug) FPlugAt = now + e.span;
+            if (e.kind == Kind::Unplug || e.kind == Kind::Move) {
+                FPlugAt = now + e.span;
+                FPlugElsewhere = e.kind == Kind::Move;
+            }
             Play(e, out);
         }
         // Who hears of a chip taken out finds the other faults of that
@@ -351,6 +358,7 @@ void FaultDriver::Play(const FaultEvent& e, std::vector<SocketView>& out) {
             if (!FBoard.ChipSeated()) FBoard.SeatChip(e.value);
             break;
         case Kind::Unplug:
+        case Kind::Move:
             FBoard.Unplug();
             break;
         case Kind::GoneInPass:

@@ -22,6 +22,7 @@
 //   AT out                  the chip is taken out
 //   AT in [stuck=ADDR]      a fresh chip is seated (one cell never programs)
 //   AT unplug MS            the line goes away, and is back MS later
+//   AT move MS              the same, back under another port's name
 //   AT gone-in-pass N MS    the line goes away after byte N of the next write
 //                           pass (N from 1, or "last"), and is back MS later
 //   AT lose N               the next N replies are lost
@@ -41,6 +42,7 @@ struct FaultEvent {
         Out,
         In,
         Unplug,
+        Move,
         GoneInPass,
         Lose,
         Late,
@@ -59,7 +61,7 @@ struct FaultEvent {
     // Latency: milliseconds.
     std::optional<std::uint32_t> value;
     std::chrono::milliseconds span{
-        0};  // Unplug, GoneInPass: until the line is back; Late: how late
+        0};  // Unplug, Move, GoneInPass: until the line is back; Late: how late
 };
 
 using FaultSchedule = std::vector<FaultEvent>;
@@ -69,6 +71,7 @@ struct DrawOptions {
     std::chrono::milliseconds length{std::chrono::seconds(60)};
     std::uint32_t passBytes = 256;  // the write passes' length, for byte numbers
     std::uint64_t board = 0;        // several boards of one seed draw differently
+    bool moves = false;             // the line comes back under another port's name
 };
 
 // The same seed and options give the same schedule, on every machine.
@@ -107,6 +110,7 @@ private:
     bool FStop = false;
     bool FDone = false;
     std::optional<std::chrono::steady_clock::time_point> FPlugAt;
+    bool FPlugElsewhere = false;
     std::thread FThread;
 };
 

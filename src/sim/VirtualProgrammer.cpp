@@ -164,6 +164,7 @@ void VirtualProgrammer::CloseLine() {
     if (!FMapName.empty()) device::WithdrawPort(FMapDir, FMapName);
     CloseFd(FMaster);
     CloseFd(FSlaveHold);
+    FLastPortPath = std::move(FPortPath);
     FPortPath.clear();
 }
 
@@ -215,9 +216,27 @@ void VirtualProgrammer::Unplug() {
     FChanged.wait(lock, [this] { return FMaster < 0 || FStop; });
 }
 
-void VirtualProgrammer::Plug() {
+void VirtualProgrammer::Plug(bool elsewhere) {
     std::lock_guard lock(FMutex);
     if (FMaster >= 0 || !FServing) return;
+    // The system gives the lowest free name: the free names up to the last
+    // one are held while the line opens.
+    std::vector<int> held;
+    struct Release {
+        std::vector<int>& fds;
+        ~Release() {
+            for (int fd : fds) ::close(fd);
+        }
+    } release{held};
+    const auto number = [](const std::string& path) {
+        return std::atoi(path.c_str() + path.rfind('/') + 1);
+    };
+    for (char name[128]; elsewhere && held.size() < 16;) {
+        const int fd = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0) break;
+        held.push_back(fd);
+        if (ptsname_r(fd, name, sizeof name) != 0 || number(name) >= number(FLastPortPath)) break;
+    }
     OpenLine();
     FChanged.notify_all();
 }

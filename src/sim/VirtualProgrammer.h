@@ -230,8 +230,10 @@ public:
     // The line goes away: the board closes its side of the pty (the host sees
     // a hang-up and errors), and the map entry is removed. Waits until done.
     void Unplug();
-    // Plugs in again: a new pty, announced under the same entry name.
-    void Plug();
+    // Plugs in again: a new pty, announced under the same entry name;
+    // `elsewhere`: under a port name other than the last one (a USB adapter
+    // plugged into another socket of the hub).
+    void Plug(bool elsewhere = false);
     bool Plugged() const;
     // Waits until the line is gone (Unplug() or the lineGoneAfter fault).
     bool WaitUnplugged(std::chrono::milliseconds timeout) const;
@@ -354,6 +356,7 @@ private:
     int FSlaveHold = -1;  // keeps the line up while no host has it open
     int FWake[2] = {-1, -1};
     std::string FPortPath;
+    std::string FLastPortPath;  // the line's name before it went away
     std::string FMapDir, FMapName;
     bool FServing = false;  // between Start() and Stop(); FThread itself is only touched there
     bool FStop = false;

@@ -117,7 +117,8 @@ Faults over time (a schedule):
                      gives the same schedule
   --schedule FILE    play the schedule in FILE: one event a line, "AT EVENT",
                      AT in milliseconds from the start, EVENT one of: out;
-                     in [stuck=ADDR]; unplug MS; gone-in-pass N|last MS;
+                     in [stuck=ADDR]; unplug MS; move MS (back under
+                     another port's name); gone-in-pass N|last MS;
                      lose N; late N MS; xon-drop N|last; xoff-drop N|last;
                      erase-fail N; prompt usual|bare|crlf|text; damage N;
                      cut N; latency MS ('#' begins a comment)

@@ -9,7 +9,7 @@ namespace {
 
 TEST(FaultSchedule, TextIsReadBackAsWritten) {
     const std::string text =
-        "0 out\n120 in\n130 in stuck=7\n200 unplug 500\n210 gone-in-pass last 300\n"
+        "0 out\n120 in\n130 in stuck=7\n200 unplug 500\n205 move 50\n210 gone-in-pass last 300\n"
         "220 gone-in-pass 12 300\n300 lose 2\n310 late 1 1500\n320 xon-drop 5\n"
         "330 xoff-drop last\n340 erase-fail 10\n350 prompt usual\n360 prompt bare\n"
         "370 prompt crlf\n380 prompt text\n390 damage 1\n400 cut 2\n410 latency 16\n";

@@ -509,6 +509,11 @@ TEST(VirtualProgrammerLine, MapEntryFollowsTheLine) {
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(entry)));
     board.Plug();
     EXPECT_EQ(std::filesystem::read_symlink(entry), board.PortPath());
+    const std::string name = board.PortPath();
+    board.Unplug();
+    board.Plug(true);  // another socket of the hub
+    EXPECT_NE(board.PortPath(), name);
+    EXPECT_EQ(std::filesystem::read_symlink(entry), board.PortPath());
 
     board.Withdraw();
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(entry)));
