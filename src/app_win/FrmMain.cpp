@@ -301,7 +301,13 @@ LRESULT CALLBACK TFrmMain::WindowProc(HWND window, UINT message, WPARAM wParam, 
     try {
         return self->Handle(message, wParam, lParam);
     } catch (...) {
-        self->ShowError(ExceptionMessage(std::current_exception()));
+        // The rules' error box: one at a time, none once the window closes.
+        const std::string text = ExceptionMessage(std::current_exception());
+        if (self->FRules) {
+            self->FRules->ShowError(text);
+        } else {
+            self->ShowError(text);
+        }
         return 0;
     }
 }
@@ -346,7 +352,9 @@ LRESULT TFrmMain::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         }
         case WM_QUERYENDSESSION:
-            return TRUE;
+            // Refused while a Send or Read runs (the reason is registered
+            // meanwhile): the work stops and its pass is finished first.
+            return FRules && !FRules->SessionEndAsked(128 + 15) ? FALSE : TRUE;
         case WM_ENDSESSION:
             if (wParam != FALSE && FRules) SessionEnds();
             return 0;
@@ -375,7 +383,7 @@ void TFrmMain::SessionEnds() {
     // stands for (as a console's logoff event, 143) is waited for here,
     // within the few seconds the system gives: long enough to finish the
     // board's pass if it is nearly done.
-    FRules->SessionEnding(128 + 15);
+    FRules->RequestClose(128 + 15);
     const ULONGLONG end = GetTickCount64() + 4000;
     MSG message{};
     while (IsWindow(FWindow) && GetTickCount64() < end) {
@@ -461,6 +469,9 @@ bool TFrmMain::SendReadEnabled() const {
 
 void TFrmMain::SetMemSizeVisible(bool visible) {
     for (int id : {IDC_RDOMEMSIZE, IDC_RDOMEMSIZE_2KB, IDC_RDOMEMSIZE_4KB}) {
+        // As for a disabled control: the keyboard moves on first, or it
+        // stays with a control nobody sees.
+        if (!visible && GetFocus() == Item(id)) SendMessageW(FWindow, WM_NEXTDLGCTL, 0, FALSE);
         ShowWindow(Item(id), visible ? SW_SHOWNA : SW_HIDE);
     }
 }
@@ -596,25 +607,49 @@ std::optional<TFileChoice> TFrmMain::ChooseFile(const TFileRequest& request) {
                        static_cast<int>(dialog.nFilterIndex) - 1};
 }
 
+namespace {
+
+// The box that MessageBoxW makes, noted as the system creates it: the first
+// dialog created on this thread while the hook is set. Another box of the
+// window (an error box) may be open at the same time.
+thread_local HHOOK gBoxHook = nullptr;
+thread_local HWND* gBoxNoted = nullptr;
+
+LRESULT CALLBACK NoteBox(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HCBT_CREATEWND && gBoxNoted != nullptr && *gBoxNoted == nullptr) {
+        const HWND created = reinterpret_cast<HWND>(wParam);
+        wchar_t className[16] = {};
+        GetClassNameW(created, className, 16);
+        if (std::wcscmp(className, L"#32770") == 0) *gBoxNoted = created;
+    }
+    return CallNextHookEx(gBoxHook, code, wParam, lParam);
+}
+
+}  // namespace
+
 void TFrmMain::ShowMessageBox(const std::string& text) {
+    FLinkBox = nullptr;
+    gBoxNoted = &FLinkBox;
+    gBoxHook = SetWindowsHookExW(WH_CBT, NoteBox, nullptr, GetCurrentThreadId());
     MessageBoxW(FWindow, ScreenText(text).c_str(), L"Corvane", MB_OK);
+    if (gBoxHook != nullptr) UnhookWindowsHookEx(gBoxHook);
+    gBoxHook = nullptr;
+    gBoxNoted = nullptr;
+    FLinkBox = nullptr;
 }
 
 void TFrmMain::CloseMessageBox() {
-    // The box is the dialog of this thread that the window owns; its OK.
-    EnumThreadWindows(
-        GetCurrentThreadId(),
-        [](HWND candidate, LPARAM owner) -> BOOL {
-            wchar_t className[16] = {};
-            GetClassNameW(candidate, className, 16);
-            if (std::wcscmp(className, L"#32770") != 0 ||
-                GetWindow(candidate, GW_OWNER) != reinterpret_cast<HWND>(owner)) {
-                return TRUE;
-            }
-            SendMessageW(candidate, WM_COMMAND, IDOK, 0);
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(FWindow));
+    // The link's box, and no other of the window's; its OK.
+    if (FLinkBox != nullptr && IsWindow(FLinkBox)) SendMessageW(FLinkBox, WM_COMMAND, IDOK, 0);
+}
+
+void TFrmMain::SetSessionEndBlock(const std::string& reason) {
+    // The system shows the reason when a logoff or shutdown waits for the window.
+    if (reason.empty()) {
+        ShutdownBlockReasonDestroy(FWindow);
+    } else {
+        ShutdownBlockReasonCreate(FWindow, ScreenText(reason).c_str());
+    }
 }
 
 void TFrmMain::ShowError(const std::string& message) {

@@ -60,6 +60,7 @@ public:
     std::optional<TFileChoice> ChooseFile(const TFileRequest& request) override;
     void ShowMessageBox(const std::string& text) override;
     void CloseMessageBox() override;
+    void SetSessionEndBlock(const std::string& reason) override;
     void ShowError(const std::string& message) override;
     void CloseWindow() override;
 
@@ -102,6 +103,8 @@ private:
     bool FTimerActive = false;
     bool FWaitCursor = false;
     std::wstring FNotice;
+    // The link's message box while it is open.
+    HWND FLinkBox = nullptr;
     std::unique_ptr<TWindowRules> FRules;
 };
 

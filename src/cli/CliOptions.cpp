@@ -1,32 +1,11 @@
 #include "CliOptions.h"
 
 #include <exception>
-#include <optional>
 #include <string>
 
 namespace corvane::cli {
 
 namespace {
-
-int ParseSize(const std::string& text) {
-    if (text == "2K" || text == "2k" || text == "2KB") return 0;
-    if (text == "4K" || text == "4k" || text == "4KB") return 1;
-    throw EUsage("--size takes 2K or 4K, not '" + text + "'");
-}
-
-int ParseCount(const std::string& text, const std::string& option) {
-    std::size_t used = 0;
-    int count = 0;
-    try {
-        count = std::stoi(text, &used);
-    } catch (const std::exception&) {
-        used = 0;
-    }
-    if (used == 0 || used != text.size() || count < 1) {
-        throw EUsage(option + " takes a number from 1, not '" + text + "'");
-    }
-    return count;
-}
 
 double ParseSeconds(const std::string& text) {
     std::size_t used = 0;
@@ -40,28 +19,6 @@ double ParseSeconds(const std::string& text) {
         throw EUsage("--timeout takes seconds, not '" + text + "'");
     }
     return seconds;
-}
-
-// ADDR=START of --serial, each in decimal or in hexadecimal with 0x.
-void ParseSerial(const std::string& text, TCliOptions& options) {
-    const auto eq = text.find('=');
-    const auto address =
-        eq == std::string::npos ? std::nullopt : ParseSerialValue(text.substr(0, eq), 0xFFFF);
-    const auto start =
-        eq == std::string::npos ? std::nullopt : ParseSerialValue(text.substr(eq + 1), 0xFFFFFFFF);
-    if (!address || !start) {
-        throw EUsage("--serial takes ADDR=START (decimal, or hexadecimal with 0x), not '" + text +
-                     "'");
-    }
-    options.serial = true;
-    options.serialAddress = static_cast<std::uint32_t>(*address);
-    options.serialStart = *start;
-}
-
-TImageFormat ParseFormat(const std::string& text) {
-    if (text == "hex") return TImageFormat::Hex;
-    if (text == "bin") return TImageFormat::Bin;
-    throw EUsage("--format takes hex or bin, not '" + text + "'");
 }
 
 TCommand ParseCommand(const std::string& word) {
@@ -80,101 +37,35 @@ TCommand ParseCommand(const std::string& word) {
 
 TCliOptions ParseCommandLine(const std::vector<std::string>& args) {
     TCliOptions options;
-    std::vector<std::string> words;
-    bool optionsEnd = false;
-    bool formatGiven = false;
-    bool noBellGiven = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (optionsEnd || arg.size() < 2 || arg[0] != '-') {
-            words.push_back(arg);
-            continue;
-        }
-        // "--name=value" and "--name value" both give a value.
-        std::string name = arg;
-        std::string value;
-        bool inlineValue = false;
-        if (auto eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
-            name = arg.substr(0, eq);
-            value = arg.substr(eq + 1);
-            inlineValue = true;
-        }
-        auto takeValue = [&]() {
-            if (inlineValue) return value;
-            if (i + 1 >= args.size()) throw EUsage(name + " needs a value");
-            return args[++i];
-        };
-        auto noValue = [&]() {
-            if (inlineValue) throw EUsage(name + " takes no value");
-        };
-        if (name == "--") {
-            optionsEnd = true;
-        } else if (name == "--help" || name == "-h") {
-            noValue();
+    station::TArgReader line(args);
+    station::TStationOptionReader stationOptions(options);
+    while (line.NextOption()) {
+        const std::string& name = line.Name();
+        if (name == "--help" || name == "-h") {
+            line.NoValue();
             options.help = true;
         } else if (name == "--version") {
-            noValue();
+            line.NoValue();
             options.version = true;
-        } else if (name == "--quiet" || name == "-q") {
-            noValue();
-            options.quiet = true;
-        } else if (name == "--fast-verify") {
-            noValue();
-            options.fastVerify = true;
-        } else if (name == "--lock") {
-            noValue();
-            options.lock = true;
-        } else if (name == "--size") {
-            options.memSizeIndex = ParseSize(takeValue());
-            options.sizeGiven = true;
         } else if (name == "--all") {
-            noValue();
+            line.NoValue();
             options.all = true;
         } else if (name == "--count") {
-            options.count = ParseCount(takeValue(), "--count");
+            options.count = line.CountValue();
         } else if (name == "--timeout") {
-            options.timeout = ParseSeconds(takeValue());
-        } else if (name == "--chips") {
-            options.chips = ParseCount(takeValue(), "--chips");
-        } else if (name == "--serial") {
-            ParseSerial(takeValue(), options);
-        } else if (name == "--serial-format") {
-            const std::string format = takeValue();
-            const auto parsed = ParseSerialFormat(format);
-            if (!parsed) {
-                throw EUsage("--serial-format takes le16, be16, le32, be32 or ascii:N, not '" +
-                             format + "'");
-            }
-            options.serialFormat = *parsed;
-            formatGiven = true;
-        } else if (name == "--format") {
-            options.format = ParseFormat(takeValue());
-        } else if (name == "--serial-overwrite") {
-            noValue();
-            options.serialOverwrite = true;
-        } else if (name == "--log") {
-            options.log = takeValue();
-            if (options.log.empty() || options.log == kStdStream) {
-                throw EUsage("--log needs a file name");
-            }
-        } else if (name == "--no-bell") {
-            noValue();
-            options.bell = false;
-            noBellGiven = true;
-        } else if (name == "--port") {
-            options.port = takeValue();
-            if (options.port.empty()) throw EUsage("--port needs a path");
+            options.timeout = ParseSeconds(line.Value());
         } else if (name == "--trace") {
-            options.trace = takeValue();
+            options.trace = line.Value();
             if (options.trace.empty() || options.trace == kStdStream) {
                 throw EUsage("--trace needs a file name");
             }
-        } else {
-            throw EUsage("unknown option '" + arg + "'");
+        } else if (!stationOptions.Take(line)) {
+            throw EUsage("unknown option '" + line.Arg() + "'");
         }
     }
     if (options.help || options.version) return options;
 
+    const std::vector<std::string>& words = line.Words();
     if (words.empty()) throw EUsage("no command given");
     options.command = ParseCommand(words[0]);
     const bool takesFile = options.command == TCommand::Program ||
@@ -183,61 +74,36 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& args) {
     const std::size_t wanted = takesFile ? 2 : 1;
     if (words.size() < wanted) throw EUsage(words[0] + " needs a file");
     if (words.size() > wanted) throw EUsage("unexpected argument '" + words[wanted] + "'");
-    if (wanted == 2) options.file = words[1];
+    if (wanted == 2) options.File = words[1];
 
-    if (options.format && !takesFile) {
+    if (options.Format && !takesFile) {
         throw EUsage("--format belongs to program, verify, read and station");
     }
     const bool programs =
         options.command == TCommand::Program || options.command == TCommand::Station;
-    if (!programs && (options.fastVerify || options.lock)) {
-        throw EUsage(std::string(options.fastVerify ? "--fast-verify" : "--lock") +
+    if (!programs && (options.Board.FastVerify || options.Board.Lock)) {
+        throw EUsage(std::string(options.Board.FastVerify ? "--fast-verify" : "--lock") +
                      " belongs to the program and station commands");
     }
     if (options.command != TCommand::Station) {
-        const char* stationOption = options.chips > 0         ? "--chips"
-                                    : options.serial          ? "--serial"
-                                    : formatGiven             ? "--serial-format"
-                                    : options.serialOverwrite ? "--serial-overwrite"
-                                    : !options.log.empty()    ? "--log"
-                                    : noBellGiven             ? "--no-bell"
-                                                              : nullptr;
-        if (stationOption != nullptr) {
+        if (const char* stationOption = stationOptions.StationOnlyOption()) {
             throw EUsage(std::string(stationOption) + " belongs to the station command");
         }
     } else {
-        if (options.file == kStdStream)
-            throw EUsage("station reads its image from a file, not from standard input");
         if (options.all) throw EUsage("station works on every programmer that answers already");
         if (!options.trace.empty()) throw EUsage("--trace does not belong to the station command");
-        if (!options.serial && (formatGiven || options.serialOverwrite)) {
-            throw EUsage(std::string(formatGiven ? "--serial-format" : "--serial-overwrite") +
-                         " belongs to --serial");
-        }
-        if (options.serial && options.serialStart > options.serialFormat.Max()) {
-            throw EUsage("--serial: " + std::to_string(options.serialStart) +
-                         " does not fit the serial format (at most " +
-                         std::to_string(options.serialFormat.Max()) + ")");
-        }
-        if (options.serial &&
-            options.serialAddress + static_cast<std::uint32_t>(options.serialFormat.Width()) >
-                0x10000) {
-            throw EUsage("--serial: the number does not fit below address 10000 (hex)");
-        }
-        if (!options.log.empty() && options.log == options.file) {
-            throw EUsage("the log cannot go to the image file");
-        }
+        stationOptions.CheckStation();
     }
-    if (options.command == TCommand::Detect && options.sizeGiven) {
+    if (options.command == TCommand::Detect && options.SizeGiven) {
         throw EUsage("--size does not belong to the detect command");
     }
-    if (options.command == TCommand::Ports && options.sizeGiven) {
+    if (options.command == TCommand::Ports && options.SizeGiven) {
         throw EUsage("--size does not belong to the ports command");
     }
-    if (!options.trace.empty() && options.trace == options.file) {
+    if (!options.trace.empty() && options.trace == options.File) {
         throw EUsage("the trace cannot go to the image file");
     }
-    if (options.command == TCommand::Ports && !options.port.empty()) {
+    if (options.command == TCommand::Ports && !options.Port.empty()) {
         throw EUsage("--port does not belong to the ports command");
     }
     if (options.all) {
@@ -247,18 +113,13 @@ TCliOptions ParseCommandLine(const std::vector<std::string>& args) {
         if (options.command == TCommand::Detect || options.command == TCommand::Ports) {
             throw EUsage("--all belongs to program, verify, erase and blank-check");
         }
-        if (!options.port.empty()) throw EUsage("--all greets every port; --port names one");
+        if (!options.Port.empty()) throw EUsage("--all greets every port; --port names one");
     }
     if (options.count > 0 && !options.all) throw EUsage("--count belongs to --all");
     if (options.timeout > 0 && options.count == 0) {
         throw EUsage("--timeout bounds the wait of --count");
     }
     return options;
-}
-
-TImageFormat FileFormat(const TCliOptions& options) {
-    if (options.format) return *options.format;
-    return options.file == kStdStream ? TImageFormat::Hex : FormatOfName(options.file);
 }
 
 std::string UsageText() {

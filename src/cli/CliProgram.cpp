@@ -19,6 +19,7 @@
 #include "ExitStatus.h"
 #include "FileName.h"
 #include "ImageFile.h"
+#include "ImageSource.h"
 #include "LineTrace.h"
 #include "MultiBoard.h"
 #include "PortEnum.h"
@@ -30,7 +31,6 @@
 #include "StationTerminal.h"
 #include "StopSignals.h"
 #include "TerminalView.h"
-#include "TextFile.h"
 #include "UHexFile.h"
 
 namespace corvane::cli {
@@ -106,12 +106,12 @@ public:
           // the progress go to standard error.
           FStatusOut(HexToStdout() ? err : out),
           FView(FStatusOut, err, HexToStdout() ? console::IsTerminal(err) : terminal,
-                options.quiet),
-          FFile(options.file),
+                options.Quiet),
+          FFile(options.File),
           FTerminal(terminal) {
-        FView.SetFastVerifyChecked(options.fastVerify);
-        FView.SetLockChecked(options.lock);
-        FView.SetMemSizeIndex(options.memSizeIndex);
+        FView.SetFastVerifyChecked(options.Board.FastVerify);
+        FView.SetLockChecked(options.Board.Lock);
+        FView.SetMemSizeIndex(options.Board.MemSizeIndex);
     }
 
     TCliProgram(const TCliProgram&) = delete;
@@ -149,11 +149,11 @@ public:
     }
 
 private:
-    bool StdStream() const { return FOptions.file == kStdStream; }
+    bool StdStream() const { return FOptions.File == kStdStream; }
     bool HexToStdout() const { return FOptions.command == TCommand::Read && StdStream(); }
     // The file as messages name it.
     std::string FileLabel() const {
-        if (!StdStream()) return FOptions.file;
+        if (!StdStream()) return FOptions.File;
         return HexToStdout() ? "standard output" : "standard input";
     }
 
@@ -173,9 +173,9 @@ private:
     // the private device map exist only from here on.
     int Detect() {
         std::optional<TSinglePortMap> map;
-        if (!FOptions.port.empty()) {
+        if (!FOptions.Port.empty()) {
             try {
-                map.emplace(FOptions.port);
+                map.emplace(FOptions.Port);
             } catch (const std::exception& e) {
                 return Fail(esNoProgrammer, e.what());
             }
@@ -183,6 +183,7 @@ private:
         // From the first port on, a stop leaves the board at its prompt.
         stop_signals::FinishPassOnStop();
         FLink = std::make_unique<TProgrammerLink>(FView);
+        FLink->SetSizeChoiceName(kSizeChoiceName);
         if (FTrace) FLink->SetLineTrace(FTrace);
         // A port the user named is greeted even when busy or excluded.
         if (map) {
@@ -241,7 +242,7 @@ private:
                     (list.empty() ? "" : "no programmer answered on " + list + "\n") + advice);
             }
             if (!list.empty()) return Fail(esNoProgrammer, "no programmer answered on " + list);
-            if (!FOptions.port.empty()) return Fail(esNoProgrammer, PortProblem(FOptions.port));
+            if (!FOptions.Port.empty()) return Fail(esNoProgrammer, PortProblem(FOptions.Port));
             std::string why = FLink->LastStatus().empty()
                                   ? std::string("no serial port could be opened")
                                   : FLink->LastStatus();
@@ -260,15 +261,15 @@ private:
         if (kind == ck89C2051) FLink->ApplyMemSizeChoice();
 
         const std::string found = ChipLabel(kind) + " on " + FLink->ComPort().Port();
-        if (FOptions.command == TCommand::Detect || !FOptions.quiet) {
+        if (FOptions.command == TCommand::Detect || !FOptions.Quiet) {
             std::fprintf(FStatusOut, "%s\n", found.c_str());
             std::fflush(FStatusOut);
         }
-        if (kind != ck89C2051 && FOptions.sizeGiven) {
+        if (kind != ck89C2051 && FOptions.SizeGiven) {
             std::fprintf(FErr, "corvane-cli: --size applies to a 2051/4051; the %s has %u bytes\n",
                          ChipLabel(kind).c_str(), static_cast<unsigned>(ChipMemSize(kind)));
         }
-        if (kind == ck89C2051 && FOptions.fastVerify) {
+        if (kind == ck89C2051 && FOptions.Board.FastVerify) {
             std::fprintf(FErr,
                          "corvane-cli: a 2051/4051 has no checksum: verifying by read-back\n");
         }
@@ -336,43 +337,23 @@ private:
     // malformed or empty is reported at once. The link fits the image to the
     // chip's size.
     int LoadSourceFile(const char* noData) {
-        const TImageFormat format = FileFormat(FOptions);
-        try {
-            FImage.SetMemSize(0xFFFF);
-            std::string bytes;
-            if (StdStream()) {
-                console::UseBinaryMode(stdin);
-                if (!ReadStream(stdin, bytes)) {
-                    return Fail(esBadFile, "standard input: " + std::string(std::strerror(errno)));
-                }
-            } else if (format == TImageFormat::Bin) {
-                bytes = ReadWholeFile(FFile);
+        std::string bytes;
+        if (StdStream()) {
+            console::UseBinaryMode(stdin);
+            if (!ReadStream(stdin, bytes)) {
+                return Fail(esBadFile, "standard input: " + std::string(std::strerror(errno)));
             }
-            if (format == TImageFormat::Bin) {
-                // A file longer than any chip is refused by the link, with the
-                // chip's size, as one just longer than the chip is.
-                LoadBinBytes(FImage, std::string_view(bytes).substr(0, FImage.MemSize()));
-                FFileLength = bytes.size();
-            } else if (StdStream()) {
-                FImage.LoadHexText(bytes);
-            } else {
-                FImage.LoadHex(FFile);
-            }
-            // verify compares every byte of a raw binary file, 0xFF included.
-            const bool compared = FOptions.command == TCommand::Verify && FFileLength > 0;
-            if (!compared && TProgrammerLink::LastDataIndex(FImage) < 0) {
-                return Fail(esBadFile, FileLabel() + ": " + noData);
-            }
-        } catch (const ENotHexText&) {
-            // Standard input has no name to change, and --format overrides one.
-            if (StdStream() || FOptions.format) {
-                return Fail(esBadFile, FileLabel() +
-                                           ": not an Intel HEX file (--format bin reads a raw "
-                                           "binary image)");
-            }
-            return Fail(esBadFile, FileLabel() + ": " + ENotHexText::kMessage);
-        } catch (const Exception& e) {
-            return Fail(esBadFile, FileLabel() + ": " + e.what());
+        }
+        const station::TImageSource source{FileLabel(), FFile, StdStream() ? &bytes : nullptr,
+                                           FileFormat(FOptions), FOptions.Format.has_value()};
+        if (const std::string problem = station::ReadImageSource(source, FImage, FFileLength);
+            !problem.empty()) {
+            return Fail(esBadFile, problem);
+        }
+        // verify compares every byte of a raw binary file, 0xFF included.
+        const bool compared = FOptions.command == TCommand::Verify && FFileLength > 0;
+        if (!compared && TProgrammerLink::LastDataIndex(FImage) < 0) {
+            return Fail(esBadFile, FileLabel() + ": " + noData);
         }
         return esComplete;
     }
@@ -392,12 +373,12 @@ private:
                 FScratch->File(FileFormat(FOptions) == TImageFormat::Bin ? "read.bin" : "read.hex");
             return esComplete;
         }
-        const fs::path path = PathOf(FOptions.file);
+        const fs::path path = PathOf(FOptions.File);
         std::error_code ec;
-        if (fs::is_directory(path, ec)) return Fail(esBadFile, FOptions.file + ": Is a directory");
+        if (fs::is_directory(path, ec)) return Fail(esBadFile, FOptions.File + ": Is a directory");
         const fs::path dir = path.has_parent_path() ? path.parent_path() : fs::path(".");
         if (const std::string problem = DirWriteProblem(NameOf(dir)); !problem.empty()) {
-            return Fail(esBadFile, FOptions.file + ": " + problem);
+            return Fail(esBadFile, FOptions.File + ": " + problem);
         }
         return esComplete;
     }
@@ -456,7 +437,10 @@ private:
 
     // A production station: every chip seated on any programmer, in a loop.
     int Station() {
-        if (int status = LoadSourceFile("No data to program!"); status != esComplete) return status;
+        if (const std::string problem = station::LoadStationFile(FOptions, FImage, FFileLength);
+            !problem.empty()) {
+            return Fail(esBadFile, problem);
+        }
         return RunStation(BoardsRun());
     }
 

@@ -220,7 +220,7 @@ private:
     }
 
     int RunBoards(std::vector<TFoundProgrammer> found) {
-        TBoardsDisplay display(FRun.Out, FRun.Err, FRun.Terminal, FOptions.quiet);
+        TBoardsDisplay display(FRun.Out, FRun.Err, FRun.Terminal, FOptions.Quiet);
         const std::string checksum = TakesFile() ? Hex(BoardChecksum(*FRun.Image), 4) : "";
         std::vector<TBoard> boards(found.size());
         for (std::size_t i = 0; i < found.size(); ++i) {
@@ -232,10 +232,10 @@ private:
             // A 2051/4051 has no checksum command.
             board.Row.Checksum = kind == ckNone || kind == ck89C2051 ? "-" : checksum;
             board.Line = display.Add(board.Row.Port, board.Row.Chip);
-            if (kind == ck89C2051 && FOptions.fastVerify) {
+            if (kind == ck89C2051 && FOptions.Board.FastVerify) {
                 Error(board.Row.Port + ": a 2051/4051 has no checksum: verifying by read-back");
             }
-            if (kind != ck89C2051 && kind != ckNone && FOptions.sizeGiven) {
+            if (kind != ck89C2051 && kind != ckNone && FOptions.SizeGiven) {
                 Error(board.Row.Port + ": --size applies to a 2051/4051; the " + ChipLabel(kind) +
                       " has " + std::to_string(ChipMemSize(kind)) + " bytes");
             }
@@ -297,9 +297,10 @@ private:
         }
         TBoardView view(display, board.Line);
         const TChipKind kind = board.Found.ChipKind;
-        SetBoardOptions(view, BoardOptionsOf(FOptions), kind);
+        SetBoardOptions(view, FOptions.Board, kind);
         bool portErrorShown = false;
         TProgrammerLink link(view, std::move(board.Found.ComPort));
+        link.SetSizeChoiceName(kSizeChoiceName);
         link.SetLineTrace(trace);
         if (trace) {
             trace->Note(board.Row.Chip + " on " + board.Row.Port + ", found by the search in " +
@@ -374,14 +375,6 @@ private:
 int RunOnEveryBoard(const TMultiBoardRun& run) {
     TRun multi(run);
     return multi.Execute();
-}
-
-station::TBoardOptions BoardOptionsOf(const TCliOptions& options) {
-    station::TBoardOptions board;
-    board.FastVerify = options.fastVerify;
-    board.Lock = options.lock;
-    board.MemSizeIndex = options.memSizeIndex;
-    return board;
 }
 
 std::string BoardTracePath(const std::string& trace, const std::string& port) {

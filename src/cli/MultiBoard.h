@@ -41,9 +41,6 @@ struct TMultiBoardRun {
 // ended "Complete!", otherwise the highest of the boards' statuses.
 int RunOnEveryBoard(const TMultiBoardRun& run);
 
-// The board options that the command line gives.
-station::TBoardOptions BoardOptionsOf(const TCliOptions& options);
-
 using station::BoardChecksum;
 using station::Hex;
 using station::SetBoardOptions;

@@ -24,7 +24,7 @@ using station::TBoardState;
 class TStationTerminal : public station::IStationHost {
 public:
     explicit TStationTerminal(const TMultiBoardRun& run)
-        : FRun(run), FDisplay(run.Out, run.Err, run.Terminal, run.Options->quiet) {}
+        : FRun(run), FDisplay(run.Out, run.Err, run.Terminal, run.Options->Quiet) {}
 
     TBoardsDisplay& Display() { return FDisplay; }
 
@@ -55,7 +55,7 @@ public:
     }
     void ChipDone(std::size_t /*board*/, const station::TStationRow& /*row*/) override {}
     void ChipFailed(std::size_t /*board*/) override {
-        if (FRun.Options->bell) FDisplay.Bell();
+        if (FRun.Options->Bell) FDisplay.Bell();
     }
     void Totals(const station::TStationTotals& totals) override {
         if (!FRun.Terminal) return;
@@ -66,7 +66,7 @@ public:
         FDisplay.SetFooter(text);
     }
     void WaitingForProgrammer() override {
-        if (FRun.Options->quiet) return;
+        if (FRun.Options->Quiet) return;
         FDisplay.SetFooter("waiting for a programmer");
         if (!FRun.Terminal) {
             std::fprintf(FRun.Out, "waiting for a programmer\n");
@@ -101,29 +101,15 @@ void ReadEnters(const std::shared_ptr<station::TStation>& target) {
 int RunStation(const TMultiBoardRun& run) {
     const TCliOptions& options = *run.Options;
     TStationTerminal host(run);
-    station::TStationOptions stationOptions;
-    stationOptions.File = options.file;
-    stationOptions.Image = run.Image;
-    stationOptions.FileLength = run.FileLength;
-    stationOptions.Log = options.log.empty() ? kDefaultLog : options.log;
-    stationOptions.Board = BoardOptionsOf(options);
-    stationOptions.Chips = options.chips;
-    if (options.serial) {
-        station::TSerialPlan serial;
-        serial.Address = options.serialAddress;
-        serial.Start = options.serialStart;
-        serial.Format = options.serialFormat;
-        serial.Overwrite = options.serialOverwrite;
-        stationOptions.Serial = serial;
-    }
-    stationOptions.ScreenPorts = options.port.empty();
+    const station::TStationOptions stationOptions =
+        station::StationOptionsOf(options, *run.Image, run.FileLength);
     auto station = std::make_shared<station::TStation>(stationOptions, host);
     if (int status = station->Open(); status != esComplete) return status;
 
     std::optional<TSinglePortMap> map;
-    if (!options.port.empty()) {
+    if (!options.Port.empty()) {
         try {
-            map.emplace(options.port);
+            map.emplace(options.Port);
         } catch (const std::exception& e) {
             host.Error(e.what());
             return esNoProgrammer;
@@ -131,9 +117,9 @@ int RunStation(const TMultiBoardRun& run) {
     }
     // From the first port on, a stop lets every chip under way be finished.
     stop_signals::FinishPassOnStop();
-    if (!options.quiet) {
+    if (!options.Quiet) {
         std::fprintf(run.Out, "station: %s (checksum %s), log %s; Ctrl+C ends\n",
-                     options.file.c_str(), station->Checksum().c_str(), stationOptions.Log.c_str());
+                     options.File.c_str(), station->Checksum().c_str(), stationOptions.Log.c_str());
         std::fflush(run.Out);
     }
     ReadEnters(station);

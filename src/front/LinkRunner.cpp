@@ -122,10 +122,7 @@ public:
 
 private:
     IProgrammerView* View() const { return FRunner.FReports.View; }
-    std::shared_ptr<const TWatch> Watch() const {
-        std::lock_guard lock(FRunner.FLock);
-        return FRunner.FWatch;
-    }
+    std::shared_ptr<const TWatch> Watch() const { return FRunner.CurrentWatch(); }
 
     // A pass reports every byte; the GUI is woken for the bar no more often
     // than a screen shows pictures.
@@ -158,9 +155,7 @@ TLinkRunner::TLinkRunner(TGuiQueue& gui, TReports reports)
         } catch (const EComPort& e) {
             std::fprintf(stderr, "corvane: event monitor ended: %s\n", e.what());
         } catch (...) {
-            ToGui([this, message = ExceptionMessage(std::current_exception())] {
-                if (FReports.ErrorRaised) FReports.ErrorRaised(message);
-            });
+            RaiseError(std::current_exception());
         }
     });
     FLink = std::make_unique<TProgrammerLink>(*FView);
@@ -192,6 +187,11 @@ void TLinkRunner::SetWatch(TWatch watch) {
     FWatch = std::move(shared);
 }
 
+std::shared_ptr<const TLinkRunner::TWatch> TLinkRunner::CurrentWatch() const {
+    std::lock_guard lock(FLock);
+    return FWatch;
+}
+
 void TLinkRunner::Enqueue(TCommand command) {
     {
         std::lock_guard lock(FLock);
@@ -221,10 +221,22 @@ void TLinkRunner::Serve() {
             command = std::move(FCommands.front());
             FCommands.pop_front();
         }
-        command();
+        // An exception that would end the thread (and the program) is
+        // shown as any other of the worker's.
+        try {
+            command();
+        } catch (...) {
+            RaiseError(std::current_exception());
+        }
     }
     // Closes the port, serving the dispatcher while the monitor ends.
     FLink.reset();
+}
+
+void TLinkRunner::RaiseError(std::exception_ptr error) {
+    ToGui([this, message = ExceptionMessage(std::move(error))] {
+        if (FReports.ErrorRaised) FReports.ErrorRaised(message);
+    });
 }
 
 void TLinkRunner::ToGui(std::function<void()> job) {
@@ -260,9 +272,7 @@ void TLinkRunner::RunPoll(const std::stop_token& stop) {
         FLink->PollProgrammer(stop);
         KeepLastProgrammer();
     } catch (...) {
-        ToGui([this, message = ExceptionMessage(std::current_exception())] {
-            if (FReports.ErrorRaised) FReports.ErrorRaised(message);
-        });
+        RaiseError(std::current_exception());
     }
     FView->FlushProgress();
     ToGui([this, kind = FLink->ChipKind()] {
@@ -327,6 +337,7 @@ void TLinkRunner::Read(const std::string& fileName, const TWorkflowOptions& opti
 void TLinkRunner::ApplyMemSize(int index, TChipKind kind) {
     Enqueue([this, index, kind] {
         if (FLink->ChipKind() != kind) return;
+        if (const auto watch = CurrentWatch(); watch && watch->MemSize) watch->MemSize(index);
         FView->Options.MemSizeIndex = index;
         FLink->ApplyMemSizeChoice();
     });

@@ -63,15 +63,19 @@ public:
         std::function<void(TChipKind kind)> PollEnded;
         // A Send or Read has ended.
         std::function<void(const TWorkflowEnd& end)> WorkflowEnded;
-        // An exception of a poll or of the port's event handling (not the
-        // line's loss, which the next poll meets as "no programmer").
+        // An exception of a poll, of another command that has no end of
+        // its own to report (the size choice), or of the port's event
+        // handling (not the line's loss, which the next poll meets as "no
+        // programmer").
         std::function<void(const std::string& message)> ErrorRaised;
     };
     // What the link reports, on the worker thread the moment it does (tests
-    // and benchmarks act at a given status text or byte).
+    // and benchmarks act at a given status text or byte), and a size choice
+    // as the worker applies it.
     struct TWatch {
         std::function<void(const std::string& status)> Status;
         std::function<void(int position)> Position;
+        std::function<void(int index)> MemSize;
     };
 
     TLinkRunner(TGuiQueue& gui, TReports reports);
@@ -123,6 +127,9 @@ private:
     using TCommand = std::function<void()>;
 
     void Enqueue(TCommand command);
+    std::shared_ptr<const TWatch> CurrentWatch() const;
+    // Worker thread: an exception's message for the GUI thread's ErrorRaised.
+    void RaiseError(std::exception_ptr error);
     std::stop_token NewStop();
     void Serve();
     // Worker thread: a job for the GUI thread, dropped once the runner shuts down.

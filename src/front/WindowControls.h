@@ -70,6 +70,10 @@ public:
     // The program's error box for an exception's message (the rules show
     // one at a time).
     virtual void ShowError(const std::string& message) = 0;
+    // The reason a logoff or shutdown must wait (Win32's shutdown block
+    // reason), given while a Send or Read runs; empty: none. A toolkit whose
+    // system has none ignores it.
+    virtual void SetSessionEndBlock(const std::string& /*reason*/) {}
     // Closes the window as its close button does: the toolkit then asks
     // TWindowRules::CloseAsked whether it may.
     virtual void CloseWindow() = 0;

@@ -26,6 +26,12 @@ std::string Latin1ToUtf8(const std::string& text) {
     return out;
 }
 
+// Ctrl+C in the terminal is the user's own request; SIGTERM, SIGHUP and a
+// logoff are the system's.
+bool ByUser(int exitStatus) {
+    return exitStatus == 128 + 2;
+}
+
 }  // namespace
 
 TWindowRules::TWindowRules(IWindowControls& controls, IGuiWake& wake)
@@ -112,7 +118,7 @@ void TWindowRules::StopWork() {
 void TWindowRules::Tick() {
     Guarded([this] {
         if (StationActive()) return;
-        if (FBusy || FClosing || !Live()) return;
+        if (FBusy || Ending() || !Live()) return;
         BeginWork();
         FPolling = true;
         FRunner->Poll();
@@ -170,7 +176,7 @@ bool TWindowRules::MayStartWork(std::optional<THeld> held) {
         if (held && FPolling && !FWorking) FHeld = std::move(held);
         return false;
     }
-    return !FClosing && Live();
+    return !Ending() && Live();
 }
 
 void TWindowRules::StartWorkflow(TFileDialog kind) {
@@ -183,7 +189,7 @@ void TWindowRules::StartWorkflow(TFileDialog kind) {
         EndWork();
         throw;
     }
-    if (!choice || FClosing) {
+    if (!choice || Ending()) {
         EndWork();
         return;
     }
@@ -215,6 +221,7 @@ void TWindowRules::RunWorkflow(TFileDialog kind, const std::string& fileName, TI
     options.LockChecked = LockChecked();
     options.MemSizeIndex = MemSizeIndex();
     FWorking = true;
+    FControls.SetSessionEndBlock(kSessionEndBlock);
     if (kind == TFileDialog::Open) {
         FRunner->Program(fileName, options, format);
     } else {
@@ -224,6 +231,7 @@ void TWindowRules::RunWorkflow(TFileDialog kind, const std::string& fileName, TI
 
 void TWindowRules::WorkflowEnded(const TWorkflowEnd& end) {
     FWorking = false;
+    FControls.SetSessionEndBlock("");
     // A stopped Send or Read shows how it ended (what the link said last,
     // when an exception ended it).
     if (std::exchange(FStopping, false)) {
@@ -274,7 +282,7 @@ bool TWindowRules::CloseAsked() {
         StopWork();
         std::fprintf(stderr,
                      "corvane: Stopping... the programmer's pass is finished first (a second close "
-                     "or signal ends at once)\n");
+                     "or Ctrl+C ends at once)\n");
         return false;
     }
     if (FWorking) {
@@ -314,6 +322,11 @@ void TWindowRules::StationEnded() {
 
 void TWindowRules::RequestClose(int exitStatus) {
     FExitStatus = exitStatus;
+    FHeld.reset();
+    // A close on its way (a toolkit may post it) or waiting for the board's
+    // pass: closing again would abandon the pass.
+    if (Ending() && !ByUser(exitStatus)) return;
+    FCloseRequested = true;
     FControls.CloseWindow();
 }
 
@@ -321,12 +334,10 @@ void TWindowRules::RequestCloseFromAnyThread(int exitStatus) {
     FQueue.Post([this, exitStatus] { RequestClose(exitStatus); });
 }
 
-void TWindowRules::SessionEnding(int exitStatus) {
-    FExitStatus = exitStatus;
-    // Closed once already: the pass is being finished, and the window
-    // closes when it is; the system's own limit ends it otherwise.
-    if (FClosing && FWorking) return;
-    FControls.CloseWindow();
+bool TWindowRules::SessionEndAsked(int exitStatus) {
+    if (!FWorking) return true;
+    RequestClose(exitStatus);
+    return false;
 }
 
 void TWindowRules::TakeStopRequests(platform::TStopRequests& requests) {

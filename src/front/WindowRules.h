@@ -17,8 +17,11 @@
 //     MemSizeClicked(), Escape -> EscapePressed() (Escape never closes the
 //     window), F5 -> SearchNow(), the close button (or the system's close)
 //     -> CloseAsked(), which says whether the window may close now.
-//     A file dropped on the window -> FileDropped(). A logoff or shutdown of
-//     the session that the system enforces itself -> SessionEnding().
+//     A file dropped on the window -> FileDropped(). The system asking
+//     whether the session may end -> SessionEndAsked(); a logoff or
+//     shutdown of the session that the system enforces itself ->
+//     RequestClose(143). An exception that escapes a toolkit's own handler ->
+//     ShowError().
 //  4. main: take the system's stop requests (platform::TStopRequests) before
 //     any thread starts, hand them to TakeStopRequests(), run the event
 //     loop, then end with FinishProgram() (ProgramEnd.h).
@@ -53,6 +56,8 @@ namespace corvane {
 constexpr int kLabelTop = 30;
 constexpr int kLabelTopWithSizes = 15;
 constexpr const char* kStopping = "Stopping...";
+// Why a logoff or shutdown waits while a Send or Read runs.
+constexpr const char* kSessionEndBlock = "Corvane is finishing the programmer board's pass";
 
 class TWindowRules : public IProgrammerView {
 public:
@@ -80,17 +85,21 @@ public:
     // stops it and keeps the window until the board is back (the window then
     // closes by itself); a second close closes at once and abandons the work.
     bool CloseAsked();
-    // A request of the system that the program end (SIGTERM, a logout, a
-    // closed terminal): the window closes as its close button closes it, and
-    // the program then ends with `exitStatus`.
+    // A request that the program end (SIGTERM, a logout, a closed terminal,
+    // Ctrl+C in it): the window closes as its close button closes it, and
+    // the program then ends with `exitStatus`. No new work starts from now
+    // on, also before a close that the toolkit posts has come. A request
+    // while a close waits for the board's pass only sets the status: the
+    // system's requests never abandon a pass; only the user's Ctrl+C (130),
+    // as a second close, does.
     void RequestClose(int exitStatus);
     // The same from any thread (the stop requests' own): posted to the GUI thread.
     void RequestCloseFromAnyThread(int exitStatus);
-    // The session ends (a logoff): as RequestClose, but when a close is
-    // already waiting for the board's pass, it keeps waiting (the system
-    // gives a few seconds before it ends the program) instead of abandoning
-    // it as a second close would.
-    void SessionEnding(int exitStatus);
+    // The system asks whether the session may end: not while a Send or Read
+    // runs (the toolkit refuses, showing kSessionEndBlock); that work then
+    // stops as on a first close, and the window closes with `exitStatus` once
+    // the board's pass is finished.
+    bool SessionEndAsked(int exitStatus);
     // Hands the system's stop requests to RequestCloseFromAnyThread until
     // the window has gone.
     void TakeStopRequests(platform::TStopRequests& requests);
@@ -113,6 +122,9 @@ public:
     void ClosePending() { FControls.CloseWindow(); }
     // The queue of jobs for the GUI thread.
     TGuiQueue& Queue() { return FQueue; }
+    // The error box, one at a time: a message that comes while one is shown
+    // (or once the window is closing) goes to the standard error stream.
+    void ShowError(const std::string& message);
     // The jobs the worker posted: call when woken (IGuiWake).
     void DrainPosted() { FQueue.Drain(); }
 
@@ -189,9 +201,8 @@ private:
     // what the link reports meanwhile shows when the work has ended.
     void StopWork();
     void SetStatusText(const std::string& text);
-    // The error box, one at a time: a message that comes while one is shown
-    // (or once the window is closing) goes to the standard error stream.
-    void ShowError(const std::string& message);
+    // A close is asked for or on its way: no new work starts.
+    bool Ending() const { return FClosing || FCloseRequested; }
     void PollEnded(TChipKind kind);
     void WorkflowEnded(const TWorkflowEnd& end);
 
@@ -211,6 +222,7 @@ private:
     // The status the line shows once a stopped Send or Read has ended.
     std::string FHeldStatus;
     bool FClosing = false;
+    bool FCloseRequested = false;
     bool FWorkAbandoned = false;
     int FExitStatus = 0;
     // The timer and the wait cursors when the current work began.

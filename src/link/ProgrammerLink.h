@@ -125,6 +125,9 @@ public:
     // (from then on bytes of the file may be in the chip); a stop asked for
     // before it returns ends the Send before anything is written.
     void SetWriteStarting(std::function<void()> told) { FWriteStarting = std::move(told); }
+    // How the host names the 4KB size of a 2051/4051, for a file that fits
+    // it but not the 2KB chosen ("Code Memory 4KB" unless set).
+    void SetSizeChoiceName(std::string name) { FSizeChoiceName = std::move(name); }
     // The Send workflow for an image loaded before (a file that can be read
     // only once). A byte beyond the chip's code memory that is not 0xFF raises
     // EHexFile, as loading the file at the chip's size does, before the chip
@@ -196,6 +199,8 @@ private:
     THexFile LoadAtChipSize(const std::string& fileName, TImageFormat format,
                             std::size_t& fileLength) const;
     // `image` into the source image at the chip's size (see ProgramFromImage).
+    // A file beyond the chip raises EHexFile "Exceed Memory Size[...]" with
+    // the file's length and the chip's size.
     void TakeSourceImage(const THexFile& image, std::size_t fileLength);
     // Ends a workflow at a step that failed or was stopped: the board back at
     // its prompt, then the failure text, or "Stopped!".
@@ -231,6 +236,7 @@ private:
     std::chrono::milliseconds FCommandPause{500};
     std::uint16_t FCheckedCount = 0;
     std::function<void()> FWriteStarting;
+    std::string FSizeChoiceName = "Code Memory 4KB";
     // While set, a read-back shows the wrong-echo box only if none has been
     // shown since it was set (the erase of a 2051/4051 reads back up to ten times).
     bool FOneEchoBox = false;

@@ -1,9 +1,13 @@
+#include <algorithm>
+#include <cstdio>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "FileReplace.h"
 #include "ProgrammerLink.h"
 #include "Protocol.h"
+#include "TextFile.h"
 
 // The workflows: Send (program), Read, and the checks built from the same
 // device operations (verify against a file, erase alone, blank check).
@@ -50,10 +54,18 @@ TOutcome TProgrammerLink::Ended(TOutcomeKind kind, const char* text) {
 
 THexFile TProgrammerLink::LoadAtChipSize(const std::string& fileName, TImageFormat format,
                                          std::size_t& fileLength) const {
+    // Loaded at the largest size first, so that a file beyond the chip is
+    // refused with its own length (TakeSourceImage).
     THexFile image;
-    image.SetMemSize(FSourceImage.MemSize());
+    image.SetMemSize(0xFFFF);
     try {
-        fileLength = LoadImageFile(image, fileName, format);
+        if (format == TImageFormat::Bin) {
+            const std::string bytes = ReadWholeFile(fileName);
+            LoadBinBytes(image, std::string_view(bytes).substr(0, image.MemSize()));
+            fileLength = bytes.size();
+        } else {
+            image.LoadHex(fileName);
+        }
     } catch (const ENotHexText&) {
         // Says which file, as its name is what the user must change.
         throw ENotHexText(fileName);
@@ -65,11 +77,34 @@ void TProgrammerLink::TakeSourceImage(const THexFile& image, std::size_t fileLen
     THexFile fitted;
     fitted.SetMemSize(FSourceImage.MemSize());
     fitted.Clear();
-    // Every byte of a raw binary file is data, 0xFF too: one beyond the chip
-    // raises the image's own message for the first address beyond it.
-    if (fileLength > fitted.MemSize()) fitted.GetByte(fitted.MemSize());
+    const std::size_t chipSize = fitted.MemSize();
+    // Every byte of a raw binary file is data, 0xFF too; a HEX file's data
+    // end at its last byte that is not 0xFF.
+    const std::size_t length =
+        std::max(fileLength, static_cast<std::size_t>(LastDataIndex(image) + 1));
+    if (length > chipSize) {
+        // The image's own words first (scripts match them), then the figures.
+        std::size_t target = chipSize;
+        while (fileLength == 0 && image.Data()[target] == 0xFF) ++target;
+        char figures[160];
+        std::snprintf(figures, sizeof figures, "Exceed Memory Size[Target:%zX Size:%zX]: ", target,
+                      chipSize);
+        std::string text = figures;
+        if (fileLength > 0) {
+            std::snprintf(figures, sizeof figures, "the file has %zu bytes", length);
+        } else {
+            std::snprintf(figures, sizeof figures, "the file's data reach %zu bytes (to 0x%04zX)",
+                          length, length - 1);
+        }
+        text += figures;
+        text += ", the chip " + std::to_string(chipSize);
+        if (FChipKind == ck89C2051 && chipSize < 4096 && length <= 4096) {
+            text += "; a 4051 holds 4096: choose " + FSizeChoiceName;
+        }
+        throw EHexFile(text);
+    }
     const auto& data = image.Data();
-    for (std::size_t i = 0; i < data.size(); ++i) {
+    for (std::size_t i = 0; i < data.size() && i < chipSize; ++i) {
         if (data[i] != 0xFF) fitted.SetByte(static_cast<std::uint16_t>(i), data[i]);
     }
     FSourceImage = std::move(fitted);

@@ -12,7 +12,7 @@
 # Send stops it and the board answers the next Read; a 2051 board shows the
 # size choice and disables Fast Verify, and its 4KB Read saves 4096 bytes;
 # the board's flash at the end is what the last Read gave. A close during a
-# Send waits for the board's pass; a second one closes at once. Then the
+# Send (or a logoff, refused) waits for the pass; a second closes at once. Then the
 # installer: installed, the window started from its Start
 # menu entry, replaced by a later version's installer, uninstalled.
 set -euo pipefail
@@ -162,6 +162,15 @@ for again in "" close-ask; do
   WINDOW_PID=
   ((rc == 0)) || fail "corvane.exe ended with $rc after a close${again:+ and another} during a Send"
 done
+
+# A logoff during a Send (on a new board) is refused until the pass is finished; then 143.
+start_board "$sim" --pace --chip 52 || fail "no board"
+start_window "$corvane_exe" window.log
+drive label=89C52 click:send "open:$(winepath "$work/C.hex")" 'bar>=300'
+! wine wineboot --end-session >/dev/null 2>&1 || fail "a logoff during a Send was not refused"
+drive status=Stopping... gone
+rc=0 && { wait "$WINDOW_PID" || rc=$?; } && WINDOW_PID=
+((rc == 143)) || fail "corvane.exe ended with $rc after a logoff during a Send, not 143"
 
 # The installer: both programs, the README and the licence under Program
 # Files, the Start menu entry starts the window; a later version replaces it;

@@ -125,7 +125,8 @@ TEST_F(CliTest, Program2051UsesTheSizeChoiceAndReadBack) {
     // Data at 0x0E00 does not fit the default 2 KB: nothing is erased.
     CliResult r = Cli({"program", file});
     EXPECT_EQ(r.status, esBadFile);
-    EXPECT_THAT(r.err, HasSubstr(file + ": Exceed Memory Size"));
+    EXPECT_THAT(r.err, HasSubstr(": Exceed Memory Size[Target:E00 Size:800]: the file's data reach "
+                                 "3840 bytes (to 0x0EFF), the chip 2048; a 4051 holds 4096"));
     EXPECT_FALSE(Logged(*board, "e"));
 
     r = Cli({"program", "--size", "4K", "--fast-verify", file});

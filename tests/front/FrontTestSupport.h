@@ -62,9 +62,10 @@ public:
     }
     void CloseMessageBox() override { ++BoxesClosed; }
     void ShowError(const std::string& message) override { Errors.push_back(message); }
-    // As a toolkit's close: the window goes only when the rules agree.
+    void SetSessionEndBlock(const std::string& reason) override { BlockReason = reason; }
+    // As a toolkit's close: the window goes only when the rules agree (posted, as Win32's: never).
     void CloseWindow() override {
-        if (Rules != nullptr && Rules->CloseAsked()) Closed = true;
+        if (!PostClose && Rules != nullptr && Rules->CloseAsked()) Closed = true;
     }
 
     TWindowRules* Rules = nullptr;
@@ -96,6 +97,8 @@ public:
     int BoxesClosed = 0;
     std::vector<std::string> Errors;
     bool Closed = false;
+    bool PostClose = false;
+    std::string BlockReason;
 };
 
 // The test's thread is the GUI thread: a wake is noted, and ServeUntil

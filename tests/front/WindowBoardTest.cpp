@@ -125,18 +125,23 @@ TEST_F(WindowBoardTest, AClickOrADropDuringAPollRunsAfterIt) {
     EXPECT_EQ(Controls.Asked.size(), 1u);  // the click's open dialog, none for the drop
 }
 
-// A click held during a poll is dropped when the window closes meanwhile: no
-// dialog opens after a close.
-TEST_F(WindowBoardTest, AClickHeldDuringAPollIsDroppedByAClose) {
+// A click held during a poll is dropped when the window closes meanwhile, or
+// is asked to (Win32 posts the close behind the poll's end): no dialog opens.
+class HeldClickTest : public WindowBoardTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(HeldClickTest, AClickHeldDuringAPollIsDroppedByAClose) {
+    Controls.PostClose = GetParam();
     Rules->Tick();
     Rules->SendClicked();
     // The poll has found the chip, and its end waits for the GUI thread.
     Rules->Runner().Call([](TProgrammerLink&) {});
-    EXPECT_TRUE(Rules->CloseAsked());
-    Rules->WindowGone();
+    EXPECT_TRUE(GetParam() || Rules->CloseAsked());
+    GetParam() ? Rules->RequestClose(143) : Rules->WindowGone();
     ASSERT_TRUE(WaitIdle());
     EXPECT_TRUE(Controls.Asked.empty());
 }
+
+INSTANTIATE_TEST_SUITE_P(Posted, HeldClickTest, ::testing::Bool());
 
 // A file dropped while the chip is shown and nothing runs is sent with the
 // options ticked then, and the dialogs open in its folder next; a drop while
@@ -216,31 +221,29 @@ TEST_F(WindowBoardTest, AStopClosesTheLinksMessageBox) {
     EXPECT_FALSE(Rules->WorkAbandoned());
 }
 
-// A close during a Send stops it and keeps the window until the board's pass
-// is finished; the window then closes by itself. Closed twice, the window goes
-// at once and the work is abandoned. Either way the shut-down leaves the board
-// at its prompt: another window finds the chip.
-class WindowCloseTest : public WindowBoardTest, public ::testing::WithParamInterface<bool> {};
+// A close (or a logoff, refused) during a Send stops it and keeps the window
+// until the board's pass is finished, then closes it. A second close or Ctrl+C
+// (0, 130) abandons the work at once; SIGTERM or SIGHUP (143, 129) never do.
+// The shut-down leaves the board at its prompt: another window finds the chip.
+using TRow = std::tuple<int, bool, bool>;
+class WindowCloseTest : public WindowBoardTest, public ::testing::WithParamInterface<TRow> {};
 
 TEST_P(WindowCloseTest, ACloseDuringASendWaitsForTheBoard) {
-    const bool twice = GetParam();
+    const auto [request, logoffFirst, abandons] = GetParam();
     HoldAtWritePosition(200);
     Rules->SendClicked();
     ASSERT_TRUE(ServeUntil([this] { return Reached.load(); }));
-    EXPECT_FALSE(Rules->CloseAsked());
+    EXPECT_EQ(Controls.BlockReason, kSessionEndBlock);
+    EXPECT_FALSE(logoffFirst ? Rules->SessionEndAsked(143) : Rules->CloseAsked());
     EXPECT_EQ(Controls.Status, kStopping);
     EXPECT_FALSE(Controls.Closed);
-    if (twice) {
-        EXPECT_TRUE(Rules->CloseAsked());
-        EXPECT_TRUE(Rules->WorkAbandoned());
-    } else {
-        // A logoff meanwhile keeps waiting for the pass (the system gives a
-        // few seconds) and sets the exit status.
-        Rules->SessionEnding(143);
+    request == 0 ? void(Rules->CloseAsked()) : Rules->RequestClose(request);
+    EXPECT_EQ(Rules->WorkAbandoned(), abandons);
+    EXPECT_EQ(Rules->ExitStatus(), request);
+    if (!abandons) {
         ASSERT_TRUE(ServeUntil([this] { return Controls.Closed; }));
         EXPECT_EQ(Controls.Status, "Stopped!");
-        EXPECT_FALSE(Rules->WorkAbandoned());
-        EXPECT_EQ(Rules->ExitStatus(), 143);
+        EXPECT_EQ(Controls.BlockReason, "");
     }
     EXPECT_FALSE(Controls.Timer);
     Rules->Runner().SetWatch({});
@@ -254,7 +257,10 @@ TEST_P(WindowCloseTest, ACloseDuringASendWaitsForTheBoard) {
     EXPECT_TRUE(TickUntilLabel("89C51"));
 }
 
-INSTANTIATE_TEST_SUITE_P(OnceOrTwice, WindowCloseTest, ::testing::Bool());
+INSTANTIATE_TEST_SUITE_P(Requests, WindowCloseTest,
+                         ::testing::Values(TRow{0, false, true}, TRow{130, false, true},
+                                           TRow{143, false, false}, TRow{129, false, false},
+                                           TRow{143, true, false}));
 
 // A message box the link asks for waits on the GUI thread while the worker
 // waits for it; a shut-down while it is open (the window destroyed from the

@@ -206,6 +206,14 @@ TEST_F(WindowRulesTest, AnExceptionOfAClickGoesToTheErrorBox) {
     EXPECT_TRUE(Controls.Timer);
 }
 
+// An exception of a command on the worker goes to the error box; it goes on.
+TEST_F(WindowRulesTest, AnExceptionOnTheWorkerGoesToTheErrorBox) {
+    Rules->Runner().SetWatch({{}, {}, [](int) { throw std::runtime_error("Out of memory"); }});
+    ShowKind(ck89C2051);
+    Tick();
+    EXPECT_EQ(Controls.Errors, std::vector<std::string>{"Out of memory"});
+}
+
 // Idle, the window closes at once, and no poll starts afterwards. A system's
 // request closes it the same way, from any thread, and sets the exit status.
 TEST_F(WindowRulesTest, ACloseWhileIdleClosesAtOnce) {
