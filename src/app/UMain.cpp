@@ -17,6 +17,9 @@
 #include <utility>
 
 #include "Application.h"
+#include "PortScreen.h"
+#include "StationDialog.h"
+#include "StationPanel.h"
 #include "ui_UMain.h"
 
 // Resources of a static library are registered by hand.
@@ -27,6 +30,14 @@ static void InitGlyphs() {
 namespace corvane {
 
 namespace {
+
+// The one-chip window's size: the classic window and the strip below it.
+constexpr int kWidth = 302;
+constexpr int kHeight = 146;
+
+// The station view's size at the least.
+constexpr int kStationWidth = 540;
+constexpr int kStationHeight = 280;
 
 // The wake-ups of the GUI queue.
 const QEvent::Type kDrainEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
@@ -88,7 +99,26 @@ TFrmMain::TFrmMain(QWidget* parent)
     // The form's own place on the screen (the form description sets only
     // the size of a window).
     move(220, 108);
-    setFixedSize(302, 118);
+    // The one-chip window's widgets on a page of their own, which the
+    // station's view replaces while a station runs; "Station..." in a strip
+    // below them.
+    FChipPage = new QWidget(this);
+    FChipPage->setObjectName(QStringLiteral("chipPage"));
+    FChipPage->setGeometry(0, 0, kWidth, kHeight);
+    for (QWidget* widget : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (widget == FChipPage) continue;
+        widget->setParent(FChipPage);
+        widget->show();
+    }
+    FBtnStation = new QPushButton(QStringLiteral("S&tation..."), FChipPage);
+    FBtnStation->setObjectName(QStringLiteral("btnStation"));
+    FBtnStation->setGeometry(221, 120, 77, 23);
+    FStationPanel = new TStationPanel(
+        this, [this](std::size_t board) { FStation->GoClicked(board); },
+        [this] { FStation->StopClicked(); });
+    FStationPanel->hide();
+    FTitle = windowTitle();
+    setFixedSize(kWidth, kHeight);
     setAcceptDrops(true);
     FMemSizeItems = ui->rdoMemSizeItems;
     FMemSizeItems->setId(ui->rdoMemSize2KB, 0);
@@ -122,6 +152,7 @@ TFrmMain::TFrmMain(QWidget* parent)
     connect(ui->btnSend, &QPushButton::clicked, this, [this] { btnSendClick(); });
     connect(ui->BtnRead, &QPushButton::clicked, this, [this] { BtnReadClick(); });
     connect(FMemSizeItems, &QButtonGroup::idClicked, this, [this](int) { rdoMemSizeClick(); });
+    connect(FBtnStation, &QPushButton::clicked, this, [this] { btnStationClick(); });
 
     FormCreate();
     Offer(*OpenDialog1, FRules->FileDialogs().Request(TFileDialog::Open));
@@ -130,6 +161,8 @@ TFrmMain::TFrmMain(QWidget* parent)
 
 TFrmMain::~TFrmMain() {
     FTimer1->stop();
+    // A station still running stops; its chips in their write pass finish.
+    FStation.reset();
     FormDestroy();
 }
 
@@ -137,6 +170,7 @@ void TFrmMain::FormCreate() {
     // The rules start the worker, which owns the link, and Timer1.
     FRules = std::make_unique<TWindowRules>(*this, *this);
     FRules->Start();
+    FStation = std::make_unique<TStationRules>(*FRules, *this, PortSettingsFile());
 }
 
 void TFrmMain::FormDestroy() {
@@ -269,6 +303,60 @@ void TFrmMain::ShowError(const std::string& message) {
 
 void TFrmMain::CloseWindow() {
     close();
+}
+
+bool TFrmMain::EditStationSettings(TStationSettings& settings, const std::string& error) {
+    const auto chooseFile = [this](const std::string&) -> std::optional<std::string> {
+        const std::optional<TFileChoice> choice = ChooseFile(FStation->FileRequest());
+        if (!choice) return std::nullopt;
+        FStation->FileChosen(*choice);
+        return choice->Name;
+    };
+    const auto chooseLog = [this](const std::string& current) -> std::optional<std::string> {
+        const std::optional<TFileChoice> choice = ChooseFile(LogFileRequest(current));
+        if (!choice) return std::nullopt;
+        return choice->Name;
+    };
+    TStationDialog dialog(this, chooseFile, chooseLog);
+    dialog.Load(settings, error);
+    if (dialog.exec() != QDialog::Accepted) return false;
+    dialog.Store(settings);
+    return true;
+}
+
+void TFrmMain::ShowStationView(bool shown) {
+    FChipPage->setVisible(!shown);
+    FStationPanel->setVisible(shown);
+    FTilesFitted = 0;
+    if (shown) {
+        FitStationView();
+        FStationPanel->setFocus();
+    } else {
+        setFixedSize(kWidth, kHeight);
+    }
+}
+
+void TFrmMain::FitStationView() {
+    const QSize size = FStationPanel->sizeHint().expandedTo(QSize(kStationWidth, kStationHeight));
+    setFixedSize(size);
+    FStationPanel->setGeometry(0, 0, size.width(), size.height());
+}
+
+void TFrmMain::DrawStation(const TStationPicture& picture) {
+    FStationPanel->Draw(picture);
+    // The window grows with the tiles, as boards are taken on.
+    if (picture.Tiles.size() != FTilesFitted) {
+        FTilesFitted = picture.Tiles.size();
+        FitStationView();
+    }
+}
+
+void TFrmMain::SetWindowTitle(const std::string& title) {
+    setWindowTitle(title.empty() ? FTitle : FromUtf8(title));
+}
+
+void TFrmMain::SoundFailure() {
+    QApplication::beep();
 }
 
 void TFrmMain::WakeGui() {

@@ -10,10 +10,12 @@
 
 #include "LinkRunner.h"
 #include "ProgrammerLink.h"
+#include "StationView.h"
 #include "WindowControls.h"
 #include "WindowRules.h"
 
 class QButtonGroup;
+class QPushButton;
 class QFileDialog;
 class QTimer;
 
@@ -23,12 +25,14 @@ class TFrmMain;
 
 namespace corvane {
 
+class TStationPanel;
+
 // The main window in Qt: the chip in the programmer's socket, the options,
 // Send and Read, the status line and the progress bar. What the controls show
 // and when, the worker that drives the programmer link and the window's
 // states are the toolkit-free rules (TWindowRules); this class holds the
 // widgets and the dialogs and hands the window's events to the rules.
-class TFrmMain : public QDialog, public IWindowControls, public IGuiWake {
+class TFrmMain : public QDialog, public IWindowControls, public IStationControls, public IGuiWake {
 public:
     using TFileDialog = corvane::TFileDialog;
     // Asks the user for a file; nothing when the dialog was cancelled.
@@ -46,6 +50,10 @@ public:
     void btnSendClick() { FRules->SendClicked(); }
     void BtnReadClick() { FRules->ReadClicked(); }
     void rdoMemSizeClick() { FRules->MemSizeClicked(); }
+    void btnStationClick() { FStation->StationClicked(); }
+
+    // The production station, whose view takes the window's place while it runs.
+    TStationRules& Station() { return *FStation; }
 
     TWindowRules& Rules() { return *FRules; }
     TChipKind ChipKind() const { return FRules->ChipKind(); }
@@ -102,8 +110,16 @@ private:
     void CloseMessageBox() override;
     void ShowError(const std::string& message) override;
     void CloseWindow() override;
+    // IStationControls
+    bool EditStationSettings(TStationSettings& settings, const std::string& error) override;
+    void ShowStationView(bool shown) override;
+    void DrawStation(const TStationPicture& picture) override;
+    void SetWindowTitle(const std::string& title) override;
+    void SoundFailure() override;
     // IGuiWake
     void WakeGui() override;
+    // The station view's size for its tiles.
+    void FitStationView();
 
     std::unique_ptr<Ui::TFrmMain> ui;
     QTimer* FTimer1;
@@ -115,6 +131,13 @@ private:
     // The link's box while it is open.
     QPointer<QMessageBox> FMessageBox;
     std::unique_ptr<TWindowRules> FRules;
+    // The one-chip window's widgets, and the station's view in their place.
+    QWidget* FChipPage;
+    QPushButton* FBtnStation;
+    TStationPanel* FStationPanel;
+    QString FTitle;
+    std::size_t FTilesFitted = 0;
+    std::unique_ptr<TStationRules> FStation;
 };
 
 }  // namespace corvane

@@ -77,15 +77,19 @@ TStationRunner::~TStationRunner() {
     if (FThread.joinable()) FThread.join();
     FPacer.request_stop();
     if (FPacer.joinable()) FPacer.join();
+    // Before the wake it calls goes.
+    FStation.reset();
 }
 
-std::string TStationRunner::Open(std::unique_ptr<TStationSetup> setup) {
+std::string TStationRunner::Open(std::unique_ptr<TStationSetup> setup, int& status) {
     FSetup = std::move(setup);
     FSetup->Options.Image = &FSetup->Image;
     FStation = std::make_unique<station::TStation>(FSetup->Options, *FHost);
     try {
-        if (FStation->Open() == station::esComplete) return {};
+        status = FStation->Open();
+        if (status == station::esComplete) return {};
     } catch (...) {
+        status = station::esBadFile;
         return ExceptionMessage(std::current_exception());
     }
     const std::string refusal = FHost->Refusal();

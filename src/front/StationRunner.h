@@ -42,8 +42,9 @@ public:
     TStationRunner& operator=(const TStationRunner&) = delete;
 
     // Opens the station (no port yet: the serial number's place, the log and
-    // the series); empty when it may run, else why it refuses.
-    std::string Open(std::unique_ptr<TStationSetup> setup);
+    // the series); empty when it may run, else why it refuses, with the exit
+    // status in `status` (as corvane-cli station's).
+    std::string Open(std::unique_ptr<TStationSetup> setup, int& status);
     // Runs the station opened on its own thread until Stop().
     void Run();
     // As Ctrl+C in the terminal: chips before their write pass end at once,

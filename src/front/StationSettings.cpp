@@ -5,6 +5,7 @@
 #include "ImageFile.h"
 #include "ProgrammerLink.h"
 #include "SerialNumber.h"
+#include "StationOptions.h"
 #include "TextFile.h"
 
 namespace corvane {
@@ -115,6 +116,35 @@ std::string PrepareStation(const TStationSettings& s, TStationSetup& setup) {
         return s.File + ": holds no data";
     }
     return {};
+}
+
+TStationCommand StationFromCommandLine(const std::vector<std::string>& args) {
+    TStationCommand command;
+    const station::TStationCommandLine line = station::ParseStationCommandLine(args);
+    if (!line.Error.empty()) {
+        command.Error = line.Error;
+        command.Status = station::esUsage;
+        return command;
+    }
+    if (!line.Args.Port.empty()) {
+        // The window's station greets every port it may open.
+        command.Error =
+            "--port: the window's station takes every programmer; corvane-cli station "
+            "--port takes one";
+        command.Status = station::esUsage;
+        return command;
+    }
+    auto setup = std::make_unique<TStationSetup>();
+    std::size_t length = 0;
+    command.Error = station::LoadStationFile(line.Args, setup->Image, length);
+    if (!command.Error.empty()) {
+        command.Status = station::esBadFile;
+        return command;
+    }
+    setup->Options = station::StationOptionsOf(line.Args, setup->Image, length);
+    command.Setup = std::move(setup);
+    command.Sound = line.Args.Bell;
+    return command;
 }
 
 TFileRequest LogFileRequest(const std::string& log) {

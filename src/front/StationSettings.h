@@ -1,6 +1,8 @@
 #pragma once
 
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "FileDialogs.h"
 #include "SettingsStore.h"
@@ -39,6 +41,16 @@ void SaveStationSettings(TIniAccess& ini, const TStationSettings& settings);
 // What the station starts with, from the settings: the file read, the serial
 // number's place and series checked. Returns why it cannot (empty: ready).
 std::string PrepareStation(const TStationSettings& settings, TStationSetup& setup);
+
+// `corvane --station FILE [options]`: the words after --station, read as
+// corvane-cli station reads them, and the file read.
+struct TStationCommand {
+    std::unique_ptr<TStationSetup> Setup;  // none when Error says why
+    bool Sound = true;
+    std::string Error;  // in corvane-cli's words
+    int Status = 0;     // the exit status for Error (as corvane-cli's)
+};
+TStationCommand StationFromCommandLine(const std::vector<std::string>& args);
 
 // The log's save dialog: CSV files, in the log's folder.
 TFileRequest LogFileRequest(const std::string& log);

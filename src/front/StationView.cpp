@@ -100,7 +100,8 @@ void TStationRules::FileChosen(const TFileChoice& choice) {
 }
 
 void TStationRules::StationClicked() {
-    if (Active() || FWindow.Busy() || FWindow.Closing()) return;
+    // A poll under way is no obstacle: the station waits for its end.
+    if (Active() || FWindow.Working() || FWindow.Closing()) return;
     std::string error;
     for (;;) {
         TStationSettings settings = FSettings;
@@ -123,14 +124,18 @@ void TStationRules::StationClicked() {
     }
 }
 
-std::string TStationRules::Start(std::unique_ptr<TStationSetup> setup, bool sound) {
+std::string TStationRules::Start(std::unique_ptr<TStationSetup> setup, bool sound, int* status) {
+    int opened = station::esUsage;
+    if (status != nullptr) *status = opened;
     if (Active()) return "a station runs already";
     TStationRunner::TReports reports;
     reports.Changed = [this](const station::TStationSnapshot& snapshot) { Changed(snapshot); };
     reports.Ended = [this](int status, const std::string& failure) { Ended(status, failure); };
     auto runner = std::make_unique<TStationRunner>(FWindow.Queue(), std::move(reports));
     FLogPath = setup->Options.Log;
-    if (std::string refusal = runner->Open(std::move(setup)); !refusal.empty()) return refusal;
+    std::string refusal = runner->Open(std::move(setup), opened);
+    if (status != nullptr) *status = opened;
+    if (!refusal.empty()) return refusal;
     FRunner = std::move(runner);
     FSound = sound;
     FStatus = 0;
@@ -147,7 +152,10 @@ std::string TStationRules::Start(std::unique_ptr<TStationSetup> setup, bool soun
     Draw();
     // The one-chip window stops polling and lets go of its port: the station
     // greets every port itself.
-    FWindow.HoldForStation([this] { Released(); });
+    FControls.SetWindowTitle(StationTitle({}));
+    FWindow.HoldForStation([this, alive = std::weak_ptr<bool>(FAlive)] {
+        if (alive.lock()) Released();
+    });
     return {};
 }
 
@@ -215,6 +223,7 @@ void TStationRules::Ended(int status, const std::string& failure) {
     }
     FControls.SetWindowTitle(StationTitle(totals));
     Draw();
+    FWindow.StationStopped();
     if (FCloseWhenEnded) FWindow.ClosePending();
 }
 

@@ -100,14 +100,15 @@ public:
     // station is shown.
     void StationClicked();
     // A station without the dialog (a command line's): empty when it runs,
-    // else why it was refused.
-    std::string Start(std::unique_ptr<TStationSetup> setup, bool sound);
+    // else why it was refused, with the exit status in `status` when given.
+    std::string Start(std::unique_ptr<TStationSetup> setup, bool sound, int* status = nullptr);
     void GoClicked(std::size_t board);
     // Stop while the station runs; Back (to the one-chip window) once it has ended.
     void StopClicked();
 
     // IWindowStation
     bool Active() const override { return FPicture.Phase != TStationPhase::Idle; }
+    bool Running() const override { return Active() && FPicture.Phase != TStationPhase::Ended; }
     TClose CloseAsked() override;
     void EscapePressed() override;
 
@@ -141,6 +142,8 @@ private:
     int FStatus = 0;
     bool FStopAsked = false;
     bool FCloseWhenEnded = false;
+    // Tells the link's report that releases the port whether the rules are still there.
+    std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);
 };
 
 }  // namespace corvane

@@ -117,8 +117,7 @@ void TWindowRules::StopWork() {
 
 void TWindowRules::Tick() {
     Guarded([this] {
-        if (StationActive()) return;
-        if (FBusy || Ending() || !Live()) return;
+        if (FBusy || Ending() || StationActive() || !Live()) return;
         BeginWork();
         FPolling = true;
         FRunner->Poll();
@@ -302,6 +301,8 @@ bool TWindowRules::CloseAsked() {
 void TWindowRules::HoldForStation(std::function<void()> released) {
     FHeld.reset();
     FControls.SetPollTimerActive(false);
+    // A logoff waits for the station's chips, as for a Send or Read.
+    FControls.SetSessionEndBlock(kStationSessionEndBlock);
     if (!Live()) {
         released();
         return;
@@ -311,6 +312,10 @@ void TWindowRules::HoldForStation(std::function<void()> released) {
         Guarded([this] { UpdateChipDisplay(); });
         released();
     });
+}
+
+void TWindowRules::StationStopped() {
+    FControls.SetSessionEndBlock("");
 }
 
 void TWindowRules::StationEnded() {
@@ -335,7 +340,9 @@ void TWindowRules::RequestCloseFromAnyThread(int exitStatus) {
 }
 
 bool TWindowRules::SessionEndAsked(int exitStatus) {
-    if (!FWorking) return true;
+    // A station stops as on a first close, and the window closes once its
+    // chips in their write pass are done.
+    if (!FWorking && !(FStation != nullptr && FStation->Running())) return true;
     RequestClose(exitStatus);
     return false;
 }

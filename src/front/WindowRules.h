@@ -58,6 +58,7 @@ constexpr int kLabelTopWithSizes = 15;
 constexpr const char* kStopping = "Stopping...";
 // Why a logoff or shutdown waits while a Send or Read runs.
 constexpr const char* kSessionEndBlock = "Corvane is finishing the programmer board's pass";
+constexpr const char* kStationSessionEndBlock = "Corvane's production station is running";
 
 class TWindowRules : public IProgrammerView {
 public:
@@ -95,8 +96,8 @@ public:
     void RequestClose(int exitStatus);
     // The same from any thread (the stop requests' own): posted to the GUI thread.
     void RequestCloseFromAnyThread(int exitStatus);
-    // The system asks whether the session may end: not while a Send or Read
-    // runs (the toolkit refuses, showing kSessionEndBlock); that work then
+    // The system asks whether the session may end: not while a Send, a Read
+    // or a station runs (the toolkit refuses, showing kSessionEndBlock); that work then
     // stops as on a first close, and the window closes with `exitStatus` once
     // the board's pass is finished.
     bool SessionEndAsked(int exitStatus);
@@ -116,6 +117,8 @@ public:
     // A station begins: no poll from now on, and once the commands under way
     // have run, the link lets go of its port (`released` runs then).
     void HoldForStation(std::function<void()> released);
+    // The station's chips are done: a logoff need not wait any more.
+    void StationStopped();
     // The station has gone: the window polls again.
     void StationEnded();
     // A close that waited for the station's chips goes ahead.

@@ -17,6 +17,8 @@ public:
 
     // From its start until the view goes back to the one-chip window.
     virtual bool Active() const = 0;
+    // From its start until its chips are done (the totals show then).
+    virtual bool Running() const = 0;
     // A close of the window. (The window passes on a request of the system
     // only when no close waits yet: only the user's second close abandons.)
     virtual TClose CloseAsked() = 0;

@@ -16,7 +16,7 @@ using WindowTest = WindowFixture;
 TEST_F(WindowTest, StartsWithEveryControlInItsInitialState) {
     TFrmMain& form = *Form;
     EXPECT_EQ(form.windowTitle(), "Corvane V4.0");
-    EXPECT_EQ(form.size(), QSize(302, 118));
+    EXPECT_EQ(form.size(), QSize(302, 146));  // with the strip of "Station..."
     EXPECT_EQ(form.minimumSize(), form.maximumSize());
     EXPECT_EQ(form.pos(), QPoint(220, 108));
     EXPECT_FALSE(form.windowFlags() &
