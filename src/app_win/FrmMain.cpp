@@ -289,15 +289,6 @@ void TFrmMain::SizeClient(int width, int height) {
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-std::string TFrmMain::StartStation(const station::TStationArgs& args) {
-    auto setup = std::make_unique<TStationSetup>();
-    std::size_t length = 0;
-    std::string refusal = station::LoadStationFile(args, setup->Image, length);
-    if (!refusal.empty()) return refusal;
-    setup->Options = station::StationOptionsOf(args, setup->Image, length);
-    return FStation->Rules().Start(std::move(setup), args.Bell);
-}
-
 void TFrmMain::PlaceControls() {
     for (const TControlPlace& control : kControls) {
         const RECT& r = control.Place;
@@ -390,10 +381,6 @@ LRESULT TFrmMain::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             // Refused while a Send, a Read or a station runs (the reason is
             // registered meanwhile): the work stops and the passes under way
             // are finished first.
-            if (FStation && FStation->Running() && FRules) {
-                FRules->RequestClose(128 + 15);
-                return FALSE;
-            }
             return FRules && !FRules->SessionEndAsked(128 + 15) ? FALSE : TRUE;
         case WM_ENDSESSION:
             if (wParam != FALSE && FRules) SessionEnds();

@@ -10,7 +10,6 @@
 #include <string>
 
 #include "GuiQueue.h"
-#include "StationOptions.h"
 #include "WindowControls.h"
 
 namespace corvane {
@@ -43,9 +42,7 @@ public:
     void Create(int showCommand);
     HWND Handle() const { return FWindow; }
     TWindowRules& Rules() { return *FRules; }
-    // A station from the command line (corvane.exe --station FILE ...): empty
-    // when it runs, else why it was refused.
-    std::string StartStation(const station::TStationArgs& args);
+    TStationWin& Station() { return *FStation; }
     // Whether `message` is one of the window's keyboard messages (Tab,
     // mnemonics, Enter, Escape), handled here.
     bool PreTranslate(MSG& message);

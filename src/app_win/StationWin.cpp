@@ -5,6 +5,8 @@
 
 #include <cstdio>
 #include <exception>
+#include <filesystem>
+#include <system_error>
 #include <utility>
 
 #include "FrmMain.h"
@@ -17,7 +19,6 @@ namespace corvane::win {
 namespace {
 
 constexpr wchar_t kTileClass[] = L"CorvaneStationTile";
-constexpr wchar_t kSessionEndBlock[] = L"Corvane is finishing the station's chips";
 constexpr COLORREF kPassColour = RGB(0, 140, 0);
 constexpr COLORREF kFailColour = RGB(220, 0, 0);
 // The view at 96 dots per inch: two tiles a row under three lines.
@@ -225,12 +226,6 @@ TStationWin::~TStationWin() {
     if (FBigFont != nullptr) DeleteObject(FBigFont);
 }
 
-bool TStationWin::Running() const {
-    const TStationPhase phase = FRules ? FRules->Picture().Phase : TStationPhase::Idle;
-    return phase == TStationPhase::Starting || phase == TStationPhase::Running ||
-           phase == TStationPhase::Stopping;
-}
-
 void TStationWin::ApplyDpi(UINT dpi, HFONT font) {
     FDpi = dpi;
     FFont = font;
@@ -275,7 +270,12 @@ bool TStationWin::EditStationSettings(TStationSettings& settings, const std::str
     const INT_PTR result = DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_STATION),
                                            FWindow, DialogProc, reinterpret_cast<LPARAM>(&context));
     if (result == -1) throw std::runtime_error(SystemErrorText(GetLastError()));
-    return result == IDOK;
+    if (result != IDOK) return false;
+    // The values are kept in the settings file, whose folder a first run lacks.
+    std::error_code ignored;
+    std::filesystem::create_directories(
+        std::filesystem::path(Widen(PortSettingsFile())).parent_path(), ignored);
+    return true;
 }
 
 INT_PTR CALLBACK TStationWin::DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -339,7 +339,6 @@ void TStationWin::ShowStationView(bool shown) {
     for (const TPlace& control : kViewControls) {
         ShowWindow(GetDlgItem(FWindow, control.Id), SW_HIDE);
     }
-    ShutdownBlockReasonDestroy(FWindow);
     FResize(0, 0);
     InvalidateRect(FWindow, nullptr, TRUE);
 }
@@ -383,12 +382,6 @@ void TStationWin::DrawStation(const TStationPicture& picture) {
     SetText(GetDlgItem(FWindow, IDC_STATION_DETAILS), picture.Details);
     SetText(stop, picture.StopText);
     EnableKeeping(FWindow, stop, picture.StopEnabled, FTiles.empty() ? nullptr : FTiles[0].Window);
-    // A logoff waits, with this reason, while chips may be in their write pass.
-    if (Running()) {
-        ShutdownBlockReasonCreate(FWindow, kSessionEndBlock);
-    } else {
-        ShutdownBlockReasonDestroy(FWindow);
-    }
 }
 
 void TStationWin::SetWindowTitle(const std::string& title) {

@@ -25,8 +25,6 @@ public:
     TStationWin& operator=(const TStationWin&) = delete;
 
     TStationRules& Rules() { return *FRules; }
-    // From its start until its chips are done: a logoff waits for it.
-    bool Running() const;
     void ApplyDpi(UINT dpi, HFONT font);
     // WM_CTLCOLORSTATIC of the view's lines; nullptr: not one of them.
     HBRUSH ColourStatic(HDC dc, HWND control) const;

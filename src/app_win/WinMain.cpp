@@ -8,14 +8,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "FrmMain.h"
 #include "LineTrace.h"
 #include "ProgramEnd.h"
-#include "StationOptions.h"
+#include "StationSettings.h"
+#include "StationView.h"
+#include "StationWin.h"
 #include "StopRequests.h"
 #include "Win32.h"
 #include "WindowRules.h"
@@ -35,21 +36,23 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
         }
     }
     // corvane.exe --station FILE [options]: the window opens into a running
-    // station, with corvane-cli station's options and words.
-    std::optional<corvane::station::TStationCommandLine> station;
+    // station, with corvane-cli station's options and words; what it refuses
+    // is said in a box (no console), with corvane-cli's status.
+    std::vector<std::string> args;
     int argc = 0;
     if (LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc); argv != nullptr) {
-        if (argc >= 2 && std::wstring_view(argv[1]) == L"--station") {
-            std::vector<std::string> words;
-            for (int i = 2; i < argc; ++i) words.push_back(corvane::Narrow(argv[i]));
-            station = corvane::station::ParseStationCommandLine(words);
-        }
+        for (int i = 1; i < argc; ++i) args.push_back(corvane::Narrow(argv[i]));
         LocalFree(argv);
     }
-    if (station && !station->Error.empty()) {
-        MessageBoxW(nullptr, corvane::Widen("corvane --station: " + station->Error).c_str(),
-                    L"Corvane", MB_OK | MB_ICONERROR);
-        return 2;
+    const bool fromCommandLine = !args.empty() && args[0] == "--station";
+    corvane::TStationCommand station;
+    if (fromCommandLine) {
+        station = corvane::StationFromCommandLine({args.begin() + 1, args.end()});
+        if (!station.Error.empty()) {
+            MessageBoxW(nullptr, corvane::Widen(station.Error).c_str(), L"Corvane",
+                        MB_OK | MB_ICONERROR);
+            return station.Status;
+        }
     }
     corvane::win::TFrmMain FrmMain;
     try {
@@ -61,11 +64,14 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
     // Each request closes the window as its close button does: the first
     // lets a Send or Read finish the board's pass, the next ends at once.
     FrmMain.Rules().TakeStopRequests(stopRequests);
-    if (station) {
-        // Refused (a file it cannot read, a log it cannot write): said in a
-        // box, and the one-chip window stays.
-        if (const std::string refusal = FrmMain.StartStation(station->Args); !refusal.empty()) {
-            FrmMain.Rules().ShowError(refusal);
+    if (station.Setup) {
+        int status = 0;
+        const std::string refusal =
+            FrmMain.Station().Rules().Start(std::move(station.Setup), station.Sound, &status);
+        if (!refusal.empty()) {
+            MessageBoxW(FrmMain.Handle(), corvane::Widen(refusal).c_str(), L"Corvane",
+                        MB_OK | MB_ICONERROR);
+            return status;
         }
     }
     MSG message{};
@@ -75,6 +81,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
-    const int status = got < 0 ? 1 : static_cast<int>(message.wParam);
+    int status = got < 0 ? 1 : static_cast<int>(message.wParam);
+    // A station from the command line ends with its own status, as corvane-cli station's.
+    if (status == 0 && fromCommandLine) status = FrmMain.Station().Rules().Status();
     return corvane::FinishProgram(FrmMain.Rules(), status, stopRequests);
 }
