@@ -54,8 +54,8 @@ start_board() { # SIM SIM_ARGS...
 
 # The program itself in the background (Wine's start-up execs into it), so
 # that WINDOW_PID is the window's process.
-start_window() { # EXE [OUTPUT]
-  (LC_ALL=C.UTF-8 LD_PRELOAD=$preload exec "$wine_run" "$prefix" "$1") >"${2:-/dev/null}" 2>&1 &
+start_window() { # EXE [OUTPUT [ARGS...]]
+  (LC_ALL=C.UTF-8 LD_PRELOAD=$preload exec "$wine_run" "$prefix" "$1" "${@:3}") >"${2:-/dev/null}" 2>&1 &
   WINDOW_PID=$!
 }
 
