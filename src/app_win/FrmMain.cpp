@@ -77,6 +77,14 @@ const TControlPlace kControls[] = {
      BS_AUTOCHECKBOX | WS_GROUP | WS_TABSTOP,
      0,
      {220, 28, 78, 17}},
+    // Before Send in the Tab order: the keyboard that leaves a disabled Send
+    // (a board unplugged) goes round to Lock, where Enter still sends.
+    {IDC_BTNSTATION,
+     WC_BUTTONW,
+     L"Sta&tion...",
+     BS_PUSHBUTTON | WS_GROUP | WS_TABSTOP,
+     0,
+     {221, 121, 77, 23}},
     {IDC_BTNSEND,
      WC_BUTTONW,
      L"&Send",
@@ -90,12 +98,6 @@ const TControlPlace kControls[] = {
      0,
      {221, 72, 77, 23}},
     {IDC_PBLOADING, PROGRESS_CLASSW, L"", WS_GROUP, 0, {0, 98, 302, 20}},
-    {IDC_BTNSTATION,
-     WC_BUTTONW,
-     L"Sta&tion...",
-     BS_PUSHBUTTON | WS_GROUP | WS_TABSTOP,
-     0,
-     {221, 121, 77, 23}},
 };
 
 // The system's per-monitor calls, where the system has them (Windows 10 1607
