@@ -28,8 +28,6 @@ installed="$prefix/drive_c/Program Files/Corvane"
 
 source "$(dirname "$0")/../../scripts/wine-window.sh"
 cleanup() {
-  stop_pid "${SIM2_PID:-}"
-  rm -f "$prefix/dosdevices/com6"
   wine_window_cleanup
   for m in "$msi" "$work/next.msi"; do
     [[ -e $installed && -e $m ]] && wine msiexec /x "$(winepath "$m")" /qn >/dev/null 2>&1 || true
@@ -180,12 +178,7 @@ rc=0 && { wait "$WINDOW_PID" || rc=$?; } && WINDOW_PID=
 # out, a new one seated) on COM5, and a 2051 on COM6. A start refused (the
 # serial number outside memory) says why in the dialog.
 start_board "$sim" --chip 52 --erase-fail 10 || fail "no board"
-"$sim" --map "$work/map" --name wine-window-2 --chip 2051 --ignore-stdin >board2.out 2>&1 &
-SIM2_PID=$!
-for _ in $(seq 100); do [[ -s board2.out ]] && break; sleep 0.1; done
-read -r pty2 _ <board2.out && [[ $pty2 == /dev/pts/* ]] || fail "no second board: $(cat board2.out)"
-ln -sfn "$pty2" "$prefix/dosdevices/com6"
-wine reg add "$serialcomm" /v Board2 /d COM6 /f >/dev/null
+start_second_board "$sim" --chip 2051 || fail "no second board"
 make_hex 1024 6 P.hex
 start_window "$corvane_exe" window.log
 drive check:station=enabled click:station "field:file=$(winepath "$work/P.hex")" \
