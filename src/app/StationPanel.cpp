@@ -61,7 +61,7 @@ TStationTileWidget::TStationTileWidget(QWidget* parent, std::function<void()> go
     FSerial = NewLabel(this, "tileSerial");
     FGoButton = new QPushButton(QStringLiteral("Go"), this);
     FGoButton->setObjectName(QStringLiteral("tileGo"));
-    FGoButton->setAutoDefault(false);  // Enter is no Go
+    FGoButton->setAutoDefault(false);        // Enter is no Go
     FGoButton->setFocusPolicy(Qt::NoFocus);  // the tile keeps the focus, and with it the space bar
     connect(FGoButton, &QPushButton::clicked, this, [this] { FGo(); });
     for (QWidget* widget : std::initializer_list<QWidget*>{FName, FWords, FMessage, FBar, FResult,
@@ -75,6 +75,7 @@ void TStationTileWidget::Draw(const TStationTile& tile) {
     FName->setText(FromUtf8(tile.Port + "  " + tile.Chip));
     FWords->setText(FromUtf8(tile.Words));
     Show(*FMessage, tile.Message);
+    FBar->setTextVisible(tile.BarShown);
     if (tile.BarShown) {
         FBar->setRange(0, tile.Total);
         FBar->setValue(tile.Done);

@@ -327,7 +327,7 @@ bool TFrmMain::EditStationSettings(TStationSettings& settings, const std::string
 void TFrmMain::ShowStationView(bool shown) {
     FChipPage->setVisible(!shown);
     FStationPanel->setVisible(shown);
-    FTilesFitted = 0;
+    FStationFitted = false;
     if (shown) {
         FitStationView();
         FStationPanel->setFocus();
@@ -337,18 +337,19 @@ void TFrmMain::ShowStationView(bool shown) {
 }
 
 void TFrmMain::FitStationView() {
-    const QSize size = FStationPanel->sizeHint().expandedTo(QSize(kStationWidth, kStationHeight));
+    // It only grows while a station runs: tiles that jump about are hard to read.
+    QSize size = FStationPanel->sizeHint().expandedTo(QSize(kStationWidth, kStationHeight));
+    if (FStationFitted) size = size.expandedTo(this->size());
+    FStationFitted = true;
+    if (size == this->size() && FStationPanel->size() == size) return;
     setFixedSize(size);
     FStationPanel->setGeometry(0, 0, size.width(), size.height());
 }
 
 void TFrmMain::DrawStation(const TStationPicture& picture) {
     FStationPanel->Draw(picture);
-    // The window grows with the tiles, as boards are taken on.
-    if (picture.Tiles.size() != FTilesFitted) {
-        FTilesFitted = picture.Tiles.size();
-        FitStationView();
-    }
+    // The window grows with the tiles and what they say.
+    FitStationView();
 }
 
 void TFrmMain::SetWindowTitle(const std::string& title) {

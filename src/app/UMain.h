@@ -136,7 +136,8 @@ private:
     QPushButton* FBtnStation;
     TStationPanel* FStationPanel;
     QString FTitle;
-    std::size_t FTilesFitted = 0;
+    // The station view has been fitted since it was shown.
+    bool FStationFitted = false;
     std::unique_ptr<TStationRules> FStation;
 };
 

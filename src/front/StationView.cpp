@@ -1,6 +1,8 @@
 #include "StationView.h"
 
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 #include <utility>
 
 #include "ChipKind.h"
@@ -109,6 +111,12 @@ void TStationRules::StationClicked() {
         FSettings = settings;
         if (!FSettingsFile.empty()) {
             try {
+                // A first run has no settings folder yet.
+                std::error_code ignored;
+                std::filesystem::create_directories(
+                    std::filesystem::path(std::u8string(FSettingsFile.begin(), FSettingsFile.end()))
+                        .parent_path(),
+                    ignored);
                 TIniFile ini(FSettingsFile);
                 SaveStationSettings(ini, FSettings);
             } catch (const std::exception& e) {
@@ -149,10 +157,10 @@ std::string TStationRules::Start(std::unique_ptr<TStationSetup> setup, bool soun
     FPicture.Details = DetailsText({});
     FPicture.Notice = "Starting...";
     FControls.ShowStationView(true);
+    FControls.SetWindowTitle(StationTitle({}));
     Draw();
     // The one-chip window stops polling and lets go of its port: the station
     // greets every port itself.
-    FControls.SetWindowTitle(StationTitle({}));
     FWindow.HoldForStation([this, alive = std::weak_ptr<bool>(FAlive)] {
         if (alive.lock()) Released();
     });

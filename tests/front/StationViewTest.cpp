@@ -39,7 +39,7 @@ class StationViewTest : public FrontFixture {
 protected:
     void SetUp() override {
         FrontFixture::SetUp();
-        Station = std::make_unique<TStationRules>(*Rules, View, Files.File("corvane.ini"));
+        Station = std::make_unique<TStationRules>(*Rules, View, Files.File("config/corvane.ini"));
         Settings.File = WriteHex(Files, "a.hex", PatternImage(4096, 300));
         Settings.Log = Files.File("log.csv");
         Settings.Serial = true;
@@ -178,7 +178,7 @@ TEST_F(StationViewTest, ARefusedStartShowsWhyInTheDialog) {
         TStationSetup setup;
         EXPECT_NE(PrepareStation(settings, setup).find(c.Says), std::string::npos) << c.Value;
     }
-    TStationRules again(*Rules, View, Files.File("corvane.ini"));
+    TStationRules again(*Rules, View, Files.File("config/corvane.ini"));
     EXPECT_EQ(again.Settings().SerialAddress, "FFFF");
     EXPECT_EQ(again.Settings().Log, Settings.Log);
 }
@@ -192,10 +192,23 @@ TEST_F(StationViewTest, ACloseWaitsForTheChipInItsWrite) {
     Controls.CloseWindow();
     EXPECT_FALSE(Controls.Closed);
     EXPECT_EQ(View.Picture.Phase, TStationPhase::Stopping);
+    Rules->RequestClose(143);  // the system asking again abandons nothing
+    EXPECT_FALSE(Controls.Closed);
     ASSERT_TRUE(ServeUntil([this] { return Controls.Closed; }));
     EXPECT_EQ(Tile("89C51")->ResultText, "PASS");
     EXPECT_EQ(LogRows(), 1u);
     EXPECT_EQ(board.Socket().writePasses, 1u);
+}
+
+// Only the user's second close abandons the chips in their write.
+TEST_F(StationViewTest, ASecondCloseEndsAtOnce) {
+    AddBoard(sim::ChipFromCode("51"), 38400);
+    Station->StationClicked();
+    ASSERT_TRUE(TileShows("89C51", [](const TStationTile& t) { return t.Done > 0; }));
+    Controls.CloseWindow();
+    Controls.CloseWindow();
+    EXPECT_TRUE(Controls.Closed);
+    EXPECT_TRUE(Rules->WorkAbandoned());
 }
 
 }  // namespace
