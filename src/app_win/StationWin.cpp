@@ -5,8 +5,6 @@
 
 #include <cstdio>
 #include <exception>
-#include <filesystem>
-#include <system_error>
 #include <utility>
 
 #include "FrmMain.h"
@@ -270,12 +268,7 @@ bool TStationWin::EditStationSettings(TStationSettings& settings, const std::str
     const INT_PTR result = DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_STATION),
                                            FWindow, DialogProc, reinterpret_cast<LPARAM>(&context));
     if (result == -1) throw std::runtime_error(SystemErrorText(GetLastError()));
-    if (result != IDOK) return false;
-    // The values are kept in the settings file, whose folder a first run lacks.
-    std::error_code ignored;
-    std::filesystem::create_directories(
-        std::filesystem::path(Widen(PortSettingsFile())).parent_path(), ignored);
-    return true;
+    return result == IDOK;
 }
 
 INT_PTR CALLBACK TStationWin::DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
