@@ -14,10 +14,12 @@ stop_pid() { # PID
   wait "$1" 2>/dev/null || true
 }
 
-# An X server of our own: DISPLAY, XVFB_PID.
+# An X server of our own: DISPLAY, XVFB_PID. (XVFB_FBDIR: the folder where
+# it keeps its screen in a file.)
 start_x() {
   exec 3>"$work/display"
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp ${XVFB_FBDIR:+-fbdir "$XVFB_FBDIR"} \
+    >/dev/null 2>&1 &
   XVFB_PID=$!
   exec 3>&-
   for _ in $(seq 100); do [[ -s $work/display ]] && break; sleep 0.1; done
@@ -52,16 +54,32 @@ start_board() { # SIM SIM_ARGS...
   wine reg add "$serialcomm" /v Board /d COM5 /f >/dev/null
 }
 
+# A second virtual programmer beside COM5's, on COM6 (a station's):
+# SIM2_PID.
+start_second_board() { # SIM SIM_ARGS...
+  local sim=$1 pty
+  shift
+  "$sim" --map "$work/map" --name wine-window-2 --ignore-stdin "$@" >"$work/board2.out" 2>&1 &
+  SIM2_PID=$!
+  for _ in $(seq 100); do [[ -s $work/board2.out ]] && break; sleep 0.1; done
+  read -r pty _ <"$work/board2.out"
+  [[ $pty == /dev/pts/* ]] || { echo "the second virtual programmer said: $pty" >&2 && return 1; }
+  ln -sfn "$pty" "$prefix/dosdevices/com6"
+  wine reg add "$serialcomm" /v Board2 /d COM6 /f >/dev/null
+}
+
 # The program itself in the background (Wine's start-up execs into it), so
 # that WINDOW_PID is the window's process.
-start_window() { # EXE [OUTPUT]
-  (LC_ALL=C.UTF-8 LD_PRELOAD=$preload exec "$wine_run" "$prefix" "$1") >"${2:-/dev/null}" 2>&1 &
+start_window() { # EXE [OUTPUT [ARGS...]]
+  (LC_ALL=C.UTF-8 LD_PRELOAD=$preload exec "$wine_run" "$prefix" "$1" "${@:3}") >"${2:-/dev/null}" 2>&1 &
   WINDOW_PID=$!
 }
 
 wine_window_cleanup() {
   stop_pid "${WINDOW_PID:-}"
   unplug_board
+  rm -f "$prefix/dosdevices/com6"
+  stop_pid "${SIM2_PID:-}"
   wine reg delete "$serialcomm" /va /f >/dev/null 2>&1 || true
   stop_pid "${XVFB_PID:-}"
 }

@@ -10,6 +10,7 @@
 
 #include "ProgramEnd.h"
 #include "Resources.h"
+#include "StationWin.h"
 #include "Win32.h"
 #include "WindowRules.h"
 #include "XpmGlyph.h"
@@ -21,7 +22,7 @@ namespace corvane::win {
 
 namespace {
 
-constexpr wchar_t kClassName[] = L"CorvaneMainWindow";
+constexpr const wchar_t* kClassName = CORVANE_CLASS;
 // Posted by WakeGui: the rules' queue has jobs for the GUI thread.
 constexpr UINT kWakeMessage = WM_APP + 1;
 constexpr UINT_PTR kTimer1 = 1;
@@ -30,7 +31,7 @@ constexpr DWORD kWindowStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU;
 constexpr DWORD kWindowExStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
 // The client area at 96 dots per inch.
 constexpr int kClientWidth = 302;
-constexpr int kClientHeight = 118;
+constexpr int kClientHeight = 146;
 constexpr COLORREF kStatusColour = RGB(0, 0, 255);
 constexpr COLORREF kAlertColour = RGB(255, 0, 0);
 constexpr wchar_t kDialogFont[] = L"MS Shell Dlg 2";
@@ -76,6 +77,14 @@ const TControlPlace kControls[] = {
      BS_AUTOCHECKBOX | WS_GROUP | WS_TABSTOP,
      0,
      {220, 28, 78, 17}},
+    // Before Send in the Tab order: the keyboard that leaves a disabled Send
+    // (a board unplugged) goes round to Lock, where Enter still sends.
+    {IDC_BTNSTATION,
+     WC_BUTTONW,
+     L"Sta&tion...",
+     BS_PUSHBUTTON | WS_GROUP | WS_TABSTOP,
+     0,
+     {221, 121, 77, 23}},
     {IDC_BTNSEND,
      WC_BUTTONW,
      L"&Send",
@@ -128,12 +137,16 @@ int MetricForDpi(int metric, UINT dpi) {
     return metrics != nullptr ? metrics(metric, dpi) : GetSystemMetrics(metric);
 }
 
+}  // namespace
+
 HFONT MakeFont(int points, bool bold, UINT dpi) {
     return CreateFontW(-MulDiv(points, static_cast<int>(dpi), 72), 0, 0, 0,
                        bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                        OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
                        DEFAULT_PITCH | FF_DONTCARE, kDialogFont);
 }
+
+namespace {
 
 // Text for the screen: UTF-8, or (an exception's message from the system)
 // the system's 8-bit code page.
@@ -154,8 +167,9 @@ std::wstring ScreenText(const std::string& text) {
 TFrmMain::TFrmMain() = default;
 
 TFrmMain::~TFrmMain() {
-    // The rules go first: they stop the work and end the worker, which posts
-    // to this window.
+    // The rules go first, the station's before the window's: they stop the
+    // work and end the worker, which posts to this window.
+    FStation.reset();
     FRules.reset();
     if (FWindow != nullptr && IsWindow(FWindow)) DestroyWindow(FWindow);
     for (HICON icon : {FSendGlyph, FReadGlyph, FBigIcon, FSmallIcon}) {
@@ -188,12 +202,13 @@ void TFrmMain::Create(int showCommand) {
     if (FWindow == nullptr) throw std::runtime_error(SystemErrorText(GetLastError()));
     CreateControls();
     ApplyDpi(WindowDpi(FWindow));
-    const RECT sized = OuterRect(Scale(kClientWidth), Scale(kClientHeight), FDpi);
-    SetWindowPos(FWindow, nullptr, 0, 0, sized.right - sized.left, sized.bottom - sized.top,
-                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    SizeClient(0, 0);
 
     FRules = std::make_unique<TWindowRules>(*this, *this);
     FRules->Start();
+    FStation = std::make_unique<TStationWin>(
+        FWindow, *FRules, [this](int width, int height) { SizeClient(width, height); });
+    FStation->ApplyDpi(FDpi, FFont);
     // Files dropped from Explorer come as WM_DROPFILES.
     DragAcceptFiles(FWindow, TRUE);
     ShowWindow(FWindow, showCommand);
@@ -265,7 +280,15 @@ void TFrmMain::ApplyDpi(UINT dpi) {
         if (icon != nullptr) DestroyIcon(icon);
     }
     PlaceControls();
+    if (FStation) FStation->ApplyDpi(dpi, FFont);
     InvalidateRect(FWindow, nullptr, TRUE);
+}
+
+void TFrmMain::SizeClient(int width, int height) {
+    const RECT sized = OuterRect(Scale(width > 0 ? width : kClientWidth),
+                                 Scale(height > 0 ? height : kClientHeight), FDpi);
+    SetWindowPos(FWindow, nullptr, 0, 0, sized.right - sized.left, sized.bottom - sized.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void TFrmMain::PlaceControls() {
@@ -325,6 +348,11 @@ LRESULT TFrmMain::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         case WM_CTLCOLORSTATIC: {
             const HWND control = reinterpret_cast<HWND>(lParam);
+            if (FStation) {
+                if (HBRUSH brush = FStation->ColourStatic(reinterpret_cast<HDC>(wParam), control)) {
+                    return reinterpret_cast<LRESULT>(brush);
+                }
+            }
             const int id = GetDlgCtrlID(control);
             if (id != IDC_LBLTARGETCHIP && id != IDC_PNLVERBOSE) break;
             HDC dc = reinterpret_cast<HDC>(wParam);
@@ -352,8 +380,9 @@ LRESULT TFrmMain::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         }
         case WM_QUERYENDSESSION:
-            // Refused while a Send or Read runs (the reason is registered
-            // meanwhile): the work stops and its pass is finished first.
+            // Refused while a Send, a Read or a station runs (the reason is
+            // registered meanwhile): the work stops and the passes under way
+            // are finished first.
             return FRules && !FRules->SessionEndAsked(128 + 15) ? FALSE : TRUE;
         case WM_ENDSESSION:
             if (wParam != FALSE && FRules) SessionEnds();
@@ -441,7 +470,11 @@ void TFrmMain::Command(int id, int code) {
         case IDC_RDOMEMSIZE_4KB:
             if (code == BN_CLICKED) FRules->MemSizeClicked();
             break;
+        case IDC_BTNSTATION:
+            if (code == BN_CLICKED && IsWindowVisible(Item(id))) FStation->Rules().StationClicked();
+            break;
         default:
+            if (code == BN_CLICKED && FStation) FStation->Command(id);
             break;
     }
 }
@@ -564,6 +597,10 @@ void TFrmMain::UpdateCursor() const {
 }
 
 std::optional<TFileChoice> TFrmMain::ChooseFile(const TFileRequest& request) {
+    return ChooseFileFor(FWindow, request);
+}
+
+std::optional<TFileChoice> ChooseFileFor(HWND owner, const TFileRequest& request) {
     // The list of types: each entry's label and patterns, each ending in a
     // null, and the list in one more.
     std::wstring filter;
@@ -578,7 +615,7 @@ std::optional<TFileChoice> TFrmMain::ChooseFile(const TFileRequest& request) {
     std::vector<wchar_t> name(32768, L'\0');
     OPENFILENAMEW dialog{};
     dialog.lStructSize = sizeof dialog;
-    dialog.hwndOwner = FWindow;
+    dialog.hwndOwner = owner;
     dialog.lpstrFilter = filter.c_str();
     dialog.nFilterIndex = static_cast<DWORD>(index + 1);
     dialog.lpstrFile = name.data();

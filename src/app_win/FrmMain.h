@@ -18,6 +18,13 @@ class TWindowRules;
 
 namespace win {
 
+class TStationWin;
+
+// The dialog font (MS Shell Dlg 2) at `points` for `dpi`.
+HFONT MakeFont(int points, bool bold, UINT dpi);
+// The system's open-file or save-file dialog, owned by `owner`, for `request`.
+std::optional<TFileChoice> ChooseFileFor(HWND owner, const TFileRequest& request);
+
 // The main window in Win32's own controls: the widgets, the dialogs and the
 // glue that hands their events to the window's rules (TWindowRules), which
 // decide what every control shows. A window of the dialog class (Tab,
@@ -35,6 +42,7 @@ public:
     void Create(int showCommand);
     HWND Handle() const { return FWindow; }
     TWindowRules& Rules() { return *FRules; }
+    TStationWin& Station() { return *FStation; }
     // Whether `message` is one of the window's keyboard messages (Tab,
     // mnemonics, Enter, Escape), handled here.
     bool PreTranslate(MSG& message);
@@ -74,6 +82,8 @@ private:
     // Fonts, glyphs and every control's place for the window's DPI.
     void ApplyDpi(UINT dpi);
     void PlaceControls();
+    // The client area at 96 dots per inch (0: the one-chip window's).
+    void SizeClient(int width, int height);
     void Command(int id, int code);
     // A control enabled or disabled; the keyboard moves on first from a
     // control that has it and is to be disabled, as the dialog manager's Tab
@@ -106,6 +116,7 @@ private:
     // The link's message box while it is open.
     HWND FLinkBox = nullptr;
     std::unique_ptr<TWindowRules> FRules;
+    std::unique_ptr<TStationWin> FStation;
 };
 
 }  // namespace win

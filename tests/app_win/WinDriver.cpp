@@ -34,6 +34,16 @@
 //   close-ask           the window's close button, without waiting
 //   gone                wait until the window has gone
 //   path                print the path of the window's program
+//   field:NAME=TEXT     type TEXT into the station dialog's field NAME (file,
+//                       log, address, start, format, chips)
+//   tick:NAME           tick the station dialog's box NAME (serial, sound)
+//   accept              the station dialog's Start
+//   NAME~TEXT           wait until a text holds TEXT: NAME one of title,
+//                       notice, counts, details, stop, or the dialog's error
+//   tile:PORT:PART~TEXT wait until the tile of the board on PORT shows TEXT in
+//                       PART (head, words, result, failure)
+//   tile:PORT:go        click the tile's Go; tile:PORT:space: give the tile
+//                       the keyboard and press the space bar
 //   snapshot            print the controls' texts and states
 //
 // Exits 0 when every step passed; otherwise prints the step that failed and
@@ -74,13 +84,35 @@ HWND Control(const std::wstring& name) {
     static const struct {
         const wchar_t* Name;
         int Id;
-    } kNames[] = {{L"send", IDC_BTNSEND},       {L"read", IDC_BTNREAD},
-                  {L"lock", IDC_CHKLOCK},       {L"fastverify", IDC_CHKFASTVERIFY},
-                  {L"memsize", IDC_RDOMEMSIZE}, {L"2kb", IDC_RDOMEMSIZE_2KB},
-                  {L"4kb", IDC_RDOMEMSIZE_4KB}, {L"label", IDC_LBLTARGETCHIP},
-                  {L"status", IDC_PNLVERBOSE},  {L"bar", IDC_PBLOADING}};
+    } kNames[] = {{L"send", IDC_BTNSEND},          {L"read", IDC_BTNREAD},
+                  {L"lock", IDC_CHKLOCK},          {L"fastverify", IDC_CHKFASTVERIFY},
+                  {L"memsize", IDC_RDOMEMSIZE},    {L"2kb", IDC_RDOMEMSIZE_2KB},
+                  {L"4kb", IDC_RDOMEMSIZE_4KB},    {L"label", IDC_LBLTARGETCHIP},
+                  {L"status", IDC_PNLVERBOSE},     {L"bar", IDC_PBLOADING},
+                  {L"station", IDC_BTNSTATION},    {L"notice", IDC_STATION_NOTICE},
+                  {L"counts", IDC_STATION_COUNTS}, {L"details", IDC_STATION_DETAILS},
+                  {L"stop", IDC_STATION_STOP}};
     for (const auto& entry : kNames) {
         if (name == entry.Name) return GetDlgItem(gWindow, entry.Id);
+    }
+    return name == L"title" ? gWindow : nullptr;
+}
+
+// A tile's control (head, words, result, failure, go) on the board on `port`.
+HWND TileControl(const std::wstring& port, const std::wstring& part) {
+    static const struct {
+        const wchar_t* Name;
+        int Id;
+    } kParts[] = {{L"head", IDC_TILE_HEAD},
+                  {L"words", IDC_TILE_WORDS},
+                  {L"result", IDC_TILE_RESULT},
+                  {L"failure", IDC_TILE_FAILURE},
+                  {L"go", IDC_TILE_GO}};
+    for (int i = 0; HWND tile = GetDlgItem(gWindow, IDC_TILE + i); ++i) {
+        if (Text(GetDlgItem(tile, IDC_TILE_HEAD)).find(port) != 0) continue;
+        for (const auto& entry : kParts) {
+            if (part == entry.Name) return GetDlgItem(tile, entry.Id);
+        }
     }
     return nullptr;
 }
@@ -97,6 +129,16 @@ void Snapshot() {
         SendMessageW(Control(L"fastverify"), BM_GETCHECK, 0, 0) ? L"checked" : L"unchecked",
         SendMessageW(Control(L"lock"), BM_GETCHECK, 0, 0) ? L"checked" : L"unchecked",
         IsWindowVisible(Control(L"memsize")) ? L"shown" : L"hidden");
+    for (const wchar_t* name : {L"title", L"notice", L"counts", L"details", L"stop"}) {
+        std::wprintf(L"%ls '%ls'\n", name, Text(Control(name)).c_str());
+    }
+    for (int i = 0; HWND tile = GetDlgItem(gWindow, IDC_TILE + i); ++i) {
+        std::wprintf(L"tile %d:", i);
+        for (int id : {IDC_TILE_HEAD, IDC_TILE_WORDS, IDC_TILE_RESULT, IDC_TILE_FAILURE}) {
+            std::wprintf(L" '%ls'", Text(GetDlgItem(tile, id)).c_str());
+        }
+        std::wprintf(L" go %ls\n", IsWindowEnabled(GetDlgItem(tile, IDC_TILE_GO)) ? L"on" : L"off");
+    }
     std::fflush(stdout);
 }
 
@@ -337,11 +379,12 @@ void FirstState(const std::wstring& step) {
         {IDC_BTNSEND, L"&Send", {221, 46, 77, 25}},
         {IDC_BTNREAD, L"&Read", {221, 72, 77, 23}},
         {IDC_PBLOADING, L"", {0, 98, 302, 20}},
+        {IDC_BTNSTATION, L"Sta&tion...", {221, 121, 77, 23}},
     };
     RECT client{};
     GetClientRect(gWindow, &client);
-    if (client.right != 302 || client.bottom != 118)
-        Fail(step, L"the client area is not 302 x 118");
+    if (client.right != 302 || client.bottom != 146)
+        Fail(step, L"the client area is not 302 x 146");
     for (const auto& control : kControls) {
         const HWND item = GetDlgItem(gWindow, control.Id);
         RECT r{};
@@ -389,9 +432,73 @@ void Drop(const std::wstring& step, const std::wstring& path) {
     PostMessageW(gWindow, WM_DROPFILES, reinterpret_cast<WPARAM>(remote), 0);
 }
 
+// The station dialog's controls.
+HWND DialogControl(const std::wstring& step, const std::wstring& name) {
+    static const struct {
+        const wchar_t* Name;
+        int Id;
+    } kNames[] = {{L"file", IDC_ST_FILE},     {L"log", IDC_ST_LOG},
+                  {L"serial", IDC_ST_SERIAL}, {L"address", IDC_ST_ADDRESS},
+                  {L"start", IDC_ST_START},   {L"format", IDC_ST_FORMAT},
+                  {L"chips", IDC_ST_CHIPS},   {L"sound", IDC_ST_SOUND},
+                  {L"error", IDC_ST_ERROR},   {L"accept", IDOK}};
+    HWND dialog = nullptr;
+    WaitFor(step, [&] { return (dialog = OwnedDialog()) != nullptr; });
+    for (const auto& entry : kNames) {
+        if (name == entry.Name) return GetDlgItem(dialog, entry.Id);
+    }
+    Fail(step, L"no such field");
+}
+
+// A step on a station tile: PART~TEXT, go, space.
+void TileStep(const std::wstring& step) {
+    const std::size_t colon = step.find(L':', 5);
+    const std::wstring port = step.substr(5, colon - 5);
+    const std::wstring action = colon == std::wstring::npos ? L"" : step.substr(colon + 1);
+    const std::size_t tilde = action.find(L'~');
+    // Go and the space bar both wait for the tile's Go.
+    const std::wstring part = action == L"space" ? L"go" : action.substr(0, tilde);
+    HWND control = nullptr;
+    WaitFor(step, [&] {
+        return (control = TileControl(port, part)) != nullptr &&
+               (tilde == std::wstring::npos ||
+                Text(control).find(action.substr(tilde + 1)) != std::wstring::npos);
+    });
+    if (action == L"go") {
+        WaitFor(step, [&] { return IsWindowEnabled(control) != FALSE; });
+        PostMessageW(control, BM_CLICK, 0, 0);
+    } else if (action == L"space") {
+        WaitFor(step, [&] { return IsWindowEnabled(control) != FALSE; });
+        const HWND tile = GetParent(control);
+        PostMessageW(gWindow, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(tile), TRUE);
+        PostMessageW(tile, WM_KEYDOWN, VK_SPACE, 0x00390001);
+        PostMessageW(tile, WM_KEYUP, VK_SPACE, 0xC0390001);
+    }
+}
+
 void Run(const std::wstring& step) {
     const auto value = [&step](std::size_t prefix) { return step.substr(prefix); };
-    if (step.rfind(L"label=", 0) == 0) {
+    const std::size_t tilde = step.find(L'~');
+    if (step.rfind(L"tile:", 0) == 0) {
+        TileStep(step);
+    } else if (step.rfind(L"field:", 0) == 0) {
+        const std::size_t eq = step.find(L'=');
+        const std::wstring text = value(eq + 1);
+        SendMessageTimeoutW(DialogControl(step, step.substr(6, eq - 6)), WM_SETTEXT, 0,
+                            reinterpret_cast<LPARAM>(text.c_str()), SMTO_BLOCK, 5000, nullptr);
+    } else if (step == L"accept") {
+        PostMessageW(DialogControl(step, step), BM_CLICK, 0, 0);
+    } else if (step.rfind(L"tick:", 0) == 0) {
+        HWND box = DialogControl(step, value(5));
+        if (!StateIs(box, L"checked")) PostMessageW(box, BM_CLICK, 0, 0);
+        WaitFor(step, [&] { return StateIs(box, L"checked"); });
+    } else if (tilde != std::wstring::npos && step.find(L':') > tilde) {
+        const std::wstring name = step.substr(0, tilde);
+        WaitFor(step, [&] {
+            HWND control = name == L"error" ? DialogControl(step, name) : Control(name);
+            return control != nullptr && Text(control).find(value(tilde + 1)) != std::wstring::npos;
+        });
+    } else if (step.rfind(L"label=", 0) == 0) {
         WaitFor(step, [&] { return Text(Control(L"label")) == value(6); });
     } else if (step.rfind(L"status=", 0) == 0) {
         WaitFor(step, [&] { return Text(Control(L"status")) == value(7); });
@@ -471,7 +578,7 @@ void Run(const std::wstring& step) {
 
 int wmain(int argc, wchar_t** argv) {
     WaitFor(L"find the window", [] {
-        gWindow = FindWindowW(nullptr, CORVANE_CAPTION);
+        gWindow = FindWindowW(CORVANE_CLASS, nullptr);
         return gWindow != nullptr && IsWindowVisible(gWindow);
     });
     for (int i = 1; i < argc; ++i) Run(argv[i]);

@@ -12,8 +12,10 @@
 # Send stops it and the board answers the next Read; a 2051 board shows the
 # size choice and disables Fast Verify, and its 4KB Read saves 4096 bytes;
 # the board's flash at the end is what the last Read gave. A close during a
-# Send (or a logoff, refused) waits for the pass; a second closes at once. Then the
-# installer: installed, the window started from its Start
+# Send (or a logoff, refused) waits for the pass; a second closes at once. A
+# station on two boards (a chip that fails, taken out and a new one seated,
+# Go and the space bar on a 2051), Escape and Back; --station, and a logoff
+# that waits for it. Then the installer: installed, the window started from its Start
 # menu entry, replaced by a later version's installer, uninstalled.
 set -euo pipefail
 
@@ -171,6 +173,39 @@ drive label=89C52 click:send "open:$(winepath "$work/C.hex")" 'bar>=300'
 drive status=Stopping... gone
 rc=0 && { wait "$WINDOW_PID" || rc=$?; } && WINDOW_PID=
 ((rc == 143)) || fail "corvane.exe ended with $rc after a logoff during a Send, not 143"
+
+# A station on two boards: an 89C52 whose first chip fails its erase (taken
+# out, a new one seated) on COM5, and a 2051 on COM6. A start refused (the
+# serial number outside memory) says why in the dialog.
+start_board "$sim" --chip 52 --erase-fail 10 || fail "no board"
+start_second_board "$sim" --chip 2051 || fail "no second board"
+make_hex 1024 6 P.hex
+start_window "$corvane_exe" window.log
+drive check:station=enabled click:station "field:file=$(winepath "$work/P.hex")" \
+  "field:log=$(winepath "$work/log.csv")" field:chips=0 field:start=1 field:format=le16 \
+  field:address=FFFF tick:serial accept 'error~outside the memory' field:address=07F0 accept \
+  'tile:COM5:result~FAIL' 'title~0 good, 1 failed' 'tile:COM6:go' 'tile:COM6:result~PASS'
+kill -USR1 "$SIM_PID"
+drive 'tile:COM5:words~waiting for a chip'
+kill -USR2 "$SIM_PID"
+drive 'tile:COM5:result~PASS' 'tile:COM5:failure~serial number' 'tile:COM6:space' \
+  'title~3 good, 1 failed' 'counts~3 good, 1 failed, yield 75.0 %' key:escape 'notice~Ended:' \
+  'stop~Back' click:stop check:station=shown 'title~Corvane V'
+# Three rows of good chips (status 0) and one of the failed chip.
+[[ $(awk -F, 'NR > 1 { print ($(NF - 1) == 0) }' log.csv | sort | uniq -c | xargs) == "1 0 3 1" ]] ||
+  fail "the station's log: $(cat log.csv)"
+drive close
+wait "$WINDOW_PID" || fail "corvane.exe ended with $? after a station"
+WINDOW_PID=
+
+# corvane.exe --station opens into a running station; a logoff waits for it.
+start_board "$sim" --chip 52 || fail "no board"
+start_window "$corvane_exe" window.log --station "$(winepath "$work/P.hex")" --log "$(winepath "$work/log2.csv")"
+drive 'tile:COM5:result~PASS' 'title~1 good'
+! wine wineboot --end-session >/dev/null 2>&1 || fail "a logoff during a station was not refused"
+rc=0 && { wait "$WINDOW_PID" || rc=$?; } && WINDOW_PID=
+((rc == 143)) || fail "corvane.exe ended with $rc after a logoff during a station, not 143"
+stop_pid "$SIM2_PID"
 
 # The installer: both programs, the README and the licence under Program
 # Files, the Start menu entry starts the window; a later version replaces it;
