@@ -42,6 +42,9 @@ void TProgrammerLink::ApplyMemSizeChoice() {
 
 std::optional<std::uint16_t> TProgrammerLink::ChipChecksum(std::uint16_t count) {
     TIdleGuard idle(FBoard);
+    // A reply that came late to an earlier look is not taken for this one's.
+    FBoard.SettleBoard();
+    FBoard.PurgePort();
     if (count == 0 || !SetCounter(count)) return std::nullopt;
     // The board is given its pause before 'c', as the fast verify gives it.
     FBoard.Pause(FCommandPause);

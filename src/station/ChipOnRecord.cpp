@@ -32,29 +32,31 @@ unsigned FileSum(const TRecordPlan& plan, std::uint32_t count) {
     return sum & 0xFFFF;
 }
 
-std::optional<TOnRecord> Judge(const TRecordPlan& plan, const std::vector<std::uint8_t>& number) {
-    if (!plan.SerialFormat) return TOnRecord{};
+using TVerdict = TOnRecord::TVerdict;
+constexpr TOnRecord kOther{TVerdict::Other, std::nullopt};
+constexpr TOnRecord kUnknown{TVerdict::Unknown, std::nullopt};
+
+TOnRecord Judge(const TRecordPlan& plan, const std::vector<std::uint8_t>& number) {
+    if (!plan.SerialFormat) return {TVerdict::OnRecord, std::nullopt};
     const auto serial = plan.SerialFormat->Number(number);
     if (!serial || !plan.Used->contains(*serial) || plan.SerialFormat->Bytes(*serial) != number) {
-        return std::nullopt;
+        return kOther;
     }
-    return TOnRecord{serial};
+    return {TVerdict::OnRecord, serial};
 }
 
 // A 2051/4051 board has no checksum command: the chip is read back.
-std::optional<TOnRecord> ReadBack(TProgrammerLink& link, const TRecordPlan& plan,
-                                  std::uint32_t count) {
+TOnRecord ReadBack(TProgrammerLink& link, const TRecordPlan& plan, std::uint32_t count) {
     const auto bytes = static_cast<std::uint16_t>(count);
-    if (count > link.ReadImage().MemSize() || !link.SetCounter(bytes) || !link.ReadChip(bytes)) {
-        return std::nullopt;
-    }
+    if (count > link.ReadImage().MemSize()) return kOther;
+    if (!link.SetCounter(bytes) || !link.ReadChip(bytes)) return kUnknown;
     std::vector<std::uint8_t> number;
     for (std::uint32_t a = 0; a < count; ++a) {
         const std::uint8_t chip = link.ReadImage().GetByte(static_cast<std::uint16_t>(a));
         if (AtNumber(plan, a)) {
             number.push_back(chip);
         } else if (chip != plan.File->GetByte(static_cast<std::uint16_t>(a))) {
-            return std::nullopt;
+            return kOther;
         }
     }
     return Judge(plan, number);
@@ -70,45 +72,52 @@ std::optional<unsigned> ChipSum(TProgrammerLink& link, std::uint32_t count) {
 
 // The number's bytes are told apart by the checksums of the counts that end
 // just before and just after each.
-std::optional<TOnRecord> Checksums(TProgrammerLink& link, const TRecordPlan& plan,
-                                   std::uint32_t count) {
+TOnRecord Checksums(TProgrammerLink& link, const TRecordPlan& plan, std::uint32_t count) {
     const auto whole = ChipSum(link, count);
-    if (!whole) return std::nullopt;
+    if (!whole) return kUnknown;
     if (!plan.SerialFormat) {
-        if (*whole != FileSum(plan, count)) return std::nullopt;
-        return TOnRecord{};
+        if (*whole != FileSum(plan, count)) return kOther;
+        return {TVerdict::OnRecord, std::nullopt};
     }
     const std::uint32_t at = plan.SerialAddress;
     auto before = ChipSum(link, at);
-    if (!before || *before != FileSum(plan, at)) return std::nullopt;
+    if (!before) return kUnknown;
+    if (*before != FileSum(plan, at)) return kOther;
     std::vector<std::uint8_t> number;
     unsigned numberSum = 0;
     for (int i = 0; i < plan.SerialFormat->Width(); ++i) {
         const auto next = ChipSum(link, at + static_cast<std::uint32_t>(i) + 1);
-        if (!next) return std::nullopt;
+        if (!next) return kUnknown;
         const unsigned byte = (*next - *before) & 0xFFFF;
-        if (byte > 0xFF) return std::nullopt;
+        if (byte > 0xFF) return kOther;
         number.push_back(static_cast<std::uint8_t>(byte));
         numberSum += byte;
         before = next;
     }
-    if (*whole != ((FileSum(plan, count) + numberSum) & 0xFFFF)) return std::nullopt;
+    if (*whole != ((FileSum(plan, count) + numberSum) & 0xFFFF)) return kOther;
     return Judge(plan, number);
 }
 
 }  // namespace
 
-std::optional<TOnRecord> ChipOnRecord(TProgrammerLink& link, TChipKind kind,
-                                      const TRecordPlan& plan) {
+TOnRecord ChipOnRecord(TProgrammerLink& link, TChipKind kind, const TRecordPlan& plan) {
     const std::uint32_t count = WrittenCount(plan);
-    if (count == 0 || (plan.SerialFormat && plan.Used->empty())) return std::nullopt;
-    if (count > link.ReadImage().MemSize() && kind != ck89C2051) return std::nullopt;
-    try {
-        return kind == ck89C2051 ? ReadBack(link, plan, count) : Checksums(link, plan, count);
-    } catch (const std::exception&) {
-        // The port failed: the board's own loop finds out.
-        return std::nullopt;
+    if (count == 0 || (plan.SerialFormat && plan.Used->empty())) return kOther;
+    if (count > link.ReadImage().MemSize() && kind != ck89C2051) return kOther;
+    int others = 0;
+    for (int look = 0; look < 3; ++look) {
+        TOnRecord verdict;
+        try {
+            verdict =
+                kind == ck89C2051 ? ReadBack(link, plan, count) : Checksums(link, plan, count);
+        } catch (const std::exception&) {
+            // The port failed: the board's own loop finds out.
+            return kUnknown;
+        }
+        if (verdict.Verdict == TVerdict::OnRecord) return verdict;
+        if (verdict.Verdict == TVerdict::Other && ++others == 2) return verdict;
     }
+    return kUnknown;
 }
 
 }  // namespace corvane::station

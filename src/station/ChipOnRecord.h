@@ -29,12 +29,18 @@ struct TRecordPlan {
 };
 
 struct TOnRecord {
+    enum class TVerdict {
+        OnRecord,  // the file, with a number of the log's
+        Other,     // anything else, read the same twice
+        Unknown,   // replies lost, late or damaged: nothing can be said
+    } Verdict = TVerdict::Unknown;
     std::optional<std::uint64_t> Serial;  // the chip's number (with serial numbers)
 };
 
-// Nothing when the chip holds anything else, or could not be looked at.
-// `kind` is the chip's (the link's image sized for it).
-std::optional<TOnRecord> ChipOnRecord(TProgrammerLink& link, TChipKind kind,
-                                      const TRecordPlan& plan);
+// What the chip holds. A lost or damaged reply must not make a finished chip
+// look like another, so the chip is looked at again until two looks agree
+// that it holds something else (three looks at most). `kind` is the chip's
+// (the link's image sized for it).
+TOnRecord ChipOnRecord(TProgrammerLink& link, TChipKind kind, const TRecordPlan& plan);
 
 }  // namespace corvane::station

@@ -293,11 +293,14 @@ private:
         // before (this one, before a restart) is not programmed again. Any
         // other chip there counts as newly seated, unless the board was
         // taken on again: then it may be a chip it began.
-        const bool onRecord = (!senses || kind != ckNone) && OnRecord(link, kind, result);
+        const TOnRecord::TVerdict look =
+            !senses || kind != ckNone ? OnRecord(link, kind, result) : TOnRecord::TVerdict::Other;
+        const bool onRecord = look == TOnRecord::TVerdict::OnRecord;
         if (onRecord) FHost.Step(line, result);
-        bool mustEmpty = senses && (again || onRecord);
-        // seated: a chip is known to be in the socket (with a 2051/4051: the
-        // user's Enter stands).
+        // A chip that could not be looked at may be a finished one: it is
+        // not programmed, and the board waits for an empty socket (a
+        // 2051/4051 board for its next Enter).
+        bool mustEmpty = senses && (again || look != TOnRecord::TVerdict::Other);
         bool seated = senses && kind != ckNone && !mustEmpty;
         while (!Ending()) {
             if (!senses && !seated) {
@@ -324,9 +327,9 @@ private:
         ClosePortQuietly(link.ComPort(), nullptr);
     }
 
-    // Whether the chip seated at a board's first look already holds the
-    // file (with one of the log's numbers); `result` then says so.
-    bool OnRecord(TProgrammerLink& link, TChipKind kind, std::string& result) {
+    // What the chip seated at a board's first look holds; when it already
+    // holds the file (with one of the log's numbers), `result` says so.
+    TOnRecord::TVerdict OnRecord(TProgrammerLink& link, TChipKind kind, std::string& result) {
         link.SetChipKind(kind);
         if (kind == ck89C2051) link.ApplyMemSizeChoice();
         TRecordPlan plan;
@@ -339,11 +342,12 @@ private:
             used = FUsed;
         }
         plan.Used = &used;
-        const auto held = ChipOnRecord(link, kind, plan);
-        if (!held) return false;
-        result = "already holds " + FOptions.File +
-                 (held->Serial ? " with serial number " + std::to_string(*held->Serial) : "");
-        return true;
+        const TOnRecord held = ChipOnRecord(link, kind, plan);
+        if (held.Verdict == TOnRecord::TVerdict::OnRecord) {
+            result = "already holds " + FOptions.File +
+                     (held.Serial ? " with serial number " + std::to_string(*held.Serial) : "");
+        }
+        return held.Verdict;
     }
 
     // Waits for an Enter that comes after the wait began. The wait begins
