@@ -371,12 +371,7 @@ private:
             if (woken) break;  // the input has ended
             lock.unlock();
             TSocketReply reply;
-            try {
-                reply = link.AskSocket(FEnd.get_token(), kGreetingMs, kQueryMs);
-            } catch (const std::exception&) {
-                FHost.BoardState(line, TBoardState::Gone, "");
-                return TWait::Gone;
-            }
+            if (!AskSocket(link, line, reply)) return TWait::Gone;
             if (protocol::IsGreeting(reply.Greeting)) {
                 answered = Clock::now();
             } else if (Clock::now() - answered >= kLetGoAfter && !Ending()) {
@@ -391,6 +386,18 @@ private:
         lock.lock();
         FWake.wait(lock, FEnd.get_token(), [] { return false; });
         return TWait::Ended;
+    }
+
+    // One look at the socket; false when the port failed (the board has
+    // gone, and its line says so).
+    bool AskSocket(TProgrammerLink& link, std::size_t line, TSocketReply& reply) {
+        try {
+            reply = link.AskSocket(FEnd.get_token(), kGreetingMs, kQueryMs);
+            return true;
+        } catch (const std::exception&) {
+            FHost.BoardState(line, TBoardState::Gone, "");
+            return false;
+        }
     }
 
     // Queries the socket until it holds a known chip; with `mustEmpty`, only
@@ -409,13 +416,7 @@ private:
             PauseUntil(next);
             if (Ending()) return TWait::Ended;
             TSocketReply reply;
-            try {
-                reply = link.AskSocket(FEnd.get_token(), kGreetingMs, kQueryMs);
-            } catch (const std::exception&) {
-                // The port failed: the board has gone.
-                FHost.BoardState(line, TBoardState::Gone, "");
-                return TWait::Gone;
-            }
+            if (!AskSocket(link, line, reply)) return TWait::Gone;
             if (Ending()) return TWait::Ended;
             TChipKind now = ckNone;
             const protocol::TSocketSays says =
