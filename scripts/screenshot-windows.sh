@@ -45,8 +45,9 @@ shoot() { # TITLE PICTURE
 shoot "Corvane V4.0" "$picture"
 wine "$driver" close >/dev/null
 wait "$WINDOW_PID" || true
-start_board "$sim" --chip 52 --erase-fail 10
-start_second_board "$sim" --chip 2051
+unplug_board
+start_station_board 5 "$sim" --chip 52 --erase-fail 10
+start_station_board 6 "$sim" --chip 2051
 start_window "$build/src/app_win/corvane.exe" /dev/null --station "$(winepath "$root/examples/blink.hex")" \
   --log "$(winepath "$work/station.csv")" --serial 0x7F0=1000
 wine "$driver" 'tile:COM5:result~FAIL' 'tile:COM6:go' 'tile:COM6:result~PASS' >/dev/null

@@ -4,6 +4,7 @@
 #   library that gives Wine modem lines), work (a scratch folder).
 # Whoever sources it calls wine_window_cleanup on exit.
 serialcomm='HKLM\HARDWARE\DEVICEMAP\SERIALCOMM'
+BOARD_PIDS=()
 
 # UTF-8 in the locale: the arguments that Wine gives a program are taken as such.
 wine() { LC_ALL=C.UTF-8 LD_PRELOAD=$preload "$wine_run" "$prefix" "$@"; }
@@ -54,18 +55,22 @@ start_board() { # SIM SIM_ARGS...
   wine reg add "$serialcomm" /v Board /d COM5 /f >/dev/null
 }
 
-# A second virtual programmer beside COM5's, on COM6 (a station's):
-# SIM2_PID.
-start_second_board() { # SIM SIM_ARGS...
-  local sim=$1 pty
-  shift
-  "$sim" --map "$work/map" --name wine-window-2 --ignore-stdin "$@" >"$work/board2.out" 2>&1 &
-  SIM2_PID=$!
-  for _ in $(seq 100); do [[ -s $work/board2.out ]] && break; sleep 0.1; done
-  read -r pty _ <"$work/board2.out"
-  [[ $pty == /dev/pts/* ]] || { echo "the second virtual programmer said: $pty" >&2 && return 1; }
-  ln -sfn "$pty" "$prefix/dosdevices/com6"
-  wine reg add "$serialcomm" /v Board2 /d COM6 /f >/dev/null
+# A virtual programmer of a station's on COMN, run in the background with
+# its output in a file (a coprocess's pipe may be closed under it when an
+# earlier one is reaped, and its next socket line would end it): BOARD_PID,
+# and all of them in BOARD_PIDS.
+start_station_board() { # N SIM SIM_ARGS...
+  local n=$1 sim=$2 pty
+  shift 2
+  rm -f "$prefix/dosdevices/com$n"
+  "$sim" --map "$work/map" --name "wine-window-$n" --ignore-stdin "$@" >"$work/board$n.out" 2>&1 &
+  BOARD_PID=$!
+  BOARD_PIDS+=("$BOARD_PID")
+  for _ in $(seq 100); do [[ -s $work/board$n.out ]] && break; sleep 0.1; done
+  read -r pty _ <"$work/board$n.out"
+  [[ $pty == /dev/pts/* ]] || { echo "virtual programmer $n said: $pty" >&2 && return 1; }
+  ln -sfn "$pty" "$prefix/dosdevices/com$n"
+  wine reg add "$serialcomm" /v "Board$n" /d "COM$n" /f >/dev/null
 }
 
 # The program itself in the background (Wine's start-up execs into it), so
@@ -79,7 +84,7 @@ wine_window_cleanup() {
   stop_pid "${WINDOW_PID:-}"
   unplug_board
   rm -f "$prefix/dosdevices/com6"
-  stop_pid "${SIM2_PID:-}"
+  for pid in "${BOARD_PIDS[@]}"; do stop_pid "$pid"; done
   wine reg delete "$serialcomm" /va /f >/dev/null 2>&1 || true
   stop_pid "${XVFB_PID:-}"
 }

@@ -177,17 +177,20 @@ rc=0 && { wait "$WINDOW_PID" || rc=$?; } && WINDOW_PID=
 # A station on two boards: an 89C52 whose first chip fails its erase (taken
 # out, a new one seated) on COM5, and a 2051 on COM6. A start refused (the
 # serial number outside memory) says why in the dialog.
-start_board "$sim" --chip 52 --erase-fail 10 || fail "no board"
-start_second_board "$sim" --chip 2051 || fail "no second board"
+unplug_board
+start_station_board 5 "$sim" --chip 52 --erase-fail 10 || fail "no board"
+board5=$BOARD_PID
+start_station_board 6 "$sim" --chip 2051 || fail "no second board"
+board6=$BOARD_PID
 make_hex 1024 6 P.hex
 start_window "$corvane_exe" window.log
 drive check:station=enabled click:station "field:file=$(winepath "$work/P.hex")" \
   "field:log=$(winepath "$work/log.csv")" field:chips=0 field:start=1 field:format=le16 \
   field:address=FFFF tick:serial accept 'error~outside the memory' field:address=07F0 accept \
   'tile:COM5:result~FAIL' 'title~0 good, 1 failed' 'tile:COM6:go' 'tile:COM6:result~PASS'
-kill -USR1 "$SIM_PID"
+kill -USR1 "$board5"
 drive 'tile:COM5:words~waiting for a chip'
-kill -USR2 "$SIM_PID"
+kill -USR2 "$board5"
 drive 'tile:COM5:result~PASS' 'tile:COM5:failure~serial number' 'tile:COM6:space' \
   'title~3 good, 1 failed' 'counts~3 good, 1 failed, yield 75.0 %' key:escape 'notice~Ended:' \
   'stop~Back' click:stop check:station=shown 'title~Corvane V'
@@ -199,7 +202,9 @@ wait "$WINDOW_PID" || fail "corvane.exe ended with $? after a station"
 WINDOW_PID=
 
 # corvane.exe --station opens into a running station; a logoff waits for it.
-start_board "$sim" --chip 52 || fail "no board"
+rm -f "$prefix/dosdevices/com5"
+stop_pid "$board5"
+start_station_board 5 "$sim" --chip 52 || fail "no board"
 start_window "$corvane_exe" window.log --station "$(winepath "$work/P.hex")" --log "$(winepath "$work/log2.csv")"
 drive 'tile:COM5:result~PASS' 'title~1 good'
 ! wine wineboot --end-session >/dev/null 2>&1 || fail "a logoff during a station was not refused"
@@ -208,8 +213,7 @@ rc=0 && { wait "$WINDOW_PID" || rc=$?; } && WINDOW_PID=
 # COM6's link goes before its board: a window started later (the Start menu's)
 # would poll a link left to a gone terminal, whatever terminal takes its number.
 rm -f "$prefix/dosdevices/com6"
-stop_pid "$SIM2_PID"
-SIM2_PID=
+stop_pid "$board6"
 
 # The installer: both programs, the README and the licence under Program
 # Files, the Start menu entry starts the window; a later version replaces it;
