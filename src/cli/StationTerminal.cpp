@@ -6,6 +6,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <vector>
 
 #include "BoardsDisplay.h"
 #include "Console.h"
@@ -25,8 +26,6 @@ class TStationTerminal : public station::IStationHost {
 public:
     explicit TStationTerminal(const TMultiBoardRun& run)
         : FRun(run), FDisplay(run.Out, run.Err, run.Terminal, run.Options->Quiet) {}
-
-    TBoardsDisplay& Display() { return FDisplay; }
 
     void Error(const std::string& text) {
         std::fprintf(FRun.Err, "corvane-cli: %s\n", text.c_str());
@@ -50,8 +49,22 @@ public:
         FDisplay.SetChip(board, chip);
     }
     void BoardState(std::size_t board, TBoardState state, const std::string& result) override {
+        std::lock_guard lock(FEnterLock);
+        if (board >= FWaitsForEnter.size()) FWaitsForEnter.resize(board + 1);
+        FWaitsForEnter[board] = state == TBoardState::WaitingForEnter;
         // On a terminal the line keeps the chip's result in view.
-        FDisplay.Step(board, station::BoardStateText(state, result, FRun.Terminal));
+        FDisplay.Step(board, FWaitsForEnter[board] && FInputEnded
+                                 ? kInputEnded
+                                 : station::BoardStateText(state, result, FRun.Terminal));
+    }
+    // Standard input has ended: a board that waits for Enter waits for good.
+    void InputEnded() {
+        std::lock_guard lock(FEnterLock);
+        if (FFinished) return;
+        FInputEnded = true;
+        for (std::size_t board = 0; board < FWaitsForEnter.size(); ++board) {
+            if (FWaitsForEnter[board]) FDisplay.Step(board, kInputEnded);
+        }
     }
     void ChipDone(std::size_t /*board*/, const station::TStationRow& /*row*/) override {}
     void ChipFailed(std::size_t /*board*/) override {
@@ -74,25 +87,34 @@ public:
         }
     }
     void Notice(const std::string& text, bool /*error*/) override { Error(text); }
-    int StopStatus() const override {
-        const int status = CurrentStopStatus();
-        return status != 0 ? status : esFailedStep;
+    // The station has ended: its lines are drawn for the last time.
+    void Finish() {
+        std::lock_guard lock(FEnterLock);
+        FFinished = true;
+        FDisplay.Finish();
     }
 
 private:
+    static constexpr const char* kInputEnded = "standard input ended: no Enter";
+
     const TMultiBoardRun& FRun;
     TBoardsDisplay FDisplay;
+    std::mutex FEnterLock;
+    std::vector<bool> FWaitsForEnter;  // by board
+    bool FInputEnded = false;
+    bool FFinished = false;
 };
 
 // Enter on standard input, passed to the station as it comes. The line is
 // read by a thread of its own, left to the end of the program (a read of a
 // terminal cannot be called off).
-void ReadEnters(const std::shared_ptr<station::TStation>& target) {
-    std::thread([weak = std::weak_ptr(target)] {
+void ReadEnters(const std::shared_ptr<station::TStation>& target,
+                const std::shared_ptr<TStationTerminal>& host) {
+    std::thread([weak = std::weak_ptr(target), weakHost = std::weak_ptr(host)] {
         while (console::ReadInputLine()) {
             if (auto station = weak.lock()) station->EnterPressed();
         }
-        if (auto station = weak.lock()) station->InputEnded();
+        if (auto terminal = weakHost.lock()) terminal->InputEnded();
     }).detach();
 }
 
@@ -100,9 +122,16 @@ void ReadEnters(const std::shared_ptr<station::TStation>& target) {
 
 int RunStation(const TMultiBoardRun& run) {
     const TCliOptions& options = *run.Options;
-    TStationTerminal host(run);
-    const station::TStationOptions stationOptions =
+    // Shared with the thread that reads Enter, which may outlive the run.
+    const auto terminal = std::make_shared<TStationTerminal>(run);
+    TStationTerminal& host = *terminal;
+    station::TStationOptions stationOptions =
         station::StationOptionsOf(options, *run.Image, run.FileLength);
+    // A chip stopped by a signal before its write gets the signal's status.
+    stationOptions.StoppedStatus = [] {
+        const int status = CurrentStopStatus();
+        return status != 0 ? status : esFailedStep;
+    };
     auto station = std::make_shared<station::TStation>(stationOptions, host);
     if (int status = station->Open(); status != esComplete) return status;
 
@@ -122,9 +151,9 @@ int RunStation(const TMultiBoardRun& run) {
                      options.File.c_str(), station->Checksum().c_str(), stationOptions.Log.c_str());
         std::fflush(run.Out);
     }
-    ReadEnters(station);
+    ReadEnters(station, terminal);
     const int status = station->Run(stop_signals::Token());
-    host.Display().Finish();
+    host.Finish();
     const station::TStationTotals totals = station->Totals();
     const int chips = totals.Good + totals.Failed;
     std::fprintf(run.Out, "%d good, %d failed in %.0f s (%.0f chips per hour)\n", totals.Good,

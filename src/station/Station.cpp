@@ -74,8 +74,6 @@ std::string BoardStateText(TBoardState state, const std::string& result, bool wi
             return "waiting: the chips still to make are under way";
         case TBoardState::Gone:
             return result.empty() ? "programmer gone" : result + "  programmer gone";
-        case TBoardState::InputEnded:
-            return "standard input ended: no Enter";
     }
     return "";
 }
@@ -174,12 +172,6 @@ public:
     }
 
     TStationSnapshot Snapshot() { return FKeeper.Take(); }
-
-    void InputEnded() {
-        std::lock_guard lock(FMutex);
-        FInputEnded = true;
-        FWake.notify_all();
-    }
 
     TStationTotals Totals() {
         std::lock_guard lock(FMutex);
@@ -364,11 +356,9 @@ private:
         auto answered = Clock::now();
         lock.lock();
         for (;;) {
-            const bool woken = FWake.wait_until(lock, FEnd.get_token(), Clock::now() + kEnterLook,
-                                                [&] { return go() || FInputEnded; });
+            FWake.wait_until(lock, FEnd.get_token(), Clock::now() + kEnterLook, go);
             if (go()) return TWait::Seated;
             if (Ending()) return TWait::Ended;
-            if (woken) break;  // the input has ended
             lock.unlock();
             TSocketReply reply;
             if (!AskSocket(link, line, reply)) return TWait::Gone;
@@ -380,12 +370,6 @@ private:
             }
             lock.lock();
         }
-        lock.unlock();
-        FHost.BoardState(line, TBoardState::InputEnded, "");
-        // The board is held (not looked for again) until the station ends.
-        lock.lock();
-        FWake.wait(lock, FEnd.get_token(), [] { return false; });
-        return TWait::Ended;
     }
 
     // One look at the socket; false when the port failed (the board has
@@ -536,7 +520,8 @@ private:
                 if (!writing) chipStop.request_stop();
             });
             end = RunOnBoard(
-                view, [this] { return FHost.StopStatus(); },
+                view,
+                [this] { return FOptions.StoppedStatus ? FOptions.StoppedStatus() : esFailedStep; },
                 [&] {
                     return link.ProgramFromImage(image, chipStop.get_token(), FOptions.FileLength);
                 });
@@ -659,7 +644,6 @@ private:
     std::condition_variable_any FWake;
     std::uint64_t FEnters = 0;
     std::map<std::size_t, std::uint64_t> FGoes;  // each board's
-    bool FInputEnded = false;
     int FGood = 0;
     int FFailed = 0;
     int FUnderWay = 0;
@@ -695,10 +679,6 @@ void TStation::Go(std::size_t board) {
 
 TStationSnapshot TStation::Snapshot() {
     return FImpl->Snapshot();
-}
-
-void TStation::InputEnded() {
-    FImpl->InputEnded();
 }
 
 TStationTotals TStation::Totals() const {

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stop_token>
@@ -41,6 +42,10 @@ struct TStationOptions {
     std::optional<TSerialPlan> Serial;
     // false: the one port the user named is greeted even when busy or excluded.
     bool ScreenPorts = true;
+    // The status in the log of a chip stopped before its write pass, asked
+    // as it is stopped (a host may give the reason of the stop its own
+    // number); none: esFailedStep.
+    std::function<int()> StoppedStatus;
 };
 
 class TStation {
@@ -68,8 +73,6 @@ public:
     // Go for one board (a window's button on its tile): starts that board's
     // next chip when it waits for it at this moment.
     void Go(std::size_t board);
-    // No Enter (or Go) comes any more: the boards that need one are held.
-    void InputEnded();
 
     TStationTotals Totals() const;
     // Every board and the totals as they are now; the host's next wake

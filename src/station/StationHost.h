@@ -29,7 +29,6 @@ enum class TBoardState {
     RemoveChipToGoOn,  // a board taken on again found a chip it may have programmed
     WaitingForPlace,   // --chips: every chip left is under way on other boards
     Gone,              // let go: no answer, or its port failed; looked for again
-    InputEnded,        // no Enter can come any more
 };
 
 // The words of a board's state, the same in every host. `result` is the last
@@ -43,7 +42,7 @@ std::string BoardStateText(TBoardState state, const std::string& result, bool wi
 // different boards may come at the same time; the calls for one board come in
 // order. A host that draws on a thread of its own (a window) need implement
 // only Changed() and read TStation::Snapshot() there; the other calls may do
-// nothing. The host calls TStation's Go, EnterPressed, InputEnded, Snapshot
+// nothing. The host calls TStation's Go, EnterPressed, Snapshot
 // and Totals from any thread; Run from one thread, which it blocks.
 class IStationHost : public IBoardReport {
 public:
@@ -68,9 +67,6 @@ public:
     // Something the user must know of the station as a whole: a start refused
     // (`error`), a notice such as a series that goes on after the log's numbers.
     virtual void Notice(const std::string& text, bool error) = 0;
-    // The status that a chip stopped before its write pass gets in the log
-    // (the host's: a signal's own, for instance).
-    virtual int StopStatus() const { return esFailedStep; }
     // The snapshot has changed since the host last took it; no other wake
     // comes until it takes it (TStation::Snapshot).
     virtual void Changed() {}

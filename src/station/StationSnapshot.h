@@ -63,7 +63,6 @@ public:
     void Totals(const TStationTotals& totals) override;
     void WaitingForProgrammer() override;
     void Notice(const std::string& text, bool error) override;
-    int StopStatus() const override { return FHost.StopStatus(); }
     void Changed() override {}
 
 private:

@@ -423,6 +423,20 @@ TEST_F(CliStationTest, A2051BoardWaitsForEnterBeforeEachChip) {
     EXPECT_TRUE(Holds(board->Flash(), 0, FData));
 }
 
+// With standard input at its end no Enter can come: a 2051 board's line says
+// so, and its chip is left alone.
+TEST_F(CliStationTest, A2051BoardSaysSoWhenNoEnterCanCome) {
+    auto board = Board(WithChip(sim::Chip2051(2048)));
+    auto station = Station({});  // standard input: /dev/null
+    ASSERT_TRUE(WaitFor([&] {
+        return ReadFile(FDir.File("bg.out")).find("standard input ended: no Enter") !=
+               std::string::npos;
+    })) << ReadFile(FDir.File("bg.out"));
+    station->Signal(SIGINT);
+    EXPECT_EQ(station->Wait().status, cli::esComplete);
+    EXPECT_EQ(Rows().size(), 1u) << ReadFile(FLog);
+}
+
 // The station as a library: an Enter pressed the moment a 2051 board asks for
 // it (the host presses it while it shows the request) starts the chip.
 TEST_F(CliStationTest, AnEnterPressedAsTheRequestShowsStartsTheChip) {
