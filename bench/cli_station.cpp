@@ -26,9 +26,7 @@
 #include <thread>
 #include <vector>
 
-#include "CliSpawn.h"
-#include "DeviceMap.h"
-#include "VirtualProgrammer.h"
+#include "StationBoards.h"
 
 namespace {
 
@@ -36,43 +34,12 @@ using namespace corvane;
 using namespace corvane::bench;
 using namespace std::chrono_literals;
 
-constexpr unsigned kBoards = 4;
 constexpr double kGoal = 1.05;
 constexpr double kPollSeconds = 0.200;
 constexpr int kGreetingCharacters = 38;
 
-std::string ReadAll(const std::filesystem::path& path) {
-    std::string text;
-    if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
-        char buf[4096];
-        for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) text.append(buf, n);
-        std::fclose(f);
-    }
-    return text;
-}
-
-// The log's rows of the board on `port`.
-unsigned RowsOf(const std::filesystem::path& log, const std::string& port) {
-    const std::string text = ReadAll(log);
-    unsigned rows = 0;
-    for (std::size_t at = 0; (at = text.find("," + port + ",", at)) != std::string::npos; ++at) {
-        ++rows;
-    }
-    return rows;
-}
-
 std::size_t Count(const std::vector<std::string>& log, const std::string& entry) {
     return static_cast<std::size_t>(std::count(log.begin(), log.end(), entry));
-}
-
-template <typename TCondition>
-bool WaitUntil(TCondition condition, std::chrono::seconds timeout = 120s) {
-    const auto end = Clock::now() + timeout;
-    while (!condition()) {
-        if (Clock::now() > end) return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
 }
 
 }  // namespace
@@ -87,15 +54,7 @@ int main(int argc, char** argv) {
 
     const auto map = dir / "map";
     std::filesystem::create_directories(map);
-    std::vector<std::unique_ptr<sim::VirtualProgrammer>> boards;
-    for (unsigned i = 0; i < kBoards; ++i) {
-        sim::BoardOptions options;
-        options.baud = 9600;
-        options.chip = sim::ChipFromCode("52");
-        boards.push_back(std::make_unique<sim::VirtualProgrammer>(options));
-        boards.back()->Start();
-        device::AnnouncePort(map.string(), "b" + std::to_string(i), boards.back()->PortPath());
-    }
+    TBoards boards = MakeStationBoards(map);
     auto programmed = [&](const sim::VirtualProgrammer& board) {
         const auto flash = board.Flash();
         return std::equal(data.begin(), data.end(), flash.begin());
@@ -106,7 +65,7 @@ int main(int argc, char** argv) {
     const auto runsStart = Clock::now();
     {
         std::vector<std::jthread> threads;
-        for (unsigned i = 0; i < kBoards; ++i) {
+        for (unsigned i = 0; i < kStationBoards; ++i) {
             threads.emplace_back([&, i] {
                 sim::VirtualProgrammer& board = *boards[i];
                 const auto log = dir / ("program" + std::to_string(i) + ".log");
@@ -135,7 +94,7 @@ int main(int argc, char** argv) {
     std::mutex latencyMutex;
     {
         std::vector<std::jthread> threads;
-        for (unsigned i = 0; i < kBoards; ++i) {
+        for (unsigned i = 0; i < kStationBoards; ++i) {
             threads.emplace_back([&, i] {
                 sim::VirtualProgrammer& board = *boards[i];
                 for (unsigned c = 1; c <= chips; ++c) {
@@ -171,7 +130,7 @@ int main(int argc, char** argv) {
         ok = false;
     }
 
-    const double total = kBoards * chips;
+    const double total = kStationBoards * chips;
     const double runsRate = total * 3600 / runsSeconds;
     const double stationRate = total * 3600 / stationSeconds;
     std::sort(latencies.begin(), latencies.end());
@@ -183,7 +142,7 @@ int main(int argc, char** argv) {
     std::printf(
         "corvane-cli station, %u bytes into %u 89C52 boards paced at 9600 baud, %u chips "
         "each\n",
-        bytes, kBoards, chips);
+        bytes, kStationBoards, chips);
     std::printf("  4 x program --port   %6.1f s   %6.0f chips per hour\n", runsSeconds, runsRate);
     std::printf(
         "  station              %6.1f s   %6.0f chips per hour   (runs / station %.3f; "

@@ -25,6 +25,7 @@
 //                       the waits (worst, median, 99th percentile, how many
 //                       over 16 ms); fails when one call waits over 2 s or
 //                       the line says "... Failed!"
+//   ping-until:NAME~TEXT  the same until a text (as NAME~TEXT) holds TEXT
 //   timed-send:PATH     click Send and fill the open-file dialog with PATH,
 //                       pinging the window (WM_NULL every 10 ms) all along;
 //                       prints how long the dialog took to open, to close,
@@ -293,16 +294,15 @@ bool StateIs(HWND control, const std::wstring& state) {
     return false;
 }
 
-void PingUntil(const std::wstring& step, const std::wstring& status) {
-    const HWND line = Control(L"status");
+// Sends the window WM_NULL every 50 ms until `done` holds (it fails the step
+// itself for a state that ends the wait for good); prints the waits.
+template <typename F>
+void PingUntil(const std::wstring& step, F&& done) {
     std::vector<long long> waits;  // microseconds
     const auto end = Clock::now() + std::chrono::minutes(10);
     auto next = Clock::now();
-    for (std::wstring shown; (shown = Text(line)) != status;) {
+    while (!done()) {
         if (Clock::now() > end) Fail(step, L"timed out");
-        if (shown.size() > 7 && shown.compare(shown.size() - 7, 7, L"Failed!") == 0) {
-            Fail(step, shown.c_str());
-        }
         const auto start = Clock::now();
         DWORD_PTR result = 0;
         if (!SendMessageTimeoutW(gWindow, WM_NULL, 0, 0, SMTO_NORMAL, 2000, &result)) {
@@ -539,7 +539,18 @@ void Run(const std::wstring& step) {
     } else if (step.rfind(L"drop:", 0) == 0) {
         Drop(step, value(5));
     } else if (step.rfind(L"ping-until=", 0) == 0) {
-        PingUntil(step, value(11));
+        const std::wstring status = value(11);
+        PingUntil(step, [&] {
+            const std::wstring shown = Text(Control(L"status"));
+            if (shown.size() > 7 && shown.compare(shown.size() - 7, 7, L"Failed!") == 0) {
+                Fail(step, shown.c_str());
+            }
+            return shown == status;
+        });
+    } else if (step.rfind(L"ping-until:", 0) == 0 && tilde != std::wstring::npos) {
+        const HWND control = Control(step.substr(11, tilde - 11));
+        if (control == nullptr) Fail(step, L"no such control");
+        PingUntil(step, [&] { return Text(control).find(value(tilde + 1)) != std::wstring::npos; });
     } else if (step == L"close") {
         PostMessageW(gWindow, WM_CLOSE, 0, 0);
         WaitFor(step, [] { return !IsWindow(gWindow); });
