@@ -192,8 +192,10 @@ void TFrmMain::Create(int showCommand) {
     windowClass.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
     windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_CORVANE));
     windowClass.lpszClassName = kClassName;
-    if (RegisterClassExW(&windowClass) == 0)
+    // Registered once per process, by the first window made.
+    if (RegisterClassExW(&windowClass) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
         throw std::runtime_error(SystemErrorText(GetLastError()));
+    }
 
     const RECT outer = OuterRect(kClientWidth, kClientHeight, 96);
     FWindow = CreateWindowExW(kWindowExStyle, kClassName, CORVANE_CAPTION, kWindowStyle, 220, 108,

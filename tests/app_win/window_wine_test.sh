@@ -2,7 +2,8 @@
 # corvane.exe under Wine on an X server of its own, driven from outside by
 # the test driver as a user would, against the virtual programmer (a Linux
 # program, paced at 9600 baud) on a pseudo-terminal mapped as COM5:
-#   window_wine_test.sh WINE_RUN PREFIX CORVANE_EXE DRIVER_EXE SIM PRELOAD MSI WIXL
+#   window_wine_test.sh WINE_RUN PREFIX CORVANE_EXE DRIVER_EXE SIM PRELOAD MSI WIXL BOXES_TEST
+# First the window's boxes, in a test program of their own (BOXES_TEST).
 # The window starts with its captions in their places and Send disabled; an
 # 89C52 is found; Send through the open-file dialog programs it (a file whose
 # name is not ASCII) while the window answers the driver's messages; a file
@@ -19,7 +20,7 @@
 # menu entry, replaced by a later version's installer, uninstalled.
 set -euo pipefail
 
-wine_run=$1 prefix=$2 corvane_exe=$3 driver_exe=$4 sim=$5 preload=$6 msi=$7 wixl=$8
+wine_run=$1 prefix=$2 corvane_exe=$3 driver_exe=$4 sim=$5 preload=$6 msi=$7 wixl=$8 boxes_test=$9
 work=$(mktemp -d "${TMPDIR:-/tmp}/corvane-wine-window.XXXXXX")
 # Wine's installer puts a machine-wide entry into the user's Start menu.
 menu_lnks=("$prefix/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Corvane.lnk"
@@ -55,6 +56,7 @@ run_msiexec() { # ACTION PACKAGE WHAT
 drive() { wine "$driver_exe" "$@" >>driver.log 2>&1 || fail "driver: $*"; }
 
 start_x || fail "no X server"
+wine "$boxes_test" >boxes.log 2>&1 || fail "the window's boxes: $(cat boxes.log)"
 
 # An Intel HEX file with `size` bytes from address 0, none of them FF.
 make_hex() { # SIZE SEED FILE
