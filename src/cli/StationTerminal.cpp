@@ -4,14 +4,12 @@
 #include <cstdio>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <thread>
 #include <vector>
 
 #include "BoardsDisplay.h"
 #include "Console.h"
 #include "ExitStatus.h"
-#include "PortMap.h"
 #include "Station.h"
 #include "StopSignals.h"
 
@@ -135,15 +133,6 @@ int RunStation(const TMultiBoardRun& run) {
     auto station = std::make_shared<station::TStation>(stationOptions, host);
     if (int status = station->Open(); status != esComplete) return status;
 
-    std::optional<TSinglePortMap> map;
-    if (!options.Port.empty()) {
-        try {
-            map.emplace(options.Port);
-        } catch (const std::exception& e) {
-            host.Error(e.what());
-            return esNoProgrammer;
-        }
-    }
     // From the first port on, a stop lets every chip under way be finished.
     stop_signals::FinishPassOnStop();
     if (!options.Quiet) {

@@ -126,14 +126,6 @@ TStationCommand StationFromCommandLine(const std::vector<std::string>& args) {
         command.Status = station::esUsage;
         return command;
     }
-    if (!line.Args.Port.empty()) {
-        // The window's station greets every port it may open.
-        command.Error =
-            "--port: the window's station takes every programmer; corvane-cli station "
-            "--port takes one";
-        command.Status = station::esUsage;
-        return command;
-    }
     auto setup = std::make_unique<TStationSetup>();
     std::size_t length = 0;
     command.Error = station::LoadStationFile(line.Args, setup->Image, length);

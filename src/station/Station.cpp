@@ -204,7 +204,7 @@ private:
     // and takes on each programmer that answers, until the station ends.
     void Discover() {
         TSearchOptions search;
-        search.Screen.Enabled = FOptions.ScreenPorts;
+        search.Screen.Enabled = FOptions.Port.empty();
         // One board whose reply is lost must not hold up the others.
         search.QueryMs = kShortChipQueryMs;
         // A silent port is greeted less and less often; a board let go comes
@@ -218,7 +218,11 @@ private:
         while (!Ending()) {
             FBoards.remove_if([](const TBoardThread& board) { return board.Done.load(); });
             try {
-                ListSerialPorts(ports);
+                if (FOptions.Port.empty()) {
+                    ListSerialPorts(ports);
+                } else {
+                    ports.assign(1, FOptions.Port);
+                }
             } catch (const std::exception&) {
                 ports.clear();  // no list of serial ports on this machine: no ports
             }

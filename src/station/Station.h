@@ -40,8 +40,9 @@ struct TStationOptions {
     TBoardOptions Board;
     int Chips = 0;  // end after this many good chips (0: no end)
     std::optional<TSerialPlan> Serial;
-    // false: the one port the user named is greeted even when busy or excluded.
-    bool ScreenPorts = true;
+    // The one port to greet (as the system names it), even when it is busy
+    // or excluded; empty: every port the system lists, screened.
+    std::string Port;
     // The status in the log of a chip stopped before its write pass, asked
     // as it is stopped (a host may give the reason of the stop its own
     // number); none: esFailedStep.

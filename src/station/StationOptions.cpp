@@ -172,7 +172,7 @@ TStationOptions StationOptionsOf(const TStationArgs& args, const THexFile& image
     options.Board = args.Board;
     options.Chips = args.Chips;
     options.Serial = args.Serial;
-    options.ScreenPorts = args.Port.empty();
+    options.Port = args.Port;
     return options;
 }
 

@@ -423,6 +423,17 @@ TEST_F(CliStationTest, A2051BoardWaitsForEnterBeforeEachChip) {
     EXPECT_TRUE(Holds(board->Flash(), 0, FData));
 }
 
+// --port: the station greets that port alone.
+TEST_F(CliStationTest, APortNamedIsTheOnlyOneGreeted) {
+    auto other = Board({}, "b0");
+    auto named = Board({}, "b1");
+    auto station = Station({"--port", named->PortPath(), "--chips", "1"});
+    EXPECT_EQ(station->Wait().status, cli::esComplete) << station->ErrSoFar();
+    ASSERT_EQ(Rows().size(), 2u) << ReadFile(FLog);
+    EXPECT_EQ(Rows()[1][cPort], named->PortPath());
+    EXPECT_TRUE(other->CommandLog().empty());
+}
+
 // With standard input at its end no Enter can come: a 2051 board's line says
 // so, and its chip is left alone.
 TEST_F(CliStationTest, A2051BoardSaysSoWhenNoEnterCanCome) {
