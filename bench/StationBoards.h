@@ -102,4 +102,20 @@ inline double RunChips(TBoards& boards, const std::function<std::string(std::siz
     return ok ? std::chrono::duration<double>(Clock::now() - start).count() : -1;
 }
 
+// The terminal's station against the window's: `chips` chips in each run's
+// seconds, and the window's chips per hour against the goal.
+inline void PrintRates(const char* terminal, double terminalSeconds, double windowSeconds,
+                       unsigned chips) {
+    constexpr double kRateGoal = 0.98;
+    const double terminalRate = chips * 3600 / terminalSeconds;
+    const double windowRate = chips * 3600 / windowSeconds;
+    std::printf("  %-24s %6.1f s   %6.0f chips per hour\n", terminal, terminalSeconds,
+                terminalRate);
+    std::printf(
+        "  %-24s %6.1f s   %6.0f chips per hour   (%.3f of the terminal's; goal at least %.2f: "
+        "%s)\n",
+        "the window", windowSeconds, windowRate, windowRate / terminalRate, kRateGoal,
+        windowRate / terminalRate >= kRateGoal ? "met" : "MISSED");
+}
+
 }  // namespace corvane::bench

@@ -8,11 +8,12 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <thread>
 #include <vector>
+
+#include "WaitSummary.h"
 
 namespace {
 
@@ -46,14 +47,6 @@ int main() {
         next += std::chrono::milliseconds(50);
         std::this_thread::sleep_until(next);
     }
-    if (waits.empty()) waits.push_back(0);
-    std::sort(waits.begin(), waits.end());
-    const auto ms = [](long long us) { return static_cast<double>(us) / 1000; };
-    const auto over = waits.end() - std::upper_bound(waits.begin(), waits.end(), 16000);
-    std::printf(
-        "%zu calls, worst wait %.1f ms, median %.1f ms, 99th percentile %.1f ms, %d over "
-        "16 ms\n",
-        waits.size(), ms(waits.back()), ms(waits[waits.size() / 2]),
-        ms(waits[waits.size() * 99 / 100]), static_cast<int>(over));
+    std::printf("%s\n", corvane::test::WaitSummary(std::move(waits)).c_str());
     return 0;
 }

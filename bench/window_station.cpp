@@ -40,7 +40,6 @@ namespace {
 using namespace corvane;
 using namespace corvane::bench;
 using namespace std::chrono_literals;
-constexpr double kRateGoal = 0.98;
 constexpr double kStallGoalMs = 16;
 
 }  // namespace
@@ -123,21 +122,14 @@ int main(int argc, char** argv) {
         while (form.Station().Running()) QApplication::processEvents(QEventLoop::AllEvents, 20);
     }
 
-    const double total = kStationBoards * chips;
+    const unsigned total = kStationBoards * chips;
     std::printf("station, %u bytes into %u 89C52 boards paced at 9600 baud, %u chips each\n", bytes,
                 kStationBoards, chips);
     if (cliSeconds < 0 || windowSeconds < 0) {
         std::printf("  a chip was not logged (see %s)\n", dir.c_str());
         return 1;
     }
-    const double cliRate = total * 3600 / cliSeconds;
-    const double windowRate = total * 3600 / windowSeconds;
-    std::printf("  corvane-cli station  %6.1f s   %6.0f chips per hour\n", cliSeconds, cliRate);
-    std::printf(
-        "  the window           %6.1f s   %6.0f chips per hour   (%.3f of the terminal's; "
-        "goal at least %.2f: %s)\n",
-        windowSeconds, windowRate, windowRate / cliRate, kRateGoal,
-        windowRate / cliRate >= kRateGoal ? "met" : "MISSED");
+    PrintRates("corvane-cli station", cliSeconds, windowSeconds, total);
     const bool pinged = !pingFailed;
     const std::string pings = ReadAll(dir / "ping.out");
     std::printf("  a byte echoed by the GUI thread every 50 ms, from another process: %s",

@@ -30,7 +30,6 @@ using namespace corvane;
 using namespace corvane::bench;
 namespace fs = std::filesystem;
 
-constexpr double kRateGoal = 0.98;
 constexpr unsigned kFirstCom = 5;
 const char* const kPortList = R"(HKLM\HARDWARE\DEVICEMAP\SERIALCOMM)";
 
@@ -145,14 +144,7 @@ int main(int argc, char** argv) {
                     pingOk, dir.c_str());
         return 1;
     }
-    const double cliRate = kStationBoards * chips * 3600 / cliSeconds;
-    const double windowRate = kStationBoards * chips * 3600 / windowSeconds;
-    std::printf("  corvane-cli.exe station  %6.1f s   %6.0f chips per hour\n", cliSeconds, cliRate);
-    std::printf(
-        "  the window               %6.1f s   %6.0f chips per hour   (%.3f of the terminal's; "
-        "goal at least %.2f: %s)\n",
-        windowSeconds, windowRate, windowRate / cliRate, kRateGoal,
-        windowRate / cliRate >= kRateGoal ? "met" : "MISSED");
+    PrintRates("corvane-cli.exe station", cliSeconds, windowSeconds, kStationBoards * chips);
     std::string pings = ReadAll(dir / "driver.out");
     pings.erase(std::remove(pings.begin(), pings.end(), '\r'), pings.end());
     if (pings.starts_with("ping: ")) pings.erase(0, 6);

@@ -66,6 +66,7 @@
 #include <vector>
 
 #include "Resources.h"
+#include "WaitSummary.h"
 
 namespace {
 
@@ -313,15 +314,8 @@ void PingUntil(const std::wstring& step, F&& done) {
         next += std::chrono::milliseconds(50);
         std::this_thread::sleep_until(next);
     }
-    if (waits.empty()) waits.push_back(0);
-    std::sort(waits.begin(), waits.end());
-    const auto ms = [](long long us) { return static_cast<double>(us) / 1000; };
-    const auto over = waits.end() - std::upper_bound(waits.begin(), waits.end(), 16000);
-    std::wprintf(
-        L"ping: %zu calls, worst wait %.1f ms, median %.1f ms, 99th percentile %.1f ms, "
-        L"%d over 16 ms\n",
-        waits.size(), ms(waits.back()), ms(waits[waits.size() / 2]),
-        ms(waits[waits.size() * 99 / 100]), static_cast<int>(over));
+    const std::string summary = corvane::test::WaitSummary(std::move(waits));
+    std::wprintf(L"ping: %ls\n", std::wstring(summary.begin(), summary.end()).c_str());
     std::fflush(stdout);
 }
 
