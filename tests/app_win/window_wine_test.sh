@@ -176,20 +176,33 @@ drive status=Stopping... gone
 rc=0 && { wait "$WINDOW_PID" || rc=$?; } && WINDOW_PID=
 ((rc == 143)) || fail "corvane.exe ended with $rc after a logoff during a Send, not 143"
 
+# An 89C52 board with its socket empty, for a station's COM5: a board that
+# a busy machine's first search misses is found later as one that may have
+# come back with a chip it began, whose chip waits for an empty socket. A
+# chip is seated once the tile asks for one (seat_chip).
+start_empty_board() { # SIM_ARGS...
+  start_station_board 5 "$sim" --chip 52 "$@" || fail "no board"
+  board5=$BOARD_PID
+  kill -USR1 "$board5"
+  for _ in $(seq 100); do grep -q 'socket empty' "$work/board5.out" && return; sleep 0.1; done
+  fail "COM5's socket was not emptied"
+}
+seat_chip() { drive 'tile:COM5:words~waiting for a chip' && kill -USR2 "$board5"; }
+
 # A station on two boards: an 89C52 whose first chip fails its erase (taken
 # out, a new one seated) on COM5, and a 2051 on COM6. A start refused (the
 # serial number outside memory) says why in the dialog.
 unplug_board
-start_station_board 5 "$sim" --chip 52 --erase-fail 10 || fail "no board"
-board5=$BOARD_PID
+start_empty_board --erase-fail 10
 start_station_board 6 "$sim" --chip 2051 || fail "no second board"
 board6=$BOARD_PID
 make_hex 1024 6 P.hex
 start_window "$corvane_exe" window.log
 drive check:station=enabled click:station "field:file=$(winepath "$work/P.hex")" \
   "field:log=$(winepath "$work/log.csv")" field:chips=0 field:start=1 field:format=le16 \
-  field:address=FFFF tick:serial accept 'error~outside the memory' field:address=07F0 accept \
-  'tile:COM5:result~FAIL' 'title~0 good, 1 failed' 'tile:COM6:go' 'tile:COM6:result~PASS'
+  field:address=FFFF tick:serial accept 'error~outside the memory' field:address=07F0 accept
+seat_chip
+drive 'tile:COM5:result~FAIL' 'title~0 good, 1 failed' 'tile:COM6:go' 'tile:COM6:result~PASS'
 kill -USR1 "$board5"
 drive 'tile:COM5:words~waiting for a chip'
 kill -USR2 "$board5"
@@ -206,8 +219,9 @@ WINDOW_PID=
 # corvane.exe --station opens into a running station; a logoff waits for it.
 rm -f "$prefix/dosdevices/com5"
 stop_pid "$board5"
-start_station_board 5 "$sim" --chip 52 || fail "no board"
+start_empty_board
 start_window "$corvane_exe" window.log --station "$(winepath "$work/P.hex")" --log "$(winepath "$work/log2.csv")"
+seat_chip
 drive 'tile:COM5:result~PASS' 'title~1 good'
 ! wine wineboot --end-session >/dev/null 2>&1 || fail "a logoff during a station was not refused"
 rc=0 && { wait "$WINDOW_PID" || rc=$?; } && WINDOW_PID=
