@@ -530,19 +530,21 @@ private:
     }
 
     // The chips programmed in a run that ended abruptly (killed, or its log
-    // or state could not be written) may hold their numbers without a row.
+    // or state could not be written) may hold their numbers without a row:
+    // every number that a chip holds now and did not at the run's start,
+    // also one that a pass begun on the chip before wrote into it (a chip
+    // swapped in the middle of a write takes the rest of it).
     void Cut(std::size_t from) {
         LookAtSockets(false);
         std::lock_guard lock(FMutex);
-        std::map<std::pair<int, std::uint64_t>, std::uint32_t> before;
+        std::map<std::pair<int, std::uint64_t>, std::optional<std::uint32_t>> atStart;
         for (std::size_t i = from; i < FLooks.size(); ++i) {
             const Look& look = FLooks[i];
-            const auto it = before
-                                .try_emplace({look.board, look.socket.seating},
-                                             look.start ? look.socket.writePasses : 0)
-                                .first;
+            const auto seating = std::make_pair(look.board, look.socket.seating);
             const auto n = Number(look.socket.flash);
-            if (n && look.socket.writePasses > it->second) {
+            if (look.start) {
+                atStart.emplace(seating, n);
+            } else if (n && (!atStart.contains(seating) || atStart[seating] != n)) {
                 FCuts.insert({look.board, look.socket.seating, *n});
             }
         }
