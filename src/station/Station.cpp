@@ -298,6 +298,10 @@ private:
         // 2051/4051 board for its next Enter).
         bool mustEmpty = senses && (again || look != TOnRecord::TVerdict::Other);
         bool seated = senses && kind != ckNone && !mustEmpty;
+        // A board found with no chip named may have lost that reply: a chip
+        // it names before its socket has read empty is looked at first, as
+        // one found seated.
+        bool unread = senses && kind == ckNone && !mustEmpty;
         while (!Ending()) {
             if (!senses && !seated) {
                 if (WaitForEnter(link, line) != TWait::Seated) break;
@@ -305,8 +309,17 @@ private:
                 const TBoardState state = !mustEmpty       ? TBoardState::WaitingForChip
                                           : result.empty() ? TBoardState::RemoveChipToGoOn
                                                            : TBoardState::RemoveChip;
-                if (WaitForSocket(link, line, state, result, mustEmpty, kind) != TWait::Seated) {
+                if (WaitForSocket(link, line, state, result, mustEmpty, kind, unread) !=
+                    TWait::Seated) {
                     break;
+                }
+                if (std::exchange(unread, false)) {
+                    const TOnRecord::TVerdict verdict = OnRecord(link, kind, result);
+                    if (verdict != TOnRecord::TVerdict::Other) {
+                        if (verdict == TOnRecord::TVerdict::OnRecord) FHost.Step(line, result);
+                        mustEmpty = true;
+                        continue;
+                    }
                 }
             }
             seated = false;
@@ -390,8 +403,9 @@ private:
 
     // Queries the socket until it holds a known chip; with `mustEmpty`, only
     // after the board has said it is empty.
+    // `unread`: cleared once the socket has read empty.
     TWait WaitForSocket(TProgrammerLink& link, std::size_t line, TBoardState state,
-                        const std::string& result, bool& mustEmpty, TChipKind& kind) {
+                        const std::string& result, bool& mustEmpty, TChipKind& kind, bool& unread) {
         FHost.BoardState(line, state, state == TBoardState::RemoveChip ? result : "");
         // The queries begin one interval apart, so a chip seated during one
         // is found by the next at most an interval later.
@@ -420,6 +434,7 @@ private:
                 case protocol::TSocketSays::Unknown:
                     break;
                 case protocol::TSocketSays::NoChip:
+                    if (noChip >= 2) unread = false;
                     if (noChip >= 2 && std::exchange(mustEmpty, false)) {
                         FHost.BoardState(line, TBoardState::WaitingForChip, "");
                     }
