@@ -80,7 +80,7 @@ int main(int argc, char** argv) {
     double stallMs = 0;
     double startMs = 0;  // the GUI thread's, from the start asked to the station running
     pid_t pinger = -1;
-    bool pingFailed = false;
+    bool pinged = false;
     {
         TFrmMain form;
         form.show();
@@ -114,8 +114,7 @@ int main(int argc, char** argv) {
         stallMs = probe.LongestMs();
         if (pinger > 0) kill(pinger, SIGTERM);
         // Its last byte answered, or its end seen.
-        const bool pinged = pinger > 0 && WaitCli(pinger, Clock::now()).Ok;
-        if (!pinged) pingFailed = true;
+        pinged = pinger > 0 && WaitCli(pinger, Clock::now()).Ok;
         echo.setEnabled(false);
         close(ends[0]);
         form.Station().StopClicked();
@@ -130,7 +129,6 @@ int main(int argc, char** argv) {
         return 1;
     }
     PrintRates("corvane-cli station", cliSeconds, windowSeconds, total);
-    const bool pinged = !pingFailed;
     const std::string pings = ReadAll(dir / "ping.out");
     std::printf("  a byte echoed by the GUI thread every 50 ms, from another process: %s",
                 pinged ? pings.c_str() : ("failed: " + pings + "\n").c_str());

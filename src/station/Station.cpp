@@ -434,8 +434,9 @@ private:
                 case protocol::TSocketSays::Unknown:
                     break;
                 case protocol::TSocketSays::NoChip:
-                    if (noChip >= 2) unread = false;
-                    if (noChip >= 2 && std::exchange(mustEmpty, false)) {
+                    if (noChip < 2) break;
+                    unread = false;
+                    if (std::exchange(mustEmpty, false)) {
                         FHost.BoardState(line, TBoardState::WaitingForChip, "");
                     }
                     break;
